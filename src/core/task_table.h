@@ -1,0 +1,84 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace ferry {
+
+// One routing task: files in Source whose bytes contain MatchString move to Destination.
+struct TaskRecord {
+    std::string Identifier;
+    std::string Source;
+    std::string Destination;
+    std::string MatchString;
+
+    bool operator==(const TaskRecord&) const = default;
+};
+
+// What a save writes: rows 1 to RowCount - 1 (every task row and the blank row).
+struct TaskSnapshot {
+    std::vector<std::string> Identifier;
+    std::vector<std::string> Source;
+    std::vector<std::string> Destination;
+    std::vector<std::string> MatchString;
+    int Count = 0;
+};
+
+// Told before and after every change of cells, RowCount or the current row, so that a
+// view can follow the table.
+class TaskTableObserver {
+public:
+    virtual ~TaskTableObserver() = default;
+    virtual void TableAboutToChange() = 0;
+    virtual void TableChanged() = 0;
+};
+
+// The grid of tasks: row 0 holds the headings, rows 1 to RowCount - 2 the tasks, and the
+// last row is always blank. Column 0 holds the row number, columns 1 to 4 the task's
+// fields. Cell texts are kept apart from RowCount: lowering it hides rows, raising it
+// shows whatever they still hold.
+class TaskTable {
+public:
+    static constexpr int ColCount = 5;
+
+    TaskTable();
+
+    int RowCount() const { return RowCount_; }
+    void SetRowCount(int count);
+    int Row() const { return Row_; }
+    void SetRow(int row);
+
+    const std::string& Cell(int col, int row) const;
+    void SetCell(int col, int row, std::string text);
+
+    // Writes "", "Name", "Source", "Destination", "Match String" into row 0.
+    void WriteHeadings();
+
+    void AppendTask(const TaskRecord& task);
+    void ReplaceTask(int row, const TaskRecord& task);
+    void DeleteTask(int row);
+    TaskRecord TaskAt(int row) const;
+    bool IsTaskRow(int row) const;
+    void LoadRow(int k, const TaskRecord& task);
+    TaskSnapshot Snapshot() const;
+
+    // Number of task rows a routing pass walks: rows 1 to RowCount - 2.
+    int LastTaskRow() const { return RowCount_ - 2; }
+
+    void SetObserver(TaskTableObserver* observer) { Observer_ = observer; }
+
+private:
+    using RowCells = std::array<std::string, ColCount>;
+    RowCells& EnsureRow(int row);
+    void WriteRecord(int row, const TaskRecord& task);
+    void AboutToChange();
+    void Changed();
+
+    std::vector<RowCells> Cells_;
+    int RowCount_ = 2;
+    int Row_ = 1;
+    TaskTableObserver* Observer_ = nullptr;
+};
+
+} // namespace ferry
