@@ -1,0 +1,10 @@
+#pragma once
+
+namespace ferry {
+
+// Whether routing compares the match string with the files' bytes exactly (true) or in
+// upper case (false). One flag for the whole process: false at start, set from the stored
+// settings and by the options dialog, read by the routing pass at every match.
+extern bool CaseSensitiveMatch;
+
+} // namespace ferry
