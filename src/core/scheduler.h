@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/task_table.h"
+
+namespace ferry {
+
+// A repeating timer as the message loop offers it. Giving it a period different from the one
+// it has, or enabling it while it is stopped, starts a fresh full period; the same period, or
+// enabling it again, changes nothing. A period of 0 never fires. Ticks missed while it was
+// stopped are not caught up. An implementation that cannot start the timer raises
+// EOutOfResources "Not enough timers available".
+class IntervalTimer {
+public:
+    virtual ~IntervalTimer() = default;
+    virtual void SetInterval(uint32_t milliseconds) = 0;
+    virtual uint32_t Interval() const = 0;
+    virtual void SetEnabled(bool enabled) = 0;
+    virtual bool Enabled() const = 0;
+};
+
+// The longest period a timer is given. Stored intervals may be far larger than the two-digit
+// field allows; their period in milliseconds would not fit the timer, so they get this one.
+constexpr uint32_t kLongestTimerPeriod = 0x7FFFFFFF;
+
+// Period in milliseconds for an interval in minutes: 0 and below never fire, and anything
+// beyond kLongestTimerPeriod is held there instead of wrapping round to a short period.
+uint32_t TimerPeriodForMinutes(int64_t minutes);
+
+// One task's run, given the row's source, destination, file mask and match string.
+using TaskFolderRoutine =
+    std::function<void(const std::string& source, const std::string& destination,
+                       const std::string& mask, const std::string& matchString)>;
+
+// Runs every task at a fixed interval over an abstract timer; the owner routes the timer's
+// ticks to RunAllTasks.
+class Scheduler {
+public:
+    explicit Scheduler(IntervalTimer& timer) : Timer_(timer) {}
+
+    void SetIntervalMinutes(int64_t minutes);
+    void Pause();
+    void Resume();
+
+    // One pass over the task rows. The timer is stopped first so that passes never overlap,
+    // and started again only when every row is done: an error from a row ends the pass and
+    // leaves the timer stopped until the next Resume.
+    void RunAllTasks(const TaskTable& table, const TaskFolderRoutine& routine);
+
+    IntervalTimer& Timer() { return Timer_; }
+
+private:
+    IntervalTimer& Timer_;
+};
+
+} // namespace ferry
