@@ -1,7 +1,21 @@
+#include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 
-// The windows are not built yet; say so rather than pretend to run.
-int main() {
-    std::fprintf(stderr, "ferrydesk: the user interface is not built yet; nothing to show.\n");
-    return 1;
+#include "ui/application.h"
+#include "ui/display_check.h"
+
+int main(int argc, char** argv) {
+    // Without any display Qt would abort; say how to run the program instead.
+    if (!ferry::DisplayReachable()) {
+        std::fprintf(stderr,
+                     "ferrydesk: no display to show the windows on; run it under a "
+                     "virtual one: xvfb-run -a %s\n",
+                     argv[0]);
+        return 1;
+    }
+    QApplication qt(argc, argv);
+    ferry::TApplication application;
+    application.CreateForms();
+    return application.Run();
 }

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <string>
+
+namespace ferry {
+
+// The program's texts are 8-bit bytes in the system ANSI code page (Windows-1252); the
+// widgets speak Unicode. These convert at the edge, one character per byte; a character the
+// code page lacks becomes "?".
+QString AnsiToQString(const std::string& text);
+std::string QStringToAnsi(const QString& text);
+
+// Folder paths are bytes in the file system's own encoding, not in the code page, so that a
+// chosen folder is found again by the file calls whatever characters its name holds.
+QString PathToQString(const std::string& path);
+std::string QStringToPath(const QString& path);
+
+} // namespace ferry

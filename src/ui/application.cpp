@@ -1,0 +1,130 @@
+#include "ui/application.h"
+
+#include <QApplication>
+#include <QSessionManager>
+#include <QWidget>
+
+#include "base/exception.h"
+#include "ui/app_icon.h"
+#include "ui/frm_add_task.h"
+#include "ui/frm_edit_task.h"
+#include "ui/frm_options.h"
+#include "ui/frm_task_list.h"
+#include "ui/guard.h"
+#include "ui/user_prompts.h"
+
+namespace ferry {
+
+TApplication* Application = nullptr;
+TFRM_TaskList* FRM_TaskList = nullptr;
+TFRM_AddTask* FRM_AddTask = nullptr;
+TFRM_Options* FRM_Options = nullptr;
+TFRM_EditTask* FRM_EditTask = nullptr;
+
+std::string ApplicationTitle() {
+    return Application ? Application->Title : "Ferrydesk";
+}
+
+bool ApplicationTerminated() {
+    return Application && Application->Terminated();
+}
+
+void RunGuarded(const std::function<void()>& handler) noexcept {
+    try {
+        try {
+            handler();
+        } catch (const std::exception& error) {
+            if (Application)
+                Application->HandleException(error);
+        } catch (...) {
+            if (Application)
+                Application->HandleUnknownException();
+        }
+    } catch (...) {
+        // The error display itself failed; there is nowhere left to show it.
+    }
+}
+
+TApplication::TApplication(FormEnvironment environment) : Environment_(std::move(environment)) {
+    Application = this;
+    Icon = MakeApplicationIcon();
+    QApplication::setWindowIcon(Icon);
+    // The main window hides in the tray with no window shown; only its close ends the run.
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (!Environment_.Prompts)
+        OwnPrompts_ = std::make_unique<QtUserPrompts>();
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            Guarded([this](QSessionManager& manager) { CommitDataRequest(manager); }));
+}
+
+TApplication::~TApplication() {
+    DestroyForms();
+    if (Application == this)
+        Application = nullptr;
+}
+
+UserPrompts& TApplication::Prompts() const {
+    return Environment_.Prompts ? *Environment_.Prompts : *OwnPrompts_;
+}
+
+void TApplication::CreateForms() {
+    QApplication::setApplicationDisplayName(QString::fromStdString(Title));
+    FRM_TaskList = new TFRM_TaskList;
+    RunGuarded([] { FRM_TaskList->FormCreate(); });
+    FRM_AddTask = new TFRM_AddTask;
+    FRM_Options = new TFRM_Options;
+    FRM_EditTask = new TFRM_EditTask;
+}
+
+void TApplication::DestroyForms() {
+    // Newest first, each hidden before it goes.
+    auto destroy = [](auto*& form) {
+        if (!form)
+            return;
+        form->hide();
+        delete form;
+        form = nullptr;
+    };
+    destroy(FRM_EditTask);
+    destroy(FRM_Options);
+    destroy(FRM_AddTask);
+    destroy(FRM_TaskList);
+}
+
+int TApplication::Run() {
+    if (ShowMainForm && FRM_TaskList)
+        FRM_TaskList->Show();
+    if (!Terminated_)
+        QApplication::exec();
+    DestroyForms();
+    return 0;
+}
+
+void TApplication::Terminate() {
+    Terminated_ = true;
+    QCoreApplication::quit();
+}
+
+void TApplication::HandleException(const std::exception& error) {
+    if (QWidget* grabber = QWidget::mouseGrabber())
+        grabber->releaseMouse();
+    Prompts().ErrorBox(ErrorBoxText(error.what()));
+}
+
+void TApplication::HandleUnknownException() {
+    if (QWidget* grabber = QWidget::mouseGrabber())
+        grabber->releaseMouse();
+    Prompts().ErrorBox(ErrorBoxText("Unknown error"));
+}
+
+void TApplication::CommitDataRequest(QSessionManager& manager) {
+    if (!manager.allowsInteraction() || !FRM_TaskList)
+        return;
+    bool canClose = true;
+    FRM_TaskList->FormCloseQuery(canClose);
+    manager.release();
+    if (!canClose)
+        manager.cancel();
+}
+
+} // namespace ferry

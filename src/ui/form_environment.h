@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <memory>
+
+#include "core/scheduler.h"
+
+namespace ferry {
+
+class UserPrompts;
+
+// What the windows take from their surroundings. Each empty member means the real thing:
+// a QTimer, the desktop's tray, the routing pass with its mail notification, the boxes on
+// the screen. Tests fill in the ones they drive by hand.
+struct FormEnvironment {
+    std::function<std::unique_ptr<IntervalTimer>(QObject* owner)> MakeTimer;
+    std::function<bool()> TrayAvailable;
+    TaskFolderRoutine Routine;
+    UserPrompts* Prompts = nullptr;
+};
+
+} // namespace ferry

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "ui/task_entry_form.h"
+
+namespace ferry {
+
+// Add Entry: appends a task to the table.
+class TFRM_AddTask : public TaskEntryForm {
+    Q_OBJECT
+public:
+    explicit TFRM_AddTask(QWidget* parent = nullptr);
+    void FormShow() override;
+
+protected:
+    void WriteTask(const TaskRecord& task) override;
+};
+
+} // namespace ferry

@@ -1,0 +1,26 @@
+#include "ui/frm_edit_task.h"
+
+#include "ui/application.h"
+#include "ui/frm_task_list.h"
+
+namespace ferry {
+
+namespace {
+constexpr TaskEntryLayout kEditLayout = {
+    "FRM_EditTask", "Ferrydesk - Edit Task", 463, 156, 289, 383, 40, 67, 302, 123, 383, 123,
+    "&Apply"};
+} // namespace
+
+TFRM_EditTask::TFRM_EditTask(QWidget* parent) : TaskEntryForm(kEditLayout, parent) {}
+
+void TFRM_EditTask::FormShow() {
+    TaskTable& table = FRM_TaskList->Table();
+    SetFields(table.TaskAt(table.Row()));
+}
+
+void TFRM_EditTask::WriteTask(const TaskRecord& task) {
+    TaskTable& table = FRM_TaskList->Table();
+    table.ReplaceTask(table.Row(), task);
+}
+
+} // namespace ferry

@@ -1,0 +1,213 @@
+#include "ui/frm_options.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "base/text.h"
+#include "core/case_sensitive_match.h"
+#include "ui/ansi_text.h"
+#include "ui/application.h"
+#include "ui/backend.h"
+#include "ui/form_style.h"
+#include "ui/frm_task_list.h"
+#include "ui/guard.h"
+#include "ui/user_prompts.h"
+
+namespace ferry {
+
+namespace {
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int x, int y,
+                  bool bold = false) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    if (bold) {
+        QFont font = label->font();
+        font.setBold(true);
+        label->setFont(font);
+    }
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setGeometry(x, y, w, 21);
+    return edit;
+}
+
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* text, int y) {
+    auto* check = new QCheckBox(QString::fromLatin1(text), parent);
+    check->setObjectName(QString::fromLatin1(name));
+    check->setGeometry(8, y, 298, 17);
+    return check;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int x, int w) {
+    auto* button = new QPushButton(QString::fromLatin1(text), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(x, 212, w, 25);
+    button->setAutoDefault(false);
+    return button;
+}
+
+// The busy cursor over the whole program for as long as it lives, gone however the
+// scope is left.
+struct BusyCursor {
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace
+
+TFRM_Options::TFRM_Options(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    setObjectName(QStringLiteral("FRM_Options"));
+    setWindowTitle(QStringLiteral("Ferrydesk - Options"));
+    setFont(FormFont(QStringLiteral("Tahoma")));
+    resize(314, 245);
+    if (Application)
+        setWindowIcon(Application->Icon);
+
+    Label1 = MakeLabel(this, "Label1", "General", 8, 8, true);
+    CHK_CaseSen = MakeCheck(this, "CHK_CaseSen", "Match Strings are case &sensitive", 27);
+    Label2 = MakeLabel(this, "Label2", "Notification", 8, 50, true);
+    CHK_SMTP = MakeCheck(this, "CHK_SMTP", "Allow &email notifications", 69);
+    Label3 = MakeLabel(this, "Label3", "SMTP Server", 8, 92);
+    TXT_SMTPServer = MakeEdit(this, "TXT_SMTPServer", 75, 92, 121);
+    Label4 = MakeLabel(this, "Label4", "SMTP Port", 202, 92);
+    TXT_SMTPPort = MakeEdit(this, "TXT_SMTPPort", 253, 92, 53);
+    Label5 = MakeLabel(this, "Label5", "From:", 8, 133);
+    TXT_SMTPFROM = MakeEdit(this, "TXT_SMTPFROM", 75, 130, 231);
+    Label6 = MakeLabel(this, "Label6", "To:", 8, 160);
+    TXT_SMTPTO = MakeEdit(this, "TXT_SMTPTO", 75, 157, 231);
+    Label7 = MakeLabel(this, "Label7", "Message:", 8, 184);
+    TXT_SMTPMessage = MakeEdit(this, "TXT_SMTPMessage", 75, 181, 231);
+    BTN_Test = MakeButton(this, "BTN_Test", "&Test", 160, 48);
+    BTN_Apply = MakeButton(this, "BTN_Apply", "&Apply", 214, 45);
+    BTN_Cancel = MakeButton(this, "BTN_Cancel", "&Cancel", 265, 42);
+
+    setTabOrder(BTN_Apply, BTN_Cancel);
+    setTabOrder(BTN_Cancel, CHK_CaseSen);
+    setTabOrder(CHK_CaseSen, CHK_SMTP);
+    setTabOrder(CHK_SMTP, TXT_SMTPServer);
+    setTabOrder(TXT_SMTPServer, TXT_SMTPPort);
+    setTabOrder(TXT_SMTPPort, TXT_SMTPFROM);
+    setTabOrder(TXT_SMTPFROM, TXT_SMTPTO);
+    setTabOrder(TXT_SMTPTO, TXT_SMTPMessage);
+    setTabOrder(TXT_SMTPMessage, BTN_Test);
+
+    connect(CHK_SMTP, &QCheckBox::clicked, this, Guarded([this] { CHK_SMTPClick(); }));
+    connect(BTN_Apply, &QPushButton::clicked, this, Guarded([this] { BTN_ApplyClick(); }));
+    connect(BTN_Cancel, &QPushButton::clicked, this, Guarded([this] { BTN_CancelClick(); }));
+    connect(BTN_Test, &QPushButton::clicked, this, Guarded([this] { BTN_TestClick(); }));
+}
+
+void TFRM_Options::Show() {
+    if (!isVisible())
+        CentreOnScreen(this);
+    show();
+    raise();
+    activateWindow();
+    BTN_Apply->setFocus(Qt::OtherFocusReason);
+}
+
+void TFRM_Options::enablesmtp(bool flag) {
+    for (QWidget* w : std::initializer_list<QWidget*>{TXT_SMTPServer, TXT_SMTPPort, TXT_SMTPFROM,
+                                                      TXT_SMTPTO, TXT_SMTPMessage, BTN_Test})
+        w->setEnabled(flag);
+}
+
+void TFRM_Options::FormShow() {
+    if (backend::KeyExists()) {
+        backend::LoadOptions([this](backend::MailField field, const backend::MailSettings& s) {
+            switch (field) {
+            case backend::MailField::Enabled:
+                CHK_SMTP->setChecked(s.Enabled);
+                BTN_Test->setEnabled(s.Enabled);
+                break;
+            case backend::MailField::Port:
+                TXT_SMTPPort->setText(QString::number(s.Port));
+                break;
+            case backend::MailField::Server:
+                TXT_SMTPServer->setText(AnsiToQString(s.Server));
+                break;
+            case backend::MailField::From:
+                TXT_SMTPFROM->setText(AnsiToQString(s.From));
+                break;
+            case backend::MailField::To:
+                TXT_SMTPTO->setText(AnsiToQString(s.To));
+                break;
+            case backend::MailField::Message:
+                TXT_SMTPMessage->setText(AnsiToQString(s.Message));
+                break;
+            case backend::MailField::CaseSensitive:
+                CHK_CaseSen->setChecked(s.CaseSensitive);
+                break;
+            }
+        });
+    }
+    enablesmtp(CHK_SMTP->isChecked());
+}
+
+void TFRM_Options::CHK_SMTPClick() {
+    enablesmtp(CHK_SMTP->isChecked());
+}
+
+void TFRM_Options::BTN_ApplyClick() {
+    if (backend::KeyExists()) {
+        const bool caseSensitive = CHK_CaseSen->isChecked();
+        backend::StoreOptions(CHK_SMTP->isChecked(), QStringToAnsi(TXT_SMTPPort->text()),
+                              QStringToAnsi(TXT_SMTPServer->text()),
+                              QStringToAnsi(TXT_SMTPFROM->text()),
+                              QStringToAnsi(TXT_SMTPTO->text()),
+                              QStringToAnsi(TXT_SMTPMessage->text()), caseSensitive);
+        CaseSensitiveMatch = caseSensitive;
+    }
+    CloseAndShowMain();
+}
+
+void TFRM_Options::BTN_CancelClick() {
+    CloseAndShowMain();
+}
+
+void TFRM_Options::BTN_TestClick() {
+    BusyCursor busy;
+    const int32_t port = StrToInt(QStringToAnsi(TXT_SMTPPort->text()));
+    SendMail(QStringToAnsi(TXT_SMTPServer->text()), static_cast<uint16_t>(port));
+}
+
+void TFRM_Options::SendMail(const std::string& server, uint16_t port) {
+    backend::SendTestMail(server, port, QStringToAnsi(TXT_SMTPFROM->text()),
+                          QStringToAnsi(TXT_SMTPTO->text()), QStringToAnsi(TXT_SMTPMessage->text()),
+                          [] {
+                              Application->Prompts().MessageDlg(
+                                  "An Error occured trying to connect to the SMTP server",
+                                  TMsgDlgType::mtWarning, Btn(mbOK));
+                          });
+}
+
+void TFRM_Options::CloseAndShowMain() {
+    hide();
+    FRM_TaskList->Show();
+}
+
+void TFRM_Options::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        RunGuarded([this] { FormShow(); });
+}
+
+void TFRM_Options::closeEvent(QCloseEvent* event) {
+    event->ignore();
+}
+
+} // namespace ferry

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <string>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace ferry {
+
+// The Options dialog: case sensitivity and the e-mail notification settings, with a Test
+// send of the values on screen. No close box; left only through Apply and Cancel.
+class TFRM_Options : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFRM_Options(QWidget* parent = nullptr);
+
+    void Show();
+
+    void FormShow();
+    void enablesmtp(bool flag);
+    void CHK_SMTPClick();
+    void BTN_ApplyClick();
+    void BTN_CancelClick();
+    void BTN_TestClick();
+    // Sends one notification with the From, To and Message fields as they stand; a failure
+    // to connect or deliver shows the warning box.
+    void SendMail(const std::string& server, uint16_t port);
+
+    QLabel* Label1;
+    QCheckBox* CHK_CaseSen;
+    QLabel* Label2;
+    QCheckBox* CHK_SMTP;
+    QLabel* Label3;
+    QLineEdit* TXT_SMTPServer;
+    QLabel* Label4;
+    QLineEdit* TXT_SMTPPort;
+    QLabel* Label5;
+    QLineEdit* TXT_SMTPFROM;
+    QLabel* Label6;
+    QLineEdit* TXT_SMTPTO;
+    QLabel* Label7;
+    QLineEdit* TXT_SMTPMessage;
+    QPushButton* BTN_Test;
+    QPushButton* BTN_Apply;
+    QPushButton* BTN_Cancel;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CloseAndShowMain();
+};
+
+} // namespace ferry

@@ -1,0 +1,344 @@
+#include "ui/frm_task_list.h"
+
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTableView>
+
+#include "base/text.h"
+#include "core/case_sensitive_match.h"
+#include "ui/ansi_text.h"
+#include "ui/application.h"
+#include "ui/backend.h"
+#include "ui/form_style.h"
+#include "ui/frm_add_task.h"
+#include "ui/frm_edit_task.h"
+#include "ui/frm_options.h"
+#include "ui/guard.h"
+#include "ui/qt_interval_timer.h"
+#include "ui/task_table_model.h"
+#include "ui/user_prompts.h"
+
+namespace ferry {
+
+namespace {
+
+constexpr int kColumnWidths[TaskTable::ColCount] = {26, 89, 97, 91, 94};
+constexpr int kRowHeight = 18;
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int x, int y, int w,
+                        int h) {
+    auto* button = new QPushButton(QString::fromLatin1(text), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(x, y, w, h);
+    button->setAutoDefault(false);
+    return button;
+}
+
+std::unique_ptr<IntervalTimer> MakeTimer(QObject* owner) {
+    const auto& make = Application ? Application->Environment().MakeTimer : nullptr;
+    if (make)
+        return make(owner);
+    return std::make_unique<QtIntervalTimer>(owner);
+}
+
+} // namespace
+
+TFRM_TaskList::TFRM_TaskList(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::WindowMinimizeButtonHint),
+      Model_(new TaskTableModel(Table_, this)), Timer1_(MakeTimer(this)), Scheduler_(*Timer1_) {
+    setObjectName(QStringLiteral("FRM_TaskList"));
+    setWindowTitle(QStringLiteral("Ferrydesk by Quillmere"));
+    setFont(FormFont(QStringLiteral("MS Sans Serif")));
+    setFixedSize(521, 247);
+    if (Application)
+        setWindowIcon(Application->Icon);
+
+    LBL_TimeInterval = new QLabel(QStringLiteral("Schedule File Scan Interval (mins):"), this);
+    LBL_TimeInterval->setObjectName(QStringLiteral("LBL_TimeInterval"));
+    LBL_TimeInterval->setGeometry(8, 14, 163, 13);
+
+    TXT_TimeInterval = new QLineEdit(this);
+    TXT_TimeInterval->setObjectName(QStringLiteral("TXT_TimeInterval"));
+    TXT_TimeInterval->setGeometry(176, 8, 31, 21);
+    TXT_TimeInterval->setMaxLength(2);
+    TXT_TimeInterval->installEventFilter(this);
+
+    BTN_TimerSet = MakeButton(this, "BTN_TimerSet", "&Set", 214, 8, 75, 26);
+
+    STG_TaskList = new QTableView(this);
+    STG_TaskList->setObjectName(QStringLiteral("STG_TaskList"));
+    STG_TaskList->setGeometry(8, 41, 405, 179);
+    STG_TaskList->setModel(Model_);
+    STG_TaskList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    STG_TaskList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    STG_TaskList->setSelectionMode(QAbstractItemView::SingleSelection);
+    STG_TaskList->setWordWrap(false);
+    STG_TaskList->setCornerButtonEnabled(false);
+    QHeaderView* headings = STG_TaskList->horizontalHeader();
+    headings->setSectionResizeMode(QHeaderView::Fixed);
+    headings->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    headings->setHighlightSections(false);
+    headings->setSectionsClickable(false);
+    headings->setFixedHeight(kRowHeight);
+    for (int col = 1; col < TaskTable::ColCount; ++col)
+        headings->resizeSection(col - 1, kColumnWidths[col]);
+    QHeaderView* numbers = STG_TaskList->verticalHeader();
+    numbers->setSectionResizeMode(QHeaderView::Fixed);
+    numbers->setDefaultSectionSize(kRowHeight);
+    numbers->setMinimumSectionSize(kRowHeight);
+    numbers->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    numbers->setHighlightSections(false);
+    numbers->setSectionsClickable(false);
+    numbers->setFixedWidth(kColumnWidths[0]);
+
+    BTN_RunNow = MakeButton(this, "BTN_RunNow", "&Run Tasks Now", 420, 41, 93, 26);
+    BTN_AddNewTask = MakeButton(this, "BTN_AddNewTask", "&Add New Task", 420, 70, 93, 26);
+    BTN_EditTask = MakeButton(this, "BTN_EditTask", "&Edit Task", 420, 98, 93, 26);
+    BTN_DelTask = MakeButton(this, "BTN_DelTask", "&Delete Task", 420, 126, 93, 26);
+    BTN_Options = MakeButton(this, "BTN_Options", "&Options", 420, 155, 93, 26);
+    BTN_MinOK = MakeButton(this, "BTN_MinOK", "&Minimise to\nSystem Tray", 420, 184, 93, 36);
+
+    lbl_copyright = new QLabel(this);
+    lbl_copyright->setObjectName(QStringLiteral("lbl_copyright"));
+    lbl_copyright->setGeometry(8, 226, 269, 13);
+
+    setTabOrder(TXT_TimeInterval, BTN_TimerSet);
+    setTabOrder(BTN_TimerSet, BTN_AddNewTask);
+    setTabOrder(BTN_AddNewTask, BTN_EditTask);
+    setTabOrder(BTN_EditTask, BTN_DelTask);
+    setTabOrder(BTN_DelTask, BTN_Options);
+    setTabOrder(BTN_Options, BTN_MinOK);
+    setTabOrder(BTN_MinOK, STG_TaskList);
+    setTabOrder(STG_TaskList, BTN_RunNow);
+
+    connect(BTN_TimerSet, &QPushButton::clicked, this, Guarded([this] { BTN_TimerSetClick(); }));
+    connect(BTN_RunNow, &QPushButton::clicked, this, Guarded([this] { BTN_RunNowClick(); }));
+    connect(BTN_AddNewTask, &QPushButton::clicked, this,
+            Guarded([this] { BTN_AddNewTaskClick(); }));
+    connect(BTN_EditTask, &QPushButton::clicked, this, Guarded([this] { BTN_EditTaskClick(); }));
+    connect(BTN_DelTask, &QPushButton::clicked, this, Guarded([this] { BTN_DelTaskClick(); }));
+    connect(BTN_Options, &QPushButton::clicked, this, Guarded([this] { BTN_OptionsClick(); }));
+    connect(BTN_MinOK, &QPushButton::clicked, this, Guarded([this] { BTN_MinOKClick(); }));
+    connect(STG_TaskList, &QTableView::clicked, this, Guarded([this] { STG_TaskListClick(); }));
+    connect(STG_TaskList, &QTableView::doubleClicked, this,
+            Guarded([this] { BTN_EditTaskClick(); }));
+    connect(STG_TaskList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            Guarded([this](const QModelIndex& current, const QModelIndex&) {
+                if (!SyncingRow_ && current.isValid() && current.row() + 1 != Table_.Row()) {
+                    SyncingRow_ = true;
+                    Table_.SetRow(current.row() + 1);
+                    SyncingRow_ = false;
+                    ShowCurrentRow();
+                }
+            }));
+    connect(Model_, &TaskTableModel::TableReset, this, [this] { ShowCurrentRow(); });
+    if (auto* qtTimer = dynamic_cast<QtIntervalTimer*>(Timer1_.get()))
+        connect(&qtTimer->Timer(), &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
+
+    // As laid out: the timer runs with a 30-second period until the creation handler sets
+    // the stored one.
+    Timer1_->SetInterval(30000);
+    Timer1_->SetEnabled(true);
+}
+
+TFRM_TaskList::~TFRM_TaskList() {
+    RunGuarded([this] { FormDestroy(); });
+}
+
+bool TFRM_TaskList::TrayAvailable() const {
+    const auto& available = Application ? Application->Environment().TrayAvailable : nullptr;
+    return available ? available() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+char TFRM_TaskList::FilterDigitKey(char key) {
+    if ((key >= '0' && key <= '9') || key == '\b')
+        return key;
+    return 0;
+}
+
+void TFRM_TaskList::ShowCurrentRow() {
+    if (SyncingRow_)
+        return;
+    SyncingRow_ = true;
+    const QModelIndex current = Model_->index(Table_.Row() - 1, TaskTable::ColCount - 2);
+    if (current.isValid() && STG_TaskList->currentIndex() != current)
+        STG_TaskList->selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+    SyncingRow_ = false;
+}
+
+void TFRM_TaskList::Show() {
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TFRM_TaskList::FormCreate() {
+    TrayIcon = new QSystemTrayIcon(this);
+    TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
+    if (Application)
+        TrayIcon->setIcon(Application->Icon);
+    TrayIcon->setToolTip(QStringLiteral("Ferrydesk"));
+    connect(TrayIcon, &QSystemTrayIcon::activated, this,
+            Guarded([this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    TrayMessage(WM_LBUTTONDOWN);
+                else if (reason == QSystemTrayIcon::Context)
+                    TrayMessage(WM_RBUTTONDOWN);
+            }));
+    TrayIcon->show();
+
+    int32_t interval = 10;
+    CaseSensitiveMatch = false;
+    lbl_copyright->setText(QStringLiteral("Ferrydesk - a Quillmere utility. All rights reserved."));
+    Table_.WriteHeadings();
+    if (backend::KeyExists())
+        backend::LoadAtStart(Table_, interval);
+    else
+        backend::CreateDefaults();
+    LoadCompleted_ = true;
+    TXT_TimeInterval->setText(QString::number(interval));
+    Scheduler_.SetIntervalMinutes(interval);
+}
+
+void TFRM_TaskList::SaveTable() {
+    if (LoadCompleted_)
+        backend::SaveTasks(Table_);
+}
+
+void TFRM_TaskList::FormShow() {
+    Scheduler_.Pause();
+    SaveTable();
+    Scheduler_.Resume();
+}
+
+void TFRM_TaskList::FormCloseQuery(bool& canClose) {
+    UserPrompts& prompts = Application->Prompts();
+    canClose = prompts.MessageDlg("Do you really want to Quit the Program?",
+                                  TMsgDlgType::mtConfirmation, Btn(mbYes) | Btn(mbNo)) != mrNo;
+}
+
+void TFRM_TaskList::FormClose() {
+    if (TrayIcon)
+        TrayIcon->hide();
+}
+
+void TFRM_TaskList::FormDestroy() {
+    if (TrayIcon)
+        TrayIcon->hide();
+}
+
+void TFRM_TaskList::TrayMessage(int mouseCode) {
+    if (mouseCode == WM_LBUTTONDOWN)
+        Show();
+    else if (mouseCode == WM_RBUTTONDOWN && TrayAvailable())
+        hide();
+}
+
+void TFRM_TaskList::BTN_TimerSetClick() {
+    const int32_t minutes = StrToInt(QStringToAnsi(TXT_TimeInterval->text()));
+    Scheduler_.SetIntervalMinutes(minutes);
+    if (backend::KeyExists())
+        backend::StoreInterval(minutes);
+}
+
+void TFRM_TaskList::BTN_RunNowClick() {
+    const TaskFolderRoutine& injected =
+        Application ? Application->Environment().Routine : TaskFolderRoutine();
+    Scheduler_.RunAllTasks(Table_, injected ? injected : backend::RoutingPass());
+}
+
+void TFRM_TaskList::Timer1Timer() {
+    BTN_RunNowClick();
+}
+
+void TFRM_TaskList::BTN_AddNewTaskClick() {
+    Scheduler_.Pause();
+    hide();
+    FRM_AddTask->Show();
+}
+
+void TFRM_TaskList::BTN_EditTaskClick() {
+    Scheduler_.Pause();
+    if (!Table_.IsTaskRow(Table_.Row())) {
+        Scheduler_.Resume();
+        return;
+    }
+    hide();
+    FRM_EditTask->Show();
+}
+
+void TFRM_TaskList::BTN_DelTaskClick() {
+    Scheduler_.Pause();
+    if (Table_.IsTaskRow(Table_.Row())) {
+        Table_.DeleteTask(Table_.Row());
+        SaveTable();
+    }
+    Scheduler_.Resume();
+}
+
+void TFRM_TaskList::BTN_OptionsClick() {
+    Scheduler_.Pause();
+    hide();
+    FRM_Options->Show();
+}
+
+void TFRM_TaskList::BTN_MinOKClick() {
+    // Without a tray there would be no way back to a hidden window: use the taskbar.
+    if (TrayAvailable())
+        hide();
+    else
+        showMinimized();
+}
+
+void TFRM_TaskList::STG_TaskListClick() {
+    const int row = Table_.Row() - 1;
+    STG_TaskList->selectionModel()->select(
+        Model_->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    STG_TaskList->selectionModel()->setCurrentIndex(Model_->index(row, TaskTable::ColCount - 2),
+                                                    QItemSelectionModel::NoUpdate);
+}
+
+void TFRM_TaskList::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        RunGuarded([this] { FormShow(); });
+}
+
+void TFRM_TaskList::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    RunGuarded([&] {
+        bool canClose = true;
+        FormCloseQuery(canClose);
+        if (!canClose)
+            return;
+        FormClose();
+        event->accept();
+        if (Application)
+            Application->Terminate();
+    });
+}
+
+bool TFRM_TaskList::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == TXT_TimeInterval && event->type() == QEvent::KeyPress) {
+        const QString text = static_cast<QKeyEvent*>(event)->text();
+        // Keys that type nothing (arrows, Delete, Home) are not characters and pass.
+        if (!text.isEmpty() && text != QStringLiteral("\x7f")) {
+            const QChar ch = text.at(0);
+            const char key = ch.unicode() < 0x80 ? static_cast<char>(ch.unicode()) : 0;
+            if (text.size() != 1 || FilterDigitKey(key) == 0)
+                return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace ferry

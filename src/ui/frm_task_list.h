@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "core/scheduler.h"
+#include "core/task_table.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSystemTrayIcon;
+class QTableView;
+
+namespace ferry {
+
+class TaskTableModel;
+
+// Mouse codes the tray icon reports to the window's tray handler.
+constexpr int WM_LBUTTONDOWN = 0x201;
+constexpr int WM_RBUTTONDOWN = 0x204;
+
+// The main window: the task grid, the interval, the scheduler timer and the tray icon.
+class TFRM_TaskList : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFRM_TaskList(QWidget* parent = nullptr);
+    ~TFRM_TaskList() override;
+
+    // Digits and backspace pass; every other character is dropped (returns 0).
+    static char FilterDigitKey(char key);
+
+    // Makes the window visible (its show handler runs when it was hidden) and brings it to
+    // the front.
+    void Show();
+
+    TaskTable& Table() { return Table_; }
+    Scheduler& Scheduler1() { return Scheduler_; }
+    IntervalTimer& Timer1() { return *Timer1_; }
+    bool TrayAvailable() const;
+    // Whether the stored tasks were read in full (or there were none to read): until then the
+    // table is not written back, so a start-up that failed half-way cannot shrink the store.
+    bool LoadCompleted() const { return LoadCompleted_; }
+
+    // Handlers, named after their control and event.
+    void FormCreate();
+    void FormShow();
+    void FormCloseQuery(bool& canClose);
+    void FormClose();
+    void FormDestroy();
+    void TrayMessage(int mouseCode);
+    void BTN_TimerSetClick();
+    void BTN_RunNowClick();
+    void BTN_AddNewTaskClick();
+    void BTN_EditTaskClick();
+    void BTN_DelTaskClick();
+    void BTN_OptionsClick();
+    void BTN_MinOKClick();
+    void STG_TaskListClick();
+    void Timer1Timer();
+
+    QLabel* LBL_TimeInterval;
+    QLineEdit* TXT_TimeInterval;
+    QPushButton* BTN_TimerSet;
+    QTableView* STG_TaskList;
+    QPushButton* BTN_RunNow;
+    QPushButton* BTN_AddNewTask;
+    QPushButton* BTN_EditTask;
+    QPushButton* BTN_DelTask;
+    QPushButton* BTN_Options;
+    QPushButton* BTN_MinOK;
+    QLabel* lbl_copyright;
+    QSystemTrayIcon* TrayIcon = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void SaveTable();
+    void ShowCurrentRow();
+
+    TaskTable Table_;
+    TaskTableModel* Model_;
+    std::unique_ptr<IntervalTimer> Timer1_;
+    Scheduler Scheduler_;
+    bool LoadCompleted_ = false;
+    bool SyncingRow_ = false;
+};
+
+} // namespace ferry

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QTimer>
+#include <functional>
+
+#include "core/scheduler.h"
+
+namespace ferry {
+
+// The scheduler's timer on the message loop. Period 0 keeps the QTimer stopped (for
+// QTimer it would mean "fire whenever idle"), though the timer still counts as enabled.
+class QtIntervalTimer : public IntervalTimer {
+public:
+    explicit QtIntervalTimer(QObject* owner);
+
+    void SetInterval(uint32_t milliseconds) override;
+    uint32_t Interval() const override { return Interval_; }
+    void SetEnabled(bool enabled) override;
+    bool Enabled() const override { return Enabled_; }
+
+    QTimer& Timer() { return *Timer_; }
+
+private:
+    void Restart();
+
+    QTimer* Timer_;
+    uint32_t Interval_ = 0;
+    bool Enabled_ = false;
+};
+
+} // namespace ferry

@@ -1,0 +1,157 @@
+#include "ui/task_entry_form.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "ui/ansi_text.h"
+#include "ui/application.h"
+#include "ui/form_style.h"
+#include "ui/frm_task_list.h"
+#include "ui/guard.h"
+#include "ui/user_prompts.h"
+
+namespace ferry {
+
+namespace {
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int x, int y) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setGeometry(x, y, w, 21);
+    return edit;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int x, int y, int w) {
+    auto* button = new QPushButton(QString::fromLatin1(text), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(x, y, w, 25);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+TaskEntryForm::TaskEntryForm(const TaskEntryLayout& layout, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    setObjectName(QString::fromLatin1(layout.Name));
+    setWindowTitle(QString::fromLatin1(layout.Caption));
+    setFont(FormFont(QStringLiteral("Tahoma")));
+    resize(layout.Width, layout.Height);
+    if (Application)
+        setWindowIcon(Application->Icon);
+
+    LBL_Name = MakeLabel(this, "LBL_Name", "Task Name", 8, 13);
+    TXT_Identifier = MakeEdit(this, "TXT_Identifier", 88, 13, layout.EditWidth);
+    Label1 = MakeLabel(this, "Label1", "Source Folder", 8, 40);
+    TXT_SourceLoc = MakeEdit(this, "TXT_SourceLoc", 88, 40, layout.EditWidth);
+    BTN_AddSource =
+        MakeButton(this, "BTN_AddSource", "B&rowse", layout.ButtonX, layout.SourceButtonY, 75);
+    Label2 = MakeLabel(this, "Label2", "Destination", 8, 67);
+    TXT_Destination = MakeEdit(this, "TXT_Destination", 88, 67, layout.EditWidth);
+    BTN_AddDest =
+        MakeButton(this, "BTN_AddDest", "&Browse", layout.ButtonX, layout.DestButtonY, 75);
+    Label3 = MakeLabel(this, "Label3", "Matching String", 8, 94);
+    TXT_MatchString = MakeEdit(this, "TXT_MatchString", 88, 94, layout.EditWidth);
+    BTN_AddTask = MakeButton(this, "BTN_AddTask", layout.OkText, layout.OkX, layout.OkY, 75);
+    BTN_Cancel = MakeButton(this, "BTN_Cancel", "&Cancel", layout.CancelX, layout.CancelY, 74);
+
+    // The folder fields show the chosen folder only; they take no typing, clicks or focus.
+    for (QLineEdit* folder : {TXT_SourceLoc, TXT_Destination}) {
+        folder->setReadOnly(true);
+        folder->setEnabled(false);
+        folder->setFocusPolicy(Qt::NoFocus);
+    }
+
+    setTabOrder(TXT_Identifier, BTN_AddSource);
+    setTabOrder(BTN_AddSource, BTN_AddDest);
+    setTabOrder(BTN_AddDest, TXT_MatchString);
+    setTabOrder(TXT_MatchString, BTN_AddTask);
+    setTabOrder(BTN_AddTask, BTN_Cancel);
+
+    connect(BTN_AddSource, &QPushButton::clicked, this, Guarded([this] { BTN_AddSourceClick(); }));
+    connect(BTN_AddDest, &QPushButton::clicked, this, Guarded([this] { BTN_AddDestClick(); }));
+    connect(BTN_AddTask, &QPushButton::clicked, this, Guarded([this] { BTN_AddTaskClick(); }));
+    connect(BTN_Cancel, &QPushButton::clicked, this, Guarded([this] { BTN_CancelClick(); }));
+}
+
+void TaskEntryForm::Show() {
+    if (!isVisible())
+        CentreOnScreen(this);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TaskEntryForm::SetFields(const TaskRecord& task) {
+    TXT_Identifier->setText(AnsiToQString(task.Identifier));
+    TXT_SourceLoc->setText(PathToQString(task.Source));
+    TXT_Destination->setText(PathToQString(task.Destination));
+    TXT_MatchString->setText(AnsiToQString(task.MatchString));
+}
+
+TaskRecord TaskEntryForm::Fields() const {
+    return {QStringToAnsi(TXT_Identifier->text()), QStringToPath(TXT_SourceLoc->text()),
+            QStringToPath(TXT_Destination->text()), QStringToAnsi(TXT_MatchString->text())};
+}
+
+void TaskEntryForm::Browse(const char* title, QLineEdit* field) {
+    std::string path;
+    if (Application->Prompts().BrowseForFolder(title, path))
+        field->setText(PathToQString(path));
+}
+
+void TaskEntryForm::BTN_AddSourceClick() {
+    Browse("Browse for Source File Location", TXT_SourceLoc);
+}
+
+void TaskEntryForm::BTN_AddDestClick() {
+    Browse("Browse for File Destination", TXT_Destination);
+}
+
+void TaskEntryForm::BTN_AddTaskClick() {
+    if (TXT_Identifier->text().isEmpty()) {
+        Application->Prompts().MessageDlg("All Fields must be completed", TMsgDlgType::mtCustom,
+                                          Btn(mbOK));
+        SetFields({});
+        return;
+    }
+    // Only empty text is missing: blanks are a value and are kept as typed.
+    if (TXT_SourceLoc->text().isEmpty() || TXT_Destination->text().isEmpty() ||
+        TXT_MatchString->text().isEmpty())
+        return;
+    WriteTask(Fields());
+    CloseAndShowMain();
+}
+
+void TaskEntryForm::BTN_CancelClick() {
+    CloseAndShowMain();
+}
+
+void TaskEntryForm::CloseAndShowMain() {
+    hide();
+    FRM_TaskList->Show();
+}
+
+void TaskEntryForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        RunGuarded([this] { FormShow(); });
+}
+
+void TaskEntryForm::closeEvent(QCloseEvent* event) {
+    // Alt+F4 or the window manager: the dialog has no close box and is left only through
+    // its buttons, or the main window would stay hidden with the scheduler paused.
+    event->ignore();
+}
+
+} // namespace ferry

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QWidget>
+
+#include "core/task_table.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace ferry {
+
+// Where the two task dialogs differ in their layout.
+struct TaskEntryLayout {
+    const char* Name;
+    const char* Caption;
+    int Width, Height;
+    int EditWidth;
+    int ButtonX;
+    int SourceButtonY, DestButtonY;
+    int OkX, OkY, CancelX, CancelY;
+    const char* OkText;
+};
+
+// The four fields and the rules the Add Entry and Edit Task dialogs share. The folder
+// fields are filled only by the folder browser. The window has no close box and cannot be
+// closed from its frame: it is left only through its buttons.
+class TaskEntryForm : public QWidget {
+    Q_OBJECT
+public:
+    TaskEntryForm(const TaskEntryLayout& layout, QWidget* parent);
+
+    // Centres the window, shows it and brings it to the front.
+    void Show();
+
+    void BTN_AddSourceClick();
+    void BTN_AddDestClick();
+    void BTN_AddTaskClick();
+    void BTN_CancelClick();
+    virtual void FormShow() = 0;
+
+    QLabel* LBL_Name;
+    QLineEdit* TXT_Identifier;
+    QLabel* Label1;
+    QLineEdit* TXT_SourceLoc;
+    QPushButton* BTN_AddSource;
+    QLabel* Label2;
+    QLineEdit* TXT_Destination;
+    QPushButton* BTN_AddDest;
+    QLabel* Label3;
+    QLineEdit* TXT_MatchString;
+    QPushButton* BTN_AddTask;
+    QPushButton* BTN_Cancel;
+
+protected:
+    // What the dialog does with a task that passed the checks.
+    virtual void WriteTask(const TaskRecord& task) = 0;
+    void SetFields(const TaskRecord& task);
+    TaskRecord Fields() const;
+    void CloseAndShowMain();
+
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Browse(const char* title, QLineEdit* field);
+};
+
+} // namespace ferry
