@@ -68,7 +68,7 @@ UserPrompts& TApplication::Prompts() const {
 }
 
 void TApplication::CreateForms() {
-    QApplication::setApplicationDisplayName(QString::fromStdString(Title));
+    QApplication::setApplicationName(QString::fromStdString(Title));
     FRM_TaskList = new TFRM_TaskList;
     RunGuarded([] { FRM_TaskList->FormCreate(); });
     FRM_AddTask = new TFRM_AddTask;

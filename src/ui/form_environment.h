@@ -14,7 +14,9 @@ class UserPrompts;
 // a QTimer, the desktop's tray, the routing pass with its mail notification, the boxes on
 // the screen. Tests fill in the ones they drive by hand.
 struct FormEnvironment {
-    std::function<std::unique_ptr<IntervalTimer>(QObject* owner)> MakeTimer;
+    // The scheduler's timer; `onTick` is the window's tick handler, already guarded.
+    std::function<std::unique_ptr<IntervalTimer>(QObject* owner, std::function<void()> onTick)>
+        MakeTimer;
     std::function<bool()> TrayAvailable;
     TaskFolderRoutine Routine;
     UserPrompts* Prompts = nullptr;

@@ -39,20 +39,20 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int
     return button;
 }
 
-std::unique_ptr<IntervalTimer> MakeTimer(QObject* owner) {
+std::unique_ptr<IntervalTimer> MakeTimer(QObject* owner, std::function<void()> onTick) {
     const auto& make = Application ? Application->Environment().MakeTimer : nullptr;
     if (make)
-        return make(owner);
-    return std::make_unique<QtIntervalTimer>(owner);
+        return make(owner, std::move(onTick));
+    return std::make_unique<QtIntervalTimer>(owner, std::move(onTick));
 }
 
 } // namespace
 
 TFRM_TaskList::TFRM_TaskList(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::WindowMinimizeButtonHint),
-      Model_(new TaskTableModel(Table_, this)), Timer1_(MakeTimer(this)), Scheduler_(*Timer1_) {
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      Model_(new TaskTableModel(Table_, this)),
+      Timer1_(MakeTimer(this, Guarded([this] { Timer1Timer(); }))), Scheduler_(*Timer1_) {
     setObjectName(QStringLiteral("FRM_TaskList"));
     setWindowTitle(QStringLiteral("Ferrydesk by Quillmere"));
     setFont(FormFont(QStringLiteral("MS Sans Serif")));
@@ -80,6 +80,7 @@ TFRM_TaskList::TFRM_TaskList(QWidget* parent)
     STG_TaskList->setSelectionBehavior(QAbstractItemView::SelectRows);
     STG_TaskList->setSelectionMode(QAbstractItemView::SingleSelection);
     STG_TaskList->setWordWrap(false);
+    STG_TaskList->setTextElideMode(Qt::ElideNone);
     STG_TaskList->setCornerButtonEnabled(false);
     QHeaderView* headings = STG_TaskList->horizontalHeader();
     headings->setSectionResizeMode(QHeaderView::Fixed);
@@ -139,8 +140,6 @@ TFRM_TaskList::TFRM_TaskList(QWidget* parent)
                 }
             }));
     connect(Model_, &TaskTableModel::TableReset, this, [this] { ShowCurrentRow(); });
-    if (auto* qtTimer = dynamic_cast<QtIntervalTimer*>(Timer1_.get()))
-        connect(&qtTimer->Timer(), &QTimer::timeout, this, Guarded([this] { Timer1Timer(); }));
 
     // As laid out: the timer runs with a 30-second period until the creation handler sets
     // the stored one.

@@ -6,9 +6,11 @@
 
 namespace ferry {
 
-QtIntervalTimer::QtIntervalTimer(QObject* owner) : Timer_(new QTimer(owner)) {
+QtIntervalTimer::QtIntervalTimer(QObject* owner, std::function<void()> onTick)
+    : Timer_(new QTimer(owner)) {
     Timer_->setObjectName(QStringLiteral("Timer1"));
     Timer_->setTimerType(Qt::CoarseTimer);
+    QObject::connect(Timer_, &QTimer::timeout, Timer_, std::move(onTick));
 }
 
 void QtIntervalTimer::Restart() {

@@ -11,7 +11,7 @@ namespace ferry {
 // QTimer it would mean "fire whenever idle"), though the timer still counts as enabled.
 class QtIntervalTimer : public IntervalTimer {
 public:
-    explicit QtIntervalTimer(QObject* owner);
+    QtIntervalTimer(QObject* owner, std::function<void()> onTick);
 
     void SetInterval(uint32_t milliseconds) override;
     uint32_t Interval() const override { return Interval_; }

@@ -1,0 +1,88 @@
+// Renders each of the program's windows to a PNG file, for the documentation. Run under a
+// display with a window manager (scripts/screenshots starts one) so the frames show too.
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+
+#include "ui/application.h"
+#include "ui/frm_add_task.h"
+#include "ui/frm_edit_task.h"
+#include "ui/frm_options.h"
+#include "ui/frm_task_list.h"
+#include "ui/message_form.h"
+
+namespace {
+
+void Settle(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool Shoot(QWidget* window, const QString& file) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+    Settle(700);
+    const QRect frame = window->frameGeometry();
+    QPixmap picture =
+        window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    if (picture.isNull())
+        picture = window->grab();
+    const bool saved = picture.save(file);
+    std::printf("%s %s (%dx%d)\n", saved ? "wrote" : "FAILED", qPrintable(file), picture.width(),
+                picture.height());
+    return saved;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT-DIRECTORY\n", argv[0]);
+        return 2;
+    }
+    QApplication qt(argc, argv);
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    ferry::TApplication application;
+    application.CreateForms();
+
+    using ferry::FRM_TaskList;
+    ferry::TaskTable& table = FRM_TaskList->Table();
+    table.AppendTask({"Invoices", "/srv/scans/inbox", "/srv/accounts/invoices", "INVOICE"});
+    table.AppendTask({"Delivery notes", "/srv/scans/inbox", "/srv/stores/delivery", "Delivery"});
+    table.AppendTask({"Payroll", "/home/clerk/Downloads", "/srv/hr/payroll", "PAYSLIP"});
+    FRM_TaskList->TXT_TimeInterval->setText(QStringLiteral("10"));
+
+    bool ok = Shoot(FRM_TaskList, out.filePath(QStringLiteral("main-window.png")));
+    FRM_TaskList->hide();
+
+    ferry::FRM_AddTask->Show();
+    ferry::FRM_AddTask->TXT_Identifier->setText(QStringLiteral("Reminders"));
+    ferry::FRM_AddTask->TXT_SourceLoc->setText(QStringLiteral("/srv/scans/inbox"));
+    ferry::FRM_AddTask->TXT_Destination->setText(QStringLiteral("/srv/office/reminders"));
+    ferry::FRM_AddTask->TXT_MatchString->setText(QStringLiteral("REMINDER"));
+    ok = Shoot(ferry::FRM_AddTask, out.filePath(QStringLiteral("add-task.png"))) && ok;
+    ferry::FRM_AddTask->hide();
+
+    table.SetRow(2);
+    ferry::FRM_EditTask->Show();
+    ok = Shoot(ferry::FRM_EditTask, out.filePath(QStringLiteral("edit-task.png"))) && ok;
+    ferry::FRM_EditTask->hide();
+
+    ferry::FRM_Options->Show();
+    ok = Shoot(ferry::FRM_Options, out.filePath(QStringLiteral("options.png"))) && ok;
+    ferry::FRM_Options->hide();
+
+    ferry::TMessageForm quit("Do you really want to Quit the Program?",
+                             ferry::TMsgDlgType::mtConfirmation,
+                             ferry::Btn(ferry::mbYes) | ferry::Btn(ferry::mbNo));
+    ok = Shoot(&quit, out.filePath(QStringLiteral("quit-question.png"))) && ok;
+    quit.hide();
+    return ok ? 0 : 1;
+}

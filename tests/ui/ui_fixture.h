@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QApplication>
+#include <deque>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/scheduler_manual_timer.h"
+#include "ui/application.h"
+#include "ui/user_prompts.h"
+
+namespace ferry::test {
+
+// The boxes with their answers given in advance; every question and error is recorded.
+class ScriptedPrompts : public UserPrompts {
+public:
+    struct Shown {
+        std::string Message;
+        TMsgDlgType Type;
+        TMsgDlgButtons Buttons;
+    };
+    std::vector<Shown> Messages;
+    std::vector<std::string> Errors;
+    std::vector<std::string> BrowseTitles;
+    std::deque<int> Answers;         // next MessageDlg results; empty gives mrOk
+    std::deque<std::string> Folders; // next folder choices; empty cancels
+
+    int MessageDlg(const std::string& message, TMsgDlgType type, TMsgDlgButtons buttons) override {
+        Messages.push_back({message, type, buttons});
+        if (Answers.empty())
+            return mrOk;
+        const int answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+    void ErrorBox(const std::string& text) override { Errors.push_back(text); }
+    bool BrowseForFolder(const std::string& title, std::string& path) override {
+        BrowseTitles.push_back(title);
+        if (Folders.empty())
+            return false;
+        path = Folders.front();
+        Folders.pop_front();
+        return true;
+    }
+};
+
+// The whole program's windows on a manual clock, a scripted user and a recorded routing
+// pass, created as the program creates them.
+class ProgramTest : public ::testing::Test {
+protected:
+    ScriptedPrompts Prompts;
+    ManualIntervalTimer* Timer = nullptr;
+    bool Tray = true;
+    std::vector<std::string> Passes; // one entry per task run: its source folder
+    std::unique_ptr<TApplication> App;
+
+    void CreateProgram() {
+        FormEnvironment env;
+        env.MakeTimer = [this](QObject*, std::function<void()> onTick) {
+            auto timer = std::make_unique<ManualIntervalTimer>();
+            timer->OnTimer = std::move(onTick);
+            Timer = timer.get();
+            return timer;
+        };
+        env.TrayAvailable = [this] { return Tray; };
+        env.Routine = [this](const std::string& source, const std::string&, const std::string&,
+                             const std::string&) { Passes.push_back(source); };
+        env.Prompts = &Prompts;
+        App = std::make_unique<TApplication>(env);
+        App->CreateForms();
+    }
+    // As the message loop starts: the main window is shown.
+    void StartProgram() {
+        CreateProgram();
+        FRM_TaskList->Show();
+    }
+    void TearDown() override { App.reset(); }
+};
+
+} // namespace ferry::test
