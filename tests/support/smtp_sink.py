@@ -1,0 +1,118 @@
+#!/usr/bin/python3
+"""A real SMTP server for the integration tests and the benchmark.
+
+Runs Debian's aiosmtpd on 127.0.0.1 on a port the system chooses and prints that port on
+its first output line once it accepts connections. Every message it receives is stored as
+its raw bytes (as received after DATA, dots unstuffed) in <folder>/msg-NNNN.eml, with the
+envelope beside it in msg-NNNN.env (MAIL FROM, then one RCPT TO per line). Every connection's
+input is logged chunk by chunk in <folder>/conn-NNNN.chunks, one hex-encoded receive per line,
+so a test can tell a pipelined batch from one command per exchange.
+
+Options: --pipelining adds PIPELINING to the EHLO reply; --no-log skips the chunk logs.
+The server ends when its standard input reaches end of file (so it never outlives the test
+that started it) or on SIGTERM.
+"""
+
+import argparse
+import asyncio
+import itertools
+import os
+import signal
+import socket
+import sys
+
+from aiosmtpd.smtp import SMTP
+
+
+class Sink:
+    def __init__(self, folder, pipelining):
+        self.folder = folder
+        self.pipelining = pipelining
+        self.messages = itertools.count(1)
+        self.connections = itertools.count(1)
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        # With this form of the hook the handler must record the client's name itself.
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(len(responses) - 1, "250-PIPELINING")
+        return responses
+
+    async def handle_DATA(self, server, session, envelope):
+        n = next(self.messages)
+        base = os.path.join(self.folder, "msg-%04d" % n)
+        # Write under temporary names first: a reader never sees half a message.
+        with open(base + ".env.tmp", "w", encoding="latin-1") as f:
+            f.write(envelope.mail_from + "\n")
+            for rcpt in envelope.rcpt_tos:
+                f.write(rcpt + "\n")
+        with open(base + ".eml.tmp", "wb") as f:
+            f.write(envelope.original_content)
+        os.rename(base + ".env.tmp", base + ".env")
+        os.rename(base + ".eml.tmp", base + ".eml")
+        return "250 OK"
+
+
+class LoggingSMTP(SMTP):
+    def __init__(self, sink, log, *args, **kwargs):
+        super().__init__(sink, *args, **kwargs)
+        self._chunk_log = None
+        if log:
+            n = next(sink.connections)
+            path = os.path.join(sink.folder, "conn-%04d.chunks" % n)
+            self._chunk_log = open(path, "w", encoding="ascii", buffering=1)
+
+    def data_received(self, data):
+        if self._chunk_log is not None:
+            self._chunk_log.write(data.hex() + "\n")
+        super().data_received(data)
+
+    def connection_lost(self, exc):
+        if self._chunk_log is not None:
+            self._chunk_log.close()
+            self._chunk_log = None
+        super().connection_lost(exc)
+
+
+async def serve(args):
+    loop = asyncio.get_running_loop()
+    sink = Sink(args.folder, args.pipelining)
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    sock.bind(("127.0.0.1", 0))
+    server = await loop.create_server(
+        lambda: LoggingSMTP(
+            sink,
+            not args.no_log,
+            decode_data=False,
+            hostname="sink.test",
+            ident="ferry-sink",
+        ),
+        sock=sock,
+    )
+    stop = loop.create_future()
+
+    def finish():
+        if not stop.done():
+            stop.set_result(None)
+
+    loop.add_signal_handler(signal.SIGTERM, finish)
+    loop.add_reader(sys.stdin.fileno(), lambda: finish() if not os.read(sys.stdin.fileno(), 4096) else None)
+    print(sock.getsockname()[1], flush=True)
+    await stop
+    server.close()
+    await server.wait_closed()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("folder")
+    parser.add_argument("--pipelining", action="store_true")
+    parser.add_argument("--no-log", action="store_true")
+    args = parser.parse_args()
+    os.makedirs(args.folder, exist_ok=True)
+    asyncio.run(serve(args))
+
+
+if __name__ == "__main__":
+    main()
