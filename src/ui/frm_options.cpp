@@ -8,7 +8,7 @@
 #include <QPushButton>
 
 #include "base/text.h"
-#include "core/case_sensitive_match.h"
+#include "settings/settings_store.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
 #include "ui/backend.h"
@@ -127,33 +127,19 @@ void TFRM_Options::enablesmtp(bool flag) {
 }
 
 void TFRM_Options::FormShow() {
-    if (backend::KeyExists()) {
-        backend::LoadOptions([this](backend::MailField field, const backend::MailSettings& s) {
-            switch (field) {
-            case backend::MailField::Enabled:
-                CHK_SMTP->setChecked(s.Enabled);
-                BTN_Test->setEnabled(s.Enabled);
-                break;
-            case backend::MailField::Port:
-                TXT_SMTPPort->setText(QString::number(s.Port));
-                break;
-            case backend::MailField::Server:
-                TXT_SMTPServer->setText(AnsiToQString(s.Server));
-                break;
-            case backend::MailField::From:
-                TXT_SMTPFROM->setText(AnsiToQString(s.From));
-                break;
-            case backend::MailField::To:
-                TXT_SMTPTO->setText(AnsiToQString(s.To));
-                break;
-            case backend::MailField::Message:
-                TXT_SMTPMessage->setText(AnsiToQString(s.Message));
-                break;
-            case backend::MailField::CaseSensitive:
-                CHK_CaseSen->setChecked(s.CaseSensitive);
-                break;
-            }
-        });
+    // Value by value, so that what was read before a failing value stays on screen.
+    if (SettingsKeyExists()) {
+        TRegistryKey key;
+        OpenSettingsKey(key);
+        const bool enabled = key.ReadInteger("SMTPEnabled") == 1;
+        CHK_SMTP->setChecked(enabled);
+        BTN_Test->setEnabled(enabled);
+        TXT_SMTPPort->setText(QString::number(key.ReadInteger("SMTPPort")));
+        TXT_SMTPServer->setText(AnsiToQString(key.ReadString("SMTPServer")));
+        TXT_SMTPFROM->setText(AnsiToQString(key.ReadString("SMTPFrom")));
+        TXT_SMTPTO->setText(AnsiToQString(key.ReadString("SMTPTo")));
+        TXT_SMTPMessage->setText(AnsiToQString(key.ReadString("SMTPMessage")));
+        CHK_CaseSen->setChecked(key.ReadInteger("MSCaseSensitive") == 1);
     }
     enablesmtp(CHK_SMTP->isChecked());
 }
@@ -163,15 +149,15 @@ void TFRM_Options::CHK_SMTPClick() {
 }
 
 void TFRM_Options::BTN_ApplyClick() {
-    if (backend::KeyExists()) {
-        const bool caseSensitive = CHK_CaseSen->isChecked();
-        backend::StoreOptions(CHK_SMTP->isChecked(), QStringToAnsi(TXT_SMTPPort->text()),
-                              QStringToAnsi(TXT_SMTPServer->text()),
-                              QStringToAnsi(TXT_SMTPFROM->text()),
-                              QStringToAnsi(TXT_SMTPTO->text()),
-                              QStringToAnsi(TXT_SMTPMessage->text()), caseSensitive);
-        CaseSensitiveMatch = caseSensitive;
-    }
+    TOptionsInput input;
+    input.SMTPEnabled = CHK_SMTP->isChecked();
+    input.SMTPPortText = QStringToAnsi(TXT_SMTPPort->text());
+    input.SMTPServer = QStringToAnsi(TXT_SMTPServer->text());
+    input.SMTPFrom = QStringToAnsi(TXT_SMTPFROM->text());
+    input.SMTPTo = QStringToAnsi(TXT_SMTPTO->text());
+    input.SMTPMessage = QStringToAnsi(TXT_SMTPMessage->text());
+    input.MSCaseSensitive = CHK_CaseSen->isChecked();
+    WriteOptionsSettings(input);
     CloseAndShowMain();
 }
 

@@ -11,6 +11,7 @@
 
 #include "base/text.h"
 #include "core/case_sensitive_match.h"
+#include "settings/settings_store.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
 #include "ui/backend.h"
@@ -199,18 +200,14 @@ void TFRM_TaskList::FormCreate() {
     CaseSensitiveMatch = false;
     lbl_copyright->setText(QStringLiteral("Ferrydesk - a Quillmere utility. All rights reserved."));
     Table_.WriteHeadings();
-    if (backend::KeyExists())
-        backend::LoadAtStart(Table_, interval);
-    else
-        backend::CreateDefaults();
-    LoadCompleted_ = true;
+    LoadStartupSettings(Table_, Load_);
+    interval = Load_.ProcessInterval.value_or(interval);
     TXT_TimeInterval->setText(QString::number(interval));
     Scheduler_.SetIntervalMinutes(interval);
 }
 
 void TFRM_TaskList::SaveTable() {
-    if (LoadCompleted_)
-        backend::SaveTasks(Table_);
+    SaveTaskTable(Table_, Load_);
 }
 
 void TFRM_TaskList::FormShow() {
@@ -245,8 +242,7 @@ void TFRM_TaskList::TrayMessage(int mouseCode) {
 void TFRM_TaskList::BTN_TimerSetClick() {
     const int32_t minutes = StrToInt(QStringToAnsi(TXT_TimeInterval->text()));
     Scheduler_.SetIntervalMinutes(minutes);
-    if (backend::KeyExists())
-        backend::StoreInterval(minutes);
+    WriteProcessInterval(minutes);
 }
 
 void TFRM_TaskList::BTN_RunNowClick() {
@@ -260,6 +256,13 @@ void TFRM_TaskList::Timer1Timer() {
 }
 
 void TFRM_TaskList::BTN_AddNewTaskClick() {
+    // The store loads at most this many tasks at start; one more would be dropped then.
+    if (Table_.LastTaskRow() >= MaxTaskEntries) {
+        Application->Prompts().MessageDlg(
+            Format("The task list is full: it holds at most %d tasks", MaxTaskEntries),
+            TMsgDlgType::mtCustom, Btn(mbOK));
+        return;
+    }
     Scheduler_.Pause();
     hide();
     FRM_AddTask->Show();

@@ -5,6 +5,7 @@
 
 #include "core/scheduler.h"
 #include "core/task_table.h"
+#include "settings/settings_store.h"
 
 class QLabel;
 class QLineEdit;
@@ -40,7 +41,7 @@ public:
     bool TrayAvailable() const;
     // Whether the stored tasks were read in full (or there were none to read): until then the
     // table is not written back, so a start-up that failed half-way cannot shrink the store.
-    bool LoadCompleted() const { return LoadCompleted_; }
+    bool LoadCompleted() const { return Load_.Completed; }
 
     // Handlers, named after their control and event.
     void FormCreate();
@@ -85,7 +86,7 @@ private:
     TaskTableModel* Model_;
     std::unique_ptr<IntervalTimer> Timer1_;
     Scheduler Scheduler_;
-    bool LoadCompleted_ = false;
+    TStartupLoad Load_;
     bool SyncingRow_ = false;
 };
 

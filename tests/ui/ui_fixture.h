@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include <cstdlib>
+
 #include "core/scheduler_manual_timer.h"
+#include "settings/settings_store.h"
+#include "support/temp_dir.h"
 #include "ui/application.h"
 #include "ui/user_prompts.h"
 
@@ -50,6 +54,8 @@ public:
 // pass, created as the program creates them.
 class ProgramTest : public ::testing::Test {
 protected:
+    // A settings store of the test's own, empty until the test or the program fills it.
+    TempDir Store;
     ScriptedPrompts Prompts;
     ManualIntervalTimer* Timer = nullptr;
     bool Tray = true;
@@ -76,7 +82,43 @@ protected:
         CreateProgram();
         FRM_TaskList->Show();
     }
-    void TearDown() override { App.reset(); }
+    void SetUp() override { setenv("FERRYDESK_REGISTRY_DIR", (Store / "registry").c_str(), 1); }
+    void TearDown() override {
+        App.reset();
+        unsetenv("FERRYDESK_REGISTRY_DIR");
+    }
+
+    // The settings key as a first start leaves it, with `tasks` stored as entries.
+    static void StoreTasks(const std::vector<TaskRecord>& tasks) {
+        if (!SettingsKeyExists())
+            InitialiseDefaults();
+        TaskTable table;
+        for (const auto& t : tasks)
+            table.AppendTask(t);
+        const TaskSnapshot s = table.Snapshot();
+        SaveTaskEntries(s.Count, s);
+    }
+    static int32_t StoredInteger(const std::string& name) {
+        TRegistryKey key;
+        EXPECT_TRUE(OpenSettingsKey(key));
+        return key.ReadInteger(name);
+    }
+    static std::string StoredString(const std::string& name) {
+        TRegistryKey key;
+        EXPECT_TRUE(OpenSettingsKey(key));
+        return key.ReadString(name);
+    }
+    static void StoreInteger(const std::string& name, int32_t value) {
+        TRegistryKey key;
+        ASSERT_TRUE(OpenSettingsKey(key));
+        key.WriteInteger(name, value);
+    }
+    static void StoreString(const std::string& name, const std::string& value) {
+        TRegistryKey key;
+        ASSERT_TRUE(OpenSettingsKey(key));
+        key.WriteString(name, value);
+    }
+    static TaskRecord StoredTask(int n) { return ReadTaskEntry(TaskEntryPath(n)); }
 };
 
 } // namespace ferry::test
