@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace ferry {
@@ -51,7 +52,15 @@ struct State {
 };
 
 State& Global() {
-    static State* s = new State; // never destroyed: handles may be closed during exit
+    // Never destroyed: handles may be closed during exit. A child made by fork() must not use
+    // its parent's database connections, so it starts with an empty table of its own (the
+    // inherited one is left untouched, not closed, to keep the parent's files as they are).
+    static State* s = new State;
+    static pid_t owner = getpid();
+    if (getpid() != owner) {
+        s = new State;
+        owner = getpid();
+    }
     return *s;
 }
 
