@@ -32,4 +32,7 @@ private:
     unsigned char Last_[2];
 };
 
+// Tests only: false makes the search use its 16-byte loop even where 32-byte vectors exist.
+void AllowWideVectorsForTesting(bool allow);
+
 } // namespace ferry

@@ -1,5 +1,7 @@
 #include "core/content_matcher.h"
 
+#include "core/byte_search.h"
+
 #include "base/exception.h"
 #include "platform/codepage.h"
 #include "platform/system_errors.h"
@@ -176,18 +178,25 @@ TEST(ContentMatcherTest, AgreesWithTheStepByStepSearch) {
     };
     for (int round = 0; round < 300; ++round) {
         const std::size_t size = random() % 3 == 0 ? 32760 + random() % 80 : random() % 70000;
-        std::string file = pick(size);
-        std::string pattern = pick(1 + random() % 4);
+        // Mostly filler, so that most scans run far before (or without) a match.
+        std::string file(size, 'x');
+        for (std::size_t k = 0; k < size / 8; ++k)
+            file[random() % size] = alphabet[random() % alphabet.size()];
+        std::string pattern = pick(1 + random() % (round % 10 == 0 ? 40 : 4));
         pattern.erase(std::remove(pattern.begin(), pattern.end(), '\0'), pattern.end());
         if (pattern.empty())
             pattern = "b";
         if (size > pattern.size() && random() % 2) // plant one near a block boundary
             file.replace(std::min<std::size_t>(size - pattern.size(), 32766 + random() % 4),
                          pattern.size(), pattern);
-        for (const bool exact : {true, false}) {
-            ASSERT_EQ(Scan(file, pattern, exact), ReferenceScan(file, pattern, exact))
-                << "round " << round << (exact ? " exact" : " folded");
+        for (const bool wide : {true, false}) {
+            AllowWideVectorsForTesting(wide);
+            for (const bool exact : {true, false}) {
+                ASSERT_EQ(Scan(file, pattern, exact), ReferenceScan(file, pattern, exact))
+                    << "round " << round << (exact ? " exact" : " folded") << (wide ? " wide" : "");
+            }
         }
+        AllowWideVectorsForTesting(true);
     }
 }
 
