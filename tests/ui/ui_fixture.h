@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-#include <cstdlib>
-
 #include "core/scheduler_manual_timer.h"
 #include "settings/settings_store.h"
-#include "support/temp_dir.h"
+#include "support/registry_sandbox.h"
 #include "ui/application.h"
 #include "ui/user_prompts.h"
 
@@ -55,11 +53,12 @@ public:
 class ProgramTest : public ::testing::Test {
 protected:
     // A settings store of the test's own, empty until the test or the program fills it.
-    TempDir Store;
+    RegistrySandbox Sandbox;
     ScriptedPrompts Prompts;
     ManualIntervalTimer* Timer = nullptr;
     bool Tray = true;
     std::vector<std::string> Passes; // one entry per task run: its source folder
+    TaskFolderRoutine Routine;       // when set, runs each task instead of the recorder
     std::unique_ptr<TApplication> App;
 
     void CreateProgram() {
@@ -71,7 +70,9 @@ protected:
             return timer;
         };
         env.TrayAvailable = [this] { return Tray; };
-        env.Routine = [this](const std::string& source, const std::string&, const std::string&,
+        env.Routine =
+            Routine ? Routine
+                    : [this](const std::string& source, const std::string&, const std::string&,
                              const std::string&) { Passes.push_back(source); };
         env.Prompts = &Prompts;
         App = std::make_unique<TApplication>(env);
@@ -82,11 +83,7 @@ protected:
         CreateProgram();
         FRM_TaskList->Show();
     }
-    void SetUp() override { setenv("FERRYDESK_REGISTRY_DIR", (Store / "registry").c_str(), 1); }
-    void TearDown() override {
-        App.reset();
-        unsetenv("FERRYDESK_REGISTRY_DIR");
-    }
+    void TearDown() override { App.reset(); }
 
     // The settings key as a first start leaves it, with `tasks` stored as entries.
     static void StoreTasks(const std::vector<TaskRecord>& tasks) {

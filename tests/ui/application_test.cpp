@@ -1,0 +1,88 @@
+#include <QApplication>
+#include <QTimer>
+
+#include "base/exception.h"
+#include "ui/frm_add_task.h"
+#include "ui/frm_edit_task.h"
+#include "ui/frm_options.h"
+#include "ui/frm_task_list.h"
+#include "ui/guard.h"
+#include "ui_fixture.h"
+
+namespace ferry::test {
+namespace {
+
+class Shell : public ProgramTest {};
+
+TEST_F(Shell, TheWindowsAreCreatedHiddenAndTheLoopShowsTheMainWindow) {
+    StoreTasks({{"one", "/a", "/b", "m"}});
+    CreateProgram();
+    ASSERT_NE(FRM_TaskList, nullptr);
+    ASSERT_NE(FRM_AddTask, nullptr);
+    ASSERT_NE(FRM_Options, nullptr);
+    ASSERT_NE(FRM_EditTask, nullptr);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{FRM_TaskList, FRM_AddTask, FRM_Options, FRM_EditTask})
+        EXPECT_FALSE(w->isVisible()) << qPrintable(w->objectName());
+    EXPECT_EQ(FRM_TaskList->Table().RowCount(), 3);
+    EXPECT_FALSE(App->Icon.availableSizes().empty());
+    EXPECT_TRUE(App->Icon.availableSizes().contains(QSize(16, 16)));
+    EXPECT_TRUE(App->Icon.availableSizes().contains(QSize(32, 32)));
+
+    // The loop: the main window shows (and saves), then Yes to the quit question ends it.
+    StoreInteger("NumberOfEntries", 5);
+    bool wasVisible = false;
+    QTimer::singleShot(0, [&] {
+        wasVisible = FRM_TaskList->isVisible();
+        Prompts.Answers = {mrYes};
+        FRM_TaskList->close();
+    });
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(3); }); // bound the wait
+    EXPECT_EQ(App->Run(), 0);
+    EXPECT_TRUE(wasVisible);
+    EXPECT_EQ(StoredInteger("NumberOfEntries"), 1);
+    EXPECT_EQ(FRM_TaskList, nullptr) << "the windows are gone after the loop";
+    EXPECT_EQ(FRM_EditTask, nullptr);
+    // While the program ends, a box is not shown and gives Cancel.
+    EXPECT_EQ(MessageDlg("late", TMsgDlgType::mtConfirmation, Btn(mbYes) | Btn(mbNo)), mrCancel);
+}
+
+TEST_F(Shell, TheGuardShowsEveryErrorAndLetsNothingOut) {
+    CreateProgram();
+    RunGuarded([] { throw EInOutError(32); });
+    RunGuarded([] { throw std::runtime_error("std error"); });
+    RunGuarded([] { throw 42; });
+    bool ran = false;
+    Guarded([&](int v) { ran = v == 7; })(7);
+    EXPECT_TRUE(ran);
+    ASSERT_EQ(Prompts.Errors.size(), 3u);
+    EXPECT_EQ(Prompts.Errors[0], InOutErrorText(32) + ".");
+    EXPECT_EQ(Prompts.Errors[1], "std error.");
+    EXPECT_EQ(Prompts.Errors[2], "Unknown error.");
+}
+
+TEST_F(Shell, AFailedRoutingPassLeavesTheTimerStoppedUntilTheNextShow) {
+    StoreTasks({{"one", "/a", "/b", "m"}, {"two", "/c", "/d", "m"}});
+    int runs = 0;
+    // The first task's file cannot be read: the pass ends there.
+    Routine = [&](const std::string& source, auto&, auto&, auto&) {
+        ++runs;
+        if (source == "/a")
+            throw EInOutError(32);
+    };
+    CreateProgram();
+    FRM_TaskList->Show();
+    Timer->AdvanceMinutes(10);
+    EXPECT_EQ(runs, 1);
+    ASSERT_EQ(Prompts.Errors.size(), 1u);
+    EXPECT_EQ(Prompts.Errors[0], "I/O error 32.");
+    EXPECT_FALSE(Timer->Enabled());
+    Timer->AdvanceMinutes(100);
+    EXPECT_EQ(runs, 1);
+    FRM_TaskList->hide();
+    FRM_TaskList->Show();
+    EXPECT_TRUE(Timer->Enabled());
+}
+
+} // namespace
+} // namespace ferry::test
