@@ -174,6 +174,10 @@ void TFRM_TaskList::ShowCurrentRow() {
 }
 
 void TFRM_TaskList::Show() {
+    if (!Placed_) {
+        Placed_ = true;
+        CentreOnScreen(this);
+    }
     if (isMinimized())
         showNormal();
     show();

@@ -88,6 +88,7 @@ private:
     Scheduler Scheduler_;
     TStartupLoad Load_;
     bool SyncingRow_ = false;
+    bool Placed_ = false; // centred on the screen at its first show
 };
 
 } // namespace ferry
