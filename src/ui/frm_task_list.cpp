@@ -150,6 +150,10 @@ TFRM_TaskList::TFRM_TaskList(QWidget* parent)
 
 TFRM_TaskList::~TFRM_TaskList() {
     RunGuarded([this] { FormDestroy(); });
+    // The model watches the table, which goes before QWidget deletes the children.
+    STG_TaskList->setModel(nullptr);
+    delete Model_;
+    Model_ = nullptr;
 }
 
 bool TFRM_TaskList::TrayAvailable() const {
