@@ -57,6 +57,13 @@ TEST_F(SettingsProcessesTest, KeyDeletedByHandMakesLaterActionsDoNothing) {
     EXPECT_EQ(RegistryErrorOf([&] { WriteTaskEntry(held, 1, "x", "s", "m", "d"); }),
               "Failed to set data for 'Identifier'");
     EXPECT_FALSE(KeyExists(SettingsKey));
+    // Reads through it: text reads as empty where the settings allow that, but the task
+    // load's strict read reports the failure instead of inventing an empty field.
+    EXPECT_EQ(held.ReadString("SMTPServer"), "");
+    EXPECT_EQ(RegistryErrorOf([&] { held.ReadStringStrict("SMTPServer"); }),
+              "Failed to get data for 'SMTPServer'");
+    EXPECT_EQ(RegistryErrorOf([&] { held.ReadInteger("SMTPPort"); }),
+              "Failed to get data for 'SMTPPort'");
     held.CloseKey();
 
     // The next start creates the key afresh with its defaults.
