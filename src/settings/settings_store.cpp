@@ -76,7 +76,7 @@ void LoadStartupSettings(TaskTable& table, TStartupLoad& state) {
         if (i > MaxTaskEntries)
             throw ERegistryException::ReadError("NumberOfEntries", ERROR_INVALID_PARAMETER,
                                                 "more task entries than the table holds");
-        table.LoadRow(i, ReadTaskEntry(TaskEntryPath(i)));
+        table.LoadRow(i, ReadTaskEntry(key, i));
         state.RowsLoaded = i;
     }
     key.CloseKey();

@@ -56,6 +56,8 @@ TEST_F(SettingsProcessesTest, KeyDeletedByHandMakesLaterActionsDoNothing) {
     }
     EXPECT_EQ(RegistryErrorOf([&] { WriteTaskEntry(held, 1, "x", "s", "m", "d"); }),
               "Failed to set data for 'Identifier'");
+    EXPECT_EQ(RegistryErrorOf([&] { ReadTaskEntry(held, 1); }),
+              std::string("Failed to get data for '") + TaskEntryPath(1) + "'");
     EXPECT_FALSE(KeyExists(SettingsKey));
     // Reads through it: text reads as empty where the settings allow that, but the task
     // load's strict read reports the failure instead of inventing an empty field.
