@@ -161,7 +161,11 @@ TEST(FilesTest, ExclusiveHolderGivesSharingViolation) {
     flock(holder, LOCK_SH);
     { ReadOnlyFile f(path); }
     flock(holder, LOCK_UN);
-    { ReadOnlyFile f(path); }
+    {
+        // While we read, an exclusive taker is told the file is in use.
+        ReadOnlyFile f(path);
+        EXPECT_NE(flock(holder, LOCK_EX | LOCK_NB), 0);
+    }
     EXPECT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
     close(holder);
 }
