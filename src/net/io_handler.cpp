@@ -144,7 +144,10 @@ std::string TIdIOHandler::ReadLine(const std::string& terminator, int timeoutMs,
         }
         if (pos >= 0)
             break;
-        if (maxLength > 0 && searched > maxLength) {
+        // Too long once no terminator can start within the limit any more. For a terminator
+        // of several bytes its first bytes may already be queued, so they are allowed for:
+        // otherwise whether a line passes would depend on how the bytes were cut.
+        if (maxLength > 0 && searched - (static_cast<int>(term.size()) - 1) > maxLength) {
             tooLong = true;
             break;
         }

@@ -103,6 +103,38 @@ TEST(LineIO, OverlongLineIsRefusedBeforeAnyLFArrives) {
     EXPECT_FALSE(c.IO->LineTimedOut());
 }
 
+TEST(LineIO, TerminatorOfTwoBytesSplitAcrossReceivesIsFound) {
+    const std::string limit(16384, 'a');
+    Connected c([&](TcpTestPeer& peer, int) {
+        int one = 1;
+        setsockopt(peer.Fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        peer.Send("abc\r");
+        EXPECT_EQ(peer.ReadLine(), "go\r\n");
+        peer.Send("\nrest");
+        EXPECT_EQ(peer.ReadLine(), "go\r\n");
+        // A line at the limit whose CR arrives before its LF is still a line at the limit.
+        peer.Send(limit + "\r");
+        EXPECT_EQ(peer.ReadLine(), "go\r\n");
+        peer.Send("\n");
+        peer.WaitClosed();
+    });
+    c.Client->SetReadTimeout(5000);
+    ASSERT_GT(c.IO->FillInputBuffer(true, 5000, false), 0);
+    c.IO->WriteLine("go");
+    EXPECT_EQ(c.IO->ReadLine("\r\n"), "abc");
+    EXPECT_FALSE(c.IO->LineTimedOut());
+    EXPECT_EQ(c.IO->ReadLine("\r\n", 300), "");
+    EXPECT_TRUE(c.IO->LineTimedOut());
+    EXPECT_EQ(c.IO->InputQueue()->ExtractToString(), "rest");
+    c.IO->MaxLineAction = maSplit;
+    c.IO->WriteLine("go");
+    while (c.IO->InputQueue()->Size() < 16385)
+        ASSERT_GT(c.IO->FillInputBuffer(true, 5000, false), 0);
+    c.IO->WriteLine("go");
+    EXPECT_EQ(c.IO->ReadLine("\r\n"), limit);
+    EXPECT_FALSE(c.IO->LineWasSplit());
+}
+
 TEST(LineIO, SplitModeCutsLongLineAtLimit) {
     Connected c([](TcpTestPeer& peer, int) {
         peer.Send(std::string(20000, 'z') + "\r\n");
