@@ -30,6 +30,8 @@ void TIdIOHandler::Open() {
 }
 
 void TIdIOHandler::Close() {
+    if (Intercept)
+        Intercept->Disconnect();
     IsOpen_ = false;
 }
 
@@ -43,10 +45,18 @@ bool TIdIOHandler::IsConnected() {
     return HandlerConnected();
 }
 
-void TIdIOHandler::SendNow(const TIdBytes& bytes) {
+TIdBytes TIdIOHandler::PrepareSend(const TIdBytes& bytes) {
     CheckPeerClosed(true, true);
     if (OnSendNow)
         OnSendNow(bytes);
+    TIdBytes out = bytes;
+    if (Intercept)
+        Intercept->Send(out);
+    return out;
+}
+
+void TIdIOHandler::SendNow(const TIdBytes& bytes) {
+    PrepareSend(bytes);
 }
 
 void TIdIOHandler::WriteBytes(const TIdBytes& bytes) {

@@ -5,6 +5,7 @@
 #include "net_test_helpers.h"
 #include "support/tcp_server.h"
 
+#include <cctype>
 #include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <thread>
 
 namespace ferry {
 namespace {
@@ -289,6 +291,54 @@ TEST(TcpClient, BindsToGivenPortAndSearchesPortRangeFromTop) {
         EXPECT_EQ(e.message(), "Invalid Port Range (20 - 10)");
     }
     client->Disconnect();
+}
+
+} // namespace
+} // namespace ferry
+
+namespace ferry {
+namespace {
+
+// Records what it is told and rewrites received bytes, as a codec would.
+class RecordingIntercept : public TIdConnectionIntercept {
+public:
+    std::vector<std::string> Events;
+    void Connect(TIdIOHandler*) override { Events.push_back("connect"); }
+    void Disconnect() override { Events.push_back("disconnect"); }
+    void Send(TIdBytes& bytes) override {
+        Events.push_back("send " + BytesToString(bytes));
+        bytes.push_back('!');
+    }
+    void Receive(TIdBytes& bytes) override {
+        // Keeps back a lone "x" so that a receive can end up empty.
+        if (bytes == TIdBytes{'x'})
+            bytes.clear();
+        for (auto& b : bytes)
+            b = static_cast<uint8_t>(std::toupper(b));
+    }
+};
+
+TEST(TcpClient, InterceptSeesConnectTrafficAndDisconnect) {
+    std::string received;
+    TcpTestServer server([&](TcpTestPeer& peer, int) {
+        peer.Send("x");
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        peer.Send("hello\n");
+        received = peer.ReadUntilClosed();
+    });
+    auto client = LoopbackClient(server.Port());
+    client->SetReadTimeout(5000);
+    client->SetIOHandler(std::make_unique<TIdIOHandlerStack>());
+    RecordingIntercept intercept;
+    client->IOHandler()->Intercept = &intercept;
+    client->Connect();
+    // The swallowed "x" is not taken for the peer closing.
+    EXPECT_EQ(client->IOHandler()->ReadLine(), "HELLO");
+    client->IOHandler()->WriteText("hi");
+    client->Disconnect();
+    EXPECT_TRUE(server.Wait());
+    EXPECT_EQ(received, "hi!");
+    EXPECT_EQ(intercept.Events, (std::vector<std::string>{"connect", "send hi", "disconnect"}));
 }
 
 } // namespace
