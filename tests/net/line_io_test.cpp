@@ -206,6 +206,17 @@ TEST(LineIO, ReadLineTimeoutReturnsEmptyAndKeepsBytes) {
     EXPECT_EQ(c.IO->FillInputBuffer(true, 50, false), -1);
 }
 
+TEST(LineIO, ReadTimeoutZeroWaitsWithoutLimitLikeMinusOne) {
+    Connected c([](TcpTestPeer& peer, int) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        peer.Send("late\r\n");
+        peer.WaitClosed();
+    });
+    c.Client->SetReadTimeout(0);
+    EXPECT_EQ(c.IO->ReadLine(), "late");
+    EXPECT_FALSE(c.IO->LineTimedOut());
+}
+
 TEST(LineIO, WritesGoOutOneSendEachAndEmptyTextSendsNothing) {
     std::string received;
     Connected c([&](TcpTestPeer& peer, int) { received = peer.ReadUntilClosed(); });

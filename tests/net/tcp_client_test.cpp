@@ -145,7 +145,14 @@ TEST(TcpClient, NamesThatAreNotDottedQuadsGoToTheLookup) {
     LookupSeam seam(0, {{127, 0, 0, 1}, {10, 9, 9, 9}});
     for (std::string host : {"10.0.0.1.5", "300.1.1.1"}) {
         auto client = LoopbackClient(server.Port(), host);
+        std::vector<std::string> statuses;
+        client->OnStatus = [&](TIdComponent*, TIdStatus, const std::string& text) {
+            statuses.push_back(text);
+        };
         ASSERT_NO_THROW(client->Connect()) << host;
+        ASSERT_GE(statuses.size(), 2u);
+        EXPECT_EQ(statuses[0], "Resolving hostname " + host + ".");
+        EXPECT_EQ(statuses[1], "Connecting to 127.0.0.1.");
         EXPECT_EQ(seam.LastHost, host);
         // The first address found is the one connected to.
         auto* handler = dynamic_cast<TIdIOHandlerStack*>(client->IOHandler());
@@ -339,6 +346,31 @@ TEST(TcpClient, InterceptSeesConnectTrafficAndDisconnect) {
     EXPECT_TRUE(server.Wait());
     EXPECT_EQ(received, "hi!");
     EXPECT_EQ(intercept.Events, (std::vector<std::string>{"connect", "send hi", "disconnect"}));
+}
+
+} // namespace
+} // namespace ferry
+
+namespace ferry {
+namespace {
+
+TEST(TcpClient, DestinationTextSplitsAtLastColon) {
+    TIdIOHandlerStack h;
+    h.DefaultPort = 25;
+    h.SetDestination("mail.example:  2525 ");
+    EXPECT_EQ(h.Host, "mail.example");
+    EXPECT_EQ(h.Port, 2525);
+    EXPECT_EQ(h.Destination(), "mail.example:2525");
+    h.SetDestination("other:smtp");
+    EXPECT_EQ(h.Port, 25);
+    EXPECT_EQ(h.Destination(), "other");
+    h.SetDestination("no-colon");
+    EXPECT_EQ(h.Host, "other");
+    h.SetDestination("fe80::1:587");
+    EXPECT_EQ(h.Host, "fe80::1");
+    EXPECT_EQ(h.Port, 587);
+    h.Port = -3;
+    EXPECT_EQ(h.Destination(), "fe80::1");
 }
 
 } // namespace
