@@ -333,10 +333,11 @@ TEST(TcpClient, InterceptSeesConnectTrafficAndDisconnect) {
         peer.Send("hello\n");
         received = peer.ReadUntilClosed();
     });
+    // Declared first: the handler refers to it until the client is gone.
+    RecordingIntercept intercept;
     auto client = LoopbackClient(server.Port());
     client->SetReadTimeout(5000);
     client->SetIOHandler(std::make_unique<TIdIOHandlerStack>());
-    RecordingIntercept intercept;
     client->IOHandler()->Intercept = &intercept;
     client->Connect();
     // The swallowed "x" is not taken for the peer closing.
