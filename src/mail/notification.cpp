@@ -2,6 +2,7 @@
 
 #include "mail/message.h"
 #include "mail/smtp.h"
+#include "settings/settings_store.h"
 
 namespace ferry {
 
@@ -25,6 +26,20 @@ void SendNotificationMail(const NotificationMail& mail,
             onSendFailure(e);
     }
     client.CloseSession(true);
+}
+
+void SendNotification() {
+    // Nothing when the key is missing or notifications are off; its read errors continue.
+    std::optional<TNotificationSettings> settings = ReadNotificationSettings();
+    if (!settings)
+        return;
+    NotificationMail mail;
+    mail.server = settings->SMTPServer;
+    mail.port = settings->SMTPPort;
+    mail.from = settings->SMTPFrom;
+    mail.to = settings->SMTPTo;
+    mail.body = settings->SMTPMessage;
+    SendNotificationMail(mail, nullptr); // e-mail failures are dropped without a trace
 }
 
 } // namespace ferry
