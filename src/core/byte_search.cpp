@@ -2,11 +2,10 @@
 
 #include "platform/codepage.h"
 
+#include <cstdint>
 #include <cstring>
 
-#include <cstdint>
-
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
@@ -73,7 +72,7 @@ std::size_t FindScalar(const unsigned char* data, std::size_t i, std::size_t las
     return BytePattern::npos;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 
 // Pair: test each side against two bytes; otherwise one OR and one compare per side.
 template <bool Pair>
@@ -163,7 +162,7 @@ std::size_t Find(const unsigned char* data, std::size_t size, const Search& s) {
     if (s.Length == 0 || size < s.Length)
         return BytePattern::npos;
     const std::size_t lastStart = size - s.Length;
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
     if (HaveAvx2())
         return s.SingleBit ? FindAvx2<false>(data, lastStart, s)
                            : FindAvx2<true>(data, lastStart, s);
@@ -180,12 +179,10 @@ bool OneBitOrNone(unsigned char x) {
 } // namespace
 
 void AllowWideVectorsForTesting(bool allow) {
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
     AllowWide = allow;
 #endif
 }
-
-namespace {} // namespace
 
 BytePattern::BytePattern(const std::string& pattern, bool caseSensitive)
     : Pattern_(caseSensitive ? pattern : CharUpperString(pattern)), Folded_(!caseSensitive),

@@ -30,6 +30,8 @@ void TIdIOHandler::Open() {
 }
 
 void TIdIOHandler::Close() {
+    if (Intercept)
+        Intercept->Disconnect();
     IsOpen_ = false;
 }
 
@@ -43,10 +45,18 @@ bool TIdIOHandler::IsConnected() {
     return HandlerConnected();
 }
 
-void TIdIOHandler::SendNow(const TIdBytes& bytes) {
+TIdBytes TIdIOHandler::PrepareSend(const TIdBytes& bytes) {
     CheckPeerClosed(true, true);
     if (OnSendNow)
         OnSendNow(bytes);
+    TIdBytes out = bytes;
+    if (Intercept)
+        Intercept->Send(out);
+    return out;
+}
+
+void TIdIOHandler::SendNow(const TIdBytes& bytes) {
+    PrepareSend(bytes);
 }
 
 void TIdIOHandler::WriteBytes(const TIdBytes& bytes) {
@@ -144,7 +154,10 @@ std::string TIdIOHandler::ReadLine(const std::string& terminator, int timeoutMs,
         }
         if (pos >= 0)
             break;
-        if (maxLength > 0 && searched > maxLength) {
+        // Too long once no terminator can start within the limit any more. For a terminator
+        // of several bytes its first bytes may already be queued, so they are allowed for:
+        // otherwise whether a line passes would depend on how the bytes were cut.
+        if (maxLength > 0 && searched - (static_cast<int>(term.size()) - 1) > maxLength) {
             tooLong = true;
             break;
         }

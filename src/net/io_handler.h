@@ -3,6 +3,7 @@
 #include "net/buffer.h"
 #include "net/component.h"
 #include "net/id_global.h"
+#include "net/intercept.h"
 
 #include <functional>
 #include <memory>
@@ -30,6 +31,9 @@ public:
     virtual std::string Destination() const;
     // Splits at the last colon; text without a colon changes nothing.
     virtual void SetDestination(const std::string& destination);
+
+    // Not owned; none by default.
+    TIdConnectionIntercept* Intercept = nullptr;
 
     int MaxLineLength = 16384;
     TIdMaxLineAction MaxLineAction = maException;
@@ -81,6 +85,8 @@ public:
     std::string ReadNonBlankLine(int attempts = 2147483647);
 
 protected:
+    // The closed check, the send seam and the intercept: the bytes to put on the wire.
+    TIdBytes PrepareSend(const TIdBytes& bytes);
     // Whether the handler is open and has a live connection or unread input.
     bool HandlerConnected();
 

@@ -51,6 +51,7 @@ int TIdIOHandlerStack::FillInputBuffer(bool raiseIfClosed, int timeoutMs, bool r
         return 0;
     }
     int count;
+    int received;
     do {
         if (!Binding_->WaitReadable(timeoutMs)) {
             if (raiseOnTimeout)
@@ -61,15 +62,24 @@ int TIdIOHandlerStack::FillInputBuffer(bool raiseIfClosed, int timeoutMs, bool r
             if (!SocketAllocated())
                 throw EIdClosedSocket();
             TIdBytes buffer(std::max(RecvBufferSize, 1));
-            count = Binding_->Receive(buffer);
-            if (count > 0)
-                InputQueue_->Write(buffer.data(), count);
+            received = Binding_->Receive(buffer);
+            count = received;
+            if (received > 0) {
+                buffer.resize(received);
+                if (Intercept) {
+                    Intercept->Receive(buffer);
+                    count = static_cast<int>(buffer.size());
+                }
+                InputQueue_->Write(buffer);
+            }
         } else {
-            count = 0;
+            count = received = 0;
             if (raiseIfClosed)
                 throw EIdException("Not Connected");
         }
-        if (count == 0)
+        // Only the socket's end of stream means the peer closed; an intercept that keeps
+        // back what it was given must not look like one.
+        if (received == 0)
             PeerClosed_ = true;
         CheckPeerClosed(raiseIfClosed, false);
     } while (count == 0 && SocketAllocated());
@@ -89,12 +99,12 @@ bool TIdIOHandlerStack::WaitReadable(int timeoutMs) {
 }
 
 void TIdIOHandlerStack::SendNow(const TIdBytes& bytes) {
-    TIdIOHandler::SendNow(bytes);
+    const TIdBytes out = PrepareSend(bytes);
     if (!SocketAllocated())
         throw EIdConnClosedGracefully();
     size_t pos = 0;
-    while (pos < bytes.size()) {
-        int sent = Binding_->Send(bytes, static_cast<int>(pos), -1);
+    while (pos < out.size()) {
+        int sent = Binding_->Send(out, static_cast<int>(pos), -1);
         if (sent == 0) {
             PeerClosed_ = true;
             CheckPeerClosed(true, true);

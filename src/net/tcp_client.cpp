@@ -106,6 +106,8 @@ void TIdTCPClientCustom::Connect() {
     try {
         CopySettingsToHandler();
         IOHandler_->Open();
+        if (IOHandler_->Intercept)
+            IOHandler_->Intercept->Connect(IOHandler_.get());
         DoStatus(hsConnected, Host_);
         if (OnConnected)
             OnConnected(this);

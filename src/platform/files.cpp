@@ -100,7 +100,8 @@ int OpenErrorCode(const std::string& path, int err) {
 }
 
 ReadOnlyFile::ReadOnlyFile(const std::string& path) {
-    // O_NONBLOCK keeps a FIFO that slipped in after the listing from blocking the open.
+    // O_NONBLOCK keeps a FIFO that slipped in after the listing from blocking the open; on
+    // a regular file it changes nothing, so it stays set.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         throw EInOutError(OpenErrorCode(path, errno));
@@ -114,33 +115,20 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path) {
         close(fd);
         throw EInOutError(ERROR_ACCESS_DENIED);
     }
-    // Probe for a holder that denies sharing; our own access takes no lock, so readers and
-    // writers elsewhere are never kept out by us.
-    if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
-        const int err = errno;
-        if (err == EWOULDBLOCK) {
-            close(fd);
-            throw EInOutError(ERROR_SHARING_VIOLATION);
-        }
-    } else {
-        flock(fd, LOCK_UN);
+    // A holder that denies sharing keeps an exclusive lock; our shared one, released by
+    // the close, keeps readers and writers in while telling a later exclusive taker that
+    // the file is in use, as an open handle that shares reading and writing would.
+    if (flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(fd);
+        throw EInOutError(ERROR_SHARING_VIOLATION);
     }
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    Size_ = static_cast<int64_t>(st.st_size);
     Fd_ = fd;
 }
 
 ReadOnlyFile::~ReadOnlyFile() {
     if (Fd_ >= 0)
         close(Fd_);
-}
-
-int64_t ReadOnlyFile::Size() const {
-    struct stat st;
-    if (fstat(Fd_, &st) != 0)
-        throw EInOutError(SystemErrorFromErrno(errno));
-    return static_cast<int64_t>(st.st_size);
 }
 
 std::size_t ReadOnlyFile::Read(void* buffer, std::size_t count) {

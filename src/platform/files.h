@@ -37,6 +37,7 @@ int OpenErrorCode(const std::string& path, int err);
 //
 // A file that another program holds under an exclusive lock (flock LOCK_EX) is refused with
 // ERROR_SHARING_VIOLATION (32): that is how a program here says it denies read sharing.
+// While open, the file carries our shared lock, so an exclusive taker is refused in turn.
 // Anything that is not a regular file is refused with ERROR_ACCESS_DENIED (5), so a FIFO
 // or a device can never stall or flood a scan.
 class ReadOnlyFile {
@@ -46,8 +47,8 @@ public:
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
-    // The size in bytes, as it is now.
-    int64_t Size() const;
+    // The size in bytes when the file was opened.
+    int64_t Size() const { return Size_; }
     // Reads up to `count` bytes at the current position and advances it; returns fewer
     // only at the end of the file.
     std::size_t Read(void* buffer, std::size_t count);
@@ -61,6 +62,7 @@ public:
 private:
     int Fd_ = -1;
     int64_t Position_ = 0;
+    int64_t Size_ = 0;
 };
 
 } // namespace ferry

@@ -21,6 +21,8 @@
 // Handles are not shared between threads; the handle table itself is safe to use from
 // several threads. Do not carry open handles across fork().
 
+#include "platform/system_errors.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,16 +42,10 @@ inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(uintptr_t{0x800000
 inline HKEY const HKEY_USERS = reinterpret_cast<HKEY>(uintptr_t{0x80000003});
 inline HKEY const HKEY_CURRENT_CONFIG = reinterpret_cast<HKEY>(uintptr_t{0x80000005});
 
-// Result codes (the Windows system error numbers).
-constexpr LONG ERROR_SUCCESS = 0;
-constexpr LONG ERROR_FILE_NOT_FOUND = 2;
-constexpr LONG ERROR_ACCESS_DENIED = 5;
-constexpr LONG ERROR_INVALID_HANDLE = 6;
+// Result codes: the Windows system error numbers. The common ones (ERROR_SUCCESS,
+// ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER,
+// ERROR_DISK_FULL, ...) come from platform/system_errors.h; these are the registry's own.
 constexpr LONG ERROR_OUTOFMEMORY = 14;
-constexpr LONG ERROR_WRITE_FAULT = 29;
-constexpr LONG ERROR_READ_FAULT = 30;
-constexpr LONG ERROR_INVALID_PARAMETER = 87;
-constexpr LONG ERROR_DISK_FULL = 112;
 constexpr LONG ERROR_BUSY = 170;
 constexpr LONG ERROR_MORE_DATA = 234;
 constexpr LONG ERROR_NO_MORE_ITEMS = 259;

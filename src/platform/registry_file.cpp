@@ -262,7 +262,8 @@ bool ParseRegFile(std::string_view bytes, RegFile& out, std::string& error) {
                 key.Path = std::string(name.substr(slash + 1));
             while (!key.Path.empty() && key.Path.back() == '\\')
                 key.Path.pop_back();
-            if (key.Path.find("\\\\") != std::string::npos) {
+            if (key.Path.find("\\\\") != std::string::npos ||
+                (!key.Path.empty() && key.Path.front() == '\\')) {
                 error = LineError(lineNo, "empty key name in \"" + std::string(name) + "\"");
                 return false;
             }

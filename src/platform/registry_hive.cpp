@@ -187,6 +187,8 @@ LONG RegistryHive::Open(const std::string& path, bool create, std::shared_ptr<Re
         error = hive->LastError;
         return r;
     }
+    if (hive->Writable_)
+        hive->LeaveWal();
     out = std::move(hive);
     return ERROR_SUCCESS;
 }
@@ -262,6 +264,22 @@ LONG RegistryHive::Prepare() {
         return ERROR_SUCCESS;
     }
     return ERROR_CANTOPEN;
+}
+
+// A hive someone switched to WAL (with the sqlite3 shell, say) could no longer be read by users
+// who may not write its directory; whoever may write puts it back. If other connections are
+// open the switch fails harmlessly and is tried again at the next open.
+void RegistryHive::LeaveWal() {
+    sqlite3_stmt* s = nullptr;
+    bool wal = false;
+    if (sqlite3_prepare_v2(Db_, "PRAGMA journal_mode", -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW) {
+        const unsigned char* mode = sqlite3_column_text(s, 0);
+        wal = mode && std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0;
+    }
+    sqlite3_finalize(s);
+    if (wal)
+        sqlite3_exec(Db_, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
 }
 
 LONG RegistryHive::Fail(int rc, bool writing) {

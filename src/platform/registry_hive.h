@@ -57,6 +57,7 @@ public:
 private:
     RegistryHive() = default;
     LONG Prepare(); // verifies the file is a hive, creating the tables in an empty one
+    void LeaveWal();
     LONG Fail(int rc, bool writing);
     sqlite3_stmt* Statement(int slot, const char* sql);
     LONG Exec(const char* sql, bool writing);

@@ -17,8 +17,8 @@ LONG ProbeSettingsKey() {
     return r;
 }
 
-// For the actions that do nothing without the key: the existence test and the open in one
-// step, so that a key deleted in between is not created again by the open. False when the
+// For the actions that do nothing without the key: the existence test, then an open that
+// does not create, so that a key deleted in between is not brought back by the open. False when the
 // key is missing; true otherwise, with the key open or (when the open was refused) closed,
 // in which case the writes that follow raise.
 bool OpenExistingSettingsKey(TRegistryKey& key) {
@@ -76,7 +76,7 @@ void LoadStartupSettings(TaskTable& table, TStartupLoad& state) {
         if (i > MaxTaskEntries)
             throw ERegistryException::ReadError("NumberOfEntries", ERROR_INVALID_PARAMETER,
                                                 "more task entries than the table holds");
-        table.LoadRow(i, ReadTaskEntry(TaskEntryPath(i)));
+        table.LoadRow(i, ReadTaskEntry(key, i));
         state.RowsLoaded = i;
     }
     key.CloseKey();
@@ -92,10 +92,9 @@ bool WriteProcessInterval(int32_t minutes) {
 }
 
 bool ReadOptionsSettings(TOptionsSettings& options) {
-    if (!SettingsKeyExists())
-        return false;
     TRegistryKey key;
-    OpenSettingsKey(key);
+    if (!OpenExistingSettingsKey(key))
+        return false;
     options.SMTPEnabled = key.ReadInteger("SMTPEnabled") == 1;
     options.SMTPPort = key.ReadInteger("SMTPPort");
     options.SMTPServer = key.ReadString("SMTPServer");
@@ -122,10 +121,9 @@ bool WriteOptionsSettings(const TOptionsInput& input) {
 }
 
 std::optional<TNotificationSettings> ReadNotificationSettings() {
-    if (!SettingsKeyExists())
-        return std::nullopt;
     TRegistryKey key;
-    OpenSettingsKey(key);
+    if (!OpenExistingSettingsKey(key))
+        return std::nullopt;
     if (key.ReadInteger("SMTPEnabled") != 1)
         return std::nullopt;
     TNotificationSettings s;

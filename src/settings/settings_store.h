@@ -22,6 +22,11 @@
 //   each notification      ReadNotificationSettings()  empty when the key is missing or
 //                            notifications are off.
 //
+// The main window keeps one TStartupLoad for the run:
+//   FormCreate: LoadStartupSettings(table, Load_);  // may raise: show it; Load_ says how far
+//               if it returned, Load_.ProcessInterval is the interval to show and to use
+//   FormShow:   SaveTaskTable(table, Load_);        // writes nothing after a partial load
+//
 // Lower-level pieces, for the actions above and for tests: SettingsKeyExists,
 // OpenSettingsKey, InitialiseDefaults, WriteTaskEntry, ReadTaskEntry, TaskEntryPath, and
 // TRegistryKey (settings/registry_key.h) for single values.
@@ -181,5 +186,9 @@ void WriteTaskEntry(TRegistryKey& settingsKey, int n, const std::string& identif
 // missing value reads as "". A key that cannot be opened or a value that cannot be queried
 // raises the read error instead of reading as empty, so a hiccup never becomes a blank task.
 TaskRecord ReadTaskEntry(const std::string& subkeyPath);
+
+// The same, for entry n under an open settings key (the start-up load uses this): a key
+// deleted by another program during the load makes it fail rather than come back.
+TaskRecord ReadTaskEntry(TRegistryKey& settingsKey, int n);
 
 } // namespace ferry

@@ -41,16 +41,32 @@ void WriteTaskEntry(TRegistryKey& settingsKey, int n, const std::string& identif
     WriteEntryValues(entry, identifier, source, matchString, destination);
 }
 
-TaskRecord ReadTaskEntry(const std::string& subkeyPath) {
-    TRegistryKey entry;
-    if (!entry.OpenKey(SettingsRoot(), subkeyPath, true))
-        throw ERegistryException::ReadError(subkeyPath, entry.OpenResult(), RegLastErrorText());
+namespace {
+
+TaskRecord ReadEntryValues(TRegistryKey& entry) {
     TaskRecord r;
     r.Identifier = entry.ReadStringStrict("Identifier");
     r.Source = entry.ReadStringStrict("Source");
     r.Destination = entry.ReadStringStrict("Destination");
     r.MatchString = entry.ReadStringStrict("MatchString");
     return r;
+}
+
+} // namespace
+
+TaskRecord ReadTaskEntry(const std::string& subkeyPath) {
+    TRegistryKey entry;
+    if (!entry.OpenKey(SettingsRoot(), subkeyPath, true))
+        throw ERegistryException::ReadError(subkeyPath, entry.OpenResult(), RegLastErrorText());
+    return ReadEntryValues(entry);
+}
+
+TaskRecord ReadTaskEntry(TRegistryKey& settingsKey, int n) {
+    TRegistryKey entry;
+    if (!entry.OpenSubKey(settingsKey, "Entry" + std::to_string(n), true))
+        throw ERegistryException::ReadError(TaskEntryPath(n), entry.OpenResult(),
+                                            RegLastErrorText());
+    return ReadEntryValues(entry);
 }
 
 void SaveTaskEntries(int count, const TaskSnapshot& columns) {

@@ -38,9 +38,11 @@ TEST(CodePageTest, UpperCaseTableCoversWindows1252) {
     }
     EXPECT_EQ(changed, 26 + 30 + 4);
     std::set<unsigned char> targets;
-    for (int c = 0; c < 256; ++c)
-        if (CharUpperByte(static_cast<unsigned char>(c)) != c)
+    for (int c = 0; c < 256; ++c) {
+        if (CharUpperByte(static_cast<unsigned char>(c)) != c) {
             EXPECT_TRUE(targets.insert(CharUpperByte(static_cast<unsigned char>(c))).second);
+        }
+    }
 }
 
 TEST(CodePageTest, StringAndBufferFormsStopWhereTheySay) {

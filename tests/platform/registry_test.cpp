@@ -180,6 +180,35 @@ TEST_F(RegistryTest, DamagedOrForeignFilesAreReportedByNameAndLeftAlone) {
     check("damaged header");
 }
 
+std::string JournalMode(const std::string& path) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* s = nullptr;
+    std::string mode;
+    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW)
+        mode = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return mode;
+}
+
+// WAL would lock out readers who may not write the directory (tested below as nobody), so
+// hives use the rollback journal, and one switched to WAL by hand is switched back.
+TEST_F(RegistryTest, HiveSwitchedToWalIsPutBackByTheNextWriter) {
+    HKEY h = Create("SOFTWARE\Shared");
+    RegCloseKey(h);
+    EXPECT_EQ(JournalMode(Sandbox.HivePath()), "delete");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Sandbox.HivePath().c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(JournalMode(Sandbox.HivePath()), "wal");
+    ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\Shared", 0, KEY_ALL_ACCESS, &h), 0);
+    RegCloseKey(h);
+    EXPECT_EQ(JournalMode(Sandbox.HivePath()), "delete");
+}
+
 // Read access without write access: only as an unprivileged user, since root ignores file
 // permissions. The hive and its directory belong to root; the child is "nobody".
 TEST_F(RegistryTest, ReadableButNotWritableHiveOpensOnlyForReading) {

@@ -62,6 +62,14 @@ class LoggingSMTP(SMTP):
             path = os.path.join(sink.folder, "conn-%04d.chunks" % n)
             self._chunk_log = open(path, "w", encoding="ascii", buffering=1)
 
+    def connection_made(self, transport):
+        # Multi-line replies go out one line per write; without this the client's delayed
+        # acknowledgement would stall every EHLO reply, whoever the client is.
+        sock = transport.get_extra_info("socket")
+        if sock is not None:
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        super().connection_made(transport)
+
     def data_received(self, data):
         if self._chunk_log is not None:
             self._chunk_log.write(data.hex() + "\n")

@@ -283,6 +283,21 @@ int Query(const Args& a) {
         std::string data;
         std::string name = a.Ve ? "" : a.V;
         r = RegQueryValue(key, name, type, data);
+        // Shown with the name's stored spelling, whatever spelling was asked for.
+        std::string stored, fold = name;
+        for (char& c : fold)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (DWORD i = 0;
+             r == ERROR_SUCCESS && RegEnumValue(key, i, stored, nullptr, nullptr) == ERROR_SUCCESS;
+             ++i) {
+            std::string f = stored;
+            for (char& c : f)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (f == fold) {
+                name = stored;
+                break;
+            }
+        }
         RegCloseKey(key);
         if (r != ERROR_SUCCESS)
             return Fail(r);

@@ -1,0 +1,79 @@
+#include "mail/smtp.h"
+
+#include <exception>
+
+#include "mail/address.h"
+#include "mail/message.h"
+#include "mail/reply_smtp.h"
+
+namespace ferry {
+
+void TIdSMTP::OpenSession() {
+    Connect();
+    try {
+        GetResponse({220});
+        ExchangeGreeting();
+    } catch (...) {
+        std::exception_ptr first = std::current_exception();
+        CloseSession(true); // its own error, if any, continues instead
+        std::rethrow_exception(first);
+    }
+}
+
+void TIdSMTP::CloseSession(bool notifyPeer) {
+    Disconnect(notifyPeer);
+    Authenticated_ = false;
+}
+
+void TIdSMTP::DisconnectNotifyPeer() {
+    SendCmd("QUIT", {221});
+}
+
+void TIdSMTP::Authenticate() {
+    if (Authenticated_)
+        return;
+    TLSUpgradeIfOffered();
+    switch (AuthType) {
+    case atNone:
+        Authenticated_ = true;
+        break;
+    case atDefault:
+    case atSASL:
+        // Logging in needs a user name; the program never sets one, and without it nothing
+        // is sent. Login mechanisms are not built.
+        break;
+    }
+}
+
+void TIdSMTP::DeliverMessage(TIdMessage& message) {
+    Authenticate(); // its outcome is not examined: delivery goes on either way
+    message.ExtraHeaders.SetValue("X-Mailer", MailAgent);
+
+    // Primary recipients, then copies, then blind copies, all through the address-list text
+    // rules once more.
+    TIdEMailAddressList recipients;
+    recipients.SetAddressesText(message.Recipients.AddressesText());
+    if (message.CCList.Count() > 0)
+        recipients.SetAddressesText(recipients.AddressesText() + ", " +
+                                    message.CCList.AddressesText());
+    if (message.BccList.Count() > 0)
+        recipients.SetAddressesText(recipients.AddressesText() + ", " +
+                                    message.BccList.AddressesText());
+
+    if (PipeLine && ServerExtensions.Contains("PIPELINING"))
+        SendPipelinedTransaction(message, recipients);
+    else
+        SendPlainTransaction(message, recipients);
+}
+
+std::vector<std::string> TIdSMTP::Expand(const std::string& name) {
+    SendCmd("EXPN " + name, {250, 251});
+    return LastReply->Text;
+}
+
+std::string TIdSMTP::Verify(const std::string& name) {
+    SendCmd("VRFY " + name, {250, 251});
+    return LastReply->Text.empty() ? std::string() : LastReply->Text.front();
+}
+
+} // namespace ferry

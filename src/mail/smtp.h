@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "mail/smtp_base.h"
+
+namespace ferry {
+
+class TIdMessage;
+
+enum TIdSMTPAuthenticationType { atNone, atDefault, atSASL };
+
+// The SMTP client: carries one message to one server over one connection. The program
+// creates one per notification, sets Host and Port, and calls OpenSession, DeliverMessage
+// and, in every case, CloseSession(true).
+class TIdSMTP : public TIdSMTPBase {
+public:
+    TIdSMTPAuthenticationType AuthType = atDefault;
+    std::string Username;
+    std::string Password;
+    std::vector<std::string> SASLMechanisms;
+
+    bool Authenticated() const { return Authenticated_; }
+
+    // Connects, reads the greeting (220) and introduces the client. On a failure after the
+    // connect the session is closed (QUIT when still connected) before the error continues;
+    // an error of that clean-up replaces the first one.
+    void OpenSession();
+    // One mail transaction. Raises on failure; the session stays open.
+    void DeliverMessage(TIdMessage& message);
+    // QUIT when asked and still connected, then close. A refused QUIT is raised after the
+    // connection has been closed.
+    void CloseSession(bool notifyPeer);
+
+    // Address expansion and verification; the program uses neither.
+    std::vector<std::string> Expand(const std::string& name);
+    std::string Verify(const std::string& name);
+
+protected:
+    // The QUIT that Disconnect sends when asked to notify the peer.
+    void DisconnectNotifyPeer() override;
+
+private:
+    // Runs until authentication was done or was not wanted.
+    void Authenticate();
+
+    bool Authenticated_ = false;
+};
+
+} // namespace ferry
