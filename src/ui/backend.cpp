@@ -1,19 +1,27 @@
 #include "ui/backend.h"
 
 #include "core/routing_pass.h"
+#include "mail/notification.h"
 
 namespace ferry::backend {
 
 TaskFolderRoutine RoutingPass() {
     return [](const std::string& source, const std::string& destination, const std::string& mask,
               const std::string& matchString) {
-        ProcessTaskFolder(source, destination, mask, matchString, [] {});
+        ProcessTaskFolder(source, destination, mask, matchString, [] { SendNotification(); });
     };
 }
 
-void SendTestMail(const std::string&, uint16_t, const std::string&, const std::string&,
-                  const std::string&, const std::function<void()>& onFailure) {
-    onFailure();
+void SendTestMail(const std::string& server, uint16_t port, const std::string& from,
+                  const std::string& to, const std::string& message,
+                  const std::function<void()>& onFailure) {
+    NotificationMail mail;
+    mail.server = server;
+    mail.port = port;
+    mail.from = from;
+    mail.to = to;
+    mail.body = message;
+    SendNotificationMail(mail, [&](const std::exception&) { onFailure(); });
 }
 
 } // namespace ferry::backend

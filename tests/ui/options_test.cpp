@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "core/case_sensitive_match.h"
+#include "support/smtp_sink.h"
 #include "ui/frm_options.h"
 #include "ui/frm_task_list.h"
 #include "ui_fixture.h"
@@ -182,6 +183,39 @@ TEST_F(Options, TestAgainstARefusingServerShowsTheWarning) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(FRM_Options->isVisible());
     EXPECT_FALSE(Timer->Enabled()) << "the scheduler stays paused during the test";
+}
+
+TEST_F(Options, TestSendsTheFieldsAsTheyStandAndStoresNothing) {
+    SmtpSink sink;
+    StartProgram();
+    OpenOptions();
+    Click(FRM_Options->CHK_SMTP);
+    Type(FRM_Options->TXT_SMTPServer, QStringLiteral("127.0.0.1"));
+    // Only the low 16 bits of the typed number are the port.
+    Type(FRM_Options->TXT_SMTPPort, QString::number(sink.Port() + 65536));
+    Type(FRM_Options->TXT_SMTPFROM, QStringLiteral("ferry@example.com"));
+    Type(FRM_Options->TXT_SMTPTO, QStringLiteral("one@example.com; two@example.com"));
+    Type(FRM_Options->TXT_SMTPMessage, QStringLiteral("Test from the options"));
+    Click(FRM_Options->BTN_Test);
+    EXPECT_TRUE(Prompts.Messages.empty());
+    EXPECT_TRUE(Prompts.Errors.empty());
+    const auto mails = sink.WaitForMessages(1);
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].mailFrom, "ferry@example.com");
+    EXPECT_EQ(mails[0].rcptTo, (std::vector<std::string>{"one@example.com", "two@example.com"}));
+    EXPECT_NE(mails[0].data.find("Subject: Notification Message!\r\n"), std::string::npos);
+    EXPECT_NE(mails[0].data.find("\r\n\r\nTest from the options\r\n"), std::string::npos);
+    EXPECT_EQ(StoredString("SMTPServer"), "SMTP Server");
+    EXPECT_EQ(StoredInteger("SMTPEnabled"), 0);
+    EXPECT_TRUE(FRM_Options->isVisible());
+
+    // A recipient text that cannot be read is no connection failure: the error box says so.
+    Type(FRM_Options->TXT_SMTPTO, QStringLiteral("<ops@desk.test>@x"));
+    Click(FRM_Options->BTN_Test);
+    EXPECT_TRUE(Prompts.Messages.empty());
+    ASSERT_EQ(Prompts.Errors.size(), 1u);
+    EXPECT_EQ(Prompts.Errors[0], "@ Outside address.");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(Options, LayoutAndTabOrder) {
