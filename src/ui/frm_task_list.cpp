@@ -30,6 +30,7 @@ namespace {
 
 constexpr int kColumnWidths[TaskTable::ColCount] = {26, 89, 97, 91, 94};
 constexpr int kRowHeight = 18;
+constexpr int kIntervalLength = 2; // characters the interval field takes as typed
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int x, int y, int w,
                         int h) {
@@ -68,7 +69,9 @@ TFRM_TaskList::TFRM_TaskList(QWidget* parent)
     TXT_TimeInterval = new QLineEdit(this);
     TXT_TimeInterval->setObjectName(QStringLiteral("TXT_TimeInterval"));
     TXT_TimeInterval->setGeometry(176, 8, 31, 21);
-    TXT_TimeInterval->setMaxLength(2);
+    // Two characters at most as typed (see eventFilter). Not QLineEdit's own limit: that
+    // would also cut a longer stored interval when it is shown, so the field would show a
+    // number other than the one in force.
     TXT_TimeInterval->installEventFilter(this);
 
     BTN_TimerSet = MakeButton(this, "BTN_TimerSet", "&Set", 214, 8, 75, 26);
@@ -345,6 +348,10 @@ bool TFRM_TaskList::eventFilter(QObject* watched, QEvent* event) {
             const QChar ch = text.at(0);
             const char key = ch.unicode() < 0x80 ? static_cast<char>(ch.unicode()) : 0;
             if (text.size() != 1 || FilterDigitKey(key) == 0)
+                return true;
+            const int kept = static_cast<int>(TXT_TimeInterval->text().size() -
+                                              TXT_TimeInterval->selectedText().size());
+            if (key != '\b' && kept >= kIntervalLength)
                 return true;
         }
     }

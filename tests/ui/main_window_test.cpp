@@ -115,10 +115,25 @@ TEST_F(MainWindow, IntervalFieldTakesTwoDigitsOnly) {
     QTest::keyClicks(field, QStringLiteral("-+ x"));
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(field->text(), QStringLiteral("1"));
+    // Typing over a selection replaces it, within the two characters.
+    QTest::keyClicks(field, QStringLiteral("9"));
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("45"));
+    EXPECT_EQ(field->text(), QStringLiteral("45"));
     EXPECT_EQ(TFRM_TaskList::FilterDigitKey('7'), '7');
     EXPECT_EQ(TFRM_TaskList::FilterDigitKey('\b'), '\b');
     EXPECT_EQ(TFRM_TaskList::FilterDigitKey('\t'), 0);
     EXPECT_EQ(TFRM_TaskList::FilterDigitKey('$'), 0);
+}
+
+TEST_F(MainWindow, AStoredIntervalTooLongForTheTimerIsShownAsStoredAndHeldAtTheLongest) {
+    StoreTasks({});
+    StoreInteger("ProcessInterval", 71583); // times 60000 wraps 32 bits to about 13 seconds
+    StartProgram();
+    EXPECT_EQ(FRM_TaskList->TXT_TimeInterval->text(), QStringLiteral("71583"));
+    EXPECT_EQ(Timer->Interval(), kLongestTimerPeriod);
+    Timer->AdvanceMinutes(60 * 24);
+    EXPECT_EQ(Timer->Ticks(), 0);
 }
 
 TEST_F(MainWindow, SetWithABadFieldShowsTheConversionErrorAndKeepsThePeriod) {
@@ -291,7 +306,6 @@ TEST_F(MainWindow, LayoutAndTabOrder) {
     EXPECT_EQ(FRM_TaskList->size(), QSize(521, 247));
     EXPECT_EQ(FRM_TaskList->STG_TaskList->geometry(), QRect(8, 41, 405, 179));
     EXPECT_EQ(FRM_TaskList->BTN_MinOK->geometry(), QRect(420, 184, 93, 36));
-    EXPECT_EQ(FRM_TaskList->TXT_TimeInterval->maxLength(), 2);
     const std::vector<QWidget*> order = {
         FRM_TaskList->TXT_TimeInterval, FRM_TaskList->BTN_TimerSet, FRM_TaskList->BTN_AddNewTask,
         FRM_TaskList->BTN_EditTask,     FRM_TaskList->BTN_DelTask,  FRM_TaskList->BTN_Options,
