@@ -55,9 +55,37 @@ template <class F> bool WaitFor(F ready, std::chrono::milliseconds limit) {
     return ready();
 }
 
+// The first visible window of that exact name, or "".
+std::string FindWindow(const VirtualDisplay& display, const std::string& name) {
+    int code = 0;
+    std::string id = RunOnDisplay(
+        display.Name(), {"xdotool", "search", "--onlyvisible", "--name", "^" + name + "$"}, code);
+    id = id.substr(0, id.find('\n'));
+    return code == 0 ? id : std::string();
+}
+
+bool ClickIn(const VirtualDisplay& display, const std::string& window, int x, int y,
+             int button = 1) {
+    int code = 0;
+    RunOnDisplay(display.Name(),
+                 {"xdotool", "mousemove", "--window", window, std::to_string(x), std::to_string(y),
+                  "click", std::to_string(button)},
+                 code);
+    return code == 0;
+}
+
+const char* const kMainTitle = "Ferrydesk by Quillmere";
+
 class EndToEnd : public ::testing::Test {
 protected:
     RegistrySandbox Sandbox;
+
+    // Starts build/bin/ferrydesk on the display, as the user would.
+    void StartProgram(ChildProcess& program, const VirtualDisplay& display) {
+        ScopedEnv platform("QT_QPA_PLATFORM", nullptr); // the real windowing system
+        ScopedEnv x("DISPLAY", display.Name().c_str());
+        program.StartProgram({std::string(FERRY_BINARY_DIR) + "/bin/ferrydesk"});
+    }
 
     void Add(const std::string& key, const std::string& name, const char* type,
              const std::string& data) {
@@ -98,31 +126,16 @@ TEST_F(EndToEnd, RunTasksNowMovesTheMatchingFilesAndMailsEachMove) {
     Add(entry, "MatchString", "REG_SZ", "INVOICE");
 
     ChildProcess program;
-    {
-        ScopedEnv platform("QT_QPA_PLATFORM", nullptr); // the real windowing system
-        ScopedEnv x("DISPLAY", display.Name().c_str());
-        program.StartProgram({std::string(FERRY_BINARY_DIR) + "/bin/ferrydesk"});
-    }
-
+    StartProgram(program, display);
     std::string window;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            int code = 0;
-            window = RunOnDisplay(
-                display.Name(),
-                {"xdotool", "search", "--onlyvisible", "--name", "^Ferrydesk by Quillmere$"}, code);
-            window = window.substr(0, window.find('\n'));
-            return code == 0 && !window.empty();
-        },
-        20s))
-        << "the main window did not appear";
+    if (!WaitFor([&] { return !(window = FindWindow(display, kMainTitle)).empty(); }, 20s)) {
+        program.Kill(SIGTERM);
+        FAIL() << "the main window did not appear; the program said: " << program.Wait(5s).Output;
+    }
     EXPECT_TRUE(TempDir::Exists(source + "/a.txt")) << "nothing moves before the press";
 
     // Run Tasks Now: 420, 41, 93 x 26 in the window.
-    int code = 0;
-    RunOnDisplay(display.Name(),
-                 {"xdotool", "mousemove", "--window", window, "466", "54", "click", "1"}, code);
-    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(ClickIn(display, window, 466, 54));
 
     EXPECT_TRUE(WaitFor(
         [&] {
@@ -145,9 +158,68 @@ TEST_F(EndToEnd, RunTasksNowMovesTheMatchingFilesAndMailsEachMove) {
             << mail.data;
     }
 
+    // This display has no tray: Minimise to System Tray must not hide the window for good.
+    ASSERT_TRUE(ClickIn(display, window, 466, 202));
+    std::this_thread::sleep_for(500ms);
+    EXPECT_FALSE(FindWindow(display, kMainTitle).empty());
+
     program.Kill(SIGTERM);
     const ChildResult ended = program.Wait(10s);
     EXPECT_FALSE(ended.TimedOut);
+}
+
+TEST_F(EndToEnd, TheTrayIconHidesAndBringsBackTheWindow) {
+    for (const char* tool : {"Xvfb", "xdotool", "trayer"})
+        ASSERT_FALSE(FindProgram(tool).empty()) << tool << " is needed (scripts/deps/ui.txt)";
+    VirtualDisplay display;
+    ASSERT_TRUE(display.Running()) << display.Why();
+    ChildProcess tray; // a notification area for the display
+    {
+        ScopedEnv x("DISPLAY", display.Name().c_str());
+        tray.StartProgram({FindProgram("trayer"), "--edge", "top", "--align", "right",
+                           "--widthtype", "pixel", "--width", "100", "--height", "24"});
+    }
+    ASSERT_TRUE(WaitFor([&] { return !FindWindow(display, "panel").empty(); }, 20s))
+        << "the tray did not start";
+    ChildProcess program;
+    StartProgram(program, display);
+    std::string window;
+    ASSERT_TRUE(WaitFor([&] { return !(window = FindWindow(display, kMainTitle)).empty(); }, 20s));
+    // The icon: the program's other visible window, embedded in the tray.
+    std::string icon;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            int code = 0;
+            const std::string ids = RunOnDisplay(
+                display.Name(), {"xdotool", "search", "--onlyvisible", "--classname", "ferrydesk"},
+                code);
+            size_t at = 0;
+            while (at < ids.size()) {
+                const size_t end = ids.find('\n', at);
+                const std::string id = ids.substr(at, end - at);
+                if (!id.empty() && id != window)
+                    icon = id;
+                at = end == std::string::npos ? ids.size() : end + 1;
+            }
+            return !icon.empty();
+        },
+        20s))
+        << "no tray icon";
+
+    auto hidden = [&] { return FindWindow(display, kMainTitle).empty(); };
+    ASSERT_TRUE(ClickIn(display, window, 466, 202)); // Minimise to System Tray
+    EXPECT_TRUE(WaitFor(hidden, 10s));
+    ASSERT_TRUE(ClickIn(display, icon, 11, 11, 1)); // left click: back
+    EXPECT_TRUE(WaitFor([&] { return !hidden(); }, 10s));
+    ASSERT_TRUE(ClickIn(display, icon, 11, 11, 3)); // right click: away again
+    EXPECT_TRUE(WaitFor(hidden, 10s));
+    ASSERT_TRUE(ClickIn(display, icon, 11, 11, 1));
+    EXPECT_TRUE(WaitFor([&] { return !hidden(); }, 10s));
+
+    program.Kill(SIGTERM);
+    EXPECT_FALSE(program.Wait(10s).TimedOut);
+    tray.Kill(SIGTERM);
+    tray.Wait(5s);
 }
 
 } // namespace

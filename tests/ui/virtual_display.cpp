@@ -60,7 +60,7 @@ VirtualDisplay::VirtualDisplay() {
         ::dup2(null, 1);
         ::dup2(null, 2);
         ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp", "-dpi", "96", static_cast<char*>(nullptr));
+                 "-nolisten", "tcp", "-dpi", "96", "-noreset", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(pipe[1]);
