@@ -1,6 +1,7 @@
 // The real program, started as a user starts it, on a private display, a private settings
 // store prepared with ferrydesk-reg and a local SMTP server: one press of Run Tasks Now must
 // move the matching files and send one mail for each.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -220,6 +221,20 @@ TEST_F(EndToEnd, TheTrayIconHidesAndBringsBackTheWindow) {
     EXPECT_FALSE(program.Wait(10s).TimedOut);
     tray.Kill(SIGTERM);
     tray.Wait(5s);
+}
+
+TEST_F(EndToEnd, WithoutADisplayTheProgramSaysSoInOneLine) {
+    for (const char* display : {static_cast<const char*>(nullptr), ":987"}) {
+        ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
+        ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
+        ScopedEnv x("DISPLAY", display);
+        const ChildResult run =
+            RunProgram({std::string(FERRY_BINARY_DIR) + "/bin/ferrydesk"}, {}, 20s);
+        EXPECT_TRUE(run.Exited) << "ended by signal " << run.Signal;
+        EXPECT_EQ(run.ExitCode, 1);
+        EXPECT_EQ(std::count(run.Output.begin(), run.Output.end(), '\n'), 1) << run.Output;
+        EXPECT_NE(run.Output.find("xvfb-run -a"), std::string::npos) << run.Output;
+    }
 }
 
 } // namespace
