@@ -276,6 +276,29 @@ TEST(MessageTest, UnsupportedFormsAreRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(Written(raw), "X-Raw: 1\r\n\r\n.dot\r\n");
 }
 
+TEST(MessageTest, LineBreaksInFieldsCannotForgeHeadersOrEndTheData) {
+    ScopedLocale locale("C");
+    ScopedEnv tz("TZ", "UTC0");
+    ScopedClock clock(kMonday);
+    TIdMessage m;
+    FillNotification(m, "s@h\r\nBcc: evil@h", "a@h", "x");
+    m.Subject = "hi\n\nbody";
+    m.Body = {"one\r\n.\r\nMAIL FROM:<x@h>", "two"};
+    RecordingWriter w;
+    TIdMessageWriter().TransmitMessage(w, m, false);
+    // The name holds control characters, so it is encoded; the address is kept but can only
+    // continue the From line.
+    EXPECT_EQ(w.Sends[0], "From: =?ISO-8859-1?Q?s=40h=0D=0ABcc=3A_evil=40h?= <s@h\r\n"
+                          " Bcc: evil@h>\r\n"
+                          "Subject: hi\r\n body\r\n"
+                          "To: a@h\r\n"
+                          "Date: Mon, 7 Dec 2026 04:05:09 +0000\r\n");
+    EXPECT_EQ(m.LastGeneratedHeaders.IndexOfName("Bcc"), -1);
+    std::vector<std::string> body(w.Sends.begin() + 1, w.Sends.end());
+    EXPECT_EQ(body, (std::vector<std::string>{"\r\n", "one\r\n", "..\r\n", "MAIL FROM:<x@h>\r\n",
+                                              "two\r\n", "\r\n"}));
+}
+
 TEST(MessageTest, FailedWriteStillSendsWhatWasCollected) {
     ScopedLocale locale("C");
     ScopedEnv tz("TZ", "UTC0");
