@@ -81,12 +81,14 @@ void TaskTable::AppendTask(const TaskRecord& task) {
     AboutToChange();
     WriteRecord(RowCount_ - 1, task);
     ++RowCount_;
-    EnsureRow(RowCount_ - 1);
+    // The new last row must be blank even if an earlier SetRowCount hid text there.
+    EnsureRow(RowCount_ - 1) = RowCells{};
     Changed();
 }
 
 void TaskTable::ReplaceTask(int row, const TaskRecord& task) {
-    if (row < 1)
+    // Only task rows: writing the blank row or a hidden row would break the table's shape.
+    if (row < 1 || row > RowCount_ - 2)
         return;
     AboutToChange();
     WriteRecord(row, task);
@@ -94,7 +96,7 @@ void TaskTable::ReplaceTask(int row, const TaskRecord& task) {
 }
 
 void TaskTable::DeleteTask(int row) {
-    if (!IsTaskRow(row) || row >= RowCount_)
+    if (!IsTaskRow(row))
         return;
     AboutToChange();
     if (RowCount_ >= 3) {
@@ -115,7 +117,10 @@ TaskRecord TaskTable::TaskAt(int row) const {
     return {Cell(1, row), Cell(2, row), Cell(3, row), Cell(4, row)};
 }
 
-bool TaskTable::IsTaskRow(int row) const { return row >= 1 && !Cell(1, row).empty(); }
+bool TaskTable::IsTaskRow(int row) const {
+    // Rows hidden by a lower RowCount may still hold text, but they are not in the table.
+    return row >= 1 && row < RowCount_ && !Cell(1, row).empty();
+}
 
 void TaskTable::LoadRow(int k, const TaskRecord& task) {
     AboutToChange();

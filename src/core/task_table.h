@@ -55,10 +55,14 @@ public:
     // Writes "", "Name", "Source", "Destination", "Match String" into row 0.
     void WriteHeadings();
 
+    // Writes the task into the blank row and adds a new, empty, blank row after it.
     void AppendTask(const TaskRecord& task);
+    // Rewrites task row `row` (1 to RowCount - 2); the blank row and hidden rows are left alone.
     void ReplaceTask(int row, const TaskRecord& task);
+    // Removes a task row and renumbers the rest; does nothing unless IsTaskRow(row).
     void DeleteTask(int row);
     TaskRecord TaskAt(int row) const;
+    // A row below RowCount, other than the headings, whose name is not empty.
     bool IsTaskRow(int row) const;
     void LoadRow(int k, const TaskRecord& task);
     TaskSnapshot Snapshot() const;

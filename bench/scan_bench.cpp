@@ -1,0 +1,174 @@
+// Drives the content matcher and the routing pass for bench/scan-vs-grep:
+//
+//   scan_bench gen DIR COUNT BYTES SEED PATTERN PLANTED   write COUNT text files, PLANTED of
+//                                                         them holding PATTERN
+//   scan_bench scan [-i] PATTERN < LIST                   print the files of LIST (one path a
+//                                                         line) that contain PATTERN, as grep -l
+//   scan_bench route SRC DST PATTERN                      one routing pass; prints files, seconds
+//   scan_bench rename SRC DST                             plain rename loop; prints files, seconds
+//   scan_bench memory [-i] PATTERN FILE                   peak memory of one scan (KiB)
+//   scan_bench baseline                                   peak memory doing nothing (KiB)
+
+#include "core/content_matcher.h"
+#include "core/routing_pass.h"
+#include "platform/files.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+using namespace ferry;
+
+namespace {
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+long PeakKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+struct Random {
+    uint64_t State;
+    uint64_t Next() {
+        State ^= State << 13;
+        State ^= State >> 7;
+        State ^= State << 17;
+        return State;
+    }
+};
+
+const char* const Words[] = {
+    "the",      "of",       "and",     "to",       "in",       "is",        "that",    "for",
+    "it",       "as",       "was",     "with",     "be",       "by",        "on",      "not",
+    "he",       "this",     "are",     "or",       "his",      "from",      "at",      "which",
+    "but",      "have",     "an",      "had",      "they",     "you",       "were",    "their",
+    "shipment", "delivery", "invoice", "account",  "customer", "order",     "payment", "balance",
+    "Monday",   "Report",   "Total",   "Quantity", "Item",     "Warehouse", "London",  "Ferry",
+    "2024",     "17",       "0.50",    "EUR",      "ref",      "no.",       "-",       "(see",
+    "below)",   "Dear",     "Sir,",    "regards",  "Notes:",   "page",      "of",      "copy"};
+
+int Generate(const std::string& dir, long count, long bytes, uint64_t seed,
+             const std::string& pattern, long planted) {
+    Random random{seed * 2654435761u + 1};
+    std::string text;
+    for (long f = 0; f < count; ++f) {
+        text.clear();
+        int column = 0;
+        while (static_cast<long>(text.size()) < bytes) {
+            const char* word = Words[random.Next() % (sizeof Words / sizeof *Words)];
+            text += word;
+            column += static_cast<int>(std::strlen(word)) + 1;
+            if (column > 64) {
+                text += '\n';
+                column = 0;
+            } else {
+                text += ' ';
+            }
+        }
+        text.resize(static_cast<std::size_t>(bytes));
+        // Spread the planted files over the corpus, the match anywhere in the file.
+        if (planted > 0 && (f * planted) / count != ((f + 1) * planted) / count &&
+            bytes > static_cast<long>(pattern.size()))
+            text.replace(random.Next() % (bytes - pattern.size()), pattern.size(), pattern);
+        char name[64];
+        std::snprintf(name, sizeof name, "/f%06ld.txt", f);
+        FILE* out = std::fopen((dir + name).c_str(), "wb");
+        if (!out || std::fwrite(text.data(), 1, text.size(), out) != text.size() ||
+            std::fclose(out)) {
+            std::perror(name);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int Scan(bool exact, const std::string& pattern) {
+    std::string path;
+    while (std::getline(std::cin, path))
+        if (ScanFileForString(path, pattern, exact) >= 0)
+            std::printf("%s\n", path.c_str());
+    return 0;
+}
+
+int Route(const std::string& src, const std::string& dst, const std::string& pattern) {
+    long moves = 0;
+    const double start = Now();
+    ProcessTaskFolder(src, dst, AllFilesMask, pattern, true, [&] { ++moves; });
+    std::printf("%ld %.6f\n", moves, Now() - start);
+    return 0;
+}
+
+int RenameLoop(const std::string& src, const std::string& dst) {
+    const double start = Now();
+    std::vector<std::string> names;
+    ListFiles(src, AllFilesMask, names);
+    long moved = 0;
+    for (const std::string& name : names)
+        if (std::rename((src + "/" + name).c_str(), (dst + "/" + name).c_str()) == 0)
+            ++moved;
+    std::printf("%ld %.6f\n", moved, Now() - start);
+    return 0;
+}
+
+int Memory(bool exact, const std::string& pattern, const std::string& file) {
+    const long before = PeakKiB();
+    const double start = Now();
+    const int64_t offset = ScanFileForString(file, pattern, exact);
+    const double seconds = Now() - start;
+    const long after = PeakKiB();
+    std::printf("offset %lld, %.2f s, peak RSS before %ld KiB, after %ld KiB, growth %ld KiB\n",
+                static_cast<long long>(offset), seconds, before, after, after - before);
+    return 0;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: see the comment at the top of bench/scan_bench.cpp\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty())
+        return Usage();
+    const std::string mode = args[0];
+    bool exact = true;
+    if (args.size() > 1 && args[1] == "-i") {
+        exact = false;
+        args.erase(args.begin() + 1);
+    }
+    try {
+        if (mode == "gen" && args.size() == 7)
+            return Generate(args[1], std::atol(args[2].c_str()), std::atol(args[3].c_str()),
+                            std::strtoull(args[4].c_str(), nullptr, 10), args[5],
+                            std::atol(args[6].c_str()));
+        if (mode == "scan" && args.size() == 2)
+            return Scan(exact, args[1]);
+        if (mode == "route" && args.size() == 4)
+            return Route(args[1], args[2], args[3]);
+        if (mode == "rename" && args.size() == 3)
+            return RenameLoop(args[1], args[2]);
+        if (mode == "memory" && args.size() == 3)
+            return Memory(exact, args[1], args[2]);
+        if (mode == "baseline" && args.size() == 1) {
+            std::printf("peak RSS %ld KiB\n", PeakKiB());
+            return 0;
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "scan_bench: %s\n", e.what());
+        return 1;
+    }
+    return Usage();
+}

@@ -1,0 +1,73 @@
+#include "core/content_matcher.h"
+
+#include "core/byte_search.h"
+#include "platform/files.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace ferry {
+
+std::size_t ScanBlockSizeFor(std::size_t patternLength) {
+    // A block no longer than twice the pattern would creep forward a few bytes per read
+    // (and, from a block's length on, not at all).
+    return std::max(ScanBlockSize, 2 * patternLength);
+}
+
+int64_t ScanForString(ScanSource& source, const std::string& pattern, bool caseSensitive) {
+    if (pattern.empty())
+        return -1;
+    const BytePattern needle(pattern, caseSensitive);
+    const int64_t size = source.Size();
+    if (needle.HasNul())
+        return -1;
+    const auto length = static_cast<int64_t>(needle.Length());
+    const std::size_t blockSize = ScanBlockSizeFor(needle.Length());
+    std::unique_ptr<unsigned char[]> block(new unsigned char[blockSize]);
+
+    int64_t position = 0;
+    while (position < size) {
+        const auto wanted = static_cast<std::size_t>(std::min<int64_t>(blockSize, size - position));
+        const std::size_t got = source.Read(block.get(), wanted);
+        const std::size_t at = needle.FindIn(block.get(), got);
+        if (at != BytePattern::npos)
+            return position + static_cast<int64_t>(at);
+        // A short read means the file was cut while we read it: what is left is searched.
+        if (got < wanted)
+            break;
+        const int64_t end = position + static_cast<int64_t>(got);
+        if (end >= size)
+            break;
+        position = end - length;
+        source.Seek(position);
+    }
+    return -1;
+}
+
+namespace {
+
+class FileSource : public ScanSource {
+public:
+    explicit FileSource(ReadOnlyFile& file) : File(file) {}
+    int64_t Size() override { return File.Size(); }
+    std::size_t Read(void* buffer, std::size_t count) override { return File.Read(buffer, count); }
+    void Seek(int64_t position) override { File.Seek(position); }
+
+private:
+    ReadOnlyFile& File;
+};
+
+} // namespace
+
+int64_t ScanFileForString(const std::string& fileName, const std::string& pattern,
+                          bool caseSensitive) {
+    if (pattern.empty() || fileName.empty())
+        return -1;
+    ReadOnlyFile file(fileName); // closed by its destructor when an error leaves
+    FileSource source(file);
+    const int64_t offset = ScanForString(source, pattern, caseSensitive);
+    file.Close();
+    return offset;
+}
+
+} // namespace ferry

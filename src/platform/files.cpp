@@ -1,0 +1,165 @@
+#include "platform/files.h"
+
+#include "base/exception.h"
+#include "platform/system_errors.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ferry {
+
+std::string IncludeTrailingSeparator(const std::string& path) {
+    if (path.empty() || path.back() == PathSeparator)
+        return path;
+    return path + PathSeparator;
+}
+
+namespace {
+
+char FoldAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 0x20) : c;
+}
+
+// Iterative wildcard match with one back-tracking point: linear in practice, never
+// exponential whatever the mask.
+bool WildcardMatch(const std::string& name, const std::string& mask) {
+    std::size_t n = 0, m = 0, starMask = std::string::npos, starName = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && (mask[m] == '?' || FoldAscii(mask[m]) == FoldAscii(name[n]))) {
+            ++n;
+            ++m;
+        } else if (m < mask.size() && mask[m] == '*') {
+            starMask = m++;
+            starName = n;
+        } else if (starMask != std::string::npos) {
+            m = starMask + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == '*')
+        ++m;
+    return m == mask.size();
+}
+
+} // namespace
+
+bool MatchesFileMask(const std::string& name, const std::string& mask) {
+    if (WildcardMatch(name, mask))
+        return true;
+    // Windows lets a mask ending in ".*" match a name without any dot ("*.*", "read*.*").
+    if (mask.size() >= 2 && mask.compare(mask.size() - 2, 2, ".*") == 0 &&
+        name.find('.') == std::string::npos)
+        return WildcardMatch(name, mask.substr(0, mask.size() - 2));
+    return false;
+}
+
+bool ListFiles(const std::string& folder, const std::string& mask,
+               std::vector<std::string>& names) {
+    names.clear();
+    if (folder.empty())
+        return false;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return false;
+    const int dirFd = dirfd(dir);
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat st;
+            regular = fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+        }
+        if (regular && MatchesFileMask(name, mask))
+            names.push_back(name);
+    }
+    closedir(dir);
+    return true;
+}
+
+bool FolderExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int OpenErrorCode(const std::string& path, int err) {
+    if (err == ENOENT) {
+        const auto slash = path.find_last_of(PathSeparator);
+        if (slash != std::string::npos && slash > 0 && !FolderExists(path.substr(0, slash)))
+            return ERROR_PATH_NOT_FOUND;
+        return ERROR_FILE_NOT_FOUND;
+    }
+    return SystemErrorFromErrno(err);
+}
+
+ReadOnlyFile::ReadOnlyFile(const std::string& path) {
+    // O_NONBLOCK keeps a FIFO that slipped in after the listing from blocking the open; on
+    // a regular file it changes nothing, so it stays set.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        throw EInOutError(OpenErrorCode(path, errno));
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        const int err = errno;
+        close(fd);
+        throw EInOutError(SystemErrorFromErrno(err));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        throw EInOutError(ERROR_ACCESS_DENIED);
+    }
+    // A holder that denies sharing keeps an exclusive lock; our shared one, released by
+    // the close, keeps readers and writers in while telling a later exclusive taker that
+    // the file is in use, as an open handle that shares reading and writing would.
+    if (flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(fd);
+        throw EInOutError(ERROR_SHARING_VIOLATION);
+    }
+    Size_ = static_cast<int64_t>(st.st_size);
+    Fd_ = fd;
+}
+
+ReadOnlyFile::~ReadOnlyFile() {
+    if (Fd_ >= 0)
+        close(Fd_);
+}
+
+std::size_t ReadOnlyFile::Read(void* buffer, std::size_t count) {
+    std::size_t done = 0;
+    auto* out = static_cast<char*>(buffer);
+    while (done < count) {
+        const ssize_t got = pread(Fd_, out + done, count - done, static_cast<off_t>(Position_));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw EInOutError(SystemErrorFromErrno(errno));
+        }
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+        Position_ += got;
+    }
+    return done;
+}
+
+void ReadOnlyFile::Seek(int64_t position) {
+    if (position < 0)
+        throw EInOutError(ERROR_NEGATIVE_SEEK);
+    Position_ = position;
+}
+
+void ReadOnlyFile::Close() {
+    const int fd = Fd_;
+    Fd_ = -1;
+    if (fd >= 0 && close(fd) != 0 && errno != EINTR)
+        throw EInOutError(SystemErrorFromErrno(errno));
+}
+
+} // namespace ferry

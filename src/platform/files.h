@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ferry {
+
+// The folder separator of file paths on this platform.
+constexpr char PathSeparator = '/';
+
+// Appends the separator unless the path already ends with one. An empty path stays empty.
+std::string IncludeTrailingSeparator(const std::string& path);
+
+// True when `name` matches a listing mask: '*' any run of characters, '?' exactly one,
+// letters compared without regard to ASCII case. As on Windows, "*.*" matches every name,
+// also names without a dot.
+bool MatchesFileMask(const std::string& name, const std::string& mask);
+
+// Lists the plain names (no path) of the files in `folder` that match `mask`, in the order
+// the folder yields them. Files are regular files and links to regular files, hidden
+// (dot) and read-only ones included. Folders, FIFOs, sockets, devices and dangling links
+// are skipped: opening a FIFO would block for ever. Returns false, with `names` left
+// empty, when the folder cannot be listed.
+bool ListFiles(const std::string& folder, const std::string& mask, std::vector<std::string>& names);
+
+// True when the path names an existing folder (following links).
+bool FolderExists(const std::string& path);
+
+// The Windows system error code for a failed open of `path` with `err` as errno: a missing
+// file in a missing folder is "path not found" (3) rather than "file not found" (2).
+int OpenErrorCode(const std::string& path, int err);
+
+// A file opened for reading only, letting others read and write it meanwhile. Every
+// failure raises EInOutError with the Windows system error code.
+//
+// A file that another program holds under an exclusive lock (flock LOCK_EX) is refused with
+// ERROR_SHARING_VIOLATION (32): that is how a program here says it denies read sharing.
+// While open, the file carries our shared lock, so an exclusive taker is refused in turn.
+// Anything that is not a regular file is refused with ERROR_ACCESS_DENIED (5), so a FIFO
+// or a device can never stall or flood a scan.
+class ReadOnlyFile {
+public:
+    explicit ReadOnlyFile(const std::string& path);
+    ~ReadOnlyFile();
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    // The size in bytes when the file was opened.
+    int64_t Size() const { return Size_; }
+    // Reads up to `count` bytes at the current position and advances it; returns fewer
+    // only at the end of the file.
+    std::size_t Read(void* buffer, std::size_t count);
+    // Moves the current position to an absolute offset (0 or more).
+    void Seek(int64_t position);
+    int64_t Position() const { return Position_; }
+    // Closes the file, raising when the system reports a failure. The destructor closes
+    // without raising when Close was not called.
+    void Close();
+
+private:
+    int Fd_ = -1;
+    int64_t Position_ = 0;
+    int64_t Size_ = 0;
+};
+
+} // namespace ferry

@@ -1,0 +1,170 @@
+#include "core/routing_pass.h"
+
+#include "base/exception.h"
+#include "core/case_sensitive_match.h"
+#include "platform/system_errors.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ferry {
+
+using test::TempDir;
+
+namespace {
+
+struct Folders {
+    TempDir in, out;
+    int moves = 0;
+    MoveListener Listener() {
+        return [this] { ++moves; };
+    }
+    void Pass(const std::string& match, bool exact = true) {
+        ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, match, exact, Listener());
+    }
+};
+
+} // namespace
+
+TEST(RoutingPassTest, MovesMatchingFilesAndTellsTheListener) {
+    Folders f;
+    f.in.Write("a.txt", "invoice 42");
+    f.in.Write("b.txt", "nothing here");
+    f.in.MakeDir("sub");
+    f.in.Write("sub/c.txt", "invoice too, but in a folder");
+    f.Pass("invoice");
+    EXPECT_EQ(f.moves, 1);
+    EXPECT_EQ(f.out.Entries(), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(TempDir::Read(f.out / "a.txt"), "invoice 42");
+    EXPECT_EQ(f.in.Entries(), (std::vector<std::string>{"b.txt", "sub"}));
+
+    // Five matching files, hidden and read-only ones among them, go in one pass.
+    Folders five;
+    for (const char* name : {"1", "2", ".hidden", "ro", "5"})
+        five.in.Write(name, std::string("..KEY..") + name);
+    chmod((five.in / "ro").c_str(), 0444);
+    five.Pass("KEY");
+    EXPECT_EQ(five.moves, 5);
+    EXPECT_EQ(five.out.Entries().size(), 5u);
+    EXPECT_TRUE(five.in.Entries().empty());
+}
+
+TEST(RoutingPassTest, TakenNameStaysAndIsReportedEveryPass) {
+    Folders f;
+    f.in.Write("dup.txt", "MATCH new");
+    f.out.Write("dup.txt", "old");
+    f.Pass("MATCH");
+    f.Pass("MATCH");
+    EXPECT_EQ(f.moves, 2);
+    EXPECT_EQ(TempDir::Read(f.in / "dup.txt"), "MATCH new");
+    EXPECT_EQ(TempDir::Read(f.out / "dup.txt"), "old");
+}
+
+TEST(RoutingPassTest, MissingFoldersAndEmptyPathsDoNothing) {
+    Folders f;
+    f.in.Write("a.txt", "MATCH");
+    ProcessTaskFolder(f.in.Path(), f.out / "gone", AllFilesMask, "MATCH", true, f.Listener());
+    ProcessTaskFolder(f.in / "gone", f.out.Path(), AllFilesMask, "MATCH", true, f.Listener());
+    ProcessTaskFolder("", f.out.Path(), AllFilesMask, "MATCH", true, f.Listener());
+    ProcessTaskFolder(f.in.Path(), "", AllFilesMask, "MATCH", true, f.Listener());
+    ProcessTaskFolder(f.in.Path(), f.out.Path(), AllFilesMask, "", true, f.Listener());
+    EXPECT_EQ(f.moves, 0);
+    EXPECT_TRUE(TempDir::Exists(f.in / "a.txt"));
+    EXPECT_TRUE(f.out.Entries().empty());
+    // No listener is fine too.
+    ProcessTaskFolder(f.in.Path(), f.out.Path(), AllFilesMask, "MATCH", true, nullptr);
+    EXPECT_TRUE(TempDir::Exists(f.out / "a.txt"));
+}
+
+TEST(RoutingPassTest, TrailingSeparatorsAreOptional) {
+    Folders f;
+    f.in.Write("a", "M");
+    f.in.Write("b", "M");
+    ProcessTaskFolder(f.in.Path() + "/", f.out.Path(), AllFilesMask, "M", true, f.Listener());
+    EXPECT_EQ(f.out.Entries().size(), 2u);
+    Folders g;
+    g.in.Write("c", "M");
+    ProcessTaskFolder(g.in.Path(), g.out.Path() + "/", AllFilesMask, "M", true, g.Listener());
+    EXPECT_EQ(g.out.Entries(), std::vector<std::string>{"c"});
+}
+
+TEST(RoutingPassTest, CaseRuleIsReadForEveryFile) {
+    Folders f;
+    f.in.Write("a.txt", "Invoice");
+    f.in.Write("b.txt", "Invoice");
+    // The listener flips the shared flag after the first move: the second file is then
+    // compared exactly and stays.
+    CaseSensitiveMatch = false;
+    ProcessTaskFolder(f.in.Path(), f.out.Path(), AllFilesMask, "INVOICE", [&] {
+        ++f.moves;
+        CaseSensitiveMatch = true;
+    });
+    CaseSensitiveMatch = false;
+    EXPECT_EQ(f.moves, 1);
+    EXPECT_EQ(f.out.Entries().size(), 1u);
+    EXPECT_EQ(f.in.Entries().size(), 1u);
+}
+
+TEST(RoutingPassTest, UnreadableFileEndsThePass) {
+    Folders f;
+    for (const char* name : {"a", "b", "c"})
+        f.in.Write(name, "MATCH");
+    const int holder = open((f.in / "b").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    int code = 0;
+    try {
+        f.Pass("MATCH");
+    } catch (const EInOutError& e) {
+        code = e.ErrorCode;
+    }
+    close(holder);
+    EXPECT_EQ(code, ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(TempDir::Exists(f.in / "b"));
+    EXPECT_EQ(f.moves, static_cast<int>(f.out.Entries().size())); // each move reported
+    EXPECT_EQ(f.in.Entries().size() + f.out.Entries().size(), 3u);
+
+    // An error from the listener ends the pass just the same.
+    Folders g;
+    g.in.Write("x", "MATCH");
+    g.in.Write("y", "MATCH");
+    EXPECT_THROW(ProcessTaskFolder(g.in.Path(), g.out.Path(), AllFilesMask, "MATCH", true,
+                                   [] { throw Exception("Failed to get data for 'SMTPPort'"); }),
+                 Exception);
+    EXPECT_EQ(g.out.Entries().size(), 1u);
+}
+
+TEST(RoutingPassTest, SpecialFilesAreSkippedAndManyFilesGoInOnePass) {
+    Folders f;
+    ASSERT_EQ(mkfifo((f.in / "pipe").c_str(), 0600), 0); // would block a scan for ever
+    for (int i = 0; i < 600; ++i)
+        f.in.Write("f" + std::to_string(i), i % 2 ? "odd MATCH" : "even");
+    f.Pass("MATCH");
+    EXPECT_EQ(f.moves, 300);
+    EXPECT_EQ(f.out.Entries().size(), 300u);
+    EXPECT_EQ(f.in.Entries().size(), 301u);
+}
+
+TEST(RoutingPassTest, AcrossFileSystems) {
+    TempDir in;
+    const std::string other = TempDir::OtherFileSystemThan(in.Path());
+    if (other.empty())
+        GTEST_SKIP() << "no second file system here";
+    TempDir out(other);
+    in.Write("a.txt", std::string(100000, 'q') + "MATCH");
+    out.Write("b.txt", "old");
+    in.Write("b.txt", "MATCH new");
+    int moves = 0;
+    ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, "match", false, [&] { ++moves; });
+    EXPECT_EQ(moves, 2);
+    EXPECT_EQ(TempDir::Read(out / "a.txt"), std::string(100000, 'q') + "MATCH");
+    EXPECT_EQ(TempDir::Read(out / "b.txt"), "old");
+    EXPECT_EQ(in.Entries(), std::vector<std::string>{"b.txt"});
+    EXPECT_EQ(out.Entries(), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+} // namespace ferry

@@ -1,0 +1,146 @@
+#include "platform/file_move.h"
+
+#include "platform/system_errors.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ferry {
+
+using test::TempDir;
+
+namespace {
+
+// Installs a seam for the length of one scope.
+class SeamScope {
+public:
+    explicit SeamScope(MoveSeam seam) : Seam(std::move(seam)) { SetMoveSeamForTesting(&Seam); }
+    ~SeamScope() { SetMoveSeamForTesting(nullptr); }
+    MoveSeam Seam;
+};
+
+std::string Content(std::size_t size) {
+    std::string text(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        text[i] = static_cast<char>('a' + (i * 7 + i / 97) % 26);
+    return text;
+}
+
+// Moves a read-only file with a past modification time into `to`, and checks that it
+// arrives whole with its mode and time, and leaves nothing else behind.
+void ExpectWholeMove(const TempDir& from, const TempDir& to) {
+    const std::string body = Content(300000);
+    const std::string src = from.Write("doc.txt", body);
+    chmod(src.c_str(), 0444);
+    const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    utimensat(AT_FDCWD, src.c_str(), times, 0);
+
+    int error = -1;
+    ASSERT_TRUE(MoveFileNoReplace(src, to / "doc.txt", &error));
+    EXPECT_EQ(error, ERROR_SUCCESS);
+    EXPECT_FALSE(TempDir::Exists(src));
+    EXPECT_EQ(TempDir::Read(to / "doc.txt"), body);
+    struct stat st;
+    ASSERT_EQ(stat((to / "doc.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(to.Entries(), std::vector<std::string>{"doc.txt"});
+    EXPECT_TRUE(from.Entries().empty());
+}
+
+// A move onto a name that is taken fails and changes neither file.
+void ExpectNoReplace(const TempDir& from, const TempDir& to) {
+    const std::string src = from.Write("same.txt", "new");
+    to.Write("same.txt", "old");
+    const auto before = to.Entries();
+    int error = 0;
+    EXPECT_FALSE(MoveFileNoReplace(src, to / "same.txt", &error));
+    EXPECT_EQ(error, ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(TempDir::Read(src), "new");
+    EXPECT_EQ(TempDir::Read(to / "same.txt"), "old");
+    EXPECT_EQ(to.Entries(), before);
+}
+
+} // namespace
+
+TEST(FileMoveTest, SameFileSystem) {
+    TempDir from, to;
+    ExpectWholeMove(from, to);
+    ExpectNoReplace(from, to);
+
+    int error = 0;
+    EXPECT_FALSE(MoveFileNoReplace(from / "missing", to / "x", &error));
+    EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
+    const std::string src = from.Write("a.txt", "a");
+    EXPECT_FALSE(MoveFileNoReplace(src, to / "nofolder/a.txt", &error));
+    EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
+    EXPECT_TRUE(TempDir::Exists(src));
+}
+
+TEST(FileMoveTest, AcrossRealFileSystems) {
+    TempDir from;
+    const std::string other = TempDir::OtherFileSystemThan(from.Path());
+    if (other.empty())
+        GTEST_SKIP() << "no second file system here; the copy path is covered by the seam tests";
+    TempDir to(other);
+    ExpectWholeMove(from, to);
+    ExpectNoReplace(from, to);
+    // And back again, onto the first file system.
+    const std::string src = to.Write("back.txt", "back");
+    ASSERT_TRUE(MoveFileNoReplace(src, from / "back.txt"));
+    EXPECT_EQ(TempDir::Read(from / "back.txt"), "back");
+    EXPECT_FALSE(TempDir::Exists(src));
+}
+
+TEST(FileMoveTest, CopyPathThroughSeam) {
+    for (const bool named : {false, true}) {
+        SCOPED_TRACE(named ? "named temporary" : "unnamed temporary");
+        SeamScope seam({true, named, {}});
+        TempDir from, to;
+        ExpectWholeMove(from, to);
+        ExpectNoReplace(from, to);
+        int error = 0;
+        const std::string src = from.Write("b.txt", "b");
+        EXPECT_FALSE(MoveFileNoReplace(src, to / "nofolder/b.txt", &error));
+        EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
+        EXPECT_TRUE(TempDir::Exists(src));
+    }
+}
+
+TEST(FileMoveTest, RenameSeeingAnotherDeviceTakesTheCopyPath) {
+    SeamScope seam(
+        {false, false, [](MoveStep step) { return step == MoveStep::Rename ? EXDEV : 0; }});
+    TempDir from, to;
+    ExpectWholeMove(from, to);
+}
+
+TEST(FileMoveTest, EveryFailureOnTheCopyPathKeepsTheSourceAndNoTemporary) {
+    const MoveStep steps[] = {MoveStep::OpenSource, MoveStep::CreateTemp, MoveStep::Copy,
+                              MoveStep::Sync,       MoveStep::Link,       MoveStep::RemoveSource};
+    for (const bool named : {false, true}) {
+        for (const MoveStep failing : steps) {
+            SCOPED_TRACE(testing::Message() << "step " << static_cast<int>(failing)
+                                            << (named ? " named" : " unnamed"));
+            SeamScope seam({true, named, [failing](MoveStep step) {
+                                return step == failing ? (step == MoveStep::Copy ? ENOSPC : EIO)
+                                                       : 0;
+                            }});
+            TempDir from, to;
+            const std::string body = Content(100000);
+            const std::string src = from.Write("keep.txt", body);
+            int error = 0;
+            EXPECT_FALSE(MoveFileNoReplace(src, to / "keep.txt", &error));
+            EXPECT_EQ(error, failing == MoveStep::Copy ? ERROR_DISK_FULL : ERROR_IO_DEVICE);
+            EXPECT_EQ(TempDir::Read(src), body);
+            EXPECT_TRUE(to.Entries().empty()); // neither the final name nor a temporary
+        }
+    }
+}
+
+} // namespace ferry
