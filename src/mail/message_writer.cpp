@@ -1,5 +1,6 @@
 #include "mail/message_writer.h"
 
+#include "mail/io_handler_line_writer.h"
 #include "mail/iso2022jp.h"
 
 namespace ferry {
@@ -38,6 +39,12 @@ void TIdMessageWriter::TransmitMessage(TIdLineWriter& out, TIdMessage& message, 
     WriteHeaderBlock(out, message);
     if (!headersOnly)
         WriteBodyBlock(out, message);
+}
+
+void TIdMessageWriter::TransmitMessage(TIdIOHandler& handler, TIdMessage& message,
+                                       bool headersOnly) {
+    TIdIOHandlerLineWriter out(handler);
+    TransmitMessage(out, message, headersOnly);
 }
 
 void TIdMessageWriter::WriteHeaderBlock(TIdLineWriter& out, TIdMessage& message) {
