@@ -1,0 +1,440 @@
+#include "platform/registry.h"
+
+#include "platform/registry_hive.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace ferry {
+
+namespace {
+
+struct RootInfo {
+    uintptr_t Value;
+    const char* Name;
+    const char* Short;
+};
+
+constexpr RootInfo kRoots[] = {
+    {0x80000000, "HKEY_CLASSES_ROOT", "HKCR"},   {0x80000001, "HKEY_CURRENT_USER", "HKCU"},
+    {0x80000002, "HKEY_LOCAL_MACHINE", "HKLM"},  {0x80000003, "HKEY_USERS", "HKU"},
+    {0x80000005, "HKEY_CURRENT_CONFIG", "HKCC"},
+};
+
+const RootInfo* FindRoot(HKEY key) {
+    for (const RootInfo& r : kRoots)
+        if (reinterpret_cast<uintptr_t>(key) == r.Value)
+            return &r;
+    return nullptr;
+}
+
+// Rights that need a writable hive.
+constexpr REGSAM kWriteRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | REG_DELETE | WRITE_DAC | WRITE_OWNER;
+
+struct KeyHandle {
+    std::shared_ptr<RegistryHive> Hive;
+    int64_t Id = 0;
+    REGSAM Access = 0;
+};
+
+struct State {
+    std::mutex Mutex;
+    std::unordered_map<uintptr_t, KeyHandle> Handles;
+    // Hives stay open while a handle into them exists, so that one action's many value
+    // writes share one connection; the last close releases the file.
+    std::map<std::string, std::weak_ptr<RegistryHive>> Hives;
+    uintptr_t Next = 0x1000;
+};
+
+State& Global() {
+    // Never destroyed: handles may be closed during exit. A child made by fork() must not use
+    // its parent's database connections, so it starts with an empty table of its own (the
+    // inherited one is left untouched, not closed, to keep the parent's files as they are).
+    static State* s = new State;
+    static pid_t owner = getpid();
+    if (getpid() != owner) {
+        s = new State;
+        owner = getpid();
+    }
+    return *s;
+}
+
+thread_local std::string tLastError;
+
+LONG Done(LONG code, std::string text = {}) {
+    tLastError = code == ERROR_SUCCESS ? std::string() : std::move(text);
+    if (code != ERROR_SUCCESS && tLastError.empty())
+        tLastError = RegErrorMessage(code);
+    return code;
+}
+
+LONG HiveFor(const std::string& path, bool create, std::shared_ptr<RegistryHive>& hive) {
+    State& st = Global();
+    {
+        std::lock_guard lock(st.Mutex);
+        auto it = st.Hives.find(path);
+        if (it != st.Hives.end()) {
+            hive = it->second.lock();
+            if (hive)
+                return ERROR_SUCCESS;
+        }
+    }
+    std::string error;
+    LONG r = RegistryHive::Open(path, false, hive, error);
+    if (r == ERROR_FILE_NOT_FOUND && create)
+        r = RegistryHive::Open(path, true, hive, error);
+    if (r != ERROR_SUCCESS)
+        return Done(r, error);
+    std::lock_guard lock(st.Mutex);
+    auto& slot = st.Hives[path];
+    if (auto other = slot.lock())
+        hive = other; // another thread got there first; use one connection
+    else
+        slot = hive;
+    return ERROR_SUCCESS;
+}
+
+// Finds what a handle stands for. Predefined roots open their hive for the call.
+LONG Resolve(HKEY key, bool create, KeyHandle& out) {
+    if (FindRoot(key)) {
+        out.Id = RegistryHive::RootId;
+        out.Access = KEY_ALL_ACCESS;
+        return HiveFor(RegistryHivePath(key), create, out.Hive);
+    }
+    State& st = Global();
+    std::lock_guard lock(st.Mutex);
+    auto it = st.Handles.find(reinterpret_cast<uintptr_t>(key));
+    if (it == st.Handles.end())
+        return Done(ERROR_INVALID_HANDLE);
+    out = it->second;
+    return ERROR_SUCCESS;
+}
+
+HKEY NewHandle(KeyHandle h) {
+    State& st = Global();
+    std::lock_guard lock(st.Mutex);
+    uintptr_t value = st.Next;
+    st.Next += 4;
+    st.Handles.emplace(value, std::move(h));
+    return reinterpret_cast<HKEY>(value);
+}
+
+LONG SplitPath(const char* subKey, std::vector<std::string>& parts) {
+    parts.clear();
+    if (!subKey || !*subKey)
+        return ERROR_SUCCESS;
+    std::string_view path(subKey);
+    if (path.back() == '\\')
+        path.remove_suffix(1); // one trailing backslash is harmless, as on Windows
+    size_t start = 0;
+    while (true) {
+        size_t end = path.find('\\', start);
+        std::string_view part =
+            path.substr(start, end == std::string_view::npos ? path.npos : end - start);
+        if (part.empty())
+            return Done(ERROR_BADKEY, "empty name in key path '" + std::string(subKey) + "'");
+        if (part.size() > RegistryHive::MaxKeyNameLength)
+            return Done(ERROR_INVALID_PARAMETER, "key name longer than 255 characters");
+        parts.emplace_back(part);
+        if (end == std::string_view::npos)
+            break;
+        start = end + 1;
+    }
+    if (parts.size() > RegistryHive::MaxDepth)
+        return Done(ERROR_INVALID_PARAMETER, "key path too deep");
+    return ERROR_SUCCESS;
+}
+
+LONG FromHive(const KeyHandle& h, LONG r) {
+    return Done(r, h.Hive->LastError);
+}
+
+LONG NeedWrite(const KeyHandle& h, REGSAM right) {
+    if ((h.Access & right) == 0)
+        return Done(ERROR_ACCESS_DENIED, "the key was not opened for writing");
+    if (!h.Hive->Writable())
+        return Done(ERROR_ACCESS_DENIED,
+                    "registry hive '" + h.Hive->Path() + "' may not be written by this user");
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+std::string RegistryDirectory() {
+    if (const char* dir = std::getenv("FERRYDESK_REGISTRY_DIR"); dir && *dir) {
+        std::string d(dir);
+        while (d.size() > 1 && d.back() == '/')
+            d.pop_back();
+        return d;
+    }
+    std::string base;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/')
+        base = x;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::string(home) + "/.config";
+    else
+        base = ".config";
+    return base + "/ferrydesk/registry";
+}
+
+std::string RegistryHivePath(HKEY root) {
+    const RootInfo* r = FindRoot(root);
+    return RegistryDirectory() + "/" + (r ? r->Name : "UNKNOWN") + ".hive";
+}
+
+HKEY RegRootFromName(std::string_view name) {
+    std::string fold = RegistryFold(name);
+    for (const RootInfo& r : kRoots)
+        if (fold == RegistryFold(r.Name) || fold == RegistryFold(r.Short))
+            return reinterpret_cast<HKEY>(r.Value);
+    return nullptr;
+}
+
+std::string RegRootName(HKEY root) {
+    const RootInfo* r = FindRoot(root);
+    return r ? r->Name : std::string();
+}
+
+std::string RegLastErrorText() {
+    return tLastError;
+}
+
+std::string RegErrorMessage(LONG code) {
+    switch (code) {
+    case ERROR_SUCCESS:
+        return "The operation completed successfully.";
+    case ERROR_FILE_NOT_FOUND:
+        return "The system cannot find the file specified.";
+    case ERROR_ACCESS_DENIED:
+        return "Access is denied.";
+    case ERROR_INVALID_HANDLE:
+        return "The handle is invalid.";
+    case ERROR_OUTOFMEMORY:
+        return "Not enough memory resources are available.";
+    case ERROR_INVALID_PARAMETER:
+        return "The parameter is incorrect.";
+    case ERROR_DISK_FULL:
+        return "There is not enough space on the disk.";
+    case ERROR_BUSY:
+        return "The requested resource is in use.";
+    case ERROR_MORE_DATA:
+        return "More data is available.";
+    case ERROR_NO_MORE_ITEMS:
+        return "No more data is available.";
+    case ERROR_BADDB:
+        return "The configuration registry database is corrupt.";
+    case ERROR_BADKEY:
+        return "The configuration registry key is invalid.";
+    case ERROR_CANTOPEN:
+        return "The configuration registry key could not be opened.";
+    case ERROR_CANTREAD:
+        return "The configuration registry key could not be read.";
+    case ERROR_CANTWRITE:
+        return "The configuration registry key could not be written.";
+    case ERROR_REGISTRY_CORRUPT:
+        return "The structure of one of the files containing registry data is corrupt.";
+    case ERROR_REGISTRY_IO_FAILED:
+        return "An I/O operation initiated by the registry failed.";
+    case ERROR_KEY_DELETED:
+        return "Illegal operation attempted on a registry key that has been "
+               "marked for deletion.";
+    default:
+        return "Error " + std::to_string(code) + ".";
+    }
+}
+
+LONG RegOpenKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result) {
+    if (!result)
+        return Done(ERROR_INVALID_PARAMETER);
+    *result = nullptr;
+    std::vector<std::string> parts;
+    if (LONG r = SplitPath(subKey, parts))
+        return r;
+    KeyHandle parent;
+    if (LONG r = Resolve(hKey, false, parent))
+        return r;
+    int64_t id = 0;
+    if (LONG r = parent.Hive->OpenPath(parent.Id, parts, id))
+        return FromHive(parent, r);
+    if ((samDesired & kWriteRights) && !parent.Hive->Writable())
+        return Done(ERROR_ACCESS_DENIED,
+                    "registry hive '" + parent.Hive->Path() + "' may not be written by this user");
+    *result = NewHandle({parent.Hive, id, samDesired});
+    return Done(ERROR_SUCCESS);
+}
+
+LONG RegCreateKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result,
+                    DWORD* disposition) {
+    if (!result)
+        return Done(ERROR_INVALID_PARAMETER);
+    *result = nullptr;
+    if (options & REG_OPTION_VOLATILE)
+        return Done(ERROR_INVALID_PARAMETER, "volatile keys are not supported");
+    std::vector<std::string> parts;
+    if (LONG r = SplitPath(subKey, parts))
+        return r;
+    KeyHandle parent;
+    if (LONG r = Resolve(hKey, true, parent))
+        return r;
+    int64_t id = 0;
+    bool created = false;
+    LONG r = parent.Hive->OpenPath(parent.Id, parts, id);
+    if (r == ERROR_FILE_NOT_FOUND)
+        r = parent.Hive->CreatePath(parent.Id, parts, id, created);
+    if (r != ERROR_SUCCESS)
+        return FromHive(parent, r);
+    if ((samDesired & kWriteRights) && !parent.Hive->Writable())
+        return Done(ERROR_ACCESS_DENIED,
+                    "registry hive '" + parent.Hive->Path() + "' may not be written by this user");
+    if (disposition)
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    *result = NewHandle({parent.Hive, id, samDesired});
+    return Done(ERROR_SUCCESS);
+}
+
+LONG RegCloseKey(HKEY hKey) {
+    if (FindRoot(hKey))
+        return Done(ERROR_SUCCESS);
+    std::shared_ptr<RegistryHive> last; // released outside the lock
+    State& st = Global();
+    std::lock_guard lock(st.Mutex);
+    auto it = st.Handles.find(reinterpret_cast<uintptr_t>(hKey));
+    if (it == st.Handles.end())
+        return Done(ERROR_INVALID_HANDLE);
+    last = std::move(it->second.Hive);
+    st.Handles.erase(it);
+    return Done(ERROR_SUCCESS);
+}
+
+LONG RegQueryValue(HKEY hKey, std::string_view valueName, DWORD& type, std::string& data) {
+    KeyHandle h;
+    if (LONG r = Resolve(hKey, false, h))
+        return r;
+    if ((h.Access & KEY_QUERY_VALUE) == 0)
+        return Done(ERROR_ACCESS_DENIED, "the key was not opened for querying values");
+    return FromHive(h, h.Hive->QueryValue(h.Id, valueName, type, data));
+}
+
+LONG RegQueryValueEx(HKEY hKey, const char* valueName, DWORD* type, uint8_t* data, DWORD* cbData) {
+    if (data && !cbData)
+        return Done(ERROR_INVALID_PARAMETER);
+    DWORD t = 0;
+    std::string bytes;
+    if (LONG r = RegQueryValue(hKey, valueName ? valueName : "", t, bytes))
+        return r;
+    if (type)
+        *type = t;
+    DWORD size = static_cast<DWORD>(bytes.size());
+    if (!cbData)
+        return Done(ERROR_SUCCESS);
+    if (data && *cbData < size) {
+        *cbData = size;
+        return Done(ERROR_MORE_DATA);
+    }
+    if (data)
+        std::memcpy(data, bytes.data(), size);
+    *cbData = size;
+    return Done(ERROR_SUCCESS);
+}
+
+LONG RegSetValue(HKEY hKey, std::string_view valueName, DWORD type, std::string_view data) {
+    if (valueName.size() > RegistryHive::MaxValueNameLength)
+        return Done(ERROR_INVALID_PARAMETER, "value name too long");
+    KeyHandle h;
+    if (LONG r = Resolve(hKey, true, h))
+        return r;
+    if (LONG r = NeedWrite(h, KEY_SET_VALUE))
+        return r;
+    return FromHive(h, h.Hive->SetValue(h.Id, valueName, type, data));
+}
+
+LONG RegSetValueEx(HKEY hKey, const char* valueName, DWORD type, const uint8_t* data,
+                   DWORD cbData) {
+    if (!data && cbData)
+        return Done(ERROR_INVALID_PARAMETER);
+    return RegSetValue(hKey, valueName ? valueName : "", type,
+                       std::string_view(reinterpret_cast<const char*>(data), data ? cbData : 0));
+}
+
+LONG RegDeleteValue(HKEY hKey, const char* valueName) {
+    KeyHandle h;
+    if (LONG r = Resolve(hKey, false, h))
+        return r;
+    if (LONG r = NeedWrite(h, KEY_SET_VALUE))
+        return r;
+    return FromHive(h, h.Hive->DeleteValue(h.Id, valueName ? valueName : ""));
+}
+
+static LONG DeleteKeyImpl(HKEY hKey, const char* subKey, bool tree) {
+    std::vector<std::string> parts;
+    if (LONG r = SplitPath(subKey, parts))
+        return r;
+    KeyHandle h;
+    if (LONG r = Resolve(hKey, false, h))
+        return r;
+    int64_t id = 0;
+    if (LONG r = h.Hive->OpenPath(h.Id, parts, id))
+        return FromHive(h, r);
+    if (!h.Hive->Writable())
+        return Done(ERROR_ACCESS_DENIED,
+                    "registry hive '" + h.Hive->Path() + "' may not be written by this user");
+    bool keepSelf = tree && parts.empty();
+    return FromHive(h, h.Hive->DeleteKey(id, keepSelf, !tree));
+}
+
+LONG RegDeleteKey(HKEY hKey, const char* subKey) {
+    return DeleteKeyImpl(hKey, subKey, false);
+}
+
+LONG RegDeleteTree(HKEY hKey, const char* subKey) {
+    return DeleteKeyImpl(hKey, subKey, true);
+}
+
+LONG RegEnumKeyEx(HKEY hKey, DWORD index, std::string& name) {
+    KeyHandle h;
+    if (LONG r = Resolve(hKey, false, h))
+        return r;
+    if ((h.Access & KEY_ENUMERATE_SUB_KEYS) == 0)
+        return Done(ERROR_ACCESS_DENIED);
+    return FromHive(h, h.Hive->EnumKey(h.Id, index, name));
+}
+
+LONG RegEnumValue(HKEY hKey, DWORD index, std::string& name, DWORD* type, std::string* data) {
+    KeyHandle h;
+    if (LONG r = Resolve(hKey, false, h))
+        return r;
+    if ((h.Access & KEY_QUERY_VALUE) == 0)
+        return Done(ERROR_ACCESS_DENIED);
+    return FromHive(h, h.Hive->EnumValue(h.Id, index, name, type, data));
+}
+
+LONG RegQueryInfoKey(HKEY hKey, DWORD* subKeys, DWORD* values) {
+    KeyHandle h;
+    if (LONG r = Resolve(hKey, false, h))
+        return r;
+    return FromHive(h, h.Hive->Info(h.Id, subKeys, values));
+}
+
+LONG RegFlushKey(HKEY hKey) {
+    KeyHandle h;
+    if (LONG r = Resolve(hKey, false, h))
+        return r;
+    return FromHive(h, h.Hive->KeyExists(h.Id));
+}
+
+std::string RegVerifyHive(HKEY root) {
+    std::shared_ptr<RegistryHive> hive;
+    LONG r = HiveFor(RegistryHivePath(root), false, hive);
+    if (r == ERROR_FILE_NOT_FOUND)
+        return "ok";
+    if (r != ERROR_SUCCESS)
+        return RegLastErrorText();
+    return hive->IntegrityCheck();
+}
+
+} // namespace ferry

@@ -1,0 +1,525 @@
+#include "platform/registry_file.h"
+
+#include <cstdio>
+
+namespace ferry {
+
+namespace {
+
+constexpr std::string_view kHeader4 = "REGEDIT4";
+constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
+
+constexpr unsigned short kHigh1252[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string LineError(int line, const std::string& what) {
+    return "Line " + std::to_string(line) + ": " + what;
+}
+
+bool IsHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return c - 'A' + 10;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// The UTF-16 file as 8-bit text, so that both forms parse alike.
+bool DecodeUtf16(std::string_view bytes, std::string& text, std::string& error) {
+    text.clear();
+    int line = 1;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        unsigned u = static_cast<unsigned char>(bytes[i]) |
+                     (static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8);
+        char c;
+        if (!UnicodeToCp1252(u, c)) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "character U+%04X cannot be kept in 8-bit text", u);
+            error = LineError(line, buf);
+            return false;
+        }
+        if (c == '\n')
+            ++line;
+        text += c;
+    }
+    if (bytes.size() % 2) {
+        error = LineError(line, "the UTF-16 text ends in half a character");
+        return false;
+    }
+    return true;
+}
+
+// UTF-16LE bytes (of hex(1), hex(2), hex(7) in the 5.00 form) as 8-bit text.
+bool Utf16BytesToAnsi(const std::string& in, std::string& out) {
+    if (in.size() % 2)
+        return false;
+    out.clear();
+    for (size_t i = 0; i < in.size(); i += 2) {
+        unsigned u = static_cast<unsigned char>(in[i]) |
+                     (static_cast<unsigned>(static_cast<unsigned char>(in[i + 1])) << 8);
+        char c;
+        if (!UnicodeToCp1252(u, c))
+            return false;
+        out += c;
+    }
+    return true;
+}
+
+std::string AnsiToUtf16Bytes(std::string_view in) {
+    std::string out;
+    for (char c : in) {
+        unsigned u = Cp1252ToUnicode(static_cast<unsigned char>(c));
+        out += static_cast<char>(u & 0xff);
+        out += static_cast<char>(u >> 8);
+    }
+    return out;
+}
+
+bool IsTextType(DWORD t) {
+    return t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ;
+}
+
+// A quoted string at s[pos] (pos at the opening quote); pos ends after the closing quote.
+bool ParseQuoted(std::string_view s, size_t& pos, std::string& out) {
+    out.clear();
+    for (++pos; pos < s.size(); ++pos) {
+        char c = s[pos];
+        if (c == '"') {
+            ++pos;
+            return true;
+        }
+        if (c == '\\' && pos + 1 < s.size() && (s[pos + 1] == '\\' || s[pos + 1] == '"'))
+            c = s[++pos];
+        out += c;
+    }
+    return false;
+}
+
+bool ParseHexBytes(std::string_view s, std::string& out) {
+    out.clear();
+    size_t i = 0;
+    s = TrimBlanks(s);
+    if (s.empty())
+        return true;
+    while (true) {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+            ++i;
+        if (i + 1 >= s.size() || !IsHex(s[i]) || !IsHex(s[i + 1]))
+            return false;
+        out += static_cast<char>(HexValue(s[i]) * 16 + HexValue(s[i + 1]));
+        i += 2;
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+            ++i;
+        if (i == s.size())
+            return true;
+        if (s[i] != ',')
+            return false;
+        ++i;
+        if (TrimBlanks(s.substr(i)).empty())
+            return true; // a trailing comma, as long exports sometimes end
+    }
+}
+
+std::string Quote(std::string_view s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+bool HasLineBreak(std::string_view s) {
+    return s.find('\n') != s.npos || s.find('\r') != s.npos;
+}
+
+std::string HexLine(std::string head, const std::string& data) {
+    static const char* digits = "0123456789abcdef";
+    size_t col = head.size();
+    for (size_t i = 0; i < data.size(); ++i) {
+        unsigned char b = static_cast<unsigned char>(data[i]);
+        head += digits[b >> 4];
+        head += digits[b & 15];
+        col += 2;
+        if (i + 1 < data.size()) {
+            head += ',';
+            ++col;
+            if (col > 76) {
+                head += "\\\r\n  ";
+                col = 2;
+            }
+        }
+    }
+    return head;
+}
+
+} // namespace
+
+unsigned Cp1252ToUnicode(unsigned char c) {
+    if (c >= 0x80 && c < 0xA0)
+        return kHigh1252[c - 0x80];
+    return c;
+}
+
+bool UnicodeToCp1252(unsigned cp, char& out) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+        out = static_cast<char>(cp);
+        return true;
+    }
+    for (unsigned i = 0; i < 32; ++i)
+        if (kHigh1252[i] == cp) {
+            out = static_cast<char>(0x80 + i);
+            return true;
+        }
+    return false;
+}
+
+std::string RegFullKeyName(HKEY root, const std::string& path) {
+    std::string name = RegRootName(root);
+    return path.empty() ? name : name + "\\" + path;
+}
+
+bool ParseRegFile(std::string_view bytes, RegFile& out, std::string& error) {
+    std::string text;
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        if (!DecodeUtf16(bytes.substr(2), text, error))
+            return false;
+    } else if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0) {
+        if (!DecodeUtf16(bytes, text, error)) // UTF-16 without its mark
+            return false;
+    } else {
+        text.assign(bytes);
+    }
+
+    std::vector<std::string_view> lines;
+    std::string_view rest(text);
+    while (!rest.empty()) {
+        size_t nl = rest.find('\n');
+        std::string_view line = rest.substr(0, nl);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back(line);
+        if (nl == rest.npos)
+            break;
+        rest.remove_prefix(nl + 1);
+    }
+
+    RegFile file;
+    bool unicode = false, sawHeader = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        int lineNo = static_cast<int>(i) + 1;
+        std::string_view line = TrimBlanks(lines[i]);
+        if (!sawHeader) {
+            if (line.empty())
+                continue;
+            if (line == kHeader5)
+                unicode = true;
+            else if (line != kHeader4) {
+                error = LineError(lineNo, "not a registry file: the first line must be \"" +
+                                              std::string(kHeader5) + "\" or \"REGEDIT4\"");
+                return false;
+            }
+            sawHeader = true;
+            continue;
+        }
+        if (line.empty() || line.front() == ';')
+            continue;
+        if (line.front() == '[') {
+            if (line.back() != ']') {
+                error = LineError(lineNo, "a key line must end with \"]\"");
+                return false;
+            }
+            std::string_view name = line.substr(1, line.size() - 2);
+            RegFileKey key;
+            key.Line = lineNo;
+            if (!name.empty() && name.front() == '-') {
+                key.Delete = true;
+                name.remove_prefix(1);
+            }
+            size_t slash = name.find('\\');
+            key.Root = RegRootFromName(name.substr(0, slash));
+            if (!key.Root) {
+                error = LineError(lineNo, "unknown root key in \"" + std::string(name) + "\"");
+                return false;
+            }
+            if (slash != name.npos)
+                key.Path = std::string(name.substr(slash + 1));
+            while (!key.Path.empty() && key.Path.back() == '\\')
+                key.Path.pop_back();
+            if (key.Path.find("\\\\") != std::string::npos ||
+                (!key.Path.empty() && key.Path.front() == '\\')) {
+                error = LineError(lineNo, "empty key name in \"" + std::string(name) + "\"");
+                return false;
+            }
+            file.Keys.push_back(std::move(key));
+            continue;
+        }
+        if (line.front() != '"' && line.front() != '@') {
+            error = LineError(lineNo, "expected a key in brackets or a value");
+            return false;
+        }
+        if (file.Keys.empty() || file.Keys.back().Delete) {
+            error = LineError(lineNo, "a value outside any key");
+            return false;
+        }
+        RegFileValue value;
+        value.Line = lineNo;
+        size_t pos = 0;
+        if (line.front() == '@') {
+            pos = 1;
+        } else if (!ParseQuoted(line, pos, value.Name)) {
+            error = LineError(lineNo, "unterminated value name");
+            return false;
+        }
+        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
+            ++pos;
+        if (pos >= line.size() || line[pos] != '=') {
+            error = LineError(lineNo, "expected \"=\" after the value name");
+            return false;
+        }
+        std::string_view data = TrimBlanks(line.substr(pos + 1));
+        if (data == "-") {
+            value.Delete = true;
+        } else if (!data.empty() && data.front() == '"') {
+            size_t p = 0;
+            std::string s;
+            if (!ParseQuoted(data, p, s) || !TrimBlanks(data.substr(p)).empty()) {
+                error = LineError(lineNo, "malformed string data");
+                return false;
+            }
+            value.Type = REG_SZ;
+            value.Data = s + '\0';
+        } else if (data.substr(0, 6) == "dword:") {
+            std::string_view digits = data.substr(6);
+            if (digits.empty() || digits.size() > 8) {
+                error = LineError(lineNo, "a dword needs 1 to 8 hexadecimal digits");
+                return false;
+            }
+            uint32_t v = 0;
+            for (char c : digits) {
+                if (!IsHex(c)) {
+                    error = LineError(lineNo, "a dword needs 1 to 8 hexadecimal digits");
+                    return false;
+                }
+                v = v * 16 + static_cast<uint32_t>(HexValue(c));
+            }
+            value.Type = REG_DWORD;
+            for (int b = 0; b < 4; ++b)
+                value.Data += static_cast<char>((v >> (8 * b)) & 0xff);
+        } else if (data.substr(0, 3) == "hex") {
+            size_t colon = data.find(':');
+            std::string_view kind = data.substr(3, colon == data.npos ? data.npos : colon - 3);
+            if (colon == data.npos) {
+                error = LineError(lineNo, "expected \":\" after hex");
+                return false;
+            }
+            value.Type = REG_BINARY;
+            if (!kind.empty()) {
+                if (kind.size() < 3 || kind.front() != '(' || kind.back() != ')' ||
+                    kind.size() > 10) {
+                    error = LineError(lineNo, "malformed hex(type)");
+                    return false;
+                }
+                uint32_t t = 0;
+                for (char c : kind.substr(1, kind.size() - 2)) {
+                    if (!IsHex(c)) {
+                        error = LineError(lineNo, "malformed hex(type)");
+                        return false;
+                    }
+                    t = t * 16 + static_cast<uint32_t>(HexValue(c));
+                }
+                value.Type = t;
+            }
+            // The bytes may go on over continuation lines ending in a backslash.
+            std::string all;
+            std::string_view part = data.substr(colon + 1);
+            while (true) {
+                part = TrimBlanks(part);
+                bool more = !part.empty() && part.back() == '\\';
+                if (more)
+                    part.remove_suffix(1);
+                all += part;
+                if (!more)
+                    break;
+                if (++i >= lines.size()) {
+                    error = LineError(lineNo, "the file ends inside a continued value");
+                    return false;
+                }
+                part = lines[i];
+            }
+            if (!ParseHexBytes(all, value.Data)) {
+                error = LineError(lineNo, "malformed hexadecimal bytes");
+                return false;
+            }
+            if (unicode && IsTextType(value.Type)) {
+                std::string ansi;
+                if (!Utf16BytesToAnsi(value.Data, ansi)) {
+                    error = LineError(lineNo, "text data that is not 8-bit UTF-16 text");
+                    return false;
+                }
+                value.Data = std::move(ansi);
+            }
+        } else {
+            error = LineError(lineNo, "unrecognised value data");
+            return false;
+        }
+        file.Keys.back().Values.push_back(std::move(value));
+    }
+    if (!sawHeader) {
+        error = LineError(1, "not a registry file: it is empty");
+        return false;
+    }
+    out = std::move(file);
+    return true;
+}
+
+bool WriteRegFile(const RegFile& file, bool unicode, std::string& bytes, std::string& error) {
+    std::string text = std::string(unicode ? kHeader5 : kHeader4) + "\r\n\r\n";
+    for (const RegFileKey& key : file.Keys) {
+        std::string full = RegFullKeyName(key.Root, key.Path);
+        if (HasLineBreak(full)) {
+            error = "the key name \"" + full + "\" holds a line break, which a .reg file cannot";
+            return false;
+        }
+        text += (key.Delete ? "[-" : "[") + full + "]\r\n";
+        for (const RegFileValue& v : key.Values) {
+            if (HasLineBreak(v.Name)) {
+                error = "a value name under \"" + full + "\" holds a line break";
+                return false;
+            }
+            std::string head = (v.Name.empty() ? std::string("@") : Quote(v.Name)) + "=";
+            if (v.Delete) {
+                text += head + "-\r\n";
+                continue;
+            }
+            const std::string& d = v.Data;
+            bool plainString = v.Type == REG_SZ && !d.empty() && d.back() == '\0' &&
+                               d.find('\0') == d.size() - 1 && !HasLineBreak(d);
+            if (plainString) {
+                text += head + Quote(d.substr(0, d.size() - 1)) + "\r\n";
+            } else if (v.Type == REG_DWORD && d.size() == 4) {
+                uint32_t x = 0;
+                for (int b = 3; b >= 0; --b)
+                    x = (x << 8) | static_cast<unsigned char>(d[static_cast<size_t>(b)]);
+                char buf[16];
+                std::snprintf(buf, sizeof buf, "dword:%08x", x);
+                text += head + buf + "\r\n";
+            } else {
+                char kind[24];
+                if (v.Type == REG_BINARY)
+                    std::snprintf(kind, sizeof kind, "hex:");
+                else
+                    std::snprintf(kind, sizeof kind, "hex(%x):", v.Type);
+                std::string data = unicode && IsTextType(v.Type) ? AnsiToUtf16Bytes(d) : d;
+                text += HexLine(head + kind, data) + "\r\n";
+            }
+        }
+        text += "\r\n";
+    }
+    if (unicode)
+        bytes = "\xFF\xFE" + AnsiToUtf16Bytes(text);
+    else
+        bytes = std::move(text);
+    return true;
+}
+
+namespace {
+
+LONG CollectKey(HKEY root, HKEY key, const std::string& path, RegFile& out) {
+    RegFileKey entry;
+    entry.Root = root;
+    entry.Path = path;
+    for (DWORD i = 0;; ++i) {
+        RegFileValue v;
+        LONG r = RegEnumValue(key, i, v.Name, &v.Type, &v.Data);
+        if (r == ERROR_NO_MORE_ITEMS)
+            break;
+        if (r != ERROR_SUCCESS)
+            return r;
+        entry.Values.push_back(std::move(v));
+    }
+    out.Keys.push_back(std::move(entry));
+    for (DWORD i = 0;; ++i) {
+        std::string name;
+        LONG r = RegEnumKeyEx(key, i, name);
+        if (r == ERROR_NO_MORE_ITEMS)
+            break;
+        if (r != ERROR_SUCCESS)
+            return r;
+        HKEY sub = nullptr;
+        r = RegOpenKeyEx(key, name.c_str(), 0, KEY_READ, &sub);
+        if (r != ERROR_SUCCESS)
+            return r;
+        r = CollectKey(root, sub, path.empty() ? name : path + "\\" + name, out);
+        RegCloseKey(sub);
+        if (r != ERROR_SUCCESS)
+            return r;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+LONG CollectRegTree(HKEY root, const std::string& path, RegFile& out) {
+    HKEY key = nullptr;
+    LONG r = RegOpenKeyEx(root, path.c_str(), 0, KEY_READ, &key);
+    if (r != ERROR_SUCCESS)
+        return r;
+    r = CollectKey(root, key, path, out);
+    RegCloseKey(key);
+    return r;
+}
+
+LONG ApplyRegFile(const RegFile& file, std::string& error) {
+    for (const RegFileKey& key : file.Keys) {
+        std::string full = RegFullKeyName(key.Root, key.Path);
+        if (key.Delete) {
+            LONG r =
+                key.Path.empty() ? ERROR_ACCESS_DENIED : RegDeleteTree(key.Root, key.Path.c_str());
+            if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) {
+                error = "cannot delete " + full + ": " + RegLastErrorText();
+                return r;
+            }
+            continue;
+        }
+        HKEY h = nullptr;
+        LONG r = RegCreateKeyEx(key.Root, key.Path.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                &h, nullptr);
+        if (r != ERROR_SUCCESS) {
+            error = "cannot create " + full + ": " + RegLastErrorText();
+            return r;
+        }
+        for (const RegFileValue& v : key.Values) {
+            r = v.Delete ? RegDeleteValue(h, v.Name.c_str())
+                         : RegSetValue(h, v.Name, v.Type, v.Data);
+            if (v.Delete && r == ERROR_FILE_NOT_FOUND)
+                r = ERROR_SUCCESS;
+            if (r != ERROR_SUCCESS) {
+                error =
+                    "cannot write value \"" + v.Name + "\" of " + full + ": " + RegLastErrorText();
+                RegCloseKey(h);
+                return r;
+            }
+        }
+        RegCloseKey(h);
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace ferry

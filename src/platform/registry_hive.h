@@ -1,0 +1,79 @@
+#pragma once
+
+// One hive file: the keys and values under one root key, in a SQLite database. Used by the
+// handle layer in registry.cpp; nothing else should need it.
+
+#include "platform/registry.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace ferry {
+
+class RegistryHive {
+public:
+    static constexpr int64_t RootId = 1;
+    static constexpr size_t MaxKeyNameLength = 255;
+    static constexpr size_t MaxValueNameLength = 16383;
+    static constexpr size_t MaxDepth = 512;
+
+    // Opens the hive at path. With create, a missing directory and file are made; without,
+    // a missing file gives ERROR_FILE_NOT_FOUND. On failure, error says why, naming the file.
+    static LONG Open(const std::string& path, bool create, std::shared_ptr<RegistryHive>& hive,
+                     std::string& error);
+    ~RegistryHive();
+    RegistryHive(const RegistryHive&) = delete;
+    RegistryHive& operator=(const RegistryHive&) = delete;
+
+    const std::string& Path() const { return Path_; }
+    // False when the file or its directory may not be written by this process.
+    bool Writable() const { return Writable_; }
+
+    // All of these lock the hive for their length and leave a text in LastError on failure.
+    LONG KeyExists(int64_t id);
+    LONG OpenPath(int64_t from, const std::vector<std::string>& parts, int64_t& id);
+    LONG CreatePath(int64_t from, const std::vector<std::string>& parts, int64_t& id,
+                    bool& created);
+    LONG QueryValue(int64_t key, std::string_view name, DWORD& type, std::string& data);
+    LONG SetValue(int64_t key, std::string_view name, DWORD type, std::string_view data);
+    LONG DeleteValue(int64_t key, std::string_view name);
+    // Deletes the key's values and subkeys, and the key itself unless keepSelf.
+    // With onlyIfLeaf, a key with subkeys is refused.
+    LONG DeleteKey(int64_t key, bool keepSelf, bool onlyIfLeaf);
+    LONG EnumKey(int64_t key, DWORD index, std::string& name);
+    LONG EnumValue(int64_t key, DWORD index, std::string& name, DWORD* type, std::string* data);
+    LONG Info(int64_t key, DWORD* subKeys, DWORD* values);
+    std::string IntegrityCheck();
+
+    std::string LastError;
+
+private:
+    RegistryHive() = default;
+    LONG Prepare(); // verifies the file is a hive, creating the tables in an empty one
+    void LeaveWal();
+    LONG Fail(int rc, bool writing);
+    sqlite3_stmt* Statement(int slot, const char* sql);
+    LONG Exec(const char* sql, bool writing);
+    LONG FindChild(int64_t parent, std::string_view name, int64_t& id);
+    LONG DepthOf(int64_t id, size_t& depth);
+    LONG CheckKey(int64_t id); // ERROR_KEY_DELETED when it is gone
+
+    std::string Path_;
+    sqlite3* Db_ = nullptr;
+    bool Writable_ = false;
+    bool HasTables_ = false; // false only for an empty hive opened read-only
+    std::recursive_mutex Mutex_;
+    std::vector<sqlite3_stmt*> Statements_;
+};
+
+// ASCII lower case, the form names are compared in.
+std::string RegistryFold(std::string_view name);
+
+} // namespace ferry

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "platform/registry.h"
+
+#include <cstdint>
+#include <string>
+
+namespace ferry {
+
+// One open registry key for the length of one action, with the typed reads and writes the
+// settings use. Closes itself when it goes out of scope. Reads and writes with no key open
+// (because opening failed) raise the errors below, as the settings require.
+class TRegistryKey {
+public:
+    TRegistryKey() = default;
+    ~TRegistryKey() { CloseKey(); }
+    TRegistryKey(const TRegistryKey&) = delete;
+    TRegistryKey& operator=(const TRegistryKey&) = delete;
+
+    // Opens root\path with full access, creating it and missing parents when canCreate.
+    // Returns whether it succeeded; on failure no key is open.
+    bool OpenKey(HKEY root, const std::string& path, bool canCreate);
+    // Opens a subkey of the key that is open, with full access, creating it when canCreate.
+    bool OpenSubKey(TRegistryKey& parent, const std::string& name, bool canCreate);
+    bool OpenKeyReadOnly(HKEY root, const std::string& path);
+    void CloseKey();
+    bool IsOpen() const { return Key_ != nullptr; }
+    HKEY Handle() const { return Key_; }
+    // The registry's result of the last open.
+    LONG OpenResult() const { return OpenResult_; }
+
+    // A REG_DWORD of at most 4 bytes (fewer are zero-extended). Raises "Failed to get data"
+    // when the value is missing, no key is open or the data is longer than 4 bytes, and
+    // "Invalid data type" for another type of at most 4 bytes.
+    int32_t ReadInteger(const std::string& name);
+    // A REG_SZ or REG_EXPAND_SZ (not expanded), cut at its first NUL. A missing value, no
+    // key open, or any failure to query gives "". Another type raises "Invalid data type".
+    std::string ReadString(const std::string& name);
+    // As ReadString, but only a missing value reads as ""; any other failure to query raises
+    // "Failed to get data", so that a hiccup is never mistaken for an empty field.
+    std::string ReadStringStrict(const std::string& name);
+
+    // Raise "Failed to set data" when no key is open or the registry refuses the write.
+    void WriteInteger(const std::string& name, int32_t value);
+    // Stores the text with its terminating NUL.
+    void WriteString(const std::string& name, const std::string& value);
+
+private:
+    std::string ReadText(const std::string& name, bool strict);
+
+    HKEY Key_ = nullptr;
+    LONG OpenResult_ = ERROR_INVALID_HANDLE;
+};
+
+} // namespace ferry

@@ -1,0 +1,194 @@
+#pragma once
+
+// The program's stored settings and tasks: the key SettingsKey below HKEY_LOCAL_MACHINE,
+// its nine values, and the task entries Entry1..EntryN below it.
+//
+// One function per action; each opens the key, does its reads or writes, and closes it.
+// Failures raise ERegistryException (settings/registry_exception.h) with the user's text:
+// "Failed to get data for '%s'", "Invalid data type for '%s'", "Failed to set data for '%s'".
+//
+//   main window created    LoadStartupSettings(table, state)
+//                            key present: reads ProcessInterval, NumberOfEntries,
+//                            MSCaseSensitive (sets CaseSensitiveMatch), then the entries
+//                            into the table; key missing: writes the nine defaults.
+//                            state tells how far it got; see TStartupLoad.
+//   main window shown,     SaveTaskTable(table, state)  refuses (returns false) after a
+//   after a delete           load that did not complete, else SaveTaskEntries(snapshot).
+//                          SaveTaskEntries(count, snapshot)  the save itself.
+//   Set button             WriteProcessInterval(minutes)
+//   Options dialog shown   ReadOptionsSettings(options)
+//   Options Apply          WriteOptionsSettings(input)  converts the port text after
+//                            writing SMTPEnabled; sets CaseSensitiveMatch.
+//   each notification      ReadNotificationSettings()  empty when the key is missing or
+//                            notifications are off.
+//
+// The main window keeps one TStartupLoad for the run:
+//   FormCreate: LoadStartupSettings(table, Load_);  // may raise: show it; Load_ says how far
+//               if it returned, Load_.ProcessInterval is the interval to show and to use
+//   FormShow:   SaveTaskTable(table, Load_);        // writes nothing after a partial load
+//
+// Lower-level pieces, for the actions above and for tests: SettingsKeyExists,
+// OpenSettingsKey, InitialiseDefaults, WriteTaskEntry, ReadTaskEntry, TaskEntryPath, and
+// TRegistryKey (settings/registry_key.h) for single values.
+//
+// Every action except the first-run defaults first checks that the key exists and does
+// nothing to the store when it does not; none of them ever re-creates a key that was deleted
+// while the program runs (the next start writes the defaults afresh).
+
+#include "core/task_table.h"
+#include "platform/registry.h"
+#include "settings/registry_exception.h"
+#include "settings/registry_key.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace ferry {
+
+// The key's path below HKEY_LOCAL_MACHINE.
+inline constexpr const char* SettingsKey = "SOFTWARE\\Quillmere\\Ferrydesk";
+inline HKEY SettingsRoot() {
+    return HKEY_LOCAL_MACHINE;
+}
+
+// The sender and recipient written at first run: a sample address, not a usable one.
+inline constexpr const char* PlaceholderAddress = "someone@example.com";
+
+// The most task entries a start loads: the task table's capacity. A larger stored count
+// (only possible by hand) loads this many and leaves the load incomplete.
+inline constexpr int MaxTaskEntries = 253;
+
+struct TSettingsDefault {
+    const char* Name;
+    bool IsInteger;
+    int32_t Integer;
+    const char* Text;
+};
+
+// The nine values with their first-run defaults, in the order they are written.
+inline constexpr std::array<TSettingsDefault, 9> SettingsDefaults = {{
+    {"NumberOfEntries", true, 0, nullptr},
+    {"ProcessInterval", true, 10, nullptr},
+    {"SMTPEnabled", true, 0, nullptr},
+    {"SMTPPort", true, 25, nullptr},
+    {"SMTPServer", false, 0, "SMTP Server"},
+    {"SMTPFrom", false, 0, PlaceholderAddress},
+    {"SMTPTo", false, 0, PlaceholderAddress},
+    {"SMTPMessage", false, 0, "Files have been processed."},
+    {"MSCaseSensitive", true, 0, nullptr},
+}};
+
+// True when the key can be opened for reading. Never creates the key, never raises.
+bool SettingsKeyExists();
+
+// Opens the key with full access, creating it and its parents if needed. Returns whether it
+// succeeded; after a failure key is closed and its reads and writes raise.
+bool OpenSettingsKey(TRegistryKey& key);
+
+// First run: opens the key with creation and writes the nine defaults in order. Raises the
+// write error at the first value that cannot be written.
+void InitialiseDefaults();
+
+// How far the start-up load got. Filled in as it goes, so that it is meaningful after
+// LoadStartupSettings raised.
+struct TStartupLoad {
+    bool KeyExisted = false;
+    // True once the task table in memory stands for the whole stored table (or nothing was
+    // stored): only then may it be saved back. False after any failure part-way, so that a
+    // partial table never replaces the stored one.
+    bool Completed = false;
+    // The interval for this run, once known: the stored value, or 10 at first run.
+    std::optional<int32_t> ProcessInterval;
+    int32_t NumberOfEntries = 0; // as stored
+    int RowsLoaded = 0;
+};
+
+// The main window's load. Sets CaseSensitiveMatch (false first, then from MSCaseSensitive),
+// loads the entries into table with TaskTable::LoadRow (the table should be fresh, holding
+// only the heading and the blank row), or writes the defaults when the key is missing.
+// Raises ERegistryException; state says what was done before that.
+void LoadStartupSettings(TaskTable& table, TStartupLoad& state);
+
+// The Set button: writes ProcessInterval when the key exists. Returns whether it did.
+bool WriteProcessInterval(int32_t minutes);
+
+// The Options dialog's fields.
+struct TOptionsSettings {
+    bool SMTPEnabled = false;
+    int32_t SMTPPort = 0;
+    std::string SMTPServer;
+    std::string SMTPFrom;
+    std::string SMTPTo;
+    std::string SMTPMessage;
+    bool MSCaseSensitive = false;
+};
+
+// The Options dialog shown: when the key exists, reads SMTPEnabled, SMTPPort, SMTPServer,
+// SMTPFrom, SMTPTo, SMTPMessage, MSCaseSensitive into options in that order and returns
+// true; fields read before a failure stay filled. False (options untouched) when the key is
+// missing.
+bool ReadOptionsSettings(TOptionsSettings& options);
+
+// What Options Apply stores: the port as the field's text, converted only after SMTPEnabled
+// has been written (a bad port raises EConvertError with SMTPEnabled already stored).
+struct TOptionsInput {
+    bool SMTPEnabled = false;
+    std::string SMTPPortText;
+    std::string SMTPServer;
+    std::string SMTPFrom;
+    std::string SMTPTo;
+    std::string SMTPMessage;
+    bool MSCaseSensitive = false;
+};
+
+// Options Apply: when the key exists, writes the seven values in order and sets
+// CaseSensitiveMatch. Returns whether the key existed.
+bool WriteOptionsSettings(const TOptionsInput& input);
+
+struct TNotificationSettings {
+    std::string SMTPServer;
+    int32_t SMTPPort = 0;
+    std::string SMTPFrom;
+    std::string SMTPTo;
+    std::string SMTPMessage;
+};
+
+// Each notification: nothing when the key is missing or SMTPEnabled is not 1; else reads
+// SMTPServer, SMTPPort, SMTPFrom, SMTPTo, SMTPMessage in that order.
+std::optional<TNotificationSettings> ReadNotificationSettings();
+
+// "SOFTWARE\Quillmere\Ferrydesk\Entry<n>", n in decimal.
+std::string TaskEntryPath(int n);
+
+// Saves count - 1 task rows (count is the snapshot's count: every task row plus the blank
+// row) as NumberOfEntries and Entry1..Entry<count-1>; entries above are left alone. Does
+// nothing when the key is missing. Raises the write error; entries before it stay written.
+void SaveTaskEntries(int count, const TaskSnapshot& columns);
+
+// Saves the table when the load has completed; returns false, writing nothing, when not.
+bool SaveTaskTable(const TaskTable& table, const TStartupLoad& load);
+
+// Opens subkeyPath (below HKEY_LOCAL_MACHINE) with creation and writes Identifier, Source,
+// Destination, MatchString in that order.
+void WriteTaskEntry(const std::string& subkeyPath, const std::string& identifier,
+                    const std::string& source, const std::string& matchString,
+                    const std::string& destination);
+
+// The same, for entry n under an open settings key: the entry is created below that key,
+// so a key deleted meanwhile is never brought back by the write (which raises instead).
+void WriteTaskEntry(TRegistryKey& settingsKey, int n, const std::string& identifier,
+                    const std::string& source, const std::string& matchString,
+                    const std::string& destination);
+
+// Opens subkeyPath with creation and reads Identifier, Source, Destination, MatchString; a
+// missing value reads as "". A key that cannot be opened or a value that cannot be queried
+// raises the read error instead of reading as empty, so a hiccup never becomes a blank task.
+TaskRecord ReadTaskEntry(const std::string& subkeyPath);
+
+// The same, for entry n under an open settings key (the start-up load uses this): a key
+// deleted by another program during the load makes it fail rather than come back.
+TaskRecord ReadTaskEntry(TRegistryKey& settingsKey, int n);
+
+} // namespace ferry

@@ -1,0 +1,230 @@
+// ferrydesk-reg as a user drives it: query output, prompts, export and import.
+
+#include "settings_helpers.h"
+
+#include "platform/registry_file.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace ferry {
+namespace {
+
+class RegToolTest : public RegistrySandboxTest {};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Every key below HKLM\SOFTWARE with its values, as one comparable text.
+std::string Dump() {
+    RegFile tree;
+    if (CollectRegTree(HKEY_LOCAL_MACHINE, "SOFTWARE", tree) != ERROR_SUCCESS)
+        return "<missing>";
+    std::string out;
+    for (const RegFileKey& k : tree.Keys) {
+        out += "[" + k.Path + "]\n";
+        for (const RegFileValue& v : k.Values)
+            out += v.Name + "|" + std::to_string(v.Type) + "|" + v.Data + "\n";
+    }
+    return out;
+}
+
+void Set(const char* key, const std::string& name, DWORD type, const std::string& data) {
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS, &h, nullptr), 0);
+    ASSERT_EQ(RegSetValue(h, name, type, data), 0);
+    RegCloseKey(h);
+}
+
+TEST_F(RegToolTest, QueryPrintsKeyThenOneLinePerValue) {
+    InitialiseDefaults();
+    WriteTaskEntry(TaskEntryPath(1), "T", "s", "m", "d");
+    std::string out;
+    ASSERT_EQ(Sandbox.RegTool({"query", kToolKey}, &out), 0);
+    EXPECT_EQ(out, "\n"
+                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmere\\Ferrydesk\n"
+                   "    NumberOfEntries    REG_DWORD    0x0\n"
+                   "    ProcessInterval    REG_DWORD    0xa\n"
+                   "    SMTPEnabled    REG_DWORD    0x0\n"
+                   "    SMTPPort    REG_DWORD    0x19\n"
+                   "    SMTPServer    REG_SZ    SMTP Server\n"
+                   "    SMTPFrom    REG_SZ    someone@example.com\n"
+                   "    SMTPTo    REG_SZ    someone@example.com\n"
+                   "    SMTPMessage    REG_SZ    Files have been processed.\n"
+                   "    MSCaseSensitive    REG_DWORD    0x0\n"
+                   "\n"
+                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmere\\Ferrydesk\\Entry1\n");
+    ASSERT_EQ(Sandbox.RegTool({"query", kToolKey + "\\Entry1", "/v", "identifier"}, &out), 0);
+    EXPECT_EQ(out, "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmere\\Ferrydesk\\Entry1\n"
+                   "    Identifier    REG_SZ    T\n\n");
+    EXPECT_EQ(Sandbox.RegTool({"query", kToolKey, "/v", "Nope"}, &out), 1);
+    EXPECT_EQ(out, "ERROR: The system was unable to find the specified registry key or value.\n");
+
+    // Without /f the tool asks; anything but yes leaves the value alone.
+    EXPECT_EQ(Sandbox.RegTool({"add", kToolKey, "/v", "SMTPPort", "/t", "REG_DWORD", "/d", "26"},
+                              &out, "n\n"),
+              1);
+    EXPECT_EQ(ValuesOf(SettingsKey)[3].Data, Dword(25));
+    EXPECT_EQ(Sandbox.RegTool({"add", kToolKey, "/v", "SMTPPort", "/t", "REG_DWORD", "/d", "0x1b"},
+                              &out, "yes\n"),
+              0);
+    EXPECT_EQ(ValuesOf(SettingsKey)[3].Data, Dword(27));
+    EXPECT_EQ(Sandbox.RegTool({"delete", kToolKey}, &out), 1); // no answer at all: no
+    EXPECT_TRUE(KeyExists(SettingsKey));
+    EXPECT_EQ(
+        Sandbox.RegTool({"add", kToolKey, "/v", "X", "/t", "REG_DWORD", "/d", "-1", "/f"}, &out),
+        1);
+    EXPECT_EQ(Sandbox.RegTool({"frobnicate"}, &out), 1);
+}
+
+TEST_F(RegToolTest, ExportThenImportIntoAnEmptyHiveGivesTheSameBytes) {
+    // Values that a careless writer would change on the way: text without its NUL, with
+    // NULs and line breaks inside, code page bytes, odd-sized numbers, long binary, odd names.
+    const char* k = "SOFTWARE\\Quillmere\\Ferrydesk";
+    Set(k, "Plain", REG_SZ, Sz("SMTP Server"));
+    Set(k, "Quotes \"and\" \\slashes\\", REG_SZ, Sz("C:\\dir\\\"x\"\\"));
+    Set(k, "", REG_SZ, Sz("default value"));
+    Set(k, "Empty", REG_SZ, Sz(""));
+    Set(k, "NoData", REG_SZ, "");
+    Set(k, "NoNul", REG_SZ, "abc");
+    Set(k, "InnerNul", REG_SZ, std::string("a\0b\0", 4));
+    Set(k, "Lines", REG_SZ, Sz("one\r\ntwo"));
+    Set(k, "Cp1252 \x80\x81\xe9", REG_SZ, Sz("\x80\x81\x8d\x8f\x90\x9d\xa0\xff"));
+    Set(k, "Expand", REG_EXPAND_SZ, Sz("%HOME%\\x"));
+    Set(k, "Multi", REG_MULTI_SZ, std::string("a\0\xe9\0\0", 5));
+    Set(k, "Dword", REG_DWORD, Dword(0xdeadbeef));
+    Set(k, "ShortDword", REG_DWORD, "\x01\x02");
+    Set(k, "Qword", REG_QWORD, std::string("\1\2\3\4\5\6\7\x80", 8));
+    std::string blob;
+    for (int i = 0; i < 300; ++i)
+        blob += static_cast<char>(i * 7);
+    Set(k, "Binary", REG_BINARY, blob);
+    Set(k, "None", REG_NONE, "");
+    Set(k, "Odd type", 0x12345, std::string("\x00\x01", 2));
+    Set("SOFTWARE\\Quillmere\\Ferrydesk\\Entry1", "Identifier", REG_SZ, Sz("T\xe9st"));
+    Set("SOFTWARE\\Other Vendor\\MiXed", "v", REG_DWORD, Dword(1));
+    const std::string original = Dump();
+
+    for (bool regedit4 : {false, true}) {
+        SCOPED_TRACE(regedit4 ? "REGEDIT4" : "5.00");
+        std::string file = Sandbox.Dir() + (regedit4 ? "/out4.reg" : "/out5.reg");
+        std::vector<std::string> args = {"export", "HKLM\\SOFTWARE", file};
+        if (regedit4)
+            args.push_back("/regedit4");
+        std::string out;
+        ASSERT_EQ(Sandbox.RegTool(args, &out), 0) << out;
+        std::string bytes = ReadFile(file);
+        if (regedit4)
+            EXPECT_EQ(bytes.substr(0, 10), "REGEDIT4\r\n");
+        else
+            EXPECT_EQ(bytes.substr(0, 6), std::string("\xFF\xFEW\0i\0", 6));
+
+        RegistrySandbox empty;
+        ASSERT_EQ(empty.RegTool({"import", file}, &out), 0) << out;
+        EXPECT_EQ(Dump(), original);
+        EXPECT_EQ(RegVerifyHive(HKEY_LOCAL_MACHINE), "ok");
+    }
+}
+
+TEST_F(RegToolTest, MalformedImportIsReportedByLineAndAppliesNothing) {
+    Set("SOFTWARE\\Keep", "v", REG_SZ, Sz("old"));
+    const std::string before = Dump();
+    std::string file = Sandbox.Dir() + "/bad.reg";
+    WriteFile(file, "REGEDIT4\r\n"
+                    "\r\n"
+                    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep]\r\n"
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]\r\n"
+                    "\"a\"=\"fine\"\r\n"
+                    "\"b\"=hex:01,02,\\\r\n"
+                    "  03,04\r\n"
+                    "\"c\"=dword:1234567g\r\n");
+    std::string out;
+    EXPECT_EQ(Sandbox.RegTool({"import", file}, &out), 1);
+    EXPECT_NE(out.find("Line 8: "), std::string::npos) << out;
+    EXPECT_NE(out.find("Nothing was imported."), std::string::npos) << out;
+    EXPECT_EQ(Dump(), before);
+
+    // The parser's other refusals, with the line they name.
+    struct Case {
+        const char* Text;
+        const char* Line;
+    } cases[] = {
+        {"REGEDIT5\n", "Line 1: "},
+        {"", "Line 1: "},
+        {"REGEDIT4\n\"v\"=\"outside\"\n", "Line 2: "},
+        {"REGEDIT4\n[HKEY_NOWHERE\\x]\n", "Line 2: "},
+        {"REGEDIT4\n[HKLM\\x\n", "Line 2: "},
+        {"REGEDIT4\n[HKLM\\x]\n\n\"v\"=hex:01,\\\n", "Line 4: "},
+        {"REGEDIT4\n[HKLM\\x]\n\"v\"=hex:1,2\n", "Line 3: "},
+        {"REGEDIT4\n[HKLM\\x]\n\"v\"=\"open\n", "Line 3: "},
+        {"REGEDIT4\n[HKLM\\x]\n\"v\"=\"a\" junk\n", "Line 3: "},
+        {"REGEDIT4\n[HKLM\\x]\n\"v\"=dword:123456789\n", "Line 3: "},
+        {"REGEDIT4\n[HKLM\\x]\n\"v\"=hex(zz):00\n", "Line 3: "},
+        {"REGEDIT4\n[HKLM\\x]\n\"v\" \"w\"\n", "Line 3: "},
+        {"REGEDIT4\n[HKLM\\a\\\\b]\n", "Line 2: "},
+    };
+    for (const Case& c : cases) {
+        RegFile parsed;
+        std::string error;
+        EXPECT_FALSE(ParseRegFile(c.Text, parsed, error)) << c.Text;
+        EXPECT_EQ(error.rfind(c.Line, 0), 0u) << c.Text << " -> " << error;
+    }
+}
+
+std::string Utf16(const std::u16string& s) {
+    std::string out = "\xFF\xFE";
+    for (char16_t c : s) {
+        out += static_cast<char>(c & 0xff);
+        out += static_cast<char>(c >> 8);
+    }
+    return out;
+}
+
+TEST_F(RegToolTest, ImportReadsBothFormsAsTheEditorWritesThem) {
+    Set("SOFTWARE\\Old", "v", REG_SZ, Sz("x"));
+    Set("SOFTWARE\\App", "gone", REG_SZ, Sz("x"));
+    std::string file = Sandbox.Dir() + "/in5.reg";
+    // 5.00: UTF-16 text; hex(2) data is UTF-16 too, and becomes 8-bit text.
+    WriteFile(file, Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                          u"; a comment\r\n"
+                          u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\r\n\r\n"
+                          u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\App]\r\n"
+                          u"\"Name\"=\"caf\u00e9 \u20ac\"\r\n"
+                          u"\"Path\"=hex(2):25,00,41,00,e9,00,00,00\r\n"
+                          u"\"gone\"=-\r\n"
+                          u"@=dword:0000002a\r\n"));
+    std::string out;
+    ASSERT_EQ(Sandbox.RegTool({"import", file}, &out), 0) << out;
+    EXPECT_FALSE(KeyExists("SOFTWARE\\Old"));
+    EXPECT_EQ(ValuesOf("SOFTWARE\\App"),
+              (std::vector<StoredValue>{{"Name", REG_SZ, Sz("caf\xe9 \x80")},
+                                        {"Path", REG_EXPAND_SZ, Sz("%A\xe9")},
+                                        {"", REG_DWORD, Dword(42)}}));
+
+    // REGEDIT4: 8-bit text, hex(2) bytes as they stand.
+    WriteFile(file, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\App4]\n"
+                    "\"Name\"=\"caf\xe9\"\n\"Path\"=hex(2):25,41,00\n");
+    ASSERT_EQ(Sandbox.RegTool({"import", file}, &out), 0) << out;
+    EXPECT_EQ(ValuesOf("SOFTWARE\\App4"),
+              (std::vector<StoredValue>{{"Name", REG_SZ, Sz("caf\xe9")},
+                                        {"Path", REG_EXPAND_SZ, Sz("%A")}}));
+
+    // A character the 8-bit code page has no place for is refused, not mangled.
+    WriteFile(file, Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                          u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\App5]\r\n"
+                          u"\"Name\"=\"\u4e2d\"\r\n"));
+    EXPECT_EQ(Sandbox.RegTool({"import", file}, &out), 1);
+    EXPECT_NE(out.find("Line 4: "), std::string::npos) << out;
+    EXPECT_FALSE(KeyExists("SOFTWARE\\App5"));
+}
+
+} // namespace
+} // namespace ferry

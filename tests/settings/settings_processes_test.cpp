@@ -1,0 +1,217 @@
+// The store shared with other processes: the key deleted by hand, two copies of the program
+// saving at once, a copy killed in the middle of a save, and a user without write rights.
+
+#include "settings_helpers.h"
+
+#include <csignal>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace ferry {
+namespace {
+
+using namespace std::chrono_literals;
+
+class SettingsProcessesTest : public RegistrySandboxTest {};
+
+void Save(const TaskTable& t) {
+    TaskSnapshot s = t.Snapshot();
+    SaveTaskEntries(s.Count, s);
+}
+
+TaskTable TableOf(const std::string& prefix, int n) {
+    TaskTable t;
+    for (int i = 0; i < n; ++i)
+        t.AppendTask(Task(prefix + "-" + std::to_string(i)));
+    return t;
+}
+
+TEST_F(SettingsProcessesTest, KeyDeletedByHandMakesLaterActionsDoNothing) {
+    InitialiseDefaults();
+    TaskTable t = TableOf("a", 2);
+    Save(t);
+    TRegistryKey held; // an action in progress when the key goes
+    ASSERT_TRUE(OpenSettingsKey(held));
+
+    ByHand(Sandbox, {"delete", kToolKey, "/f"});
+    EXPECT_FALSE(SettingsKeyExists());
+    TOptionsInput in;
+    in.SMTPPortText = "25";
+    EXPECT_FALSE(WriteProcessInterval(3));
+    EXPECT_FALSE(WriteOptionsSettings(in));
+    Save(t);
+    TOptionsSettings o;
+    EXPECT_FALSE(ReadOptionsSettings(o));
+    EXPECT_FALSE(ReadNotificationSettings().has_value());
+    EXPECT_FALSE(KeyExists(SettingsKey));
+
+    // Writes through the handle that was open fail and bring nothing back, entries included.
+    try {
+        held.WriteInteger("ProcessInterval", 3);
+        ADD_FAILURE() << "write on a deleted key succeeded";
+    } catch (const ERegistryException& e) {
+        EXPECT_EQ(e.message(), "Failed to set data for 'ProcessInterval'");
+        EXPECT_EQ(e.Code, ERROR_KEY_DELETED);
+    }
+    EXPECT_EQ(RegistryErrorOf([&] { WriteTaskEntry(held, 1, "x", "s", "m", "d"); }),
+              "Failed to set data for 'Identifier'");
+    EXPECT_EQ(RegistryErrorOf([&] { ReadTaskEntry(held, 1); }),
+              std::string("Failed to get data for '") + TaskEntryPath(1) + "'");
+    EXPECT_FALSE(KeyExists(SettingsKey));
+    // Reads through it: text reads as empty where the settings allow that, but the task
+    // load's strict read reports the failure instead of inventing an empty field.
+    EXPECT_EQ(held.ReadString("SMTPServer"), "");
+    EXPECT_EQ(RegistryErrorOf([&] { held.ReadStringStrict("SMTPServer"); }),
+              "Failed to get data for 'SMTPServer'");
+    EXPECT_EQ(RegistryErrorOf([&] { held.ReadInteger("SMTPPort"); }),
+              "Failed to get data for 'SMTPPort'");
+    held.CloseKey();
+
+    // The next start creates the key afresh with its defaults.
+    TStartupLoad s;
+    TaskTable fresh;
+    LoadStartupSettings(fresh, s);
+    EXPECT_FALSE(s.KeyExisted);
+    EXPECT_EQ(ValuesOf(SettingsKey).size(), 9u);
+    EXPECT_EQ(fresh.RowCount(), 2);
+}
+
+TEST_F(SettingsProcessesTest, TwoCopiesSavingAtOnceLeaveASoundHive) {
+    InitialiseDefaults();
+    auto saver = [](std::string prefix, int tasks) {
+        return [prefix, tasks] {
+            TaskTable t = TableOf(prefix, tasks);
+            auto end = std::chrono::steady_clock::now() + 1500ms;
+            int saves = 0;
+            while (std::chrono::steady_clock::now() < end) {
+                try {
+                    Save(t);
+                    ++saves;
+                } catch (const ERegistryException&) {
+                    // A documented outcome (a write refused under contention); keep going.
+                }
+            }
+            return saves > 0 ? std::string() : prefix + ": no save completed";
+        };
+    };
+    ChildProcess a, b;
+    a.Start(saver("a", 25));
+    b.Start(saver("b", 40));
+    ChildResult ra = a.Wait(30s), rb = b.Wait(30s);
+    EXPECT_TRUE(ra.Ok()) << ra.Output << " signal " << ra.Signal
+                         << (ra.TimedOut ? " timed out" : "");
+    EXPECT_TRUE(rb.Ok()) << rb.Output << " signal " << rb.Signal
+                         << (rb.TimedOut ? " timed out" : "");
+
+    EXPECT_EQ(RegVerifyHive(HKEY_LOCAL_MACHINE), "ok");
+    TStartupLoad s;
+    TaskTable t;
+    LoadStartupSettings(t, s);
+    EXPECT_TRUE(s.Completed);
+    EXPECT_TRUE(s.NumberOfEntries == 25 || s.NumberOfEntries == 40) << s.NumberOfEntries;
+    // Last writer wins value by value; every entry holds a task of its own row number.
+    for (int n = 1; n <= s.NumberOfEntries; ++n) {
+        const std::string id = t.TaskAt(n).Identifier;
+        EXPECT_TRUE(id == "a-" + std::to_string(n - 1) || id == "b-" + std::to_string(n - 1))
+            << n << ": " << id;
+    }
+}
+
+TEST_F(SettingsProcessesTest, CopyKilledMidSaveLeavesAHiveThatOpens) {
+    InitialiseDefaults();
+    for (int round = 0; round < 5; ++round) {
+        ChildProcess c;
+        c.Start([round] {
+            TaskTable t = TableOf("r" + std::to_string(round), MaxTaskEntries);
+            while (true)
+                Save(t);
+            return std::string();
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(40 + 37 * round));
+        c.Kill(SIGKILL);
+        ChildResult r = c.Wait(10s);
+        EXPECT_EQ(r.Signal, SIGKILL) << "round " << round << ": " << r.Output;
+
+        EXPECT_EQ(RegVerifyHive(HKEY_LOCAL_MACHINE), "ok") << "round " << round;
+        TStartupLoad s;
+        TaskTable t;
+        EXPECT_NO_THROW(LoadStartupSettings(t, s)) << "round " << round;
+        EXPECT_TRUE(s.Completed);
+        EXPECT_EQ(ValuesOf(SettingsKey).size(), 9u);
+    }
+}
+
+// "The existence test succeeds, the open fails": a user who may read the machine-wide hive
+// but not write it. Root ignores permissions, so the checks run as nobody in a child.
+TEST_F(SettingsProcessesTest, ReadOnlyUserSeesTheKeyButCannotOpenIt) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to switch to an unprivileged user";
+    InitialiseDefaults();
+    Save(TableOf("t", 2));
+    ASSERT_EQ(chmod(Sandbox.Dir().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(Sandbox.HivePath().c_str(), 0644), 0);
+    auto before = ValuesOf(SettingsKey);
+
+    ChildResult r = RunInChild(
+        [] {
+            std::string why;
+            if (!DropPrivileges(why))
+                return "skip: " + why;
+            std::string fails;
+            auto expect = [&](bool ok, const std::string& what) {
+                if (!ok)
+                    fails += what + "; ";
+            };
+            expect(SettingsKeyExists(), "existence test failed");
+            TRegistryKey k;
+            expect(!OpenSettingsKey(k), "full-access open succeeded");
+            expect(RegistryErrorOf([] { WriteProcessInterval(5); }) ==
+                       "Failed to set data for 'ProcessInterval'",
+                   "Set did not fail with the write error");
+            TaskTable t = TableOf("x", 1);
+            expect(RegistryErrorOf([&] { Save(t); }) == "Failed to set data for 'NumberOfEntries'",
+                   "save did not fail with the write error");
+            TStartupLoad s;
+            TaskTable loaded;
+            expect(RegistryErrorOf([&] { LoadStartupSettings(loaded, s); }) ==
+                       "Failed to get data for 'ProcessInterval'",
+                   "start did not fail with the read error");
+            expect(!s.Completed, "failed start counted as complete");
+            expect(k.OpenKeyReadOnly(SettingsRoot(), SettingsKey) &&
+                       k.ReadInteger("ProcessInterval") == 10,
+                   "read-only open cannot read");
+            return fails;
+        },
+        30s);
+    if (r.Output.rfind("skip:", 0) == 0)
+        GTEST_SKIP() << r.Output;
+    EXPECT_TRUE(r.Ok()) << r.Output;
+    EXPECT_EQ(ValuesOf(SettingsKey), before);
+
+    // The same user with the command-line tool, through setpriv.
+    std::string setpriv = FindProgram("setpriv");
+    if (setpriv.empty())
+        GTEST_SKIP() << "setpriv is not installed";
+    std::vector<std::string> asNobody = {setpriv, "--reuid=65534", "--regid=65534",
+                                         "--clear-groups", RegToolPath()};
+    auto run = [&](std::vector<std::string> args) {
+        std::vector<std::string> argv = asNobody;
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, "", 30s);
+    };
+    ChildResult q = run({"query", kToolKey, "/v", "ProcessInterval"});
+    if (q.Output.find("ermission denied") != std::string::npos)
+        GTEST_SKIP() << "the tool is not reachable for nobody: " << q.Output;
+    EXPECT_TRUE(q.Ok()) << q.Output;
+    EXPECT_NE(q.Output.find("    ProcessInterval    REG_DWORD    0xa"), std::string::npos)
+        << q.Output;
+    ChildResult add =
+        run({"add", kToolKey, "/v", "ProcessInterval", "/t", "REG_DWORD", "/d", "3", "/f"});
+    EXPECT_EQ(add.ExitCode, 1) << add.Output;
+    EXPECT_NE(add.Output.find("ERROR: Access is denied."), std::string::npos) << add.Output;
+    EXPECT_EQ(ValuesOf(SettingsKey), before);
+}
+
+} // namespace
+} // namespace ferry
