@@ -1,0 +1,219 @@
+#include "mail/header_encoding.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "base/text.h"
+#include "mail/iso2022jp.h"
+#include "platform/host.h"
+
+namespace ferry {
+
+namespace {
+
+const int kMaxEncodedWord = 75;
+
+bool IsWhite(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool IsEncodingLetter(char c) {
+    return c == 'B' || c == 'b' || c == 'Q' || c == 'q';
+}
+
+// Whether the text holds something of the form =?charset?letter?text?= that a decoder
+// would turn into other text.
+bool HoldsEncodedWord(const std::string& s) {
+    for (size_t start = s.find("=?"); start != std::string::npos; start = s.find("=?", start + 1)) {
+        size_t p = start + 2;
+        size_t cs = p;
+        while (p < s.size() && s[p] != '?' && !IsWhite(s[p]))
+            ++p;
+        if (p == cs || p + 2 >= s.size() || s[p] != '?' || !IsEncodingLetter(s[p + 1]) ||
+            s[p + 2] != '?')
+            continue;
+        p += 3;
+        while (p + 1 < s.size() && !IsWhite(s[p]) && !(s[p] == '?' && s[p + 1] == '='))
+            ++p;
+        if (p + 1 < s.size() && s[p] == '?' && s[p + 1] == '=')
+            return true;
+    }
+    return false;
+}
+
+const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string Base64Group(const unsigned char* p, size_t n) {
+    std::string g(4, '=');
+    uint32_t v = static_cast<uint32_t>(p[0]) << 16;
+    if (n > 1)
+        v |= static_cast<uint32_t>(p[1]) << 8;
+    if (n > 2)
+        v |= p[2];
+    g[0] = kBase64[(v >> 18) & 63];
+    g[1] = kBase64[(v >> 12) & 63];
+    if (n > 1)
+        g[2] = kBase64[(v >> 6) & 63];
+    if (n > 2)
+        g[3] = kBase64[v & 63];
+    return g;
+}
+
+// Writes one stretch as encoded words, starting a new word before one would pass the limit.
+void EncodeStretch(const std::string& stretch, char letter, const std::string& charset,
+                   const std::function<bool(unsigned char)>& needsQuote, std::string& out) {
+    const std::string opening = "=?" + charset + "?" + std::string(1, letter) + "?";
+    const size_t emptyCount = opening.size() + 2;
+    size_t count = emptyCount;
+    out += opening;
+    auto addPiece = [&](const std::string& piece) {
+        if (count > emptyCount && count + piece.size() > kMaxEncodedWord) {
+            out += "?=\r\n " + opening;
+            count = emptyCount;
+        }
+        out += piece;
+        count += piece.size();
+    };
+    if (letter == 'B') {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(stretch.data());
+        for (size_t i = 0; i < stretch.size(); i += 3)
+            addPiece(Base64Group(bytes + i, std::min<size_t>(3, stretch.size() - i)));
+    } else {
+        for (char ch : stretch) {
+            unsigned char u = static_cast<unsigned char>(ch);
+            if (ch == ' ')
+                addPiece("_");
+            else if (needsQuote(u))
+                addPiece(Format("=%02X", u));
+            else
+                addPiece(std::string(1, ch));
+        }
+    }
+    out += "?=";
+}
+
+} // namespace
+
+THeaderCharset HeaderCharsetForLocale(const std::string& locale) {
+    std::string language, territory;
+    SplitLocaleName(locale, language, territory);
+    language = LowerCaseAscii(language);
+    THeaderCharset cs;
+    cs.Transfer = TTransfer::bit8;
+    cs.HeaderEncoding = 'B';
+    if (language == "zh") {
+        cs.CharSet = SameTextAscii(territory, "CN") ? "GB2312" : "Big5";
+    } else if (language == "ja") {
+        cs.CharSet = "ISO-2022-JP";
+        cs.Transfer = TTransfer::iso2022jp;
+    } else if (language == "ko") {
+        cs.CharSet = "csEUCKR";
+    } else if (language == "ru") {
+        cs.CharSet = "KOI8-R";
+    } else if (language == "uk") {
+        cs.CharSet = "windows-1251";
+    } else {
+        cs.CharSet = "ISO-8859-1";
+        cs.HeaderEncoding = 'Q';
+    }
+    return cs;
+}
+
+THeaderCharset DefaultHeaderCharset() {
+    return HeaderCharsetForLocale(LocaleName());
+}
+
+std::string EncodeHeaderText(const std::string& input, const std::string& specials,
+                             char headerEncoding, TTransfer transfer, const std::string& charset) {
+    std::string text = transfer == TTransfer::iso2022jp ? ConvertToIso2022Jp(input) : input;
+    if (headerEncoding == '8')
+        return text;
+
+    const bool encodeEquals = HoldsEncodedWord(text);
+    auto needsEncoding = [&](unsigned char c) {
+        return c < 32 || c >= 127 || specials.find(static_cast<char>(c)) != std::string::npos ||
+               (encodeEquals && c == '=');
+    };
+    auto needsQuote = [&](unsigned char c) {
+        return needsEncoding(c) || c == '?' || c == '=' || c == '_' || c == ' ';
+    };
+
+    // Words: the whitespace before a run of other characters, and the run.
+    struct Word {
+        size_t WhiteStart, TextStart, End;
+        bool Encode;
+    };
+    std::vector<Word> words;
+    for (size_t p = 0; p < text.size();) {
+        Word w{p, p, p, false};
+        while (w.TextStart < text.size() && IsWhite(text[w.TextStart]))
+            ++w.TextStart;
+        w.End = w.TextStart;
+        while (w.End < text.size() && !IsWhite(text[w.End])) {
+            w.Encode = w.Encode || needsEncoding(static_cast<unsigned char>(text[w.End]));
+            ++w.End;
+        }
+        words.push_back(w);
+        p = w.End;
+    }
+
+    std::string out;
+    for (size_t i = 0; i < words.size();) {
+        if (!words[i].Encode) {
+            out.append(text, words[i].WhiteStart, words[i].End - words[i].WhiteStart);
+            ++i;
+            continue;
+        }
+        size_t last = i;
+        while (last + 1 < words.size() && words[last + 1].Encode)
+            ++last;
+        out.append(text, words[i].WhiteStart, words[i].TextStart - words[i].WhiteStart);
+        EncodeStretch(text.substr(words[i].TextStart, words[last].End - words[i].TextStart),
+                      headerEncoding, charset, needsQuote, out);
+        i = last + 1;
+    }
+    return out;
+}
+
+std::string FormatAddressForHeader(TIdEMailAddressItem& item, bool useAddressAsName,
+                                   char headerEncoding, TTransfer transfer,
+                                   const std::string& charset) {
+    if (useAddressAsName && item.Name.empty())
+        item.Name = item.Address;
+    if (item.Name.empty())
+        return item.Address;
+    bool printable = true;
+    for (char c : item.Name) {
+        unsigned char u = static_cast<unsigned char>(c);
+        printable = printable && u >= 32 && u <= 126;
+    }
+    std::string name;
+    if (printable) {
+        name = "\"";
+        for (char c : item.Name) {
+            if (c == '\\' || c == '"')
+                name += '\\';
+            name += c;
+        }
+        name += '"';
+    } else {
+        name = EncodeHeaderText(item.Name, "()[]<>:;.,@\\\"", headerEncoding, transfer, charset);
+    }
+    return name + " <" + item.Address + ">";
+}
+
+std::string FormatAddressListForHeader(TIdEMailAddressList& list, bool useAddressAsName,
+                                       char headerEncoding, TTransfer transfer,
+                                       const std::string& charset) {
+    std::string out;
+    for (size_t i = 0; i < list.Count(); ++i) {
+        if (i > 0)
+            out += ", ";
+        out += FormatAddressForHeader(list[i], useAddressAsName, headerEncoding, transfer, charset);
+    }
+    return out;
+}
+
+} // namespace ferry
