@@ -2,6 +2,7 @@
 
 #include "mail/line_writer.h"
 #include "mail/message.h"
+#include "net/io_handler.h"
 
 namespace ferry {
 
@@ -12,6 +13,8 @@ public:
     virtual ~TIdMessageWriter() = default;
 
     void TransmitMessage(TIdLineWriter& out, TIdMessage& message, bool headersOnly);
+    // The same through a connection's I/O handler.
+    void TransmitMessage(TIdIOHandler& handler, TIdMessage& message, bool headersOnly);
 
 protected:
     // Composes the headers and sends them in one collected write.

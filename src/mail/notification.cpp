@@ -1,7 +1,10 @@
 #include "mail/notification.h"
 
+#include <memory>
+
 #include "mail/message.h"
 #include "mail/smtp.h"
+#include "mail/smtp_io_handler.h"
 #include "settings/settings_store.h"
 
 namespace ferry {
@@ -10,6 +13,7 @@ void SendNotificationMail(const NotificationMail& mail,
                           const std::function<void(const std::exception&)>& onSendFailure) {
     TIdSMTP client;
     TIdMessage message;
+    client.SetIOHandler(std::make_unique<TIdIOHandlerPromptConnect>());
     client.SetHost(mail.server);
     client.SetPort(mail.port);
     client.SetConnectTimeout(mail.connectTimeoutMs);

@@ -202,6 +202,53 @@ TEST_F(SmtpDialogue, PlainFormStopsAtTheFirstRefusedRecipientAndResets) {
     }
 }
 
+TEST_F(SmtpDialogue, ToleratedRefusalsGoOnUnlessEveryRecipientIsRefused) {
+    std::vector<std::string> asked;
+    client.OnFailedRecipient = [&](TIdSMTPBase&, const std::string& address,
+                                   const std::string& code, const std::string& text,
+                                   bool& vContinue) {
+        EXPECT_TRUE(vContinue); // preset
+        asked.push_back(address + " " + code + " " + text);
+    };
+    {
+        SmtpScriptServer s;
+        Hello(s, "250 srv.test\r\n");
+        s.ExpectLine("RSET").Reply("250 ok");
+        s.ExpectLine("MAIL FROM: <s@h>").Reply("250 ok");
+        s.ExpectLine("RCPT TO:<a@h>").Reply("550 5.1.1 no such user");
+        s.ExpectLine("RCPT TO:<b@h>").Reply("250 ok");
+        s.ExpectLine("DATA").Reply("354 go ahead");
+        s.Expect(Data).Reply("250 queued");
+        Quit(s);
+        Start(s);
+        client.OpenSession();
+        client.DeliverMessage(message);
+        client.CloseSession(true);
+        EXPECT_EQ(s.Finish(), "");
+        EXPECT_EQ(asked, std::vector<std::string>{"a@h 550 no such user\r\n"});
+    }
+    {
+        SmtpScriptServer s;
+        Hello(s, "250 srv.test\r\n");
+        s.ExpectLine("RSET").Reply("250 ok");
+        s.ExpectLine("MAIL FROM: <s@h>").Reply("250 ok");
+        s.ExpectLine("RCPT TO:<a@h>").Reply("550 no such user");
+        s.ExpectLine("RCPT TO:<b@h>").Reply("553 not here either");
+        s.ExpectLine("RSET").Reply("250 ok");
+        Quit(s);
+        Start(s);
+        client.OpenSession();
+        try {
+            client.DeliverMessage(message);
+            FAIL() << "a transaction without any recipient went on";
+        } catch (const EIdSMTPReplyError& e) {
+            EXPECT_EQ(e.ReplyCode, 553); // the reply to the last RCPT
+        }
+        client.CloseSession(true);
+        EXPECT_EQ(s.Finish(), "");
+    }
+}
+
 TEST_F(SmtpDialogue, PipelinedFormStillSendsTheMessageAndRaisesTheFirstFailure) {
     SmtpScriptServer s;
     Hello(s, "250-srv.test\r\n250 PIPELINING\r\n");
@@ -314,6 +361,22 @@ TEST_F(SmtpDialogue, SilentServerEndsTheSessionWithReadTimeout) {
         EXPECT_LT(took, Millis(3000));
         EXPECT_EQ(s.Finish(), "");
     }
+}
+
+TEST_F(SmtpDialogue, ATricklingReplyCannotStretchTheLimit) {
+    // A byte every 250 ms would satisfy a limit on each wait for ever; the limit is on the
+    // whole reply.
+    client.SetReadTimeout(400);
+    SmtpScriptServer s;
+    s.Reply("220 srv.test").ExpectLine("EHLO client.test");
+    s.Send("2").Pause(Millis(250)).Send("5").Pause(Millis(250)).Send("0").ExpectClose();
+    Start(s);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(client.OpenSession(), EIdReadTimeout);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, Millis(380));
+    EXPECT_LT(took, Millis(700));
+    EXPECT_EQ(s.Finish(), "");
 }
 
 TEST_F(SmtpDialogue, CommandLinesWithLineBreaksAreRefusedBeforeAnythingIsWritten) {

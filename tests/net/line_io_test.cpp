@@ -293,7 +293,13 @@ TEST(LineIO, BufferingSendsInOnePieceDropsOnRestartAndCancelSendsNothing) {
 }
 
 TEST(LineIO, SendToVanishedPeerRaisesSocketErrorInsteadOfKillingProcess) {
-    Connected c([](TcpTestPeer& peer, int) { peer.Reset(); });
+    // The peer resets only once the client is fully connected and has spoken, so the
+    // reset cannot land inside Connect itself.
+    Connected c([](TcpTestPeer& peer, int) {
+        peer.ReadLine();
+        peer.Reset();
+    });
+    c.IO->WriteLine("HELLO");
     ASSERT_TRUE(c.Server.Wait());
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     // Without MSG_NOSIGNAL one of these sends would end the test program with SIGPIPE.
