@@ -223,6 +223,59 @@ TEST_F(EndToEnd, TheTrayIconHidesAndBringsBackTheWindow) {
     tray.Wait(5s);
 }
 
+bool PressKeys(const VirtualDisplay& display, const std::string& window, const char* keys) {
+    int code = 0;
+    RunOnDisplay(display.Name(), {"xdotool", "windowactivate", "--sync", window, "key", keys},
+                 code);
+    return code == 0;
+}
+
+TEST_F(EndToEnd, ClosingAsksFirstAndYesEndsTheProgramCleanly) {
+    for (const char* tool : {"Xvfb", "xdotool", "openbox", "xprop"})
+        ASSERT_FALSE(FindProgram(tool).empty()) << tool << " is needed (scripts/deps/ui.txt)";
+    VirtualDisplay display;
+    ASSERT_TRUE(display.Running()) << display.Why();
+    ChildProcess manager; // a window manager, whose Alt+F4 asks the window to close
+    {
+        ScopedEnv x("DISPLAY", display.Name().c_str());
+        manager.StartProgram({FindProgram("openbox"), "--sm-disable"});
+    }
+    // A window mapped while the manager is still starting can be left unmapped by it.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            int code = 0;
+            const std::string root =
+                RunOnDisplay(display.Name(), {"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, code);
+            return code == 0 && root.find("window id") != std::string::npos;
+        },
+        20s))
+        << "the window manager did not start";
+    ChildProcess program;
+    StartProgram(program, display);
+    std::string window;
+    ASSERT_TRUE(WaitFor([&] { return !(window = FindWindow(display, kMainTitle)).empty(); }, 20s));
+
+    // Esc in the question is No: the window stays.
+    std::string question;
+    ASSERT_TRUE(PressKeys(display, window, "alt+F4"));
+    ASSERT_TRUE(WaitFor([&] { return !(question = FindWindow(display, "Confirm")).empty(); }, 20s))
+        << "no quit question";
+    ASSERT_TRUE(PressKeys(display, question, "Escape"));
+    EXPECT_TRUE(WaitFor([&] { return FindWindow(display, "Confirm").empty(); }, 10s));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_FALSE(FindWindow(display, kMainTitle).empty());
+
+    // Enter, on Yes where the focus starts, ends the program with code 0.
+    ASSERT_TRUE(PressKeys(display, window, "alt+F4"));
+    ASSERT_TRUE(WaitFor([&] { return !(question = FindWindow(display, "Confirm")).empty(); }, 20s));
+    ASSERT_TRUE(PressKeys(display, question, "Return"));
+    const ChildResult ended = program.Wait(20s);
+    EXPECT_TRUE(ended.Exited) << ended.Output;
+    EXPECT_EQ(ended.ExitCode, 0) << ended.Output;
+    manager.Kill(SIGTERM);
+    manager.Wait(5s);
+}
+
 TEST_F(EndToEnd, WithoutADisplayTheProgramSaysSoInOneLine) {
     for (const char* display : {static_cast<const char*>(nullptr), ":987"}) {
         ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
