@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -119,6 +120,23 @@ TEST(MessageForm, LongTextWrapsAtHalfTheScreenAndButtonsShareOneWidth) {
         row = row.united(wide.ButtonFor(b)->geometry());
     EXPECT_LT(wide.ButtonFor(mbNoToAll)->x(), wide.ButtonFor(mbYesToAll)->x());
     EXPECT_NEAR(row.center().x(), wide.width() / 2, 2) << "the row of buttons is centred";
+}
+
+TEST(ErrorBox, IsTheSystemBoxWithTheStopIconTheTitleAndOneOk) {
+    QtUserPrompts prompts;
+    bool seen = false;
+    WhenModalOpens([&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        ASSERT_NE(box, nullptr);
+        seen = true;
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("Ferrydesk"));
+        EXPECT_EQ(box->icon(), QMessageBox::Critical);
+        EXPECT_EQ(box->text(), QStringLiteral("'x' is not a valid integer value."));
+        EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    prompts.ErrorBox(ErrorBoxText("'x' is not a valid integer value"));
+    EXPECT_TRUE(seen);
 }
 
 TEST(ErrorBox, FullStopOnlyAfterCharactersThatSortAfterIt) {
