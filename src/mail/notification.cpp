@@ -4,7 +4,6 @@
 
 #include "mail/message.h"
 #include "mail/smtp.h"
-#include "mail/smtp_io_handler.h"
 #include "settings/settings_store.h"
 
 namespace ferry {
@@ -13,7 +12,6 @@ void SendNotificationMail(const NotificationMail& mail,
                           const std::function<void(const std::exception&)>& onSendFailure) {
     TIdSMTP client;
     TIdMessage message;
-    client.SetIOHandler(std::make_unique<TIdIOHandlerPromptConnect>());
     client.SetHost(mail.server);
     client.SetPort(mail.port);
     client.SetConnectTimeout(mail.connectTimeoutMs);

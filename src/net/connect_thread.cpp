@@ -30,7 +30,21 @@ void TIdConnectThread::Execute() {
     } catch (const std::exception& e) {
         ExceptionMessage = e.what();
     }
-    Terminated_ = true;
+    {
+        std::lock_guard<std::mutex> guard(Lock_);
+        Terminated_ = true;
+    }
+    Ended_.notify_all();
+}
+
+bool TIdConnectThread::WaitTerminated(int timeoutMs) {
+    std::unique_lock<std::mutex> guard(Lock_);
+    auto ended = [this] { return Terminated_.load(); };
+    if (timeoutMs < 0) {
+        Ended_.wait(guard, ended);
+        return true;
+    }
+    return Ended_.wait_for(guard, std::chrono::milliseconds(timeoutMs), ended);
 }
 
 } // namespace ferry

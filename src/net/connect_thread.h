@@ -3,6 +3,8 @@
 #include "net/socket_handle.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -19,6 +21,9 @@ public:
     void WaitFor();
     // Set once the connect has ended, successfully or not.
     bool Terminated() const { return Terminated_; }
+    // Waits until the connect has ended or timeoutMs has passed (negative: no limit);
+    // true when it has ended.
+    bool WaitTerminated(int timeoutMs);
 
     // Socket error code of the failed connect (0 when none or not a socket error).
     int LastSocketError = 0;
@@ -32,6 +37,8 @@ private:
     std::thread Thread_;
     std::atomic<bool> Terminated_{false};
     std::atomic<bool> TerminateRequested_{false};
+    std::mutex Lock_;
+    std::condition_variable Ended_;
 };
 
 } // namespace ferry
