@@ -10,6 +10,8 @@
 
 #include "core/case_sensitive_match.h"
 #include "support/smtp_sink.h"
+#include "support/temp_dir.h"
+#include "ui/backend.h"
 #include "ui/frm_options.h"
 #include "ui/frm_task_list.h"
 #include "ui_fixture.h"
@@ -153,6 +155,31 @@ TEST_F(Options, ApplyStoresEveryFieldAsItReadsAndSetsTheCaseRule) {
     EXPECT_EQ(StoredInteger("MSCaseSensitive"), 1);
     EXPECT_TRUE(CaseSensitiveMatch);
     CaseSensitiveMatch = false;
+}
+
+TEST_F(Options, ApplyWithCaseSensitivityMakesTheNextPassMatchCaseExactly) {
+    TempDir files;
+    const std::string in = files.MakeDir("in");
+    const std::string out = files.MakeDir("out");
+    files.Write("in/upper.txt", "xxABCxx");
+    files.Write("in/lower.txt", "xxabcxx");
+    StoreTasks({{"abc", in, out, "ABC"}});
+    Routine = backend::RoutingPass(); // the real pass; notifications are off
+    StartProgram();
+    OpenOptions();
+    Click(FRM_Options->CHK_CaseSen);
+    Click(FRM_Options->BTN_Apply);
+    QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
+    EXPECT_TRUE(Prompts.Errors.empty());
+    EXPECT_EQ(files.Entries("out"), std::vector<std::string>{"upper.txt"});
+    EXPECT_EQ(files.Entries("in"), std::vector<std::string>{"lower.txt"});
+
+    OpenOptions();
+    EXPECT_TRUE(FRM_Options->CHK_CaseSen->isChecked());
+    Click(FRM_Options->CHK_CaseSen);
+    Click(FRM_Options->BTN_Apply);
+    QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
+    EXPECT_EQ(files.Entries("out"), (std::vector<std::string>{"lower.txt", "upper.txt"}));
 }
 
 TEST_F(Options, TestWithABadPortFailsBeforeConnectingAndRestoresTheCursor) {
