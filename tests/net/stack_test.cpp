@@ -145,8 +145,11 @@ TEST(Stack, PlatformErrorsThatCanBeProducedHereMapByMeaning) {
 
     test::TcpTestServer server(
         [](test::TcpTestPeer& peer, int index) {
-            if (index == 0)
+            if (index == 0) {
+                // Reset only once the client has checked its connected state and spoken.
+                peer.Read(1);
                 peer.Reset();
+            }
             else
                 peer.WaitClosed();
         },
@@ -154,6 +157,7 @@ TEST(Stack, PlatformErrorsThatCanBeProducedHereMapByMeaning) {
     int d = s.NewSocketHandle(Id_SOCK_STREAM, 0, Id_IPv4);
     s.Connect(d, "127.0.0.1", server.Port(), Id_IPv4);
     EXPECT_EQ(CodeOf([&] { s.Connect(d, "127.0.0.1", server.Port(), Id_IPv4); }), 10056);
+    s.Send(d, TIdBytes(1, 'x'));
     ASSERT_TRUE(s.WaitReadable(d, 5000));
     EXPECT_EQ(CodeOf([&] { s.Receive(d, buf); }), 10054);
     s.Disconnect(d);
