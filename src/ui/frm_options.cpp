@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <limits>
 
 #include "base/text.h"
 #include "settings/settings_store.h"
@@ -39,6 +40,9 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QString::fromLatin1(name));
     edit->setGeometry(x, y, w, 21);
+    // QLineEdit would cut text at 32767 characters, and a stored value shown here and
+    // written back would come out shortened.
+    edit->setMaxLength(std::numeric_limits<int>::max());
     return edit;
 }
 

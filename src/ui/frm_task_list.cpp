@@ -143,7 +143,7 @@ TFRM_TaskList::TFRM_TaskList(QWidget* parent)
                     ShowCurrentRow();
                 }
             }));
-    connect(Model_, &TaskTableModel::TableReset, this, [this] { ShowCurrentRow(); });
+    connect(Model_, &TaskTableModel::TableReset, this, Guarded([this] { ShowCurrentRow(); }));
 
     // As laid out: the timer runs with a 30-second period until the creation handler sets
     // the stored one.
@@ -342,7 +342,11 @@ void TFRM_TaskList::closeEvent(QCloseEvent* event) {
 
 bool TFRM_TaskList::eventFilter(QObject* watched, QEvent* event) {
     if (watched == TXT_TimeInterval && event->type() == QEvent::KeyPress) {
-        const QString text = static_cast<QKeyEvent*>(event)->text();
+        const auto* press = static_cast<QKeyEvent*>(event);
+        // Tab moves the focus on before it is ever a character the field could take.
+        if (press->key() == Qt::Key_Tab || press->key() == Qt::Key_Backtab)
+            return QWidget::eventFilter(watched, event);
+        const QString text = press->text();
         // Keys that type nothing (arrows, Delete, Home) are not characters and pass.
         if (!text.isEmpty() && text != QStringLiteral("\x7f")) {
             const QChar ch = text.at(0);

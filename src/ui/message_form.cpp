@@ -13,6 +13,7 @@
 
 #include "ui/ansi_text.h"
 #include "ui/application.h"
+#include "ui/guard.h"
 
 namespace ferry {
 
@@ -150,7 +151,7 @@ TMessageForm::TMessageForm(const std::string& message, TMsgDlgType type, TMsgDlg
         button->setFixedSize(buttonWidth, kButtonHeight);
         const int result = ResultOf(kind);
         if (kind != mbHelp) // the program has no help to open
-            connect(button, &QPushButton::clicked, this, [this, result] { done(result); });
+            connect(button, &QPushButton::clicked, this, Guarded([this, result] { done(result); }));
         Buttons_.emplace_back(kind, button);
         row->addWidget(button);
     }

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <limits>
 
 #include "ui/ansi_text.h"
 #include "ui/application.h"
@@ -28,6 +29,9 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QString::fromLatin1(name));
     edit->setGeometry(x, y, w, 21);
+    // QLineEdit would cut text at 32767 characters, and a stored value shown here and
+    // written back would come out shortened.
+    edit->setMaxLength(std::numeric_limits<int>::max());
     return edit;
 }
 

@@ -120,6 +120,15 @@ TEST_F(MainWindow, IntervalFieldTakesTwoDigitsOnly) {
     field->selectAll();
     QTest::keyClicks(field, QStringLiteral("45"));
     EXPECT_EQ(field->text(), QStringLiteral("45"));
+    // Tab is not a character for the field: it moves the focus as everywhere else.
+    QApplication::setActiveWindow(FRM_TaskList);
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), FRM_TaskList->BTN_TimerSet);
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), FRM_TaskList->BTN_RunNow);
+    EXPECT_EQ(field->text(), QStringLiteral("45"));
     EXPECT_EQ(TFRM_TaskList::FilterDigitKey('7'), '7');
     EXPECT_EQ(TFRM_TaskList::FilterDigitKey('\b'), '\b');
     EXPECT_EQ(TFRM_TaskList::FilterDigitKey('\t'), 0);

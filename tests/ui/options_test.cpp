@@ -157,6 +157,18 @@ TEST_F(Options, ApplyStoresEveryFieldAsItReadsAndSetsTheCaseRule) {
     CaseSensitiveMatch = false;
 }
 
+TEST_F(Options, ALongStoredMessageIsWrittenBackWhole) {
+    const std::string message(40000, 'x');
+    StoreTasks({});
+    StoreString("SMTPMessage", message);
+    StartProgram();
+    OpenOptions();
+    EXPECT_EQ(FRM_Options->TXT_SMTPMessage->text().size(), 40000);
+    Click(FRM_Options->BTN_Apply);
+    EXPECT_TRUE(Prompts.Errors.empty());
+    EXPECT_EQ(StoredString("SMTPMessage"), message);
+}
+
 TEST_F(Options, ApplyWithCaseSensitivityMakesTheNextPassMatchCaseExactly) {
     TempDir files;
     const std::string in = files.MakeDir("in");

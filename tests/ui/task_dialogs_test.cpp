@@ -145,6 +145,21 @@ TEST_F(TaskDialogs, EditThenApplyRewritesTheRowAndTheStoreAfterTheShow) {
     EXPECT_EQ(table.TaskAt(2).Identifier, "two");
 }
 
+TEST_F(TaskDialogs, ALongStoredTaskComesBackWholeThroughEditAndApply) {
+    // Longer than a line edit takes by default: a cut here would be written back on Apply.
+    const std::string name(33000, 'n');
+    const std::string match(40000, 'm');
+    StoreTasks({{name, "/a", "/b", match}});
+    StartProgram();
+    Click(FRM_TaskList->BTN_EditTask);
+    ASSERT_TRUE(FRM_EditTask->isVisible());
+    EXPECT_EQ(FRM_EditTask->TXT_MatchString->text().size(), 40000);
+    Click(FRM_EditTask->BTN_AddTask);
+    EXPECT_EQ(FRM_TaskList->Table().TaskAt(1), (TaskRecord{name, "/a", "/b", match}));
+    EXPECT_EQ(StoredTask(1).Identifier, name);
+    EXPECT_EQ(StoredTask(1).MatchString, match);
+}
+
 TEST_F(TaskDialogs, CancelLeavesTheTableButSavesAndRestartsTheCountdown) {
     StoreTasks({{"one", "/a", "/b", "m1"}});
     StartProgram();
