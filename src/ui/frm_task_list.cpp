@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTableView>
+#include <algorithm>
 
 #include "base/text.h"
 #include "core/case_sensitive_match.h"
@@ -73,6 +74,9 @@ TFRM_TaskList::TFRM_TaskList(QWidget* parent)
     // would also cut a longer stored interval when it is shown, so the field would show a
     // number other than the one in force.
     TXT_TimeInterval->installEventFilter(this);
+    // Pasted text passes no key filter, but it is held to the two characters all the same.
+    connect(TXT_TimeInterval, &QLineEdit::textChanged, this,
+            Guarded([this] { LimitIntervalText(); }));
 
     BTN_TimerSet = MakeButton(this, "BTN_TimerSet", "&Set", 214, 8, 75, 26);
 
@@ -178,6 +182,31 @@ void TFRM_TaskList::ShowCurrentRow() {
     if (current.isValid() && STG_TaskList->currentIndex() != current)
         STG_TaskList->selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
     SyncingRow_ = false;
+}
+
+void TFRM_TaskList::LimitIntervalText() {
+    const QString before = IntervalText_;
+    QString now = TXT_TimeInterval->text();
+    // Text set by the program is shown whole; what the user puts in only fills the room left.
+    if (TXT_TimeInterval->isModified()) {
+        qsizetype prefix = 0;
+        while (prefix < before.size() && prefix < now.size() && before[prefix] == now[prefix])
+            ++prefix;
+        qsizetype suffix = 0;
+        while (suffix < before.size() - prefix && suffix < now.size() - prefix &&
+               before[before.size() - 1 - suffix] == now[now.size() - 1 - suffix])
+            ++suffix;
+        const qsizetype removed = before.size() - prefix - suffix;
+        const QString inserted = now.mid(prefix, now.size() - prefix - suffix);
+        const qsizetype room = std::max<qsizetype>(0, kIntervalLength - (before.size() - removed));
+        if (inserted.size() > room) {
+            now = before.left(prefix) + inserted.left(room) + before.mid(prefix + removed);
+            IntervalText_ = now;
+            TXT_TimeInterval->setText(now);
+            TXT_TimeInterval->setCursorPosition(static_cast<int>(prefix + room));
+        }
+    }
+    IntervalText_ = now;
 }
 
 void TFRM_TaskList::Show() {

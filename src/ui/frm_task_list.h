@@ -81,6 +81,7 @@ protected:
 private:
     void SaveTable();
     void ShowCurrentRow();
+    void LimitIntervalText();
 
     TaskTable Table_;
     TaskTableModel* Model_;
@@ -88,7 +89,8 @@ private:
     Scheduler Scheduler_;
     TStartupLoad Load_;
     bool SyncingRow_ = false;
-    bool Placed_ = false; // centred on the screen at its first show
+    QString IntervalText_; // the interval field's text before the latest change
+    bool Placed_ = false;  // centred on the screen at its first show
 };
 
 } // namespace ferry

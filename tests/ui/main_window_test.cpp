@@ -1,3 +1,4 @@
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -129,6 +130,18 @@ TEST_F(MainWindow, IntervalFieldTakesTwoDigitsOnly) {
     QTest::keyClick(field, Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(QApplication::focusWidget(), FRM_TaskList->BTN_RunNow);
     EXPECT_EQ(field->text(), QStringLiteral("45"));
+    // A paste is not filtered, but it only fills the room the two characters leave.
+    QGuiApplication::clipboard()->setText(QStringLiteral("a9876"));
+    field->clear();
+    field->paste();
+    EXPECT_EQ(field->text(), QStringLiteral("a9"));
+    field->setText(QStringLiteral("4"));
+    field->setCursorPosition(0);
+    field->paste();
+    EXPECT_EQ(field->text(), QStringLiteral("a4"));
+    EXPECT_EQ(field->cursorPosition(), 1);
+    field->paste();
+    EXPECT_EQ(field->text(), QStringLiteral("a4"));
     EXPECT_EQ(TFRM_TaskList::FilterDigitKey('7'), '7');
     EXPECT_EQ(TFRM_TaskList::FilterDigitKey('\b'), '\b');
     EXPECT_EQ(TFRM_TaskList::FilterDigitKey('\t'), 0);
@@ -140,6 +153,9 @@ TEST_F(MainWindow, AStoredIntervalTooLongForTheTimerIsShownAsStoredAndHeldAtTheL
     StoreInteger("ProcessInterval", 71583); // times 60000 wraps 32 bits to about 13 seconds
     StartProgram();
     EXPECT_EQ(FRM_TaskList->TXT_TimeInterval->text(), QStringLiteral("71583"));
+    // Shown whole, and it can still be shortened by hand.
+    QTest::keyClick(FRM_TaskList->TXT_TimeInterval, Qt::Key_Backspace);
+    EXPECT_EQ(FRM_TaskList->TXT_TimeInterval->text(), QStringLiteral("7158"));
     EXPECT_EQ(Timer->Interval(), kLongestTimerPeriod);
     Timer->AdvanceMinutes(60 * 24);
     EXPECT_EQ(Timer->Ticks(), 0);
