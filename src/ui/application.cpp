@@ -53,6 +53,7 @@ TApplication::TApplication(FormEnvironment environment) : Environment_(std::move
     QApplication::setQuitOnLastWindowClosed(false);
     if (!Environment_.Prompts)
         OwnPrompts_ = std::make_unique<QtUserPrompts>();
+    qApp->installEventFilter(this);
     connect(qApp, &QGuiApplication::commitDataRequest, this,
             Guarded([this](QSessionManager& manager) { CommitDataRequest(manager); }));
 }
@@ -103,6 +104,16 @@ int TApplication::Run() {
 void TApplication::Terminate() {
     Terminated_ = true;
     QCoreApplication::quit();
+}
+
+bool TApplication::eventFilter(QObject* watched, QEvent* event) {
+    // Qt closes every window before it lets the loop end. Once the end is decided (the
+    // session's log-off is, once it tells the program to go), no window may ask again or
+    // refuse: the question was answered, and a dialog that stays up would keep the loop
+    // running.
+    if (watched == qApp && event->type() == QEvent::Quit)
+        Terminated_ = true;
+    return QObject::eventFilter(watched, event);
 }
 
 void TApplication::HandleException(const std::exception& error) {

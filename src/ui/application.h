@@ -58,6 +58,10 @@ public:
     // Log-off or shut-down: Qt asks whether the session may end.
     void CommitDataRequest(QSessionManager& manager);
 
+protected:
+    // Sees the quit that ends the run, whoever sends it (a decided log-off too).
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void DestroyForms();
 

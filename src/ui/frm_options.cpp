@@ -197,7 +197,8 @@ void TFRM_Options::showEvent(QShowEvent* event) {
 }
 
 void TFRM_Options::closeEvent(QCloseEvent* event) {
-    event->ignore();
+    // Once the program is ending it may go, or the loop would never end.
+    event->setAccepted(ApplicationTerminated());
 }
 
 } // namespace ferry

@@ -356,6 +356,12 @@ void TFRM_TaskList::showEvent(QShowEvent* event) {
 }
 
 void TFRM_TaskList::closeEvent(QCloseEvent* event) {
+    if (ApplicationTerminated()) {
+        // The program is already ending; nothing is asked any more.
+        RunGuarded([this] { FormClose(); });
+        event->accept();
+        return;
+    }
     event->ignore();
     RunGuarded([&] {
         bool canClose = true;

@@ -155,7 +155,8 @@ void TaskEntryForm::showEvent(QShowEvent* event) {
 void TaskEntryForm::closeEvent(QCloseEvent* event) {
     // Alt+F4 or the window manager: the dialog has no close box and is left only through
     // its buttons, or the main window would stay hidden with the scheduler paused.
-    event->ignore();
+    // Once the program is ending it may go, or the loop would never end.
+    event->setAccepted(ApplicationTerminated());
 }
 
 } // namespace ferry

@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include "base/exception.h"
@@ -45,6 +47,28 @@ TEST_F(Shell, TheWindowsAreCreatedHiddenAndTheLoopShowsTheMainWindow) {
     EXPECT_EQ(FRM_EditTask, nullptr);
     // While the program ends, a box is not shown and gives Cancel.
     EXPECT_EQ(MessageDlg("late", TMsgDlgType::mtConfirmation, Btn(mbYes) | Btn(mbNo)), mrCancel);
+}
+
+TEST_F(Shell, AConfirmedLogOffEndsTheProgramWithoutAskingEvenWithADialogOpen) {
+    StoreTasks({{"one", "/a", "/b", "m"}});
+    CreateProgram();
+    QTimer::singleShot(0, [&] {
+        QTest::mouseClick(FRM_TaskList->BTN_Options, Qt::LeftButton);
+        // What the session manager sends once the log-off is decided.
+        QEvent quit(QEvent::Quit);
+        QCoreApplication::sendEvent(qApp, &quit);
+    });
+    QObject bound;
+    bool timedOut = false;
+    QTimer::singleShot(5000, &bound, [&] {
+        timedOut = true;
+        QCoreApplication::exit(3);
+    });
+    EXPECT_EQ(App->Run(), 0);
+    EXPECT_FALSE(timedOut) << "the loop did not end";
+    EXPECT_TRUE(Prompts.Messages.empty());
+    EXPECT_TRUE(Prompts.Errors.empty());
+    EXPECT_EQ(FRM_Options, nullptr);
 }
 
 TEST_F(Shell, TheGuardShowsEveryErrorAndLetsNothingOut) {
