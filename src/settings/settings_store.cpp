@@ -120,7 +120,8 @@ bool WriteOptionsSettings(const TOptionsInput& input) {
     return true;
 }
 
-std::optional<TNotificationSettings> ReadNotificationSettings() {
+std::optional<TNotificationSettings>
+ReadNotificationSettings(const std::function<void(const std::string&)>& takeRecipients) {
     TRegistryKey key;
     if (!OpenExistingSettingsKey(key))
         return std::nullopt;
@@ -131,6 +132,8 @@ std::optional<TNotificationSettings> ReadNotificationSettings() {
     s.SMTPPort = key.ReadInteger("SMTPPort");
     s.SMTPFrom = key.ReadString("SMTPFrom");
     s.SMTPTo = key.ReadString("SMTPTo");
+    if (takeRecipients)
+        takeRecipients(s.SMTPTo);
     s.SMTPMessage = key.ReadString("SMTPMessage");
     return s;
 }
