@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "mail/address.h"
 #include "mail/message.h"
 #include "mail/smtp.h"
 #include "settings/settings_store.h"
@@ -32,7 +33,10 @@ void SendNotificationMail(const NotificationMail& mail,
 
 void SendNotification() {
     // Nothing when the key is missing or notifications are off; its read errors continue.
-    std::optional<TNotificationSettings> settings = ReadNotificationSettings();
+    // The recipient text is parsed as soon as it is read, so that its error comes before any
+    // error of reading the message text.
+    std::optional<TNotificationSettings> settings = ReadNotificationSettings(
+        [](const std::string& to) { TIdEMailAddressList().SetAddressesText(to); });
     if (!settings)
         return;
     NotificationMail mail;

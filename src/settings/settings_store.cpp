@@ -54,12 +54,14 @@ void LoadStartupSettings(TaskTable& table, TStartupLoad& state) {
     state = TStartupLoad{};
     CaseSensitiveMatch = false;
     LONG probe = ProbeSettingsKey();
-    if (probe != ERROR_SUCCESS && probe != ERROR_FILE_NOT_FOUND) {
-        // The store could not be asked (busy beyond the wait, damaged file, unreadable):
-        // the key may well exist, so writing first-run defaults could wipe a stored table.
+    if (probe != ERROR_SUCCESS && probe != ERROR_FILE_NOT_FOUND && probe != ERROR_ACCESS_DENIED) {
+        // The store could not be asked (busy beyond the wait, damaged file): the key may
+        // well exist, so writing first-run defaults could wipe a stored table.
         throw ERegistryException::ReadError("ProcessInterval", probe, RegLastErrorText());
     }
-    if (probe == ERROR_FILE_NOT_FOUND) {
+    if (probe != ERROR_SUCCESS) {
+        // Missing, or not even readable by this user, which is a user without the rights to
+        // create it: the first default then fails to be written, and nothing else is.
         state.Completed = true; // nothing stored that a save could lose
         InitialiseDefaults();
         state.ProcessInterval = 10;
@@ -120,7 +122,8 @@ bool WriteOptionsSettings(const TOptionsInput& input) {
     return true;
 }
 
-std::optional<TNotificationSettings> ReadNotificationSettings() {
+std::optional<TNotificationSettings>
+ReadNotificationSettings(const std::function<void(const std::string&)>& takeRecipients) {
     TRegistryKey key;
     if (!OpenExistingSettingsKey(key))
         return std::nullopt;
@@ -131,6 +134,8 @@ std::optional<TNotificationSettings> ReadNotificationSettings() {
     s.SMTPPort = key.ReadInteger("SMTPPort");
     s.SMTPFrom = key.ReadString("SMTPFrom");
     s.SMTPTo = key.ReadString("SMTPTo");
+    if (takeRecipients)
+        takeRecipients(s.SMTPTo);
     s.SMTPMessage = key.ReadString("SMTPMessage");
     return s;
 }

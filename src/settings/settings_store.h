@@ -42,6 +42,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -156,8 +157,11 @@ struct TNotificationSettings {
 };
 
 // Each notification: nothing when the key is missing or SMTPEnabled is not 1; else reads
-// SMTPServer, SMTPPort, SMTPFrom, SMTPTo, SMTPMessage in that order.
-std::optional<TNotificationSettings> ReadNotificationSettings();
+// SMTPServer, SMTPPort, SMTPFrom, SMTPTo, SMTPMessage in that order. takeRecipients, when
+// given, gets SMTPTo right after it is read and before SMTPMessage is, so that a recipient
+// text it refuses stops the reading there, as when the sender takes each value in turn.
+std::optional<TNotificationSettings>
+ReadNotificationSettings(const std::function<void(const std::string&)>& takeRecipients = {});
 
 // "SOFTWARE\Quillmere\Ferrydesk\Entry<n>", n in decimal.
 std::string TaskEntryPath(int n);

@@ -145,6 +145,15 @@ TEST_F(NotificationRouting, SettingsAndRecipientErrorsEndThePass) {
     // The first file was moved before its notification failed; the others wait.
     EXPECT_EQ(Moved().size(), 1u);
     EXPECT_EQ(folders.Entries("in").size(), 2u);
+    // The recipients are taken as soon as they are read, before the message text: with the
+    // message text unreadable too, the address error is still the one that comes out.
+    ASSERT_TRUE(OpenSettingsKey(key));
+    key.WriteInteger("SMTPMessage", 7);
+    key.CloseKey();
+    EXPECT_THROW(SendNotification(), EIdEmailParseError);
+    ASSERT_TRUE(OpenSettingsKey(key));
+    key.WriteString("SMTPMessage", "Files have been processed.");
+    key.CloseKey();
 
     HKEY handle = nullptr;
     ASSERT_EQ(RegOpenKeyEx(SettingsRoot(), SettingsKey, 0, KEY_ALL_ACCESS, &handle), ERROR_SUCCESS);

@@ -270,6 +270,54 @@ TEST_F(SmtpDialogue, PipelinedFormStillSendsTheMessageAndRaisesTheFirstFailure) 
     EXPECT_EQ(s.Finish(), "");
 }
 
+TEST_F(SmtpDialogue, PipelinedFormKeepsTheFirstFailureAndWritesNoDataWithoutGoAhead) {
+    int asked = 0;
+    client.OnFailedRecipient = [&](TIdSMTPBase&, const std::string&, const std::string&,
+                                   const std::string&, bool&) { ++asked; };
+    {
+        // MAIL refused: the recipients' refusals that follow are not asked about, DATA is
+        // refused, so no message text; RSET, and the MAIL reply is the error.
+        SmtpScriptServer s;
+        Hello(s, "250-srv.test\r\n250 PIPELINING\r\n");
+        s.Expect(Batch).Send("250 ok\r\n550 5.7.1 not you\r\n503 need MAIL\r\n"
+                             "503 need MAIL\r\n503 5.5.1 no valid recipients\r\n");
+        s.ExpectLine("RSET").Reply("250 ok");
+        Quit(s);
+        Start(s);
+        client.OpenSession();
+        try {
+            client.DeliverMessage(message);
+            FAIL() << "the refusal was not raised";
+        } catch (const EIdSMTPReplyError& e) {
+            EXPECT_EQ(e.ReplyCode, 550);
+            EXPECT_EQ(e.message(), "not you\r\n");
+        }
+        EXPECT_EQ(asked, 0);
+        client.CloseSession(true);
+        EXPECT_EQ(s.Finish(), "");
+    }
+    {
+        // Everything accepted up to the end of data, which is refused: RSET, that error.
+        SmtpScriptServer s;
+        Hello(s, "250-srv.test\r\n250 PIPELINING\r\n");
+        s.Expect(Batch).Send("250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go ahead\r\n");
+        s.Expect(Data).Reply("554 5.6.0 rejected");
+        s.ExpectLine("RSET").Reply("250 ok");
+        Quit(s);
+        Start(s);
+        client.OpenSession();
+        try {
+            client.DeliverMessage(message);
+            FAIL() << "the refusal was not raised";
+        } catch (const EIdSMTPReplyError& e) {
+            EXPECT_EQ(e.ReplyCode, 554);
+            EXPECT_EQ(e.EnhancedCode.ReplyAsStr(), "5.6.0");
+        }
+        client.CloseSession(true);
+        EXPECT_EQ(s.Finish(), "");
+    }
+}
+
 TEST_F(SmtpDialogue, EmptyRecipientListLetsTheServerRefuseData) {
     message.Recipients.Clear();
     SmtpScriptServer s;

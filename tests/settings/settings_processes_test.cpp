@@ -189,6 +189,34 @@ TEST_F(SettingsProcessesTest, ReadOnlyUserSeesTheKeyButCannotOpenIt) {
     EXPECT_TRUE(r.Ok()) << r.Output;
     EXPECT_EQ(ValuesOf(SettingsKey), before);
 
+    // A hive this user may not even read: the key is missing to it, so the start is a first
+    // start without rights, whose first default fails; later actions do nothing.
+    ASSERT_EQ(chmod(Sandbox.HivePath().c_str(), 0600), 0);
+    ChildResult hidden = RunInChild(
+        [] {
+            std::string why;
+            if (!DropPrivileges(why))
+                return "skip: " + why;
+            std::string fails;
+            if (SettingsKeyExists())
+                fails += "existence test succeeded; ";
+            TStartupLoad s;
+            TaskTable loaded;
+            std::string e = RegistryErrorOf([&] { LoadStartupSettings(loaded, s); });
+            if (e != "Failed to set data for 'NumberOfEntries'")
+                fails += "start gave \"" + e + "\"; ";
+            bool wrote = true;
+            if (!RegistryErrorOf([&] { wrote = WriteProcessInterval(5); }).empty() || wrote)
+                fails += "Set did not do nothing; ";
+            if (!SaveTaskTable(loaded, s))
+                fails += "save refused; ";
+            return fails;
+        },
+        30s);
+    ASSERT_EQ(chmod(Sandbox.HivePath().c_str(), 0644), 0);
+    EXPECT_TRUE(hidden.Ok()) << hidden.Output;
+    EXPECT_EQ(ValuesOf(SettingsKey), before);
+
     // The same user with the command-line tool, through setpriv.
     std::string setpriv = FindProgram("setpriv");
     if (setpriv.empty())
