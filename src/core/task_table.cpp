@@ -43,9 +43,11 @@ void TaskTable::SetRowCount(int count) {
 void TaskTable::SetRow(int row) {
     if (row < 1 || row >= RowCount_)
         return;
-    AboutToChange();
+    if (row == Row_)
+        return;
     Row_ = row;
-    Changed();
+    if (Observer_)
+        Observer_->CurrentRowChanged();
 }
 
 const std::string& TaskTable::Cell(int col, int row) const {

@@ -25,13 +25,15 @@ struct TaskSnapshot {
     int Count = 0;
 };
 
-// Told before and after every change of cells, RowCount or the current row, so that a
-// view can follow the table.
+// Told before and after every change of cells or RowCount, so that a view can follow the
+// table. A new current row changes no cell: it is told apart, so a view can move its cursor
+// without rebuilding itself (a rebuild in the middle of a click loses the pressed cell).
 class TaskTableObserver {
 public:
     virtual ~TaskTableObserver() = default;
     virtual void TableAboutToChange() = 0;
     virtual void TableChanged() = 0;
+    virtual void CurrentRowChanged() {}
 };
 
 // The grid of tasks: row 0 holds the headings, rows 1 to RowCount - 2 the tasks, and the

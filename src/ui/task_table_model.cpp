@@ -65,4 +65,8 @@ void TaskTableModel::TableChanged() {
     }
 }
 
+void TaskTableModel::CurrentRowChanged() {
+    emit CurrentRowMoved();
+}
+
 } // namespace ferry

@@ -23,10 +23,13 @@ public:
 
     void TableAboutToChange() override;
     void TableChanged() override;
+    void CurrentRowChanged() override;
 
 signals:
     // The table changed under the view; the grid puts its current row back.
     void TableReset();
+    // Only the current row moved; no cell changed.
+    void CurrentRowMoved();
 
 private:
     TaskTable& Table_;

@@ -139,20 +139,24 @@ TEST(TaskTableTest, LoadAndSnapshotOfAThousandTasks) {
     EXPECT_EQ(loaded.Cell(0, 2), "2");
 }
 
-TEST(TaskTableTest, ObserverHearsEveryChange) {
+TEST(TaskTableTest, ObserverHearsEveryChangeAndTellsARowMoveApart) {
     struct Counter : TaskTableObserver {
-        int before = 0, after = 0;
+        int before = 0, after = 0, moves = 0;
         void TableAboutToChange() override { ++before; }
         void TableChanged() override { ++after; }
+        void CurrentRowChanged() override { ++moves; }
     } counter;
     TaskTable table;
     table.SetObserver(&counter);
     table.AppendTask(Task("a"));
+    table.AppendTask(Task("c"));
     table.ReplaceTask(1, Task("b"));
-    table.SetRow(1);
+    table.SetRow(2);
+    table.SetRow(2); // already current: nothing to tell
     table.DeleteTask(1);
     EXPECT_EQ(counter.before, 4);
     EXPECT_EQ(counter.after, 4);
+    EXPECT_EQ(counter.moves, 1);
     table.SetObserver(nullptr);
 }
 
