@@ -1,4 +1,5 @@
 #include "ui/frm_options.h"
+#include "ui/window_frame.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -192,6 +193,7 @@ void TFRM_Options::CloseAndShowMain() {
 
 void TFRM_Options::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    OfferNoFrameButtons(this);
     if (!event->spontaneous())
         RunGuarded([this] { FormShow(); });
 }

@@ -148,6 +148,7 @@ TFRM_TaskList::TFRM_TaskList(QWidget* parent)
                 }
             }));
     connect(Model_, &TaskTableModel::TableReset, this, Guarded([this] { ShowCurrentRow(); }));
+    connect(Model_, &TaskTableModel::CurrentRowMoved, this, Guarded([this] { ShowCurrentRow(); }));
 
     // As laid out: the timer runs with a 30-second period until the creation handler sets
     // the stored one.
@@ -273,10 +274,28 @@ void TFRM_TaskList::FormDestroy() {
 }
 
 void TFRM_TaskList::TrayMessage(int mouseCode) {
+    if (mouseCode == WM_LBUTTONDOWN && RestoreMinimisedDialog())
+        return;
     if (mouseCode == WM_LBUTTONDOWN)
         Show();
     else if (mouseCode == WM_RBUTTONDOWN && TrayAvailable())
         hide();
+}
+
+// The dialogs offer no minimise, but a window manager may minimise one anyway; with the
+// main window hidden meanwhile, the tray icon is the only way back to it.
+bool TFRM_TaskList::RestoreMinimisedDialog() {
+    for (QWidget* dialog : {static_cast<QWidget*>(FRM_AddTask), static_cast<QWidget*>(FRM_EditTask),
+                            static_cast<QWidget*>(FRM_Options)}) {
+        if (dialog && dialog->isVisible() && dialog->isMinimized()) {
+            dialog->setWindowState(dialog->windowState() & ~Qt::WindowMinimized);
+            dialog->show();
+            dialog->raise();
+            dialog->activateWindow();
+            return true;
+        }
+    }
+    return false;
 }
 
 void TFRM_TaskList::BTN_TimerSetClick() {

@@ -79,6 +79,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool RestoreMinimisedDialog();
     void SaveTable();
     void ShowCurrentRow();
     void LimitIntervalText();

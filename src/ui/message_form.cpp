@@ -191,13 +191,20 @@ QPushButton* TMessageForm::ButtonFor(TMsgDlgBtn b) const {
     return nullptr;
 }
 
-QString TMessageForm::CopyText() const {
+QString BoxCopyText(const QString& caption, const QString& message, const QStringList& buttons) {
     const QString rule = QString(27, QLatin1Char('-')) + QStringLiteral("\r\n");
-    QString buttons;
+    QString row;
+    for (const QString& button : buttons)
+        row += WithoutAmpersands(button) + QStringLiteral("   ");
+    return rule + caption + QStringLiteral("\r\n") + rule + message + QStringLiteral("\r\n") +
+           rule + row + QStringLiteral("\r\n") + rule;
+}
+
+QString TMessageForm::CopyText() const {
+    QStringList buttons;
     for (const auto& [kind, button] : Buttons_)
-        buttons += WithoutAmpersands(button->text()) + QStringLiteral("   ");
-    return rule + Caption_ + QStringLiteral("\r\n") + rule + Message_ + QStringLiteral("\r\n") +
-           rule + buttons + QStringLiteral("\r\n") + rule;
+        buttons << button->text();
+    return BoxCopyText(Caption_, Message_, buttons);
 }
 
 void TMessageForm::reject() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 #include <string>
 #include <vector>
 
@@ -82,5 +83,9 @@ private:
 // Builds the dialog, runs it modally and returns its result. While the program is ending a
 // box is not shown at all and gives mrCancel.
 int MessageDlg(const std::string& message, TMsgDlgType type, TMsgDlgButtons buttons);
+
+// What Ctrl+C puts on the clipboard for a box: caption, message and buttons between lines
+// of hyphens, as the system's own boxes copy themselves.
+QString BoxCopyText(const QString& caption, const QString& message, const QStringList& buttons);
 
 } // namespace ferry

@@ -1,4 +1,5 @@
 #include "ui/task_entry_form.h"
+#include "ui/window_frame.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -109,7 +110,7 @@ TaskRecord TaskEntryForm::Fields() const {
 }
 
 void TaskEntryForm::Browse(const char* title, QLineEdit* field) {
-    std::string path;
+    std::string path = QStringToPath(field->text());
     if (Application->Prompts().BrowseForFolder(title, path))
         field->setText(PathToQString(path));
 }
@@ -148,6 +149,7 @@ void TaskEntryForm::CloseAndShowMain() {
 
 void TaskEntryForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    OfferNoFrameButtons(this);
     if (!event->spontaneous())
         RunGuarded([this] { FormShow(); });
 }

@@ -15,7 +15,8 @@ public:
                            TMsgDlgButtons buttons) = 0;
     // Shows the error box with the text as given (the full stop is already added).
     virtual void ErrorBox(const std::string& text) = 0;
-    // The folder browser with its title above; false when the user cancels.
+    // The folder browser with its title above; false when the user cancels. `path` comes in
+    // as the folder the field holds (maybe empty) and goes out as the one chosen.
     virtual bool BrowseForFolder(const std::string& title, std::string& path) = 0;
 };
 
@@ -30,5 +31,9 @@ public:
 // The error box's text: the message, with a full stop added when its last character sorts
 // after "." (letters, digits, "?"), not after "'", ")", "!" or ".".
 std::string ErrorBoxText(std::string message);
+
+// Where the folder browser opens: the folder the field already holds, else the user's
+// desktop folder (XDG_DESKTOP_DIR), else the home folder.
+std::string FolderBrowserStart(const std::string& current);
 
 } // namespace ferry

@@ -276,6 +276,68 @@ TEST_F(EndToEnd, ClosingAsksFirstAndYesEndsTheProgramCleanly) {
     manager.Wait(5s);
 }
 
+// Under a window manager that decorates every window: one double click on a task row
+// that is not current opens Edit Task, and the dialog asks for a frame with no minimise
+// button (a minimised dialog would leave nothing on screen while the main window is hidden).
+TEST_F(EndToEnd, ADoubleClickEditsTheRowAndTheDialogCannotBeMinimised) {
+    for (const char* tool : {"Xvfb", "xdotool", "openbox", "xprop"})
+        ASSERT_FALSE(FindProgram(tool).empty()) << tool << " is needed (scripts/deps/ui.txt)";
+    VirtualDisplay display;
+    ASSERT_TRUE(display.Running()) << display.Why();
+    ChildProcess manager;
+    {
+        ScopedEnv x("DISPLAY", display.Name().c_str());
+        manager.StartProgram({FindProgram("openbox"), "--sm-disable"});
+    }
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            int code = 0;
+            const std::string root =
+                RunOnDisplay(display.Name(), {"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, code);
+            return code == 0 && root.find("window id") != std::string::npos;
+        },
+        20s))
+        << "the window manager did not start";
+
+    Add(kKey, "NumberOfEntries", "REG_DWORD", "3");
+    Add(kKey, "ProcessInterval", "REG_DWORD", "10");
+    Add(kKey, "MSCaseSensitive", "REG_DWORD", "0");
+    for (int n = 1; n <= 3; ++n) {
+        const std::string entry = std::string(kKey) + "\\Entry" + std::to_string(n);
+        Add(entry, "Identifier", "REG_SZ", "task " + std::to_string(n));
+        Add(entry, "Source", "REG_SZ", "/nonexistent/in");
+        Add(entry, "Destination", "REG_SZ", "/nonexistent/out");
+        Add(entry, "MatchString", "REG_SZ", "x");
+    }
+    ChildProcess program;
+    StartProgram(program, display);
+    std::string window;
+    ASSERT_TRUE(WaitFor([&] { return !(window = FindWindow(display, kMainTitle)).empty(); }, 20s));
+    std::this_thread::sleep_for(300ms);
+
+    // The third task's row: the grid starts at 8, 41, under an 18-pixel heading row.
+    int code = 0;
+    RunOnDisplay(display.Name(),
+                 {"xdotool", "mousemove", "--window", window, "120", "105", "click", "--repeat",
+                  "2", "--delay", "80", "1"},
+                 code);
+    ASSERT_EQ(code, 0);
+    std::string dialog;
+    EXPECT_TRUE(WaitFor(
+        [&] { return !(dialog = FindWindow(display, "Ferrydesk - Edit Task")).empty(); }, 10s))
+        << "one double click did not open Edit Task";
+    if (!dialog.empty()) {
+        // Motif hints: functions and decorations given; move only; border and title only.
+        const std::string hints =
+            RunOnDisplay(display.Name(), {"xprop", "-id", dialog, "_MOTIF_WM_HINTS"}, code);
+        EXPECT_NE(hints.find("= 0x3, 0x4, 0xa,"), std::string::npos) << hints;
+    }
+    program.Kill(SIGTERM);
+    EXPECT_FALSE(program.Wait(10s).TimedOut);
+    manager.Kill(SIGTERM);
+    manager.Wait(5s);
+}
+
 TEST_F(EndToEnd, WithoutADisplayTheProgramSaysSoInOneLine) {
     for (const char* display : {static_cast<const char*>(nullptr), ":987"}) {
         ScopedEnv platform("QT_QPA_PLATFORM", nullptr);

@@ -222,6 +222,28 @@ TEST_F(MainWindow, DeleteRemovesTheCurrentTaskAndSavesAtOnce) {
     EXPECT_TRUE(Timer->Enabled());
 }
 
+// A real double click arrives as press, release, double click, release; the first press
+// moves the current row, and that must not make the view forget the pressed cell.
+TEST_F(MainWindow, DoubleClickOnARowThatIsNotCurrentEditsThatRow) {
+    StoreTasks({{"one", "/a", "/b", "m1"}, {"two", "/c", "/d", "m2"}, {"three", "/e", "/f", "m3"}});
+    StartProgram();
+    TaskTable& table = FRM_TaskList->Table();
+    table.SetRow(4); // the blank row
+    QTableView* grid = FRM_TaskList->STG_TaskList;
+    EXPECT_EQ(grid->currentIndex().row(), 3);
+    const QPoint at = grid->visualRect(grid->model()->index(2, 0)).center();
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(table.Row(), 3);
+    EXPECT_EQ(grid->currentIndex().column(), 3) << "the current cell is the last column";
+    EXPECT_EQ(grid->selectionModel()->selectedIndexes().size(), 4);
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_TRUE(FRM_EditTask->isVisible()) << "one double click opens Edit Task";
+    EXPECT_FALSE(FRM_TaskList->isVisible());
+    EXPECT_EQ(table.Row(), 3);
+}
+
 TEST_F(MainWindow, TrayClicksShowAndHide) {
     StartProgram();
     ASSERT_NE(FRM_TaskList->TrayIcon, nullptr);
@@ -246,6 +268,31 @@ TEST_F(MainWindow, TrayClicksShowAndHide) {
     Click(FRM_TaskList->BTN_MinOK);
     EXPECT_FALSE(FRM_TaskList->isVisible());
     EXPECT_TRUE(FRM_TaskList->TrayIcon->isVisible());
+}
+
+// A dialog that a window manager minimised anyway comes back with a left click on the tray
+// icon; the main window stays hidden and the scheduler paused while the dialog is open.
+TEST_F(MainWindow, ATrayClickBringsBackAMinimisedDialog) {
+    StartProgram();
+    for (QWidget* dialog :
+         {static_cast<QWidget*>(FRM_AddTask), static_cast<QWidget*>(FRM_Options)}) {
+        Click(dialog == FRM_AddTask ? FRM_TaskList->BTN_AddNewTask : FRM_TaskList->BTN_Options);
+        ASSERT_TRUE(dialog->isVisible());
+        EXPECT_FALSE(dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
+        dialog->setWindowState(Qt::WindowMinimized);
+        ASSERT_TRUE(dialog->isMinimized());
+        emit FRM_TaskList->TrayIcon->activated(QSystemTrayIcon::Trigger);
+        EXPECT_FALSE(dialog->isMinimized());
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_FALSE(FRM_TaskList->isVisible());
+        EXPECT_FALSE(Timer->Enabled());
+        dialog->hide();
+        FRM_TaskList->Show();
+    }
+    // With no dialog minimised a left click shows the main window as before.
+    FRM_TaskList->TrayMessage(WM_RBUTTONDOWN);
+    emit FRM_TaskList->TrayIcon->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(FRM_TaskList->isVisible());
 }
 
 TEST_F(MainWindow, WithoutATrayTheWindowIsNeverHiddenOutOfReach) {

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -137,6 +138,55 @@ TEST(ErrorBox, IsTheSystemBoxWithTheStopIconTheTitleAndOneOk) {
     });
     prompts.ErrorBox(ErrorBoxText("'x' is not a valid integer value"));
     EXPECT_TRUE(seen);
+}
+
+TEST(ErrorBox, CtrlCCopiesItLikeTheProgramsOwnBoxes) {
+    QtUserPrompts prompts;
+    QGuiApplication::clipboard()->clear();
+    WhenModalOpens([](QWidget* box) {
+        QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+        EXPECT_TRUE(box->isVisible()) << "copying must not close the box";
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    prompts.ErrorBox(ErrorBoxText("File access denied"));
+    const QString rule = QStringLiteral("---------------------------\r\n");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), rule + QStringLiteral("Ferrydesk\r\n") + rule +
+                                                        QStringLiteral("File access denied.\r\n") +
+                                                        rule + QStringLiteral("OK   \r\n") + rule);
+}
+
+// The browser opens where the user is most likely to look: the field's folder, else the
+// desktop folder, else home; never the program's working folder.
+TEST(FolderBrowser, StartsAtTheFieldsFolderElseTheDesktopElseHome) {
+    const QString root = QDir::tempPath() + QStringLiteral("/ferry-browse-") +
+                         QString::number(QCoreApplication::applicationPid());
+    const QString home = root + QStringLiteral("/home");
+    const QString desktop = root + QStringLiteral("/Schreibtisch");
+    const QString field = root + QStringLiteral("/in");
+    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(desktop) && QDir().mkpath(field));
+    const QByteArray oldHome = qgetenv("HOME"), oldDesktop = qgetenv("XDG_DESKTOP_DIR"),
+                     oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", home.toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home + QStringLiteral("/.config")).toUtf8());
+    qunsetenv("XDG_DESKTOP_DIR");
+
+    EXPECT_EQ(FolderBrowserStart(field.toStdString()), field.toStdString());
+    EXPECT_EQ(FolderBrowserStart(""), home.toStdString()) << "no desktop folder: home";
+    EXPECT_EQ(FolderBrowserStart((root + QStringLiteral("/gone")).toStdString()),
+              home.toStdString());
+    qputenv("XDG_DESKTOP_DIR", desktop.toUtf8());
+    EXPECT_EQ(FolderBrowserStart(""), desktop.toStdString());
+    EXPECT_NE(FolderBrowserStart(""), QDir::currentPath().toStdString());
+
+    qputenv("HOME", oldHome);
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+    if (oldDesktop.isNull())
+        qunsetenv("XDG_DESKTOP_DIR");
+    else
+        qputenv("XDG_DESKTOP_DIR", oldDesktop);
+    if (oldConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    QDir(root).removeRecursively();
 }
 
 TEST(ErrorBox, FullStopOnlyAfterCharactersThatSortAfterIt) {

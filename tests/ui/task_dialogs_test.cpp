@@ -86,10 +86,13 @@ TEST_F(TaskDialogs, AddWithoutAMatchStringOrFolderDoesNothing) {
     EXPECT_EQ(FRM_AddTask->TXT_SourceLoc->text(), QStringLiteral("/srv/in"));
 
     // A cancelled browse leaves the field as it was; a missing folder stops the add too.
+    // The browser opens at the folder the field holds.
     Type(FRM_AddTask->TXT_MatchString, "x");
     Prompts.Folders.clear();
+    Prompts.BrowseStarts.clear();
     Click(FRM_AddTask->BTN_AddSource);
     EXPECT_EQ(FRM_AddTask->TXT_SourceLoc->text(), QStringLiteral("/srv/in"));
+    EXPECT_EQ(Prompts.BrowseStarts, std::vector<std::string>{"/srv/in"});
     FRM_AddTask->TXT_Destination->clear();
     Click(FRM_AddTask->BTN_AddTask);
     EXPECT_TRUE(FRM_AddTask->isVisible());

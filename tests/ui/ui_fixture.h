@@ -26,6 +26,7 @@ public:
     std::vector<Shown> Messages;
     std::vector<std::string> Errors;
     std::vector<std::string> BrowseTitles;
+    std::vector<std::string> BrowseStarts; // what the field held when the browser opened
     std::deque<int> Answers;         // next MessageDlg results; empty gives mrOk
     std::deque<std::string> Folders; // next folder choices; empty cancels
 
@@ -40,6 +41,7 @@ public:
     void ErrorBox(const std::string& text) override { Errors.push_back(text); }
     bool BrowseForFolder(const std::string& title, std::string& path) override {
         BrowseTitles.push_back(title);
+        BrowseStarts.push_back(path);
         if (Folders.empty())
             return false;
         path = Folders.front();
