@@ -2,8 +2,12 @@
 
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
+#include <limits>
 
 namespace ferry {
 
@@ -43,6 +47,44 @@ void CentreOnScreen(QWidget* window) {
     const QRect area = screen->availableGeometry();
     const QSize frame = window->frameGeometry().size();
     window->move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
+}
+
+void ShowCentredAndRaised(QWidget* window) {
+    if (!window->isVisible())
+        CentreOnScreen(window);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int x, int y, int w,
+                        int h) {
+    auto* button = new QPushButton(QString::fromLatin1(text), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(x, y, w, h);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int x, int y, bool bold) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    if (bold) {
+        QFont font = label->font();
+        font.setBold(true);
+        label->setFont(font);
+    }
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setGeometry(x, y, w, 21);
+    edit->setMaxLength(std::numeric_limits<int>::max());
+    return edit;
 }
 
 } // namespace ferry

@@ -23,43 +23,11 @@ namespace ferry {
 
 namespace {
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int x, int y,
-                  bool bold = false) {
-    auto* label = new QLabel(QString::fromLatin1(text), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    if (bold) {
-        QFont font = label->font();
-        font.setBold(true);
-        label->setFont(font);
-    }
-    label->move(x, y);
-    label->adjustSize();
-    return label;
-}
-
-QLineEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setGeometry(x, y, w, 21);
-    // QLineEdit would cut text at 32767 characters, and a stored value shown here and
-    // written back would come out shortened.
-    edit->setMaxLength(std::numeric_limits<int>::max());
-    return edit;
-}
-
 QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* text, int y) {
     auto* check = new QCheckBox(QString::fromLatin1(text), parent);
     check->setObjectName(QString::fromLatin1(name));
     check->setGeometry(8, y, 298, 17);
     return check;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int x, int w) {
-    auto* button = new QPushButton(QString::fromLatin1(text), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(x, 212, w, 25);
-    button->setAutoDefault(false);
-    return button;
 }
 
 // The busy cursor over the whole program for as long as it lives, gone however the
@@ -96,9 +64,9 @@ TFRM_Options::TFRM_Options(QWidget* parent)
     TXT_SMTPTO = MakeEdit(this, "TXT_SMTPTO", 75, 157, 231);
     Label7 = MakeLabel(this, "Label7", "Message:", 8, 184);
     TXT_SMTPMessage = MakeEdit(this, "TXT_SMTPMessage", 75, 181, 231);
-    BTN_Test = MakeButton(this, "BTN_Test", "&Test", 160, 48);
-    BTN_Apply = MakeButton(this, "BTN_Apply", "&Apply", 214, 45);
-    BTN_Cancel = MakeButton(this, "BTN_Cancel", "&Cancel", 265, 42);
+    BTN_Test = MakeButton(this, "BTN_Test", "&Test", 160, 212, 48);
+    BTN_Apply = MakeButton(this, "BTN_Apply", "&Apply", 214, 212, 45);
+    BTN_Cancel = MakeButton(this, "BTN_Cancel", "&Cancel", 265, 212, 42);
 
     setTabOrder(BTN_Apply, BTN_Cancel);
     setTabOrder(BTN_Cancel, CHK_CaseSen);
@@ -117,11 +85,7 @@ TFRM_Options::TFRM_Options(QWidget* parent)
 }
 
 void TFRM_Options::Show() {
-    if (!isVisible())
-        CentreOnScreen(this);
-    show();
-    raise();
-    activateWindow();
+    ShowCentredAndRaised(this);
     BTN_Apply->setFocus(Qt::OtherFocusReason);
 }
 

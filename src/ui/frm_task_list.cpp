@@ -33,15 +33,6 @@ constexpr int kColumnWidths[TaskTable::ColCount] = {26, 89, 97, 91, 94};
 constexpr int kRowHeight = 18;
 constexpr int kIntervalLength = 2; // characters the interval field takes as typed
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int x, int y, int w,
-                        int h) {
-    auto* button = new QPushButton(QString::fromLatin1(text), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(x, y, w, h);
-    button->setAutoDefault(false);
-    return button;
-}
-
 std::unique_ptr<IntervalTimer> MakeTimer(QObject* owner, std::function<void()> onTick) {
     const auto& make = Application ? Application->Environment().MakeTimer : nullptr;
     if (make)

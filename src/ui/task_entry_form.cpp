@@ -16,36 +16,6 @@
 
 namespace ferry {
 
-namespace {
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int x, int y) {
-    auto* label = new QLabel(QString::fromLatin1(text), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->move(x, y);
-    label->adjustSize();
-    return label;
-}
-
-QLineEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setGeometry(x, y, w, 21);
-    // QLineEdit would cut text at 32767 characters, and a stored value shown here and
-    // written back would come out shortened.
-    edit->setMaxLength(std::numeric_limits<int>::max());
-    return edit;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int x, int y, int w) {
-    auto* button = new QPushButton(QString::fromLatin1(text), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(x, y, w, 25);
-    button->setAutoDefault(false);
-    return button;
-}
-
-} // namespace
-
 TaskEntryForm::TaskEntryForm(const TaskEntryLayout& layout, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName(QString::fromLatin1(layout.Name));
@@ -90,11 +60,7 @@ TaskEntryForm::TaskEntryForm(const TaskEntryLayout& layout, QWidget* parent)
 }
 
 void TaskEntryForm::Show() {
-    if (!isVisible())
-        CentreOnScreen(this);
-    show();
-    raise();
-    activateWindow();
+    ShowCentredAndRaised(this);
 }
 
 void TaskEntryForm::SetFields(const TaskRecord& task) {
