@@ -5,7 +5,7 @@
 
 #include "base/exception.h"
 #include "core/scheduler.h"
-#include "core/scheduler_manual_timer.h"
+#include "support/manual_interval_timer.h"
 
 namespace ferry {
 namespace {

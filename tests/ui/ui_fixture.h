@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/scheduler_manual_timer.h"
 #include "settings/settings_store.h"
+#include "support/manual_interval_timer.h"
 #include "support/registry_sandbox.h"
 #include "ui/application.h"
 #include "ui/user_prompts.h"
@@ -27,8 +27,8 @@ public:
     std::vector<std::string> Errors;
     std::vector<std::string> BrowseTitles;
     std::vector<std::string> BrowseStarts; // what the field held when the browser opened
-    std::deque<int> Answers;         // next MessageDlg results; empty gives mrOk
-    std::deque<std::string> Folders; // next folder choices; empty cancels
+    std::deque<int> Answers;               // next MessageDlg results; empty gives mrOk
+    std::deque<std::string> Folders;       // next folder choices; empty cancels
 
     int MessageDlg(const std::string& message, TMsgDlgType type, TMsgDlgButtons buttons) override {
         Messages.push_back({message, type, buttons});
