@@ -6,6 +6,7 @@
 
 #include "net/id_errors.h"
 #include "net/io_handler.h"
+#include "support/chunk_io_handler.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,39 +14,8 @@
 #include <vector>
 
 namespace ferry {
-namespace {
-
-// An I/O handler whose "socket" is a list of chunks; after the last one the peer closes.
-class ChunkHandler : public TIdIOHandler {
-public:
-    explicit ChunkHandler(std::vector<std::string> chunks) : Chunks_(std::move(chunks)) {}
-
-    int FillInputBuffer(bool raiseIfClosed, int, bool) override {
-        CheckPeerClosed(raiseIfClosed, false);
-        if (Next_ >= Chunks_.size()) {
-            PeerClosed_ = true;
-            CheckPeerClosed(raiseIfClosed, false);
-            return 0;
-        }
-        const std::string& chunk = Chunks_[Next_++];
-        InputQueue_->Write(chunk);
-        return static_cast<int>(chunk.size());
-    }
-
-    void CheckPeerClosed(bool raiseIfClosed, bool ignoreBuffer) override {
-        if (PeerClosed_ && InputQueue_ && (InputQueue_->IsEmpty() || ignoreBuffer) && raiseIfClosed)
-            throw EIdConnClosedGracefully();
-    }
-
-    const std::vector<std::string>& Chunks() const { return Chunks_; }
-
-private:
-    std::vector<std::string> Chunks_;
-    size_t Next_ = 0;
-};
-
-} // namespace
-} // namespace ferry
+using ChunkHandler = test::ChunkIOHandler;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace ferry;

@@ -3,6 +3,7 @@
 #include "net/socket_errors.h"
 #include "net/tcp_client.h"
 #include "net_test_helpers.h"
+#include "support/chunk_io_handler.h"
 #include "support/tcp_server.h"
 
 #include <chrono>
@@ -53,19 +54,31 @@ TEST(LineIO, LineEndingsAndLinesInOneReceive) {
     EXPECT_FALSE(c.IO->LineTimedOut());
 }
 
-TEST(LineIO, LineArrivingOneBytePerReceive) {
-    const std::string line = "250 one byte at a time";
-    Connected c([&](TcpTestPeer& peer, int) {
-        int one = 1;
-        setsockopt(peer.Fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        for (char ch : line + "\r\n") {
-            peer.Send(std::string(1, ch));
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        peer.WaitClosed();
-    });
-    c.Client->SetReadTimeout(5000);
-    EXPECT_EQ(c.IO->ReadLine(), line);
+// The same bytes cut at every position, and one byte per receive: the lines never depend on
+// how the stream was split (a CR LF torn apart included).
+TEST(LineIO, LinesDoNotDependOnHowTheBytesWereCut) {
+    const std::string stream = "250-one\r\n250-two\n250 three\r\n";
+    const std::vector<std::string> lines = {"250-one", "250-two", "250 three"};
+    auto readAll = [](std::vector<std::string> chunks) {
+        test::ChunkIOHandler io(std::move(chunks));
+        io.Open();
+        std::vector<std::string> got;
+        for (int i = 0; i < 3; ++i)
+            got.push_back(io.ReadLine());
+        EXPECT_THROW(io.ReadLine(), EIdConnClosedGracefully);
+        return got;
+    };
+    for (size_t cut = 0; cut <= stream.size(); ++cut)
+        EXPECT_EQ(readAll({stream.substr(0, cut), stream.substr(cut)}), lines) << "cut at " << cut;
+    for (size_t a = 1; a < stream.size(); ++a)
+        for (size_t b = a + 1; b < stream.size(); ++b)
+            ASSERT_EQ(readAll({stream.substr(0, a), stream.substr(a, b - a), stream.substr(b)}),
+                      lines)
+                << "cut at " << a << " and " << b;
+    std::vector<std::string> bytes;
+    for (char ch : stream)
+        bytes.emplace_back(1, ch);
+    EXPECT_EQ(readAll(bytes), lines);
 }
 
 TEST(LineIO, LineLengthLimitCountsBytesBeforeTheLFWithCR) {
