@@ -24,15 +24,22 @@ void RunPass(const std::string& source, const std::string& destination, const st
     std::vector<std::string> names;
     if (!ListFiles(from, mask, names))
         return;
+    // Temporaries of a move into this destination that a killed process left behind.
+    if (FolderExists(to))
+        RemoveMoveLeftovers(to);
     for (const std::string& name : names) {
+        // A temporary of a move into this folder is not one of the user's files.
+        if (IsMoveTemporary(from + name))
+            continue;
         const bool exact = caseSensitive ? *caseSensitive : CaseSensitiveMatch;
         if (ScanFileForString(from + name, matchString, exact) < 0)
             continue;
         if (!FolderExists(to))
             continue;
         // A failed move (name taken, file in use) leaves the file for the next pass; the
-        // listener hears of the attempt either way.
-        MoveFileNoReplace(from + name, to + name);
+        // listener hears of the attempt either way. The scan's descriptor is closed by now,
+        // so it cannot make the file look in use.
+        MoveFileChecked(from + name, to + name);
         if (listener)
             listener();
     }
