@@ -19,6 +19,16 @@ namespace ferry {
 namespace {
 
 std::atomic<bool> LeaseDisabled{false};
+const std::vector<pid_t>* SearchedProcesses = nullptr;
+
+bool Searched(const char* pid) {
+    if (!SearchedProcesses)
+        return true;
+    for (const pid_t wanted : *SearchedProcesses)
+        if (std::to_string(wanted) == pid)
+            return true;
+    return false;
+}
 
 bool IsNumber(const char* text) {
     if (!*text)
@@ -106,7 +116,7 @@ bool OpenedByOthers(dev_t dev, ino_t ino, int ownFd, bool& complete) {
                 complete = false;
             break;
         }
-        if (!IsNumber(entry->d_name))
+        if (!IsNumber(entry->d_name) || !Searched(entry->d_name))
             continue;
         const std::string pid = entry->d_name;
         found = SearchDescriptors(pid, dev, ino, ownFd, pid == self, complete) ||
@@ -118,6 +128,10 @@ bool OpenedByOthers(dev_t dev, ino_t ino, int ownFd, bool& complete) {
 
 void SetLeaseDisabledForTesting(bool disabled) {
     LeaseDisabled = disabled;
+}
+
+void SetSearchedProcessesForTesting(const std::vector<pid_t>* pids) {
+    SearchedProcesses = pids;
 }
 
 ExclusiveOpen::~ExclusiveOpen() {

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace ferry {
 
@@ -51,7 +52,10 @@ private:
 // mapped. `complete` is set false when some process could not be searched.
 bool OpenedByOthers(dev_t dev, ino_t ino, int ownFd, bool& complete);
 
-// Test seam: when set, leases are treated as unavailable and the search is used.
+// Test seams. Leases treated as unavailable, so that the search is used; and the search
+// limited to the given processes (nullptr: every process), for machines where some process
+// can never be searched and the search would therefore never be complete.
 void SetLeaseDisabledForTesting(bool disabled);
+void SetSearchedProcessesForTesting(const std::vector<pid_t>* pids);
 
 } // namespace ferry
