@@ -20,15 +20,17 @@ void RunPass(const std::string& source, const std::string& destination, const st
     const std::string from = IncludeTrailingSeparator(source);
     const std::string to = IncludeTrailingSeparator(destination);
 
+    // What a killed move left behind: temporaries in the destination, a stashed source here.
+    RemoveMoveLeftovers(from);
+    if (FolderExists(to))
+        RemoveMoveLeftovers(to);
+
     // The whole listing is taken before anything moves, so moving cannot disturb it.
     std::vector<std::string> names;
     if (!ListFiles(from, mask, names))
         return;
-    // Temporaries of a move into this destination that a killed process left behind.
-    if (FolderExists(to))
-        RemoveMoveLeftovers(to);
     for (const std::string& name : names) {
-        // A temporary of a move into this folder is not one of the user's files.
+        // A temporary or stash of a move in progress is not one of the user's files.
         if (IsMoveTemporary(from + name))
             continue;
         const bool exact = caseSensitive ? *caseSensitive : CaseSensitiveMatch;

@@ -208,6 +208,12 @@ bool ExclusiveOpen::Alone(bool thorough) const {
     return !OpenedByOthers(Stat_.st_dev, Stat_.st_ino, Fd_, complete) && complete;
 }
 
+void ExclusiveOpen::Refresh() {
+    struct stat now;
+    if (Fd_ >= 0 && fstat(Fd_, &now) == 0)
+        Stat_ = now;
+}
+
 bool ExclusiveOpen::Names(const std::string& path) const {
     struct stat st;
     return Fd_ >= 0 && stat(path.c_str(), &st) == 0 && st.st_dev == Stat_.st_dev &&

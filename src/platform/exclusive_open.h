@@ -32,6 +32,10 @@ public:
     // adds a fresh search of every process.
     bool Alone(bool thorough) const;
 
+    // Takes the file's present size and times as the ones to compare with, after changes of
+    // our own (a name added or removed changes the change time).
+    void Refresh();
+
     // True when `path` still names the file we hold.
     bool Names(const std::string& path) const;
 

@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -31,6 +33,8 @@ constexpr char TempPrefix[] = ".~ferrydesk-";
 constexpr std::size_t TempSuffixLength = 6;
 constexpr char TempMark[] = "user.ferrydesk.temp";
 constexpr char MoveMark[] = "user.ferrydesk.move";
+// The temporary mark of a stashed source names the copy it was moved to.
+constexpr char StashValuePrefix[] = "stash ";
 
 constexpr std::size_t CopyChunk = 256 * 1024;
 
@@ -192,6 +196,20 @@ bool ReadMark(const std::string& path, CopyMark& mark) {
     return CopyMark::Parse(text, mark);
 }
 
+// True when the file at `path` hashes to `expected`.
+bool FileHashIs(const std::string& path, uint64_t expected) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ContentHash hash;
+    const int err = ReadWhole(fd, [&](const unsigned char* data, std::size_t size) {
+        hash.Add(data, size);
+        return 0;
+    });
+    close(fd);
+    return err == 0 && hash.Value() == expected;
+}
+
 // The copy in the destination folder, until it is linked under its final name. The
 // descriptor stays open after the link, so the mark can be taken off by it.
 class TempCopy {
@@ -288,8 +306,46 @@ Result FailErrno(int err) {
     return Fail(SystemErrorFromErrno(err));
 }
 
-Result CopyAcross(const ExclusiveOpen& source, const std::string& from, const std::string& to) {
-    const struct stat& st = source.Stat();
+std::string RandomSuffix() {
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[TempSuffixLength];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        for (std::size_t i = 0; i < sizeof bytes; ++i)
+            bytes[i] = static_cast<unsigned char>(std::rand());
+    }
+    std::string suffix;
+    for (const unsigned char byte : bytes)
+        suffix += letters[byte % (sizeof letters - 1)];
+    return suffix;
+}
+
+// Gives the held source a second, hidden name in its folder, marked with where its copy
+// went; "" when that cannot be done (no hard links, no user attributes).
+std::string StashSource(const ExclusiveOpen& source, const std::string& from,
+                        const std::string& to) {
+    const std::string value = StashValuePrefix + to;
+    if (fsetxattr(source.Fd(), TempMark, value.data(), value.size(), 0) != 0)
+        return "";
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const std::string stash =
+            IncludeTrailingSeparator(FolderOf(from)) + TempPrefix + RandomSuffix();
+        if (link(from.c_str(), stash.c_str()) == 0)
+            return stash;
+        if (errno != EEXIST)
+            break;
+    }
+    fremovexattr(source.Fd(), TempMark);
+    return "";
+}
+
+// Long enough for an open that has looked up the name to reach the lease.
+void SleepForOpensUnderWay() {
+    const timespec grace{0, 5 * 1000 * 1000};
+    nanosleep(&grace, nullptr);
+}
+
+Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::string& to) {
+    const struct stat st = source.Stat();
     // Refuse early what would fail at the end, before copying a large file for nothing.
     const std::string destFolder = FolderOf(to);
     if (Exists(to))
@@ -364,16 +420,45 @@ Result CopyAcross(const ExclusiveOpen& source, const std::string& from, const st
         }
         return Busy();
     }
-    err = Injected(MoveStep::RemoveSource);
+    // The source's name goes, but its file is kept under a stash name for a moment: an open
+    // of the old name already on its way (past the name, not yet at the lease) would
+    // otherwise reach a file that no name leads to any more, and what it wrote would be lost.
+    // Such an open breaks the lease within the grace; the file then gets its name back.
+    std::string stash;
+    if (marked && (err = Injected(MoveStep::RemoveSource)) == 0)
+        stash = StashSource(source, from, to);
     if (!err && unlink(from.c_str()) != 0)
         err = errno;
     if (err) {
+        if (!stash.empty()) {
+            unlink(stash.c_str());
+            fremovexattr(source.Fd(), TempMark);
+        }
         // The source could not go: take the copy back so the file exists exactly once.
         if (temp.IsAt(to)) {
             unlink(to.c_str());
             SyncFolder(destFolder);
         }
         return FailErrno(err);
+    }
+    if (!stash.empty()) {
+        source.Refresh();
+        SleepForOpensUnderWay();
+        if (!source.Alone(true)) {
+            // Opened after all: the file returns to its name, whole, and our copy becomes an
+            // outdated one that a later move replaces.
+            if (renameat2(AT_FDCWD, stash.c_str(), AT_FDCWD, from.c_str(), RENAME_NOREPLACE) != 0) {
+                // A new file took the name meanwhile; ours stays, no longer marked, as the
+                // user's file under the stash name.
+            }
+            fremovexattr(source.Fd(), TempMark);
+            SyncFolder(FolderOf(from));
+            return Busy();
+        }
+        if ((err = Injected(MoveStep::DropStash)) == 0 && unlink(stash.c_str()) != 0)
+            err = errno;
+        if (err)
+            return FailErrno(err); // the stash is settled by the next pass over this folder
     }
     SyncFolder(FolderOf(from));
     if (marked && !Injected(MoveStep::Unmark))
@@ -570,8 +655,7 @@ bool IsMoveTemporary(const std::string& path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    char value[8];
-    return st.st_size == 0 || lgetxattr(path.c_str(), TempMark, value, sizeof value) >= 0;
+    return st.st_size == 0 || lgetxattr(path.c_str(), TempMark, nullptr, 0) >= 0;
 }
 
 int RemoveMoveLeftovers(const std::string& folder) {
@@ -592,8 +676,38 @@ int RemoveMoveLeftovers(const std::string& folder) {
         ExclusiveOpen temp;
         if (temp.Open(path) != ERROR_SUCCESS || !temp.Names(path))
             continue;
-        if (unlink(path.c_str()) == 0)
-            ++removed;
+        char value[4096];
+        const ssize_t size = fgetxattr(temp.Fd(), TempMark, value, sizeof value - 1);
+        const std::string mark = size > 0 ? std::string(value, static_cast<std::size_t>(size)) : "";
+        const std::size_t stashPrefix = sizeof StashValuePrefix - 1;
+        if (temp.Stat().st_nlink > 1 || mark.compare(0, stashPrefix, StashValuePrefix) != 0) {
+            // A temporary, or a second name of a file that has its own.
+            if (unlink(path.c_str()) == 0)
+                ++removed;
+            if (temp.Stat().st_nlink > 1)
+                fremovexattr(temp.Fd(), TempMark);
+            continue;
+        }
+        // A stashed source whose move was cut short: it goes when its copy is whole and
+        // identical, else it gets its name back.
+        const std::string copyPath = mark.substr(stashPrefix);
+        CopyMark copyMark;
+        ContentHash hash;
+        const bool copied = ReadMark(copyPath, copyMark) && copyMark.Names(temp.Stat()) &&
+                            ReadWhole(temp.Fd(),
+                                      [&](const unsigned char* data, std::size_t count) {
+                                          hash.Add(data, count);
+                                          return 0;
+                                      }) == 0 &&
+                            hash.Value() == copyMark.Hash && FileHashIs(copyPath, copyMark.Hash);
+        if (copied) {
+            if (unlink(path.c_str()) == 0)
+                ++removed;
+            continue;
+        }
+        const std::string name = IncludeTrailingSeparator(folder) + NameOf(copyPath);
+        renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
+        fremovexattr(temp.Fd(), TempMark);
     }
     if (removed > 0)
         SyncFolder(folder);

@@ -39,13 +39,25 @@ bool MoveFileNoReplace(const std::string& from, const std::string& to, int* erro
 // ours and it carries our mark, or it is still empty).
 bool IsMoveTemporary(const std::string& path);
 
-// Removes the temporaries that moves killed part-way left in `folder`: only files that
+// Settles what moves killed part-way left in `folder`, touching only files that
 // IsMoveTemporary recognises and that no process has open (a move in progress in another
-// running copy keeps its temporary open). Returns how many were removed.
+// running copy keeps its files open): a temporary copy is removed; a source kept under a
+// stash name goes when its copy is whole and identical, and otherwise gets its name back.
+// Returns how many files were removed.
 int RemoveMoveLeftovers(const std::string& folder);
 
 // The steps of a move, for tests that make one of them fail.
-enum class MoveStep { Rename, OpenSource, CreateTemp, Copy, Sync, Link, RemoveSource, Unmark };
+enum class MoveStep {
+    Rename,
+    OpenSource,
+    CreateTemp,
+    Copy,
+    Sync,
+    Link,
+    RemoveSource,
+    DropStash,
+    Unmark
+};
 
 // Test seam. ForceCopy takes the cross-file-system path on one file system; NamedTemp skips
 // the unnamed temporary file; Fail is asked before each step and returns an errno value to

@@ -351,8 +351,8 @@ TEST(FileInUseTest, OnlyOurOwnCopiesAndTemporariesAreSettled) {
 
 TEST(FileInUseTest, KilledMoveIsSettledByTheNextOne) {
     const std::string body(500000, 'q');
-    for (const MoveStep at :
-         {MoveStep::Copy, MoveStep::Link, MoveStep::RemoveSource, MoveStep::Unmark}) {
+    for (const MoveStep at : {MoveStep::Copy, MoveStep::Link, MoveStep::RemoveSource,
+                              MoveStep::DropStash, MoveStep::Unmark}) {
         for (const bool named : {false, true}) {
             SCOPED_TRACE(testing::Message()
                          << "killed at " << static_cast<int>(at) << (named ? " named" : ""));
@@ -369,6 +369,7 @@ TEST(FileInUseTest, KilledMoveIsSettledByTheNextOne) {
                 return 0;
             });
             EXPECT_EQ(mover.Wait(10000), 128 + SIGKILL);
+            RemoveMoveLeftovers(from.Path());
             RemoveMoveLeftovers(to.Path());
             if (TempDir::Exists(src)) {
                 EXPECT_EQ(MoveFileChecked(src, to / "k.txt"), MoveOutcome::Moved);
@@ -376,6 +377,7 @@ TEST(FileInUseTest, KilledMoveIsSettledByTheNextOne) {
             EXPECT_FALSE(TempDir::Exists(src));
             EXPECT_TRUE(TempDir::Read(to / "k.txt") == body);
             EXPECT_EQ(to.Entries(), std::vector<std::string>{"k.txt"});
+            EXPECT_EQ(from.Entries(), std::vector<std::string>{});
         }
     }
 }

@@ -66,9 +66,11 @@ bool ChildProcess::Receive(uint64_t& value, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     char* data = reinterpret_cast<char*>(&value);
     for (std::size_t done = 0; done < sizeof value;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
+        const auto left = (std::chrono::duration_cast<std::chrono::microseconds>(
+                               deadline - std::chrono::steady_clock::now())
+                               .count() +
+                           999) /
+                          1000;
         if (left <= 0)
             return false;
         pollfd p{fd, POLLIN, 0};
