@@ -1,5 +1,6 @@
 #include "platform/exclusive_open.h"
 #include "platform/file_move.h"
+#include "platform/files.h"
 #include "platform/system_errors.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -380,6 +381,44 @@ TEST(FileInUseTest, KilledMoveIsSettledByTheNextOne) {
             EXPECT_EQ(from.Entries(), std::vector<std::string>{});
         }
     }
+}
+
+} // namespace ferry
+
+namespace ferry {
+
+// Reads share with everyone: a file another copy of the program is moving (under its lease)
+// is still read, and the mover gives the file up.
+TEST(FileInUseTest, ReadingMakesAMoverGiveTheFileUp) {
+    TempDir folder;
+    const std::string path = folder.Write("leased.txt", "read me");
+    ExclusiveOpen mover;
+    ASSERT_EQ(mover.Open(path), ERROR_SUCCESS);
+    ASSERT_TRUE(mover.HasLease());
+    ChildProcess reader([&](ChildProcess& self) {
+        try {
+            ReadOnlyFile file(path);
+            char text[16] = {};
+            const std::size_t got = file.Read(text, sizeof text);
+            self.Send(got == 7 && std::string(text) == "read me" ? 1 : 2);
+        } catch (const std::exception&) {
+            self.Send(3);
+        }
+        return 0;
+    });
+    bool gaveUp = false;
+    for (int i = 0; i < 5000 && !gaveUp; ++i) {
+        if (!mover.Alone(false)) {
+            mover.Close();
+            gaveUp = true;
+        }
+        test::SleepMs(1);
+    }
+    EXPECT_TRUE(gaveUp);
+    uint64_t result = 0;
+    EXPECT_TRUE(reader.Receive(result, 10000));
+    EXPECT_EQ(result, 1u);
+    EXPECT_EQ(reader.Wait(10000), 0);
 }
 
 } // namespace ferry
