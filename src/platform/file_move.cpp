@@ -288,6 +288,7 @@ public:
 struct Result {
     MoveOutcome Outcome;
     int Code;
+    bool SourceGone = false; // a failure after the source's name was already gone
 };
 
 Result Done() {
@@ -342,6 +343,52 @@ std::string StashSource(const ExclusiveOpen& source, const std::string& from,
 void SleepForOpensUnderWay() {
     const timespec grace{0, 5 * 1000 * 1000};
     nanosleep(&grace, nullptr);
+}
+
+// Removes the held source once its copy is in place. Its name goes first, while the file
+// is kept under a stash name for a moment: an open of the old name already on its way (past
+// the name, not yet at the lease) would otherwise reach a file that no name leads to any
+// more, and what it wrote would be lost. Such an open breaks the lease within the grace; the
+// file then gets its name back and the result is InUse. `stashable` is false where the
+// copy carries no mark, so that a stash could not be settled after a kill.
+Result ReleaseSource(ExclusiveOpen& source, const std::string& from, const std::string& to,
+                     bool stashable) {
+    std::string stash;
+    int err = Injected(MoveStep::RemoveSource);
+    if (!err && stashable)
+        stash = StashSource(source, from, to);
+    if (!err && unlink(from.c_str()) != 0)
+        err = errno;
+    if (err) {
+        if (!stash.empty()) {
+            unlink(stash.c_str());
+            fremovexattr(source.Fd(), TempMark);
+        }
+        return FailErrno(err);
+    }
+    if (!stash.empty()) {
+        source.Refresh();
+        SleepForOpensUnderWay();
+        if (!source.Alone(true)) {
+            // Opened after all: the file returns to its name, whole, and our copy becomes an
+            // outdated one that a later move replaces. Should a new file have taken the name
+            // meanwhile, ours stays under the stash name, unmarked, as the user's file.
+            renameat2(AT_FDCWD, stash.c_str(), AT_FDCWD, from.c_str(), RENAME_NOREPLACE);
+            fremovexattr(source.Fd(), TempMark);
+            SyncFolder(FolderOf(from));
+            return Busy();
+        }
+        if ((err = Injected(MoveStep::DropStash)) == 0 && unlink(stash.c_str()) != 0)
+            err = errno;
+        if (err) {
+            // The copy is whole; the stash is settled by the next pass over this folder.
+            Result result = FailErrno(err);
+            result.SourceGone = true;
+            return result;
+        }
+    }
+    SyncFolder(FolderOf(from));
+    return Done();
 }
 
 Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::string& to) {
@@ -420,50 +467,15 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
         }
         return Busy();
     }
-    // The source's name goes, but its file is kept under a stash name for a moment: an open
-    // of the old name already on its way (past the name, not yet at the lease) would
-    // otherwise reach a file that no name leads to any more, and what it wrote would be lost.
-    // Such an open breaks the lease within the grace; the file then gets its name back.
-    std::string stash;
-    if (marked && (err = Injected(MoveStep::RemoveSource)) == 0)
-        stash = StashSource(source, from, to);
-    if (!err && unlink(from.c_str()) != 0)
-        err = errno;
-    if (err) {
-        if (!stash.empty()) {
-            unlink(stash.c_str());
-            fremovexattr(source.Fd(), TempMark);
-        }
+    const Result released = ReleaseSource(source, from, to, marked);
+    if (released.Outcome == MoveOutcome::Failed && !released.SourceGone && temp.IsAt(to)) {
         // The source could not go: take the copy back so the file exists exactly once.
-        if (temp.IsAt(to)) {
-            unlink(to.c_str());
-            SyncFolder(destFolder);
-        }
-        return FailErrno(err);
+        unlink(to.c_str());
+        SyncFolder(destFolder);
     }
-    if (!stash.empty()) {
-        source.Refresh();
-        SleepForOpensUnderWay();
-        if (!source.Alone(true)) {
-            // Opened after all: the file returns to its name, whole, and our copy becomes an
-            // outdated one that a later move replaces.
-            if (renameat2(AT_FDCWD, stash.c_str(), AT_FDCWD, from.c_str(), RENAME_NOREPLACE) != 0) {
-                // A new file took the name meanwhile; ours stays, no longer marked, as the
-                // user's file under the stash name.
-            }
-            fremovexattr(source.Fd(), TempMark);
-            SyncFolder(FolderOf(from));
-            return Busy();
-        }
-        if ((err = Injected(MoveStep::DropStash)) == 0 && unlink(stash.c_str()) != 0)
-            err = errno;
-        if (err)
-            return FailErrno(err); // the stash is settled by the next pass over this folder
-    }
-    SyncFolder(FolderOf(from));
-    if (marked && !Injected(MoveStep::Unmark))
+    if (released.Outcome == MoveOutcome::Moved && marked && !Injected(MoveStep::Unmark))
         fremovexattr(temp.Fd, MoveMark);
-    return Done();
+    return released;
 }
 
 // A rename on one file system; Failed with ERROR_NOT_SAME_DEVICE when it has to copy.
@@ -496,7 +508,7 @@ enum class Settled { SourceGone, CopyRemoved, Taken, InUse, Failed };
 // The name is taken at the destination. When what is there is our own copy of this very
 // source, the move was cut short by the end of an earlier process: the copy is identical
 // (the source then goes) or outdated (the copy then goes). Anything else is someone's file.
-Settled SettleTaken(const ExclusiveOpen& source, const std::string& from, const std::string& to,
+Settled SettleTaken(ExclusiveOpen& source, const std::string& from, const std::string& to,
                     int& code) {
     struct stat there;
     if (lstat(to.c_str(), &there) != 0)
@@ -555,15 +567,14 @@ Settled SettleTaken(const ExclusiveOpen& source, const std::string& from, const 
             close(copy);
             return Settled::InUse;
         }
-        if (unlink(from.c_str()) != 0) {
-            code = SystemErrorFromErrno(errno);
-            close(copy);
-            return Settled::Failed;
-        }
-        SyncFolder(FolderOf(from));
-        fremovexattr(copy, MoveMark);
+        const Result released = ReleaseSource(source, from, to, true);
+        if (released.Outcome == MoveOutcome::Moved)
+            fremovexattr(copy, MoveMark);
         close(copy);
-        return Settled::SourceGone;
+        code = released.Code;
+        if (released.Outcome == MoveOutcome::InUse)
+            return Settled::InUse;
+        return released.Outcome == MoveOutcome::Moved ? Settled::SourceGone : Settled::Failed;
     }
 
     // The source was written after our copy was made: the copy is outdated and goes, as long
