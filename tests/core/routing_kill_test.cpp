@@ -101,11 +101,11 @@ struct Mode {
 
 // The routing pass in a child process, killed at a random instant; the next pass must
 // leave every file whole in exactly one place, with nothing of ours left behind.
-// FERRY_KILL_ROUNDS and FERRY_KILL_FILES set the size (default 8 rounds of 120 files for
+// FERRY_KILL_ROUNDS and FERRY_KILL_FILES set the size (default 6 rounds of 100 files for
 // each kind of move).
 TEST(RoutingKillTest, KilledPassLeavesEveryFileWholeInOnePlace) {
-    const int rounds = EnvCount("FERRY_KILL_ROUNDS", 8);
-    const int files = EnvCount("FERRY_KILL_FILES", 120);
+    const int rounds = EnvCount("FERRY_KILL_ROUNDS", 6);
+    const int files = EnvCount("FERRY_KILL_FILES", 100);
     TempDir probe;
     const std::string other = TempDir::OtherFileSystemThan(probe.Path());
     std::mt19937 random(20261209);
