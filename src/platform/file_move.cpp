@@ -324,6 +324,10 @@ std::string RandomSuffix() {
 // went; "" when that cannot be done (no hard links, no user attributes).
 std::string StashSource(const ExclusiveOpen& source, const std::string& from,
                         const std::string& to) {
+    // A link to the file is not stashed: a second name for the link would not be the file's.
+    struct stat named;
+    if (lstat(from.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
+        return "";
     const std::string value = StashValuePrefix + to;
     if (fsetxattr(source.Fd(), TempMark, value.data(), value.size(), 0) != 0)
         return "";
