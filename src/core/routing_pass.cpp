@@ -20,19 +20,28 @@ void RunPass(const std::string& source, const std::string& destination, const st
     const std::string from = IncludeTrailingSeparator(source);
     const std::string to = IncludeTrailingSeparator(destination);
 
+    // What a killed move left behind: temporaries in the destination, a stashed source here.
+    RemoveMoveLeftovers(from);
+    if (FolderExists(to))
+        RemoveMoveLeftovers(to);
+
     // The whole listing is taken before anything moves, so moving cannot disturb it.
     std::vector<std::string> names;
     if (!ListFiles(from, mask, names))
         return;
     for (const std::string& name : names) {
+        // A temporary or stash of a move in progress is not one of the user's files.
+        if (IsMoveTemporary(from + name))
+            continue;
         const bool exact = caseSensitive ? *caseSensitive : CaseSensitiveMatch;
         if (ScanFileForString(from + name, matchString, exact) < 0)
             continue;
         if (!FolderExists(to))
             continue;
         // A failed move (name taken, file in use) leaves the file for the next pass; the
-        // listener hears of the attempt either way.
-        MoveFileNoReplace(from + name, to + name);
+        // listener hears of the attempt either way. The scan's descriptor is closed by now,
+        // so it cannot make the file look in use.
+        MoveFileChecked(from + name, to + name);
         if (listener)
             listener();
     }

@@ -1,21 +1,42 @@
 #include "platform/file_move.h"
 
+#include "platform/exclusive_open.h"
 #include "platform/files.h"
 #include "platform/system_errors.h"
 
 #include <cerrno>
+#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
-#include <sys/sendfile.h>
+#include <memory>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace ferry {
 
 namespace {
 
 const MoveSeam* Seam = nullptr;
+
+// Names and marks of our own files. A temporary is named TempPrefix plus six characters
+// and carries TempMark; a finished copy carries MoveMark, naming the source it copies and
+// the hash of its content, from before it is linked until the source is gone.
+constexpr char TempPrefix[] = ".~ferrydesk-";
+constexpr std::size_t TempSuffixLength = 6;
+constexpr char TempMark[] = "user.ferrydesk.temp";
+constexpr char MoveMark[] = "user.ferrydesk.move";
+// The temporary mark of a stashed source names the copy it was moved to.
+constexpr char StashValuePrefix[] = "stash ";
+
+constexpr std::size_t CopyChunk = 256 * 1024;
 
 int Injected(MoveStep step) {
     return Seam && Seam->Fail ? Seam->Fail(step) : 0;
@@ -30,13 +51,22 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+std::string NameOf(const std::string& path) {
+    const auto slash = path.find_last_of(PathSeparator);
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 bool Exists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // Windows tells a missing source (2) from a missing destination folder (3).
-int MoveErrorCode(int err, const std::string& from, const std::string& to) {
+int MoveErrorCode(int err, const std::string& from) {
     if (err == ENOENT)
         return Exists(from) ? ERROR_PATH_NOT_FOUND : OpenErrorCode(from, ENOENT);
     return SystemErrorFromErrno(err);
@@ -50,24 +80,55 @@ void SyncFolder(const std::string& folder) {
     }
 }
 
-// Copies every byte of `in` to `out`; 0 or an errno value.
-int CopyContent(int in, int out, off_t size) {
-    off_t offset = 0;
-    while (offset < size) {
-        const ssize_t sent = sendfile(out, in, &offset, static_cast<size_t>(size - offset));
-        if (sent < 0) {
-            if (errno == EINTR)
+// A 64-bit hash of a byte stream, fed in pieces of any length. Not cryptographic: it tells
+// whether a copy of ours is still what we wrote.
+class ContentHash {
+public:
+    void Add(const unsigned char* data, std::size_t size) {
+        Length += size;
+        while (size > 0) {
+            if (Filled == 0 && size >= 8) {
+                uint64_t word;
+                std::memcpy(&word, data, 8);
+                Mix(word);
+                data += 8;
+                size -= 8;
                 continue;
-            if (errno != EINVAL && errno != ENOSYS)
-                return errno;
-            break; // no sendfile between these two: plain copy below
+            }
+            Pending |= static_cast<uint64_t>(*data++) << (8 * Filled);
+            --size;
+            if (++Filled == 8) {
+                Mix(Pending);
+                Pending = 0;
+                Filled = 0;
+            }
         }
-        if (sent == 0)
-            return 0; // the source shrank meanwhile; what was there is copied
     }
-    char buffer[64 * 1024];
+    uint64_t Value() const {
+        uint64_t h = State ^ (Pending * 0xff51afd7ed558ccdULL) ^ (Length * 0xc4ceb9fe1a85ec53ULL);
+        h ^= h >> 33;
+        h *= 0xff51afd7ed558ccdULL;
+        h ^= h >> 33;
+        return h;
+    }
+
+private:
+    void Mix(uint64_t word) {
+        State ^= word * 0x9e3779b97f4a7c15ULL;
+        State = ((State << 31) | (State >> 33)) * 0xbf58476d1ce4e5b9ULL;
+    }
+    uint64_t State = 0x6a09e667f3bcc908ULL;
+    uint64_t Pending = 0;
+    uint64_t Length = 0;
+    unsigned Filled = 0;
+};
+
+// Reads a whole descriptor from the start through `visit`; 0 or an errno value.
+template <typename Visit> int ReadWhole(int fd, Visit visit) {
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[CopyChunk]);
+    off_t offset = 0;
     for (;;) {
-        const ssize_t got = pread(in, buffer, sizeof buffer, offset);
+        const ssize_t got = pread(fd, buffer.get(), CopyChunk, offset);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -75,20 +136,82 @@ int CopyContent(int in, int out, off_t size) {
         }
         if (got == 0)
             return 0;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = write(out, buffer + done, static_cast<size_t>(got - done));
-            if (put < 0) {
-                if (errno == EINTR)
-                    continue;
-                return errno;
-            }
-            done += put;
-        }
+        if (const int err = visit(buffer.get(), static_cast<std::size_t>(got)))
+            return err;
         offset += got;
     }
 }
 
-// The copy in the destination folder, until it is linked under its final name.
+int WriteAll(int fd, const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t put = write(fd, data, size);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return 0;
+}
+
+// What a finished copy's mark says: the source it was made from, as it was, and the hash of
+// what was copied.
+struct CopyMark {
+    unsigned long long Dev = 0, Ino = 0;
+    long long Size = 0, MtimeSec = 0, MtimeNsec = 0, CtimeSec = 0, CtimeNsec = 0;
+    uint64_t Hash = 0;
+
+    static CopyMark Of(const struct stat& st, uint64_t hash) {
+        return {st.st_dev,          st.st_ino,         st.st_size,         st.st_mtim.tv_sec,
+                st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec, hash};
+    }
+    std::string Text() const {
+        char text[256];
+        std::snprintf(text, sizeof text, "1 %llu %llu %lld %lld %lld %lld %lld %016" PRIx64, Dev,
+                      Ino, Size, MtimeSec, MtimeNsec, CtimeSec, CtimeNsec, Hash);
+        return text;
+    }
+    static bool Parse(const std::string& text, CopyMark& mark) {
+        return std::sscanf(text.c_str(), "1 %llu %llu %lld %lld %lld %lld %lld %" SCNx64, &mark.Dev,
+                           &mark.Ino, &mark.Size, &mark.MtimeSec, &mark.MtimeNsec, &mark.CtimeSec,
+                           &mark.CtimeNsec, &mark.Hash) == 8;
+    }
+    bool Names(const struct stat& st) const { return Dev == st.st_dev && Ino == st.st_ino; }
+    // The source as it was when copied: same file, same size, not written or changed since.
+    bool Unchanged(const struct stat& st) const {
+        const CopyMark now = Of(st, Hash);
+        return Names(st) && Size == now.Size && MtimeSec == now.MtimeSec &&
+               MtimeNsec == now.MtimeNsec && CtimeSec == now.CtimeSec && CtimeNsec == now.CtimeNsec;
+    }
+};
+
+bool ReadMark(const std::string& path, CopyMark& mark) {
+    char text[256];
+    const ssize_t size = lgetxattr(path.c_str(), MoveMark, text, sizeof text - 1);
+    if (size < 0)
+        return false;
+    text[size] = '\0';
+    return CopyMark::Parse(text, mark);
+}
+
+// True when the file at `path` hashes to `expected`.
+bool FileHashIs(const std::string& path, uint64_t expected) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ContentHash hash;
+    const int err = ReadWhole(fd, [&](const unsigned char* data, std::size_t size) {
+        hash.Add(data, size);
+        return 0;
+    });
+    close(fd);
+    return err == 0 && hash.Value() == expected;
+}
+
+// The copy in the destination folder, until it is linked under its final name. The
+// descriptor stays open after the link, so the mark can be taken off by it.
 class TempCopy {
 public:
     ~TempCopy() { Discard(); }
@@ -97,17 +220,20 @@ public:
         if (const int err = Injected(MoveStep::CreateTemp))
             return err;
         if (!(Seam && Seam->NamedTemp)) {
-            Fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+            Fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
             if (Fd >= 0)
                 return 0;
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
                 return errno;
         }
-        std::string pattern = IncludeTrailingSeparator(folder) + ".~ferrydesk-XXXXXX";
+        std::string pattern =
+            IncludeTrailingSeparator(folder) + TempPrefix + std::string(TempSuffixLength, 'X');
         Fd = mkostemp(pattern.data(), O_CLOEXEC);
         if (Fd < 0)
             return errno;
         Name = pattern;
+        // Until the mark is on, the file is empty: an empty file of our name is ours too.
+        fsetxattr(Fd, TempMark, "1", 1, 0);
         return 0;
     }
 
@@ -117,17 +243,32 @@ public:
             return err;
         if (Name.empty()) {
             const std::string self = "/proc/self/fd/" + std::to_string(Fd);
-            if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) == 0)
-                return 0;
-            if (errno != ENOENT || !Exists("/proc/self/fd"))
-                return errno;
-            return linkat(Fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+            if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+                if (errno != ENOENT || Exists("/proc/self/fd"))
+                    return errno;
+                if (linkat(Fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) != 0)
+                    return errno;
+            }
+            Linked = true;
+            return 0;
         }
-        if (link(Name.c_str(), to.c_str()) != 0)
-            return errno;
-        unlink(Name.c_str());
+        if (renameat2(AT_FDCWD, Name.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+            if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+                return errno;
+            if (link(Name.c_str(), to.c_str()) != 0)
+                return errno;
+            unlink(Name.c_str()); // should this stay behind, it is a second name of the copy
+        }
         Name.clear();
+        Linked = true;
         return 0;
+    }
+
+    // True when `path` names this copy.
+    bool IsAt(const std::string& path) const {
+        struct stat mine, there;
+        return Fd >= 0 && fstat(Fd, &mine) == 0 && lstat(path.c_str(), &there) == 0 &&
+               SameFile(mine, there);
     }
 
     void Discard() {
@@ -140,48 +281,159 @@ public:
     }
 
     int Fd = -1;
-    std::string Name; // empty for an unnamed copy
+    bool Linked = false;
+    std::string Name; // empty for an unnamed copy, or once linked
 };
 
-class FdGuard {
-public:
-    explicit FdGuard(int fd) : Fd(fd) {}
-    ~FdGuard() {
-        if (Fd >= 0)
-            close(Fd);
+struct Result {
+    MoveOutcome Outcome;
+    int Code;
+    bool SourceGone = false; // a failure after the source's name was already gone
+};
+
+Result Done() {
+    return {MoveOutcome::Moved, ERROR_SUCCESS};
+}
+Result Taken() {
+    return {MoveOutcome::NameTaken, ERROR_ALREADY_EXISTS};
+}
+Result Busy() {
+    return {MoveOutcome::InUse, ERROR_SHARING_VIOLATION};
+}
+Result Fail(int code) {
+    return {MoveOutcome::Failed, code};
+}
+Result FailErrno(int err) {
+    return Fail(SystemErrorFromErrno(err));
+}
+
+std::string RandomSuffix() {
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[TempSuffixLength];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        for (std::size_t i = 0; i < sizeof bytes; ++i)
+            bytes[i] = static_cast<unsigned char>(std::rand());
     }
-    int Fd;
-};
+    std::string suffix;
+    for (const unsigned char byte : bytes)
+        suffix += letters[byte % (sizeof letters - 1)];
+    return suffix;
+}
 
-int CopyAcross(const std::string& from, const std::string& to) {
-    if (const int err = Injected(MoveStep::OpenSource))
-        return SystemErrorFromErrno(err);
-    FdGuard in(open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (in.Fd < 0)
-        return OpenErrorCode(from, errno);
-    struct stat st;
-    if (fstat(in.Fd, &st) != 0)
-        return SystemErrorFromErrno(errno);
-    if (!S_ISREG(st.st_mode))
-        return ERROR_ACCESS_DENIED;
+// Gives the held source a second, hidden name in its folder, marked with where its copy
+// went; "" when that cannot be done (no hard links, no user attributes).
+std::string StashSource(const ExclusiveOpen& source, const std::string& from,
+                        const std::string& to) {
+    // A link to the file is not stashed: a second name for the link would not be the file's.
+    struct stat named;
+    if (lstat(from.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
+        return "";
+    const std::string value = StashValuePrefix + to;
+    if (fsetxattr(source.Fd(), TempMark, value.data(), value.size(), 0) != 0)
+        return "";
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const std::string stash =
+            IncludeTrailingSeparator(FolderOf(from)) + TempPrefix + RandomSuffix();
+        if (link(from.c_str(), stash.c_str()) == 0)
+            return stash;
+        if (errno != EEXIST)
+            break;
+    }
+    fremovexattr(source.Fd(), TempMark);
+    return "";
+}
 
+// Long enough for an open that has looked up the name to reach the lease.
+void SleepForOpensUnderWay() {
+    const timespec grace{0, 5 * 1000 * 1000};
+    nanosleep(&grace, nullptr);
+}
+
+// Removes the held source once its copy is in place. Its name goes first, while the file
+// is kept under a stash name for a moment: an open of the old name already on its way (past
+// the name, not yet at the lease) would otherwise reach a file that no name leads to any
+// more, and what it wrote would be lost. Such an open breaks the lease within the grace; the
+// file then gets its name back and the result is InUse. `stashable` is false where the
+// copy carries no mark, so that a stash could not be settled after a kill.
+Result ReleaseSource(ExclusiveOpen& source, const std::string& from, const std::string& to,
+                     bool stashable) {
+    std::string stash;
+    int err = Injected(MoveStep::RemoveSource);
+    if (!err && stashable)
+        stash = StashSource(source, from, to);
+    if (!err && unlink(from.c_str()) != 0)
+        err = errno;
+    if (err) {
+        if (!stash.empty()) {
+            unlink(stash.c_str());
+            fremovexattr(source.Fd(), TempMark);
+        }
+        return FailErrno(err);
+    }
+    if (!stash.empty()) {
+        source.Refresh();
+        SleepForOpensUnderWay();
+        if (!source.Alone(true)) {
+            // Opened after all: the file returns to its name, whole, and our copy becomes an
+            // outdated one that a later move replaces. Should a new file have taken the name
+            // meanwhile, ours stays under the stash name, unmarked, as the user's file.
+            renameat2(AT_FDCWD, stash.c_str(), AT_FDCWD, from.c_str(), RENAME_NOREPLACE);
+            fremovexattr(source.Fd(), TempMark);
+            SyncFolder(FolderOf(from));
+            return Busy();
+        }
+        if ((err = Injected(MoveStep::DropStash)) == 0 && unlink(stash.c_str()) != 0)
+            err = errno;
+        if (err) {
+            // The copy is whole; the stash is settled by the next pass over this folder.
+            Result result = FailErrno(err);
+            result.SourceGone = true;
+            return result;
+        }
+    }
+    SyncFolder(FolderOf(from));
+    return Done();
+}
+
+Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::string& to) {
+    const struct stat st = source.Stat();
     // Refuse early what would fail at the end, before copying a large file for nothing.
     const std::string destFolder = FolderOf(to);
     if (Exists(to))
-        return ERROR_ALREADY_EXISTS;
+        return Taken();
     if (!FolderExists(destFolder))
-        return ERROR_PATH_NOT_FOUND;
+        return Fail(ERROR_PATH_NOT_FOUND);
     if (access(FolderOf(from).c_str(), W_OK | X_OK) != 0)
-        return SystemErrorFromErrno(errno);
+        return FailErrno(errno);
 
     TempCopy temp;
     if (const int err = temp.Create(destFolder))
-        return SystemErrorFromErrno(err);
-    int err = Injected(MoveStep::Copy);
-    if (!err)
-        err = CopyContent(in.Fd, temp.Fd, st.st_size);
-    if (err)
-        return SystemErrorFromErrno(err);
+        return FailErrno(err);
+    if (const int err = Injected(MoveStep::Copy))
+        return FailErrno(err);
+
+    // The source may not be opened or changed by anyone while it is copied; a writer that
+    // opens it ends the copy at once (the lease break), and it stays whole where it is.
+    ContentHash hash;
+    off_t copied = 0;
+    bool disturbed = false;
+    const int readErr = ReadWhole(source.Fd(), [&](const unsigned char* data, std::size_t size) {
+        if (const int err = WriteAll(temp.Fd, data, size))
+            return err;
+        hash.Add(data, size);
+        copied += static_cast<off_t>(size);
+        if (copied > st.st_size || !source.Alone(false)) {
+            disturbed = true;
+            return ECANCELED;
+        }
+        return 0;
+    });
+    if (disturbed || (!readErr && copied != st.st_size))
+        return Busy();
+    if (readErr)
+        return FailErrno(readErr);
+    if (!source.Alone(true) || !source.Names(from))
+        return Busy();
 
     // Keep what a move keeps: permission bits, times and, when we may, the owner.
     if (geteuid() == 0 && fchown(temp.Fd, st.st_uid, st.st_gid) != 0) {
@@ -190,66 +442,291 @@ int CopyAcross(const std::string& from, const std::string& to) {
     fchmod(temp.Fd, st.st_mode & 07777);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     futimens(temp.Fd, times);
+    // Without the mark (a file system without user attributes) a copy found under the name
+    // after a kill cannot be told from the user's; it then stays, and so does the source.
+    const std::string mark = CopyMark::Of(st, hash.Value()).Text();
+    const bool marked = fsetxattr(temp.Fd, MoveMark, mark.data(), mark.size(), 0) == 0;
 
-    err = Injected(MoveStep::Sync);
+    int err = Injected(MoveStep::Sync);
     if (!err && fsync(temp.Fd) != 0)
         err = errno;
     if (err)
-        return SystemErrorFromErrno(err);
+        return FailErrno(err);
+    if (!source.Alone(true))
+        return Busy();
 
-    if ((err = temp.LinkAs(to)) != 0)
-        return err == ENOENT ? ERROR_PATH_NOT_FOUND : SystemErrorFromErrno(err);
-    temp.Discard();
+    if ((err = temp.LinkAs(to)) != 0) {
+        if (err == EEXIST)
+            return Taken();
+        return err == ENOENT ? Fail(ERROR_PATH_NOT_FOUND) : FailErrno(err);
+    }
     SyncFolder(destFolder);
 
-    err = Injected(MoveStep::RemoveSource);
-    if (!err && unlink(from.c_str()) != 0)
-        err = errno;
-    if (err) {
+    // Someone opened the source since it was copied: it must not go now. Our marked copy
+    // stays and is settled by a later move of this source.
+    if (!source.Alone(true)) {
+        if (!marked && temp.IsAt(to)) {
+            unlink(to.c_str());
+            SyncFolder(destFolder);
+        }
+        return Busy();
+    }
+    const Result released = ReleaseSource(source, from, to, marked);
+    if (released.Outcome == MoveOutcome::Failed && !released.SourceGone && temp.IsAt(to)) {
         // The source could not go: take the copy back so the file exists exactly once.
         unlink(to.c_str());
         SyncFolder(destFolder);
-        return SystemErrorFromErrno(err);
     }
-    SyncFolder(FolderOf(from));
-    return ERROR_SUCCESS;
+    if (released.Outcome == MoveOutcome::Moved && marked && !Injected(MoveStep::Unmark))
+        fremovexattr(temp.Fd, MoveMark);
+    return released;
 }
 
-int Move(const std::string& from, const std::string& to) {
-    if (from.empty())
-        return ERROR_FILE_NOT_FOUND;
-    if (to.empty())
-        return ERROR_PATH_NOT_FOUND;
-    if (!(Seam && Seam->ForceCopy)) {
-        int err = Injected(MoveStep::Rename);
-        if (!err && renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-            return ERROR_SUCCESS;
-        if (!err)
-            err = errno;
-        if (err == EINVAL || err == ENOSYS || err == ENOTSUP) {
-            // A file system without the no-replace rename: a hard link never replaces either.
-            if (link(from.c_str(), to.c_str()) != 0)
-                return MoveErrorCode(errno, from, to);
-            if (unlink(from.c_str()) != 0) {
-                const int unlinkErr = errno;
-                unlink(to.c_str());
-                return SystemErrorFromErrno(unlinkErr);
-            }
-            return ERROR_SUCCESS;
+// A rename on one file system; Failed with ERROR_NOT_SAME_DEVICE when it has to copy.
+Result RenameHeld(const std::string& from, const std::string& to) {
+    int err = Injected(MoveStep::Rename);
+    if (!err && renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return Done();
+    if (!err)
+        err = errno;
+    if (err == EEXIST)
+        return Taken();
+    if (err == EINVAL || err == ENOSYS || err == ENOTSUP) {
+        // A file system without the no-replace rename: a hard link never replaces either.
+        if (link(from.c_str(), to.c_str()) != 0)
+            return errno == EEXIST ? Taken() : Fail(MoveErrorCode(errno, from));
+        if (unlink(from.c_str()) != 0) {
+            const int unlinkErr = errno;
+            unlink(to.c_str());
+            return FailErrno(unlinkErr);
         }
-        if (err != EXDEV)
-            return MoveErrorCode(err, from, to);
+        return Done();
     }
-    return CopyAcross(from, to);
+    if (err == EXDEV)
+        return Fail(ERROR_NOT_SAME_DEVICE);
+    return Fail(MoveErrorCode(err, from));
+}
+
+enum class Settled { SourceGone, CopyRemoved, Taken, InUse, Failed };
+
+// The name is taken at the destination. When what is there is our own copy of this very
+// source, the move was cut short by the end of an earlier process: the copy is identical
+// (the source then goes) or outdated (the copy then goes). Anything else is someone's file.
+Settled SettleTaken(ExclusiveOpen& source, const std::string& from, const std::string& to,
+                    int& code) {
+    struct stat there;
+    if (lstat(to.c_str(), &there) != 0)
+        return Settled::CopyRemoved; // gone meanwhile: the name is free again
+    if (SameFile(there, source.Stat())) {
+        // A second name of the same file (a link-then-unlink move cut short): one is enough.
+        if (!source.Alone(true) || !source.Names(from))
+            return Settled::InUse;
+        if (unlink(from.c_str()) != 0) {
+            code = SystemErrorFromErrno(errno);
+            return Settled::Failed;
+        }
+        SyncFolder(FolderOf(from));
+        return Settled::SourceGone;
+    }
+    CopyMark mark;
+    if (!S_ISREG(there.st_mode) || !ReadMark(to, mark) || !mark.Names(source.Stat()))
+        return Settled::Taken;
+
+    const bool sourceUnchanged = mark.Unchanged(source.Stat());
+    if (sourceUnchanged) {
+        // Our copy is still what we wrote, and byte for byte the source: the source goes.
+        const int copy = open(to.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (copy < 0)
+            return errno == EWOULDBLOCK ? Settled::InUse : Settled::Taken;
+        struct stat opened;
+        ContentHash hash;
+        std::unique_ptr<unsigned char[]> theirs(new unsigned char[CopyChunk]);
+        off_t offset = 0;
+        bool same = fstat(copy, &opened) == 0 && SameFile(opened, there) &&
+                    opened.st_size == source.Stat().st_size;
+        if (same) {
+            const int err = ReadWhole(copy, [&](const unsigned char* data, std::size_t size) {
+                hash.Add(data, size);
+                std::size_t done = 0;
+                while (done < size) {
+                    const ssize_t got = pread(source.Fd(), theirs.get(), size - done, offset);
+                    if (got < 0 && errno == EINTR)
+                        continue;
+                    if (got <= 0)
+                        return EIO;
+                    if (std::memcmp(theirs.get(), data + done, static_cast<std::size_t>(got)))
+                        return EIO;
+                    done += static_cast<std::size_t>(got);
+                    offset += got;
+                }
+                return 0;
+            });
+            same = !err && offset == source.Stat().st_size && hash.Value() == mark.Hash;
+        }
+        if (!same) {
+            close(copy);
+            return Settled::Taken;
+        }
+        if (!source.Alone(true) || !source.Names(from)) {
+            close(copy);
+            return Settled::InUse;
+        }
+        const Result released = ReleaseSource(source, from, to, true);
+        if (released.Outcome == MoveOutcome::Moved)
+            fremovexattr(copy, MoveMark);
+        close(copy);
+        code = released.Code;
+        if (released.Outcome == MoveOutcome::InUse)
+            return Settled::InUse;
+        return released.Outcome == MoveOutcome::Moved ? Settled::SourceGone : Settled::Failed;
+    }
+
+    // The source was written after our copy was made: the copy is outdated and goes, as long
+    // as nobody has it open and it is still exactly what we wrote.
+    ExclusiveOpen copy;
+    const int openCode = copy.Open(to);
+    if (openCode == ERROR_SHARING_VIOLATION)
+        return Settled::InUse;
+    if (openCode != ERROR_SUCCESS || !SameFile(copy.Stat(), there))
+        return Settled::Taken;
+    ContentHash hash;
+    if (ReadWhole(copy.Fd(),
+                  [&](const unsigned char* data, std::size_t size) {
+                      hash.Add(data, size);
+                      return 0;
+                  }) != 0 ||
+        hash.Value() != mark.Hash)
+        return Settled::Taken;
+    if (!copy.Alone(true) || !copy.Names(to) || !source.Alone(true))
+        return Settled::InUse;
+    if (unlink(to.c_str()) != 0) {
+        code = SystemErrorFromErrno(errno);
+        return Settled::Failed;
+    }
+    SyncFolder(FolderOf(to));
+    return Settled::CopyRemoved;
+}
+
+Result Move(const std::string& from, const std::string& to) {
+    if (from.empty())
+        return Fail(ERROR_FILE_NOT_FOUND);
+    if (to.empty())
+        return Fail(ERROR_PATH_NOT_FOUND);
+    if (const int err = Injected(MoveStep::OpenSource))
+        return FailErrno(err);
+    // Our own descriptor is the only one allowed; the content scan's is closed by now.
+    ExclusiveOpen source;
+    const int code = source.Open(from);
+    if (code == ERROR_SHARING_VIOLATION)
+        return Busy();
+    if (code != ERROR_SUCCESS)
+        return Fail(code);
+
+    for (int attempt = 0;; ++attempt) {
+        Result result = Fail(ERROR_NOT_SAME_DEVICE);
+        if (!(Seam && Seam->ForceCopy))
+            result = RenameHeld(from, to);
+        if (result.Outcome == MoveOutcome::Failed && result.Code == ERROR_NOT_SAME_DEVICE)
+            result = CopyAcross(source, from, to);
+        if (result.Outcome != MoveOutcome::NameTaken || attempt > 0)
+            return result;
+        int settleCode = ERROR_GEN_FAILURE;
+        switch (SettleTaken(source, from, to, settleCode)) {
+        case Settled::SourceGone:
+            return Done();
+        case Settled::CopyRemoved:
+            continue; // the name is free: move afresh, once
+        case Settled::Taken:
+            return result;
+        case Settled::InUse:
+            return Busy();
+        case Settled::Failed:
+            return Fail(settleCode);
+        }
+    }
+}
+
+bool HasTempName(const std::string& name) {
+    const std::size_t prefix = sizeof TempPrefix - 1;
+    return name.size() == prefix + TempSuffixLength && name.compare(0, prefix, TempPrefix) == 0;
 }
 
 } // namespace
 
-bool MoveFileNoReplace(const std::string& from, const std::string& to, int* error) {
-    const int code = Move(from, to);
+MoveOutcome MoveFileChecked(const std::string& from, const std::string& to, int* error) {
+    const Result result = Move(from, to);
     if (error)
-        *error = code;
-    return code == ERROR_SUCCESS;
+        *error = result.Code;
+    return result.Outcome;
+}
+
+bool MoveFileNoReplace(const std::string& from, const std::string& to, int* error) {
+    return MoveFileChecked(from, to, error) == MoveOutcome::Moved;
+}
+
+bool IsMoveTemporary(const std::string& path) {
+    if (!HasTempName(NameOf(path)))
+        return false;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    return st.st_size == 0 || lgetxattr(path.c_str(), TempMark, nullptr, 0) >= 0;
+}
+
+int RemoveMoveLeftovers(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    std::vector<std::string> candidates;
+    while (const dirent* entry = readdir(dir)) {
+        if (HasTempName(entry->d_name))
+            candidates.push_back(IncludeTrailingSeparator(folder) + entry->d_name);
+    }
+    closedir(dir);
+    int removed = 0;
+    for (const std::string& path : candidates) {
+        if (!IsMoveTemporary(path))
+            continue;
+        // A move in progress (in another running copy) has its temporary open.
+        ExclusiveOpen temp;
+        if (temp.Open(path) != ERROR_SUCCESS || !temp.Names(path))
+            continue;
+        char value[4096];
+        const ssize_t size = fgetxattr(temp.Fd(), TempMark, value, sizeof value - 1);
+        const std::string mark = size > 0 ? std::string(value, static_cast<std::size_t>(size)) : "";
+        const std::size_t stashPrefix = sizeof StashValuePrefix - 1;
+        if (temp.Stat().st_nlink > 1 || mark.compare(0, stashPrefix, StashValuePrefix) != 0) {
+            // A temporary, or a second name of a file that has its own.
+            if (unlink(path.c_str()) == 0)
+                ++removed;
+            if (temp.Stat().st_nlink > 1)
+                fremovexattr(temp.Fd(), TempMark);
+            continue;
+        }
+        // A stashed source whose move was cut short: it goes when its copy is whole and
+        // identical, else it gets its name back.
+        const std::string copyPath = mark.substr(stashPrefix);
+        CopyMark copyMark;
+        ContentHash hash;
+        const bool copied = ReadMark(copyPath, copyMark) && copyMark.Names(temp.Stat()) &&
+                            ReadWhole(temp.Fd(),
+                                      [&](const unsigned char* data, std::size_t count) {
+                                          hash.Add(data, count);
+                                          return 0;
+                                      }) == 0 &&
+                            hash.Value() == copyMark.Hash && FileHashIs(copyPath, copyMark.Hash);
+        if (copied) {
+            if (unlink(path.c_str()) == 0)
+                ++removed;
+            continue;
+        }
+        const std::string name = IncludeTrailingSeparator(folder) + NameOf(copyPath);
+        renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
+        fremovexattr(temp.Fd(), TempMark);
+    }
+    if (removed > 0)
+        SyncFolder(folder);
+    return removed;
 }
 
 void SetMoveSeamForTesting(const MoveSeam* seam) {

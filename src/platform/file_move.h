@@ -5,21 +5,59 @@
 
 namespace ferry {
 
-// Moves a file without ever replacing one: when `to` already exists the move fails and
-// both files stay as they were. On one file system this is a single no-replace rename.
-// Across file systems the content is copied into an unnamed (or, where the file system
-// cannot make one, a hidden temporary) file in the destination folder, synced, linked
-// under the final name without replacing, and only then is the source removed. Any
-// failure on the way leaves the source where it was and no temporary file behind, so a
-// file is never lost nor visible half-written under its final name.
+// How a move ended, for callers that tell the outcomes apart.
+enum class MoveOutcome {
+    Moved,     // the file is at the destination and no longer at the source
+    NameTaken, // a file of that name is already at the destination; both stay (183)
+    InUse,     // another process has the file open, or opened it meanwhile; it stays (32)
+    Failed,    // any other failure; the file stays (the system error code says why)
+};
+
+// Moves a file without ever replacing one, and only while no other process has it open:
+// a file in use stays where it is and the move fails with ERROR_SHARING_VIOLATION (32), as
+// a file held open elsewhere would on Windows. On one file system this is a single
+// no-replace rename. Across file systems the content is copied into an unnamed (or, where
+// the file system cannot make one, a hidden temporary) file in the destination folder
+// while no one else may open the source; should anyone open or change the source
+// meanwhile, the copy is dropped and the source stays whole. The finished copy is synced,
+// marked as our copy of that very source, linked under the final name without replacing,
+// and only then is the source removed.
 //
-// Returns true on success. On failure `error`, when given, receives the Windows system
-// error code (2 source missing, 3 destination folder missing, 5 access denied,
-// 183 name already present, ...).
+// Whenever the process dies, the file is whole at the source or at the destination. When
+// it dies between linking the copy and removing the source, the next move of that source
+// finds its own marked, identical copy under the name and lets the source go; a copy that
+// the source has outgrown since is removed instead, and the move made afresh.
+//
+// `error`, when given, receives the Windows system error code (0 on success, 2 source
+// missing, 3 destination folder missing, 5 access denied, 32 in use, 183 name taken, ...).
+MoveOutcome MoveFileChecked(const std::string& from, const std::string& to, int* error = nullptr);
+
+// The same, true when the file was moved.
 bool MoveFileNoReplace(const std::string& from, const std::string& to, int* error = nullptr);
 
+// True when `path` is a temporary file of a cross-file-system move of ours (its name is
+// ours and it carries our mark, or it is still empty).
+bool IsMoveTemporary(const std::string& path);
+
+// Settles what moves killed part-way left in `folder`, touching only files that
+// IsMoveTemporary recognises and that no process has open (a move in progress in another
+// running copy keeps its files open): a temporary copy is removed; a source kept under a
+// stash name goes when its copy is whole and identical, and otherwise gets its name back.
+// Returns how many files were removed.
+int RemoveMoveLeftovers(const std::string& folder);
+
 // The steps of a move, for tests that make one of them fail.
-enum class MoveStep { Rename, OpenSource, CreateTemp, Copy, Sync, Link, RemoveSource };
+enum class MoveStep {
+    Rename,
+    OpenSource,
+    CreateTemp,
+    Copy,
+    Sync,
+    Link,
+    RemoveSource,
+    DropStash,
+    Unmark
+};
 
 // Test seam. ForceCopy takes the cross-file-system path on one file system; NamedTemp skips
 // the unnamed temporary file; Fail is asked before each step and returns an errno value to

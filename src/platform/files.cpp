@@ -47,6 +47,29 @@ bool WildcardMatch(const std::string& name, const std::string& mask) {
     return m == mask.size();
 }
 
+// A file under another process's lease (a copy of this program moving it) is still read, as
+// reads share with everyone: a blocking open makes the holder give the file up. The file is
+// first taken by its path alone, so that only a regular file is ever waited for.
+int OpenPastLease(const std::string& path) {
+    const int handle = open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (handle < 0)
+        return -1;
+    struct stat st;
+    int fd = -1;
+    if (fstat(handle, &st) != 0) {
+        // errno tells
+    } else if (!S_ISREG(st.st_mode)) {
+        errno = EACCES;
+    } else {
+        const std::string self = "/proc/self/fd/" + std::to_string(handle);
+        fd = open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    }
+    const int err = errno;
+    close(handle);
+    errno = err;
+    return fd;
+}
+
 } // namespace
 
 bool MatchesFileMask(const std::string& name, const std::string& mask) {
@@ -102,7 +125,9 @@ int OpenErrorCode(const std::string& path, int err) {
 ReadOnlyFile::ReadOnlyFile(const std::string& path) {
     // O_NONBLOCK keeps a FIFO that slipped in after the listing from blocking the open; on
     // a regular file it changes nothing, so it stays set.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 && errno == EWOULDBLOCK)
+        fd = OpenPastLease(path);
     if (fd < 0)
         throw EInOutError(OpenErrorCode(path, errno));
     struct stat st;

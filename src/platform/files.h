@@ -39,7 +39,8 @@ int OpenErrorCode(const std::string& path, int err);
 // ERROR_SHARING_VIOLATION (32): that is how a program here says it denies read sharing.
 // While open, the file carries our shared lock, so an exclusive taker is refused in turn.
 // Anything that is not a regular file is refused with ERROR_ACCESS_DENIED (5), so a FIFO
-// or a device can never stall or flood a scan.
+// or a device can never stall or flood a scan. A file another copy of the program is moving
+// (under its lease) is read all the same: the open waits until that move gives it up.
 class ReadOnlyFile {
 public:
     explicit ReadOnlyFile(const std::string& path);

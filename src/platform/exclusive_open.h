@@ -1,0 +1,65 @@
+#pragma once
+
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace ferry {
+
+// A file opened by us while no other process has it open, for as long as we need to move it.
+//
+// A program here cannot deny sharing when it opens a file, so "in use" is decided the other
+// way round: we take a write lease (granted only while no other descriptor of the file is
+// open anywhere, and broken by the kernel as soon as another process opens it). Where no
+// lease can be had (a file we do not own without CAP_LEASE, a file system without leases)
+// every process's descriptors and mappings are searched for the file instead; when that
+// search cannot see everything the file counts as in use. Either way an uncertain answer
+// leaves the file where it is.
+class ExclusiveOpen {
+public:
+    ExclusiveOpen() = default;
+    ~ExclusiveOpen();
+    ExclusiveOpen(const ExclusiveOpen&) = delete;
+    ExclusiveOpen& operator=(const ExclusiveOpen&) = delete;
+
+    // Opens `path` read-only and makes sure we are alone with it. Returns ERROR_SUCCESS, or
+    // ERROR_SHARING_VIOLATION when another process has it open (or may have), or the system
+    // error code of a failed open (2, 3, 5, ...). Only regular files are taken.
+    int Open(const std::string& path);
+
+    // True while nobody else has opened the file since Open and it is unchanged. With a lease
+    // this is exact and cheap; without one the size and times are compared, and `thorough`
+    // adds a fresh search of every process.
+    bool Alone(bool thorough) const;
+
+    // Takes the file's present size and times as the ones to compare with, after changes of
+    // our own (a name added or removed changes the change time).
+    void Refresh();
+
+    // True when `path` still names the file we hold.
+    bool Names(const std::string& path) const;
+
+    // Gives the lease back and closes the file.
+    void Close();
+
+    int Fd() const { return Fd_; }
+    const struct stat& Stat() const { return Stat_; }
+    bool HasLease() const { return Lease_; }
+
+private:
+    int Fd_ = -1;
+    bool Lease_ = false;
+    struct stat Stat_ {};
+};
+
+// True when a process other than this descriptor of ours has the file (dev, ino) open or
+// mapped. `complete` is set false when some process could not be searched.
+bool OpenedByOthers(dev_t dev, ino_t ino, int ownFd, bool& complete);
+
+// Test seams. Leases treated as unavailable, so that the search is used; and the search
+// limited to the given processes (nullptr: every process), for machines where some process
+// can never be searched and the search would therefore never be complete.
+void SetLeaseDisabledForTesting(bool disabled);
+void SetSearchedProcessesForTesting(const std::vector<pid_t>* pids);
+
+} // namespace ferry

@@ -1,0 +1,424 @@
+#include "platform/exclusive_open.h"
+#include "platform/file_move.h"
+#include "platform/files.h"
+#include "platform/system_errors.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <memory>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace ferry {
+
+using test::ChildProcess;
+using test::TempDir;
+
+namespace {
+
+class SeamScope {
+public:
+    explicit SeamScope(MoveSeam seam) : Seam(std::move(seam)) { SetMoveSeamForTesting(&Seam); }
+    ~SeamScope() { SetMoveSeamForTesting(nullptr); }
+    MoveSeam Seam;
+};
+
+class NoLeaseScope {
+public:
+    NoLeaseScope() { SetLeaseDisabledForTesting(true); }
+    ~NoLeaseScope() { SetLeaseDisabledForTesting(false); }
+};
+
+enum class Hold { Reader, Appender, Mapping };
+
+// A second process holding `path` open until told to let go: a reader, a writer appending a
+// line every few milliseconds, or a mapping whose descriptor is already closed. It answers
+// the number of bytes it appended.
+class Holder {
+public:
+    Holder(const std::string& path, Hold how)
+        : Child([path, how](ChildProcess& self) {
+              int fd = open(path.c_str(), how == Hold::Appender ? O_WRONLY | O_APPEND : O_RDONLY);
+              if (fd < 0)
+                  return 1;
+              void* map = nullptr;
+              if (how == Hold::Mapping) {
+                  map = mmap(nullptr, 1, PROT_READ, MAP_SHARED, fd, 0);
+                  close(fd);
+                  if (map == MAP_FAILED)
+                      return 2;
+              }
+              self.Send(1);
+              uint64_t command = 0, appended = 0;
+              for (int i = 0; i < 4000 && !self.Receive(command, 5); ++i) {
+                  if (how == Hold::Appender && write(fd, "more\n", 5) == 5)
+                      appended += 5;
+              }
+              if (how == Hold::Mapping)
+                  munmap(map, 1);
+              else
+                  close(fd);
+              self.Send(appended);
+              return 0;
+          }) {
+        uint64_t ready = 0;
+        Ready = Child.Receive(ready, 10000);
+    }
+    // Lets go of the file; the bytes appended meanwhile.
+    uint64_t Release() {
+        Child.Send(1);
+        uint64_t appended = 0;
+        Child.Receive(appended, 10000);
+        Child.Wait(10000);
+        return appended;
+    }
+    ChildProcess Child;
+    bool Ready = false;
+};
+
+// Limits the search for holders to this process and `other` for one scope.
+class SearchScope {
+public:
+    explicit SearchScope(pid_t other) : Pids{getpid(), other} {
+        SetSearchedProcessesForTesting(&Pids);
+    }
+    ~SearchScope() { SetSearchedProcessesForTesting(nullptr); }
+    std::vector<pid_t> Pids;
+};
+
+// Every holder keeps the file in place; once it lets go, the file moves whole. `scoped`
+// limits the search (used without a lease) to the test and the holder.
+void ExpectHeldFilesStay(const TempDir& from, const TempDir& to, bool scoped = false) {
+    for (const Hold how : {Hold::Reader, Hold::Appender, Hold::Mapping}) {
+        SCOPED_TRACE(static_cast<int>(how));
+        const std::string body = "MATCH held\n";
+        const std::string src = from.Write("held.txt", body);
+        Holder holder(src, how);
+        ASSERT_TRUE(holder.Ready);
+        std::unique_ptr<SearchScope> scope;
+        if (scoped)
+            scope = std::make_unique<SearchScope>(holder.Child.Pid());
+        int error = 0;
+        EXPECT_EQ(MoveFileChecked(src, to / "held.txt", &error), MoveOutcome::InUse);
+        EXPECT_EQ(error, ERROR_SHARING_VIOLATION);
+        EXPECT_TRUE(TempDir::Exists(src));
+        EXPECT_TRUE(to.Entries().empty());
+        const uint64_t appended = holder.Release();
+        EXPECT_EQ(MoveFileChecked(src, to / "held.txt", &error), MoveOutcome::Moved);
+        EXPECT_EQ(error, ERROR_SUCCESS);
+        EXPECT_FALSE(TempDir::Exists(src));
+        EXPECT_EQ(TempDir::Read(to / "held.txt").size(), body.size() + appended);
+        unlink((to / "held.txt").c_str());
+    }
+}
+
+std::string OtherFileSystem(const TempDir& here) {
+    return TempDir::OtherFileSystemThan(here.Path());
+}
+
+// Drops CAP_LEASE from this process's capability sets; true on success.
+bool DropLeaseCapability() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    data[CAP_LEASE / 32].effective &= ~(1u << (CAP_LEASE % 32));
+    data[CAP_LEASE / 32].permitted &= ~(1u << (CAP_LEASE % 32));
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+} // namespace
+
+TEST(FileInUseTest, FileHeldOpenElsewhereStaysUntilLetGo) {
+    {
+        TempDir from, to;
+        ExpectHeldFilesStay(from, to);
+    }
+    {
+        SCOPED_TRACE("copy path");
+        SeamScope seam({true, false, {}});
+        TempDir from, to;
+        ExpectHeldFilesStay(from, to);
+    }
+    TempDir from;
+    if (!OtherFileSystem(from).empty()) {
+        SCOPED_TRACE("across file systems");
+        TempDir to(OtherFileSystem(from));
+        ExpectHeldFilesStay(from, to);
+    }
+    {
+        SCOPED_TRACE("without a lease");
+        NoLeaseScope noLease;
+        TempDir from2, to2;
+        ExpectHeldFilesStay(from2, to2, true);
+        // A process that cannot be searched might hold the file: it then stays.
+        const std::string src = from2.Write("unsure.txt", "x");
+        struct stat st;
+        ASSERT_EQ(stat(src.c_str(), &st), 0);
+        bool complete = true;
+        EXPECT_FALSE(OpenedByOthers(st.st_dev, st.st_ino, -1, complete));
+        if (!complete) {
+            EXPECT_EQ(MoveFileChecked(src, to2 / "unsure.txt"), MoveOutcome::InUse);
+        }
+    }
+    // Our own open descriptor counts like anyone's: the scan must close its own first.
+    TempDir a, b;
+    const std::string src = a.Write("mine.txt", "x");
+    const int mine = open(src.c_str(), O_RDONLY);
+    EXPECT_EQ(MoveFileChecked(src, b / "mine.txt"), MoveOutcome::InUse);
+    close(mine);
+    EXPECT_EQ(MoveFileChecked(src, b / "mine.txt"), MoveOutcome::Moved);
+}
+
+TEST(FileInUseTest, LeaseRefusedFallsBackToSearchingEveryProcess) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to own a file as another user and drop CAP_LEASE";
+    TempDir from, to;
+    const std::string src = from.Write("theirs.txt", "MATCH theirs");
+    ASSERT_EQ(chown(src.c_str(), 4242, 4242), 0);
+    Holder holder(src, Hold::Reader);
+    ASSERT_TRUE(holder.Ready);
+
+    // The mover: root without CAP_LEASE, so no lease on another user's file.
+    const pid_t holderPid = holder.Child.Pid();
+    ChildProcess mover([&](ChildProcess& self) {
+        SearchScope scope(holderPid);
+        if (!DropLeaseCapability())
+            return 10;
+        const int fd = open(src.c_str(), O_RDONLY);
+        const bool refused = fcntl(fd, F_SETLEASE, F_WRLCK) != 0 && errno == EACCES;
+        close(fd);
+        if (!refused)
+            return 11;
+        int error = 0;
+        if (MoveFileChecked(src, to / "theirs.txt", &error) != MoveOutcome::InUse ||
+            error != ERROR_SHARING_VIOLATION)
+            return 12;
+        self.Send(1);
+        uint64_t go = 0;
+        if (!self.Receive(go, 10000))
+            return 13;
+        return MoveFileChecked(src, to / "theirs.txt") == MoveOutcome::Moved ? 0 : 14;
+    });
+    uint64_t refusedWhileHeld = 0;
+    EXPECT_TRUE(mover.Receive(refusedWhileHeld, 10000));
+    EXPECT_TRUE(TempDir::Exists(src));
+    holder.Release();
+    mover.Send(1);
+    EXPECT_EQ(mover.Wait(10000), 0);
+    EXPECT_EQ(TempDir::Read(to / "theirs.txt"), "MATCH theirs");
+    EXPECT_FALSE(TempDir::Exists(src));
+}
+
+TEST(FileInUseTest, SourceOpenedOrChangedDuringCopyKeepsItWhole) {
+    const std::string body(700000, 'z');
+    // Opened while copied (the lease breaks): the copy is dropped, the source stays.
+    for (const bool named : {false, true}) {
+        TempDir from, to;
+        const std::string src = from.Write("f", body);
+        SeamScope seam({true, named, [&](MoveStep step) {
+                            if (step == MoveStep::Sync) {
+                                const int fd = open(src.c_str(), O_WRONLY | O_NONBLOCK);
+                                if (fd >= 0)
+                                    close(fd);
+                            }
+                            return 0;
+                        }});
+        EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::InUse);
+        EXPECT_TRUE(TempDir::Read(src) == body);
+        EXPECT_TRUE(to.Entries().empty());
+    }
+    // Without a lease, a change of size and times tells the same.
+    {
+        NoLeaseScope noLease;
+        SearchScope scope(getpid());
+        TempDir from, to;
+        const std::string src = from.Write("f", body);
+        SeamScope seam({true, false, [&](MoveStep step) {
+                            if (step == MoveStep::Sync) {
+                                const int fd = open(src.c_str(), O_WRONLY | O_APPEND);
+                                EXPECT_EQ(write(fd, "!", 1), 1);
+                                close(fd);
+                            }
+                            return 0;
+                        }});
+        EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::InUse);
+        EXPECT_TRUE(TempDir::Read(src) == body + "!");
+        EXPECT_TRUE(to.Entries().empty());
+    }
+    // Opened once the copy is linked: both stay for now, and the next move lets the source
+    // go, as the copy is ours and identical.
+    {
+        TempDir from, to;
+        const std::string src = from.Write("f", body);
+        {
+            SeamScope seam({true, false, [&](MoveStep step) {
+                                if (step == MoveStep::Link) {
+                                    const int fd = open(src.c_str(), O_RDONLY | O_NONBLOCK);
+                                    if (fd >= 0)
+                                        close(fd);
+                                }
+                                return 0;
+                            }});
+            EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::InUse);
+        }
+        EXPECT_TRUE(TempDir::Read(src) == body);
+        EXPECT_TRUE(TempDir::Read(to / "f") == body);
+        SeamScope copy({true, false, {}});
+        int error = -1;
+        EXPECT_EQ(MoveFileChecked(src, to / "f", &error), MoveOutcome::Moved);
+        EXPECT_EQ(error, ERROR_SUCCESS);
+        EXPECT_FALSE(TempDir::Exists(src));
+        EXPECT_TRUE(TempDir::Read(to / "f") == body);
+        char mark[256];
+        EXPECT_LT(getxattr((to / "f").c_str(), "user.ferrydesk.move", mark, sizeof mark), 0);
+    }
+    // The same, but the source is written after that: our copy is outdated and replaced.
+    {
+        TempDir from, to;
+        const std::string src = from.Write("f", body);
+        {
+            SeamScope seam({true, false, [&](MoveStep step) {
+                                if (step == MoveStep::Link) {
+                                    const int fd = open(src.c_str(), O_RDONLY | O_NONBLOCK);
+                                    if (fd >= 0)
+                                        close(fd);
+                                }
+                                return 0;
+                            }});
+            EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::InUse);
+        }
+        from.Write("f", "rewritten");
+        SeamScope copy({true, false, {}});
+        EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::Moved);
+        EXPECT_FALSE(TempDir::Exists(src));
+        EXPECT_EQ(TempDir::Read(to / "f"), "rewritten");
+    }
+}
+
+TEST(FileInUseTest, OnlyOurOwnCopiesAndTemporariesAreSettled) {
+    const std::string body(300000, 'k');
+    TempDir from, to;
+    // A copy that was ours, but edited at the destination since, is the user's now.
+    const std::string src = from.Write("f", body);
+    {
+        SeamScope seam({true, false, [&](MoveStep step) {
+                            if (step == MoveStep::Link) {
+                                const int fd = open(src.c_str(), O_RDONLY | O_NONBLOCK);
+                                if (fd >= 0)
+                                    close(fd);
+                            }
+                            return 0;
+                        }});
+        EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::InUse);
+    }
+    {
+        const int fd = open((to / "f").c_str(), O_WRONLY);
+        ASSERT_EQ(pwrite(fd, "EDIT", 4, 10), 4);
+        close(fd);
+    }
+    int error = 0;
+    EXPECT_EQ(MoveFileChecked(src, to / "f", &error), MoveOutcome::NameTaken);
+    EXPECT_EQ(error, ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(TempDir::Read(src) == body);
+    EXPECT_EQ(TempDir::Read(to / "f").substr(10, 4), "EDIT");
+
+    // A user's file that looks like a temporary of ours, but has content and no mark, stays;
+    // so does a temporary still open in a move in progress.
+    to.Write(".~ferrydesk-user01", "keep me");
+    const std::string empty = to.Write(".~ferrydesk-empty1", "");
+    const std::string marked = to.Write(".~ferrydesk-mark01", "partial");
+    ASSERT_EQ(setxattr(marked.c_str(), "user.ferrydesk.temp", "1", 1, 0), 0);
+    const std::string busy = to.Write(".~ferrydesk-busy01", "partial");
+    ASSERT_EQ(setxattr(busy.c_str(), "user.ferrydesk.temp", "1", 1, 0), 0);
+    const int busyFd = open(busy.c_str(), O_WRONLY);
+    EXPECT_FALSE(IsMoveTemporary(to / ".~ferrydesk-user01"));
+    EXPECT_TRUE(IsMoveTemporary(empty));
+    EXPECT_TRUE(IsMoveTemporary(marked));
+    EXPECT_EQ(RemoveMoveLeftovers(to.Path()), 2);
+    close(busyFd);
+    EXPECT_EQ(to.Entries(),
+              (std::vector<std::string>{".~ferrydesk-busy01", ".~ferrydesk-user01", "f"}));
+    EXPECT_EQ(RemoveMoveLeftovers(to.Path()), 1);
+}
+
+TEST(FileInUseTest, KilledMoveIsSettledByTheNextOne) {
+    const std::string body(500000, 'q');
+    for (const MoveStep at : {MoveStep::Copy, MoveStep::Link, MoveStep::RemoveSource,
+                              MoveStep::DropStash, MoveStep::Unmark}) {
+        for (const bool named : {false, true}) {
+            SCOPED_TRACE(testing::Message()
+                         << "killed at " << static_cast<int>(at) << (named ? " named" : ""));
+            TempDir from, to;
+            const std::string src = from.Write("k.txt", body);
+            ChildProcess mover([&](ChildProcess&) {
+                MoveSeam seam{true, named, [at](MoveStep step) {
+                                  if (step == at)
+                                      raise(SIGKILL);
+                                  return 0;
+                              }};
+                SetMoveSeamForTesting(&seam);
+                MoveFileChecked(src, to / "k.txt");
+                return 0;
+            });
+            EXPECT_EQ(mover.Wait(10000), 128 + SIGKILL);
+            RemoveMoveLeftovers(from.Path());
+            RemoveMoveLeftovers(to.Path());
+            if (TempDir::Exists(src)) {
+                EXPECT_EQ(MoveFileChecked(src, to / "k.txt"), MoveOutcome::Moved);
+            }
+            EXPECT_FALSE(TempDir::Exists(src));
+            EXPECT_TRUE(TempDir::Read(to / "k.txt") == body);
+            EXPECT_EQ(to.Entries(), std::vector<std::string>{"k.txt"});
+            EXPECT_EQ(from.Entries(), std::vector<std::string>{});
+        }
+    }
+}
+
+} // namespace ferry
+
+namespace ferry {
+
+// Reads share with everyone: a file another copy of the program is moving (under its lease)
+// is still read, and the mover gives the file up.
+TEST(FileInUseTest, ReadingMakesAMoverGiveTheFileUp) {
+    TempDir folder;
+    const std::string path = folder.Write("leased.txt", "read me");
+    ExclusiveOpen mover;
+    ASSERT_EQ(mover.Open(path), ERROR_SUCCESS);
+    ASSERT_TRUE(mover.HasLease());
+    ChildProcess reader([&](ChildProcess& self) {
+        try {
+            ReadOnlyFile file(path);
+            char text[16] = {};
+            const std::size_t got = file.Read(text, sizeof text);
+            self.Send(got == 7 && std::string(text) == "read me" ? 1 : 2);
+        } catch (const std::exception&) {
+            self.Send(3);
+        }
+        return 0;
+    });
+    bool gaveUp = false;
+    for (int i = 0; i < 5000 && !gaveUp; ++i) {
+        if (!mover.Alone(false)) {
+            mover.Close();
+            gaveUp = true;
+        }
+        test::SleepMs(1);
+    }
+    EXPECT_TRUE(gaveUp);
+    uint64_t result = 0;
+    EXPECT_TRUE(reader.Receive(result, 10000));
+    EXPECT_EQ(result, 1u);
+    EXPECT_EQ(reader.Wait(10000), 0);
+}
+
+} // namespace ferry
