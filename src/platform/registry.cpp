@@ -36,15 +36,31 @@ const RootInfo* FindRoot(HKEY key) {
 constexpr REGSAM kWriteRights =
     KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | REG_DELETE | WRITE_DAC | WRITE_OWNER;
 
+// A transaction: its own connection to each hive it has touched, each inside one long
+// SQLite transaction.
+struct TransactionState {
+    bool Active = true;
+    std::map<std::string, std::shared_ptr<RegistryHive>> Hives;
+
+    void RollbackAll() {
+        for (auto& [path, hive] : Hives)
+            hive->RollbackTransaction();
+        Hives.clear();
+        Active = false;
+    }
+};
+
 struct KeyHandle {
     std::shared_ptr<RegistryHive> Hive;
     int64_t Id = 0;
     REGSAM Access = 0;
+    std::shared_ptr<TransactionState> Tx; // set for a key opened in a transaction
 };
 
 struct State {
     std::mutex Mutex;
     std::unordered_map<uintptr_t, KeyHandle> Handles;
+    std::unordered_map<uintptr_t, std::shared_ptr<TransactionState>> Transactions;
     // Hives stay open while a handle into them exists, so that one action's many value
     // writes share one connection; the last close releases the file.
     std::map<std::string, std::weak_ptr<RegistryHive>> Hives;
@@ -112,7 +128,61 @@ LONG Resolve(HKEY key, bool create, KeyHandle& out) {
     if (it == st.Handles.end())
         return Done(ERROR_INVALID_HANDLE);
     out = it->second;
+    if (out.Tx && !out.Tx->Active)
+        return Done(ERROR_TRANSACTION_NOT_ACTIVE);
     return ERROR_SUCCESS;
+}
+
+LONG FindTransaction(HTRANSACTION transaction, std::shared_ptr<TransactionState>& out) {
+    State& st = Global();
+    std::lock_guard lock(st.Mutex);
+    auto it = st.Transactions.find(reinterpret_cast<uintptr_t>(transaction));
+    if (it == st.Transactions.end())
+        return Done(ERROR_INVALID_HANDLE);
+    out = it->second;
+    if (!out->Active)
+        return Done(ERROR_TRANSACTION_NOT_ACTIVE);
+    return ERROR_SUCCESS;
+}
+
+// The transaction's own connection to the hive at path, opened and taken for it on first use.
+LONG TransactionHive(TransactionState& tx, const std::string& path, bool create,
+                     std::shared_ptr<RegistryHive>& hive) {
+    auto it = tx.Hives.find(path);
+    if (it != tx.Hives.end()) {
+        hive = it->second;
+        return ERROR_SUCCESS;
+    }
+    std::string error;
+    LONG r = RegistryHive::Open(path, false, hive, error);
+    if (r == ERROR_FILE_NOT_FOUND && create)
+        r = RegistryHive::Open(path, true, hive, error);
+    if (r != ERROR_SUCCESS)
+        return Done(r, error);
+    if ((r = hive->BeginTransaction()) != ERROR_SUCCESS)
+        return Done(r, hive->LastError);
+    tx.Hives.emplace(path, hive);
+    return ERROR_SUCCESS;
+}
+
+// A handle's key as seen inside tx: on the transaction's connection to the key's hive.
+LONG ResolveIn(HKEY key, bool create, const std::shared_ptr<TransactionState>& tx, KeyHandle& out) {
+    if (FindRoot(key)) {
+        out.Id = RegistryHive::RootId;
+        out.Access = KEY_ALL_ACCESS;
+        out.Tx = tx;
+        return TransactionHive(*tx, RegistryHivePath(key), create, out.Hive);
+    }
+    KeyHandle h;
+    if (LONG r = Resolve(key, false, h))
+        return r;
+    if (h.Tx && h.Tx != tx)
+        return Done(ERROR_INVALID_TRANSACTION, "the key belongs to another transaction");
+    out = h;
+    out.Tx = tx;
+    if (h.Tx)
+        return ERROR_SUCCESS;
+    return TransactionHive(*tx, h.Hive->Path(), false, out.Hive);
 }
 
 HKEY NewHandle(KeyHandle h) {
@@ -243,12 +313,18 @@ std::string RegErrorMessage(LONG code) {
     case ERROR_KEY_DELETED:
         return "Illegal operation attempted on a registry key that has been "
                "marked for deletion.";
+    case ERROR_INVALID_TRANSACTION:
+        return "The transaction handle associated with this operation is not valid.";
+    case ERROR_TRANSACTION_NOT_ACTIVE:
+        return "The requested operation was made in the context of a transaction that is no "
+               "longer active.";
     default:
         return "Error " + std::to_string(code) + ".";
     }
 }
 
-LONG RegOpenKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result) {
+static LONG OpenKeyImpl(HKEY hKey, const char* subKey, REGSAM samDesired, HKEY* result,
+                        HTRANSACTION transaction, bool inTransaction) {
     if (!result)
         return Done(ERROR_INVALID_PARAMETER);
     *result = nullptr;
@@ -256,20 +332,37 @@ LONG RegOpenKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesire
     if (LONG r = SplitPath(subKey, parts))
         return r;
     KeyHandle parent;
-    if (LONG r = Resolve(hKey, false, parent))
+    if (inTransaction) {
+        std::shared_ptr<TransactionState> tx;
+        if (LONG r = FindTransaction(transaction, tx))
+            return r;
+        if (LONG r = ResolveIn(hKey, false, tx, parent))
+            return r;
+    } else if (LONG r = Resolve(hKey, false, parent)) {
         return r;
+    }
     int64_t id = 0;
     if (LONG r = parent.Hive->OpenPath(parent.Id, parts, id))
         return FromHive(parent, r);
     if ((samDesired & kWriteRights) && !parent.Hive->Writable())
         return Done(ERROR_ACCESS_DENIED,
                     "registry hive '" + parent.Hive->Path() + "' may not be written by this user");
-    *result = NewHandle({parent.Hive, id, samDesired});
+    *result = NewHandle({parent.Hive, id, samDesired, parent.Tx});
     return Done(ERROR_SUCCESS);
 }
 
-LONG RegCreateKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result,
-                    DWORD* disposition) {
+LONG RegOpenKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result) {
+    return OpenKeyImpl(hKey, subKey, samDesired, result, nullptr, false);
+}
+
+LONG RegOpenKeyTransacted(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired,
+                          HKEY* result, HTRANSACTION transaction) {
+    return OpenKeyImpl(hKey, subKey, samDesired, result, transaction, true);
+}
+
+static LONG CreateKeyImpl(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired,
+                          HKEY* result, DWORD* disposition, HTRANSACTION transaction,
+                          bool inTransaction) {
     if (!result)
         return Done(ERROR_INVALID_PARAMETER);
     *result = nullptr;
@@ -279,8 +372,15 @@ LONG RegCreateKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesi
     if (LONG r = SplitPath(subKey, parts))
         return r;
     KeyHandle parent;
-    if (LONG r = Resolve(hKey, true, parent))
+    if (inTransaction) {
+        std::shared_ptr<TransactionState> tx;
+        if (LONG r = FindTransaction(transaction, tx))
+            return r;
+        if (LONG r = ResolveIn(hKey, true, tx, parent))
+            return r;
+    } else if (LONG r = Resolve(hKey, true, parent)) {
         return r;
+    }
     int64_t id = 0;
     bool created = false;
     LONG r = parent.Hive->OpenPath(parent.Id, parts, id);
@@ -293,7 +393,73 @@ LONG RegCreateKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesi
                     "registry hive '" + parent.Hive->Path() + "' may not be written by this user");
     if (disposition)
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    *result = NewHandle({parent.Hive, id, samDesired});
+    *result = NewHandle({parent.Hive, id, samDesired, parent.Tx});
+    return Done(ERROR_SUCCESS);
+}
+
+LONG RegCreateKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result,
+                    DWORD* disposition) {
+    return CreateKeyImpl(hKey, subKey, options, samDesired, result, disposition, nullptr, false);
+}
+
+LONG RegCreateKeyTransacted(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired,
+                            HKEY* result, DWORD* disposition, HTRANSACTION transaction) {
+    return CreateKeyImpl(hKey, subKey, options, samDesired, result, disposition, transaction, true);
+}
+
+LONG RegCreateTransaction(HTRANSACTION* result) {
+    if (!result)
+        return Done(ERROR_INVALID_PARAMETER);
+    State& st = Global();
+    std::lock_guard lock(st.Mutex);
+    uintptr_t value = st.Next;
+    st.Next += 4;
+    st.Transactions.emplace(value, std::make_shared<TransactionState>());
+    *result = reinterpret_cast<HTRANSACTION>(value);
+    return Done(ERROR_SUCCESS);
+}
+
+LONG RegCommitTransaction(HTRANSACTION transaction) {
+    std::shared_ptr<TransactionState> tx;
+    if (LONG r = FindTransaction(transaction, tx))
+        return r;
+    LONG result = ERROR_SUCCESS;
+    std::string text;
+    for (auto& [path, hive] : tx->Hives) {
+        if (result != ERROR_SUCCESS) {
+            hive->RollbackTransaction();
+            continue;
+        }
+        result = hive->CommitTransaction();
+        if (result != ERROR_SUCCESS)
+            text = hive->LastError;
+    }
+    tx->Hives.clear();
+    tx->Active = false;
+    return Done(result, text);
+}
+
+LONG RegRollbackTransaction(HTRANSACTION transaction) {
+    std::shared_ptr<TransactionState> tx;
+    if (LONG r = FindTransaction(transaction, tx))
+        return r;
+    tx->RollbackAll();
+    return Done(ERROR_SUCCESS);
+}
+
+LONG RegCloseTransaction(HTRANSACTION transaction) {
+    std::shared_ptr<TransactionState> tx;
+    {
+        State& st = Global();
+        std::lock_guard lock(st.Mutex);
+        auto it = st.Transactions.find(reinterpret_cast<uintptr_t>(transaction));
+        if (it == st.Transactions.end())
+            return Done(ERROR_INVALID_HANDLE);
+        tx = std::move(it->second);
+        st.Transactions.erase(it);
+    }
+    if (tx->Active)
+        tx->RollbackAll();
     return Done(ERROR_SUCCESS);
 }
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 struct sqlite3;
@@ -52,6 +53,13 @@ public:
     LONG Info(int64_t key, DWORD* subKeys, DWORD* values);
     std::string IntegrityCheck();
 
+    // One long write transaction on this connection (a read transaction when the hive may not
+    // be written): the operations above then run inside it instead of committing each.
+    LONG BeginTransaction();
+    LONG CommitTransaction();
+    void RollbackTransaction();
+    bool InTransaction() const { return InTransaction_; }
+
     std::string LastError;
 
 private:
@@ -71,6 +79,9 @@ private:
     bool HasTables_ = false; // false only for an empty hive opened read-only
     std::recursive_mutex Mutex_;
     std::vector<sqlite3_stmt*> Statements_;
+    bool InTransaction_ = false;
+    // Keys seen to exist in the open transaction: nobody else can delete them before it ends.
+    std::unordered_set<int64_t> KnownKeys_;
 };
 
 // ASCII lower case, the form names are compared in.
