@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <pthread.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -42,12 +43,9 @@ struct TransactionState {
     bool Active = true;
     std::map<std::string, std::shared_ptr<RegistryHive>> Hives;
 
-    void RollbackAll() {
-        for (auto& [path, hive] : Hives)
-            hive->RollbackTransaction();
-        Hives.clear();
-        Active = false;
-    }
+    // Ends it: commits each hive's part (stopping at the first failure, whose code and text
+    // it returns) or rolls them all back.
+    LONG End(bool commit, std::string& text);
 };
 
 struct KeyHandle {
@@ -61,23 +59,57 @@ struct State {
     std::mutex Mutex;
     std::unordered_map<uintptr_t, KeyHandle> Handles;
     std::unordered_map<uintptr_t, std::shared_ptr<TransactionState>> Transactions;
+    // A connection kept from the last transaction on each hive, so that the next one need not
+    // open the file and read its schema again.
+    std::map<std::string, std::shared_ptr<RegistryHive>> SpareConnections;
     // Hives stay open while a handle into them exists, so that one action's many value
     // writes share one connection; the last close releases the file.
     std::map<std::string, std::weak_ptr<RegistryHive>> Hives;
     uintptr_t Next = 0x1000;
 };
 
+// Never destroyed: handles may be closed during exit. A child made by fork() must not use
+// its parent's database connections, so it starts with an empty table of its own (the
+// inherited one is left untouched, not closed, to keep the parent's files as they are).
+// Told by fork itself rather than by asking getpid() on every call, which is a system call
+// and would cost more than the rest of a value write.
+State* gState = nullptr;
+
+void StartAfresh() {
+    gState = new State;
+}
+
 State& Global() {
-    // Never destroyed: handles may be closed during exit. A child made by fork() must not use
-    // its parent's database connections, so it starts with an empty table of its own (the
-    // inherited one is left untouched, not closed, to keep the parent's files as they are).
-    static State* s = new State;
-    static pid_t owner = getpid();
-    if (getpid() != owner) {
-        s = new State;
-        owner = getpid();
+    static const bool once = [] {
+        gState = new State;
+        pthread_atfork(nullptr, nullptr, StartAfresh);
+        return true;
+    }();
+    (void)once;
+    return *gState;
+}
+
+LONG TransactionState::End(bool commit, std::string& text) {
+    LONG result = ERROR_SUCCESS;
+    for (auto& [path, hive] : Hives) {
+        if (commit && result == ERROR_SUCCESS) {
+            result = hive->CommitTransaction();
+            if (result != ERROR_SUCCESS)
+                text = hive->LastError;
+        } else {
+            hive->RollbackTransaction();
+        }
     }
-    return *s;
+    {
+        State& st = Global();
+        std::lock_guard lock(st.Mutex);
+        for (auto& [path, hive] : Hives)
+            if (!hive->InTransaction())
+                st.SpareConnections[path] = hive;
+    }
+    Hives.clear();
+    Active = false;
+    return result;
 }
 
 thread_local std::string tLastError;
@@ -153,13 +185,26 @@ LONG TransactionHive(TransactionState& tx, const std::string& path, bool create,
         hive = it->second;
         return ERROR_SUCCESS;
     }
-    std::string error;
-    LONG r = RegistryHive::Open(path, false, hive, error);
-    if (r == ERROR_FILE_NOT_FOUND && create)
-        r = RegistryHive::Open(path, true, hive, error);
-    if (r != ERROR_SUCCESS)
-        return Done(r, error);
-    if ((r = hive->BeginTransaction()) != ERROR_SUCCESS)
+    hive.reset();
+    {
+        State& st = Global();
+        std::lock_guard lock(st.Mutex);
+        auto spare = st.SpareConnections.find(path);
+        if (spare != st.SpareConnections.end()) {
+            if (spare->second.use_count() == 1 && spare->second->StillCurrent())
+                hive = spare->second;
+            st.SpareConnections.erase(spare);
+        }
+    }
+    if (!hive) {
+        std::string error;
+        LONG r = RegistryHive::Open(path, false, hive, error);
+        if (r == ERROR_FILE_NOT_FOUND && create)
+            r = RegistryHive::Open(path, true, hive, error);
+        if (r != ERROR_SUCCESS)
+            return Done(r, error);
+    }
+    if (LONG r = hive->BeginTransaction(); r != ERROR_SUCCESS)
         return Done(r, hive->LastError);
     tx.Hives.emplace(path, hive);
     return ERROR_SUCCESS;
@@ -423,19 +468,8 @@ LONG RegCommitTransaction(HTRANSACTION transaction) {
     std::shared_ptr<TransactionState> tx;
     if (LONG r = FindTransaction(transaction, tx))
         return r;
-    LONG result = ERROR_SUCCESS;
     std::string text;
-    for (auto& [path, hive] : tx->Hives) {
-        if (result != ERROR_SUCCESS) {
-            hive->RollbackTransaction();
-            continue;
-        }
-        result = hive->CommitTransaction();
-        if (result != ERROR_SUCCESS)
-            text = hive->LastError;
-    }
-    tx->Hives.clear();
-    tx->Active = false;
+    LONG result = tx->End(true, text);
     return Done(result, text);
 }
 
@@ -443,7 +477,8 @@ LONG RegRollbackTransaction(HTRANSACTION transaction) {
     std::shared_ptr<TransactionState> tx;
     if (LONG r = FindTransaction(transaction, tx))
         return r;
-    tx->RollbackAll();
+    std::string text;
+    tx->End(false, text);
     return Done(ERROR_SUCCESS);
 }
 
@@ -458,8 +493,10 @@ LONG RegCloseTransaction(HTRANSACTION transaction) {
         tx = std::move(it->second);
         st.Transactions.erase(it);
     }
-    if (tx->Active)
-        tx->RollbackAll();
+    if (tx->Active) {
+        std::string text;
+        tx->End(false, text);
+    }
     return Done(ERROR_SUCCESS);
 }
 

@@ -194,8 +194,23 @@ LONG RegistryHive::Open(const std::string& path, bool create, std::shared_ptr<Re
     }
     if (hive->Writable_)
         hive->LeaveWal();
+    struct stat opened;
+    if (stat(path.c_str(), &opened) == 0) {
+        hive->Device_ = opened.st_dev;
+        hive->Inode_ = opened.st_ino;
+    }
     out = std::move(hive);
     return ERROR_SUCCESS;
+}
+
+bool RegistryHive::StillCurrent() const {
+    struct stat now;
+    if (stat(Path_.c_str(), &now) != 0 || now.st_dev != Device_ || now.st_ino != Inode_)
+        return false;
+    const bool writable =
+        faccessat(AT_FDCWD, Path_.c_str(), R_OK | W_OK, AT_EACCESS) == 0 &&
+        faccessat(AT_FDCWD, DirectoryOf(Path_).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+    return writable == Writable_ && !InTransaction_;
 }
 
 LONG RegistryHive::Prepare() {

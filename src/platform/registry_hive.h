@@ -34,6 +34,9 @@ public:
     RegistryHive& operator=(const RegistryHive&) = delete;
 
     const std::string& Path() const { return Path_; }
+    // Whether a connection kept for later use may still serve: the file at Path() is the one
+    // it opened, and the user's rights to it are what they were.
+    bool StillCurrent() const;
     // False when the file or its directory may not be written by this process.
     bool Writable() const { return Writable_; }
 
@@ -80,6 +83,8 @@ private:
     std::recursive_mutex Mutex_;
     std::vector<sqlite3_stmt*> Statements_;
     bool InTransaction_ = false;
+    uint64_t Device_ = 0;
+    uint64_t Inode_ = 0;
     // Keys seen to exist in the open transaction: nobody else can delete them before it ends.
     std::unordered_set<int64_t> KnownKeys_;
 };
