@@ -119,5 +119,24 @@ TEST_F(StoreBusy, AtASaveTheChangeIsKeptToldAboutAndStoredOnceFree) {
     EXPECT_EQ(StoredNames(), (std::vector<std::string>{"three"}));
 }
 
+// Not busy but damaged (a value missing): the stored table is still never replaced by the
+// partial one, and a user who adds a task is told, once, that it cannot be saved.
+TEST_F(StoreBusy, AfterADamagedStartAddedTasksAreNeverSavedAndTheUserIsTold) {
+    StoreTasks({{"one", "/a", "/b", "m1"}, {"two", "/c", "/d", "m2"}});
+    {
+        TRegistryKey key;
+        ASSERT_TRUE(OpenSettingsKey(key));
+        ASSERT_EQ(RegDeleteValue(key.Handle(), "MSCaseSensitive"), ERROR_SUCCESS);
+    }
+    StartProgram();
+    ASSERT_EQ(Prompts.Errors,
+              (std::vector<std::string>{"Failed to get data for 'MSCaseSensitive'"}));
+    EXPECT_TRUE(Prompts.Messages.empty());
+    AddTask("added");
+    AddTask("again");
+    EXPECT_EQ(Messages(), (std::vector<std::string>{TaskTableSaver::NeverText}));
+    EXPECT_EQ(StoredNames(), (std::vector<std::string>{"one", "two"}));
+}
+
 } // namespace
 } // namespace ferry::test
