@@ -8,13 +8,19 @@
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
+#include <poll.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "platform/registry.h"
 #include "ui/application.h"
 #include "ui/frm_add_task.h"
 #include "ui/frm_edit_task.h"
 #include "ui/frm_options.h"
 #include "ui/frm_task_list.h"
 #include "ui/message_form.h"
+#include <QPushButton>
 
 namespace {
 
@@ -37,6 +43,75 @@ bool Shoot(QWidget* window, const QString& file) {
     const bool saved = picture.save(file);
     std::printf("%s %s (%dx%d)\n", saved ? "wrote" : "FAILED", qPrintable(file), picture.width(),
                 picture.height());
+    return saved;
+}
+
+// Another program holding the settings busy: a child process with the hive's exclusive lock
+// until the pipe it reads is closed. Returns its pid and the pipe, or -1.
+pid_t HoldSettings(int& release) {
+    int ready[2], hold[2];
+    if (pipe(ready) != 0 || pipe(hold) != 0)
+        return -1;
+    const std::string hive = ferry::RegistryHivePath(ferry::HKEY_LOCAL_MACHINE);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        sqlite3* db = nullptr;
+        char answer = 'n';
+        if (sqlite3_open_v2(hive.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+            sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK)
+            answer = 'y';
+        if (write(ready[1], &answer, 1) != 1)
+            answer = 'n';
+        pollfd p{hold[0], POLLIN, 0};
+        if (answer == 'y')
+            poll(&p, 1, 60000);
+        _exit(0);
+    }
+    close(ready[1]);
+    close(hold[0]);
+    char answer = 0;
+    if (pid < 0 || read(ready[0], &answer, 1) != 1 || answer != 'y') {
+        close(hold[1]);
+        return -1;
+    }
+    close(ready[0]);
+    release = hold[1];
+    return pid;
+}
+
+// Delete Task while the settings are held: the window and the box it shows, in one picture.
+bool ShootStoreBusy(const QString& file) {
+    using ferry::FRM_TaskList;
+    FRM_TaskList->Show();
+    Settle(700);
+    int release = -1;
+    const pid_t holder = HoldSettings(release);
+    if (holder < 0) {
+        std::printf("FAILED %s (could not hold the settings)\n", qPrintable(file));
+        return false;
+    }
+    bool saved = false;
+    auto* watch = new QTimer;
+    QObject::connect(watch, &QTimer::timeout, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        watch->stop();
+        Settle(700);
+        const QRect area = FRM_TaskList->frameGeometry().united(box->frameGeometry());
+        const QPixmap picture =
+            box->screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+        saved = !picture.isNull() && picture.save(file);
+        std::printf("%s %s (%dx%d)\n", saved ? "wrote" : "FAILED", qPrintable(file),
+                    picture.width(), picture.height());
+        box->close();
+    });
+    watch->start(200);
+    FRM_TaskList->Table().SetRow(1);
+    FRM_TaskList->BTN_DelTask->click();
+    delete watch;
+    close(release);
+    waitpid(holder, nullptr, 0);
     return saved;
 }
 
@@ -84,5 +159,6 @@ int main(int argc, char** argv) {
                              ferry::Btn(ferry::mbYes) | ferry::Btn(ferry::mbNo));
     ok = Shoot(&quit, out.filePath(QStringLiteral("quit-question.png"))) && ok;
     quit.hide();
+    ok = ShootStoreBusy(out.filePath(QStringLiteral("store-busy.png"))) && ok;
     return ok ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <pthread.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -36,32 +37,79 @@ const RootInfo* FindRoot(HKEY key) {
 constexpr REGSAM kWriteRights =
     KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | REG_DELETE | WRITE_DAC | WRITE_OWNER;
 
+// A transaction: its own connection to each hive it has touched, each inside one long
+// SQLite transaction.
+struct TransactionState {
+    bool Active = true;
+    std::map<std::string, std::shared_ptr<RegistryHive>> Hives;
+
+    // Ends it: commits each hive's part (stopping at the first failure, whose code and text
+    // it returns) or rolls them all back.
+    LONG End(bool commit, std::string& text);
+};
+
 struct KeyHandle {
     std::shared_ptr<RegistryHive> Hive;
     int64_t Id = 0;
     REGSAM Access = 0;
+    std::shared_ptr<TransactionState> Tx; // set for a key opened in a transaction
 };
 
 struct State {
     std::mutex Mutex;
     std::unordered_map<uintptr_t, KeyHandle> Handles;
+    std::unordered_map<uintptr_t, std::shared_ptr<TransactionState>> Transactions;
+    // A connection kept from the last transaction on each hive, so that the next one need not
+    // open the file and read its schema again.
+    std::map<std::string, std::shared_ptr<RegistryHive>> SpareConnections;
     // Hives stay open while a handle into them exists, so that one action's many value
     // writes share one connection; the last close releases the file.
     std::map<std::string, std::weak_ptr<RegistryHive>> Hives;
     uintptr_t Next = 0x1000;
 };
 
+// Never destroyed: handles may be closed during exit. A child made by fork() must not use
+// its parent's database connections, so it starts with an empty table of its own (the
+// inherited one is left untouched, not closed, to keep the parent's files as they are).
+// Told by fork itself rather than by asking getpid() on every call, which is a system call
+// and would cost more than the rest of a value write.
+State* gState = nullptr;
+
+void StartAfresh() {
+    gState = new State;
+}
+
 State& Global() {
-    // Never destroyed: handles may be closed during exit. A child made by fork() must not use
-    // its parent's database connections, so it starts with an empty table of its own (the
-    // inherited one is left untouched, not closed, to keep the parent's files as they are).
-    static State* s = new State;
-    static pid_t owner = getpid();
-    if (getpid() != owner) {
-        s = new State;
-        owner = getpid();
+    static const bool once = [] {
+        gState = new State;
+        pthread_atfork(nullptr, nullptr, StartAfresh);
+        return true;
+    }();
+    (void)once;
+    return *gState;
+}
+
+LONG TransactionState::End(bool commit, std::string& text) {
+    LONG result = ERROR_SUCCESS;
+    for (auto& [path, hive] : Hives) {
+        if (commit && result == ERROR_SUCCESS) {
+            result = hive->CommitTransaction();
+            if (result != ERROR_SUCCESS)
+                text = hive->LastError;
+        } else {
+            hive->RollbackTransaction();
+        }
     }
-    return *s;
+    {
+        State& st = Global();
+        std::lock_guard lock(st.Mutex);
+        for (auto& [path, hive] : Hives)
+            if (!hive->InTransaction())
+                st.SpareConnections[path] = hive;
+    }
+    Hives.clear();
+    Active = false;
+    return result;
 }
 
 thread_local std::string tLastError;
@@ -112,7 +160,74 @@ LONG Resolve(HKEY key, bool create, KeyHandle& out) {
     if (it == st.Handles.end())
         return Done(ERROR_INVALID_HANDLE);
     out = it->second;
+    if (out.Tx && !out.Tx->Active)
+        return Done(ERROR_TRANSACTION_NOT_ACTIVE);
     return ERROR_SUCCESS;
+}
+
+LONG FindTransaction(HTRANSACTION transaction, std::shared_ptr<TransactionState>& out) {
+    State& st = Global();
+    std::lock_guard lock(st.Mutex);
+    auto it = st.Transactions.find(reinterpret_cast<uintptr_t>(transaction));
+    if (it == st.Transactions.end())
+        return Done(ERROR_INVALID_HANDLE);
+    out = it->second;
+    if (!out->Active)
+        return Done(ERROR_TRANSACTION_NOT_ACTIVE);
+    return ERROR_SUCCESS;
+}
+
+// The transaction's own connection to the hive at path, opened and taken for it on first use.
+LONG TransactionHive(TransactionState& tx, const std::string& path, bool create,
+                     std::shared_ptr<RegistryHive>& hive) {
+    auto it = tx.Hives.find(path);
+    if (it != tx.Hives.end()) {
+        hive = it->second;
+        return ERROR_SUCCESS;
+    }
+    hive.reset();
+    {
+        State& st = Global();
+        std::lock_guard lock(st.Mutex);
+        auto spare = st.SpareConnections.find(path);
+        if (spare != st.SpareConnections.end()) {
+            if (spare->second.use_count() == 1 && spare->second->StillCurrent())
+                hive = spare->second;
+            st.SpareConnections.erase(spare);
+        }
+    }
+    if (!hive) {
+        std::string error;
+        LONG r = RegistryHive::Open(path, false, hive, error);
+        if (r == ERROR_FILE_NOT_FOUND && create)
+            r = RegistryHive::Open(path, true, hive, error);
+        if (r != ERROR_SUCCESS)
+            return Done(r, error);
+    }
+    if (LONG r = hive->BeginTransaction(); r != ERROR_SUCCESS)
+        return Done(r, hive->LastError);
+    tx.Hives.emplace(path, hive);
+    return ERROR_SUCCESS;
+}
+
+// A handle's key as seen inside tx: on the transaction's connection to the key's hive.
+LONG ResolveIn(HKEY key, bool create, const std::shared_ptr<TransactionState>& tx, KeyHandle& out) {
+    if (FindRoot(key)) {
+        out.Id = RegistryHive::RootId;
+        out.Access = KEY_ALL_ACCESS;
+        out.Tx = tx;
+        return TransactionHive(*tx, RegistryHivePath(key), create, out.Hive);
+    }
+    KeyHandle h;
+    if (LONG r = Resolve(key, false, h))
+        return r;
+    if (h.Tx && h.Tx != tx)
+        return Done(ERROR_INVALID_TRANSACTION, "the key belongs to another transaction");
+    out = h;
+    out.Tx = tx;
+    if (h.Tx)
+        return ERROR_SUCCESS;
+    return TransactionHive(*tx, h.Hive->Path(), false, out.Hive);
 }
 
 HKEY NewHandle(KeyHandle h) {
@@ -243,12 +358,18 @@ std::string RegErrorMessage(LONG code) {
     case ERROR_KEY_DELETED:
         return "Illegal operation attempted on a registry key that has been "
                "marked for deletion.";
+    case ERROR_INVALID_TRANSACTION:
+        return "The transaction handle associated with this operation is not valid.";
+    case ERROR_TRANSACTION_NOT_ACTIVE:
+        return "The requested operation was made in the context of a transaction that is no "
+               "longer active.";
     default:
         return "Error " + std::to_string(code) + ".";
     }
 }
 
-LONG RegOpenKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result) {
+static LONG OpenKeyImpl(HKEY hKey, const char* subKey, REGSAM samDesired, HKEY* result,
+                        HTRANSACTION transaction, bool inTransaction) {
     if (!result)
         return Done(ERROR_INVALID_PARAMETER);
     *result = nullptr;
@@ -256,20 +377,37 @@ LONG RegOpenKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesire
     if (LONG r = SplitPath(subKey, parts))
         return r;
     KeyHandle parent;
-    if (LONG r = Resolve(hKey, false, parent))
+    if (inTransaction) {
+        std::shared_ptr<TransactionState> tx;
+        if (LONG r = FindTransaction(transaction, tx))
+            return r;
+        if (LONG r = ResolveIn(hKey, false, tx, parent))
+            return r;
+    } else if (LONG r = Resolve(hKey, false, parent)) {
         return r;
+    }
     int64_t id = 0;
     if (LONG r = parent.Hive->OpenPath(parent.Id, parts, id))
         return FromHive(parent, r);
     if ((samDesired & kWriteRights) && !parent.Hive->Writable())
         return Done(ERROR_ACCESS_DENIED,
                     "registry hive '" + parent.Hive->Path() + "' may not be written by this user");
-    *result = NewHandle({parent.Hive, id, samDesired});
+    *result = NewHandle({parent.Hive, id, samDesired, parent.Tx});
     return Done(ERROR_SUCCESS);
 }
 
-LONG RegCreateKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result,
-                    DWORD* disposition) {
+LONG RegOpenKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result) {
+    return OpenKeyImpl(hKey, subKey, samDesired, result, nullptr, false);
+}
+
+LONG RegOpenKeyTransacted(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired,
+                          HKEY* result, HTRANSACTION transaction) {
+    return OpenKeyImpl(hKey, subKey, samDesired, result, transaction, true);
+}
+
+static LONG CreateKeyImpl(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired,
+                          HKEY* result, DWORD* disposition, HTRANSACTION transaction,
+                          bool inTransaction) {
     if (!result)
         return Done(ERROR_INVALID_PARAMETER);
     *result = nullptr;
@@ -279,8 +417,15 @@ LONG RegCreateKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesi
     if (LONG r = SplitPath(subKey, parts))
         return r;
     KeyHandle parent;
-    if (LONG r = Resolve(hKey, true, parent))
+    if (inTransaction) {
+        std::shared_ptr<TransactionState> tx;
+        if (LONG r = FindTransaction(transaction, tx))
+            return r;
+        if (LONG r = ResolveIn(hKey, true, tx, parent))
+            return r;
+    } else if (LONG r = Resolve(hKey, true, parent)) {
         return r;
+    }
     int64_t id = 0;
     bool created = false;
     LONG r = parent.Hive->OpenPath(parent.Id, parts, id);
@@ -293,7 +438,65 @@ LONG RegCreateKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesi
                     "registry hive '" + parent.Hive->Path() + "' may not be written by this user");
     if (disposition)
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    *result = NewHandle({parent.Hive, id, samDesired});
+    *result = NewHandle({parent.Hive, id, samDesired, parent.Tx});
+    return Done(ERROR_SUCCESS);
+}
+
+LONG RegCreateKeyEx(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result,
+                    DWORD* disposition) {
+    return CreateKeyImpl(hKey, subKey, options, samDesired, result, disposition, nullptr, false);
+}
+
+LONG RegCreateKeyTransacted(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired,
+                            HKEY* result, DWORD* disposition, HTRANSACTION transaction) {
+    return CreateKeyImpl(hKey, subKey, options, samDesired, result, disposition, transaction, true);
+}
+
+LONG RegCreateTransaction(HTRANSACTION* result) {
+    if (!result)
+        return Done(ERROR_INVALID_PARAMETER);
+    State& st = Global();
+    std::lock_guard lock(st.Mutex);
+    uintptr_t value = st.Next;
+    st.Next += 4;
+    st.Transactions.emplace(value, std::make_shared<TransactionState>());
+    *result = reinterpret_cast<HTRANSACTION>(value);
+    return Done(ERROR_SUCCESS);
+}
+
+LONG RegCommitTransaction(HTRANSACTION transaction) {
+    std::shared_ptr<TransactionState> tx;
+    if (LONG r = FindTransaction(transaction, tx))
+        return r;
+    std::string text;
+    LONG result = tx->End(true, text);
+    return Done(result, text);
+}
+
+LONG RegRollbackTransaction(HTRANSACTION transaction) {
+    std::shared_ptr<TransactionState> tx;
+    if (LONG r = FindTransaction(transaction, tx))
+        return r;
+    std::string text;
+    tx->End(false, text);
+    return Done(ERROR_SUCCESS);
+}
+
+LONG RegCloseTransaction(HTRANSACTION transaction) {
+    std::shared_ptr<TransactionState> tx;
+    {
+        State& st = Global();
+        std::lock_guard lock(st.Mutex);
+        auto it = st.Transactions.find(reinterpret_cast<uintptr_t>(transaction));
+        if (it == st.Transactions.end())
+            return Done(ERROR_INVALID_HANDLE);
+        tx = std::move(it->second);
+        st.Transactions.erase(it);
+    }
+    if (tx->Active) {
+        std::string text;
+        tx->End(false, text);
+    }
     return Done(ERROR_SUCCESS);
 }
 

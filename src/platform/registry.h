@@ -9,7 +9,9 @@
 // - Key and value names compare without regard to ASCII letter case and keep the case they
 //   were created with. Key paths use backslashes.
 // - Every value write, key creation and deletion is its own committed transaction, visible at
-//   once to other processes using the same hive.
+//   once to other processes using the same hive, unless it is made through a key opened in a
+//   transaction (below): then it is seen by others only when the transaction commits, all of
+//   it at once, and a process killed before that leaves none of it.
 // - A hive the user may read but not write opens for reading; any open that asks for a write
 //   right (KEY_SET_VALUE, KEY_CREATE_SUB_KEY, DELETE, ...) fails with ERROR_ACCESS_DENIED.
 // - A key deleted (by this or another process) while a handle to it is open makes every
@@ -34,6 +36,8 @@ using DWORD = uint32_t;
 using REGSAM = uint32_t;
 struct HKEY__;
 using HKEY = HKEY__*;
+struct HTRANSACTION__;
+using HTRANSACTION = HTRANSACTION__*;
 
 // Predefined root keys. Each has its own hive file named after the root.
 inline HKEY const HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(uintptr_t{0x80000000});
@@ -57,6 +61,8 @@ constexpr LONG ERROR_CANTWRITE = 1013;
 constexpr LONG ERROR_REGISTRY_CORRUPT = 1015;
 constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
 constexpr LONG ERROR_KEY_DELETED = 1018;
+constexpr LONG ERROR_INVALID_TRANSACTION = 6701;
+constexpr LONG ERROR_TRANSACTION_NOT_ACTIVE = 6702;
 
 // Value types. Data is kept and returned as raw bytes together with its type.
 constexpr DWORD REG_NONE = 0;
@@ -132,6 +138,25 @@ LONG RegQueryInfoKey(HKEY hKey, DWORD* subKeys, DWORD* values);
 
 // Every write is committed already; kept for the shape of the interface.
 LONG RegFlushKey(HKEY hKey);
+
+// Transactions. A transaction takes each hive it touches for itself (one SQLite write
+// transaction on a connection of its own, waiting for the hive as long as any write does) when
+// the first key of that hive is opened in it; keys opened in it, and keys opened below those,
+// read and write inside it. Other handles, in this process too, see the hive as it was until
+// the commit; their writes wait for the transaction to end, as another process's would.
+// Commit makes every change visible at once (hive by hive, when one transaction spans
+// several). A transaction closed, or a process that ends, without a commit leaves nothing.
+// After the end, the transaction's keys answer ERROR_TRANSACTION_NOT_ACTIVE; close them.
+LONG RegCreateTransaction(HTRANSACTION* result);
+LONG RegOpenKeyTransacted(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired,
+                          HKEY* result, HTRANSACTION transaction);
+LONG RegCreateKeyTransacted(HKEY hKey, const char* subKey, DWORD options, REGSAM samDesired,
+                            HKEY* result, DWORD* disposition, HTRANSACTION transaction);
+// A failed commit rolls everything back and ends the transaction.
+LONG RegCommitTransaction(HTRANSACTION transaction);
+LONG RegRollbackTransaction(HTRANSACTION transaction);
+// Rolls back what was not committed and frees the handle.
+LONG RegCloseTransaction(HTRANSACTION transaction);
 
 // A description of the last failure on this thread, naming the hive file where one is
 // involved ("" after a success).

@@ -194,6 +194,53 @@ std::string RegFullKeyName(HKEY root, const std::string& path) {
     return path.empty() ? name : name + "\\" + path;
 }
 
+namespace {
+
+// Text after a UTF-8 byte-order mark, as 8-bit text.
+bool DecodeUtf8(std::string_view bytes, std::string& text, std::string& error) {
+    text.clear();
+    int line = 1;
+    for (size_t i = 0; i < bytes.size();) {
+        unsigned char b = static_cast<unsigned char>(bytes[i]);
+        unsigned cp = b;
+        size_t extra = b < 0x80             ? 0
+                       : (b & 0xE0) == 0xC0 ? 1
+                       : (b & 0xF0) == 0xE0 ? 2
+                       : (b & 0xF8) == 0xF0 ? 3
+                                            : 4;
+        if (extra == 4 || (extra > 0 && i + extra >= bytes.size())) {
+            error = LineError(line,
+                              "the file starts with a UTF-8 byte-order mark but is not UTF-8 text");
+            return false;
+        }
+        if (extra)
+            cp = b & (0x3F >> extra);
+        for (size_t k = 1; k <= extra; ++k) {
+            unsigned char c = static_cast<unsigned char>(bytes[i + k]);
+            if ((c & 0xC0) != 0x80) {
+                error = LineError(
+                    line, "the file starts with a UTF-8 byte-order mark but is not UTF-8 text");
+                return false;
+            }
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        i += extra + 1;
+        char c;
+        if (!UnicodeToCp1252(cp, c)) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "character U+%04X cannot be kept in 8-bit text", cp);
+            error = LineError(line, buf);
+            return false;
+        }
+        if (c == '\n')
+            ++line;
+        text += c;
+    }
+    return true;
+}
+
+} // namespace
+
 bool ParseRegFile(std::string_view bytes, RegFile& out, std::string& error) {
     std::string text;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
@@ -202,6 +249,10 @@ bool ParseRegFile(std::string_view bytes, RegFile& out, std::string& error) {
             return false;
     } else if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0) {
         if (!DecodeUtf16(bytes, text, error)) // UTF-16 without its mark
+            return false;
+    } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        // Text editors save the file this way.
+        if (!DecodeUtf8(bytes.substr(3), text, error))
             return false;
     } else {
         text.assign(bytes);
@@ -486,12 +537,20 @@ LONG CollectRegTree(HKEY root, const std::string& path, RegFile& out) {
     return r;
 }
 
-LONG ApplyRegFile(const RegFile& file, std::string& error) {
+namespace {
+
+LONG ApplyKeys(const RegFile& file, HTRANSACTION tx, std::string& error) {
     for (const RegFileKey& key : file.Keys) {
         std::string full = RegFullKeyName(key.Root, key.Path);
         if (key.Delete) {
-            LONG r =
-                key.Path.empty() ? ERROR_ACCESS_DENIED : RegDeleteTree(key.Root, key.Path.c_str());
+            HKEY root = nullptr;
+            LONG r = key.Path.empty()
+                         ? ERROR_ACCESS_DENIED
+                         : RegOpenKeyTransacted(key.Root, "", 0, KEY_ALL_ACCESS, &root, tx);
+            if (r == ERROR_SUCCESS) {
+                r = RegDeleteTree(root, key.Path.c_str());
+                RegCloseKey(root);
+            }
             if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) {
                 error = "cannot delete " + full + ": " + RegLastErrorText();
                 return r;
@@ -499,8 +558,8 @@ LONG ApplyRegFile(const RegFile& file, std::string& error) {
             continue;
         }
         HKEY h = nullptr;
-        LONG r = RegCreateKeyEx(key.Root, key.Path.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                &h, nullptr);
+        LONG r = RegCreateKeyTransacted(key.Root, key.Path.c_str(), REG_OPTION_NON_VOLATILE,
+                                        KEY_ALL_ACCESS, &h, nullptr, tx);
         if (r != ERROR_SUCCESS) {
             error = "cannot create " + full + ": " + RegLastErrorText();
             return r;
@@ -520,6 +579,24 @@ LONG ApplyRegFile(const RegFile& file, std::string& error) {
         RegCloseKey(h);
     }
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+LONG ApplyRegFile(const RegFile& file, std::string& error) {
+    // One transaction: a file that fails part-way, or a process killed during it, changes
+    // nothing.
+    HTRANSACTION tx = nullptr;
+    LONG r = RegCreateTransaction(&tx);
+    if (r != ERROR_SUCCESS) {
+        error = RegLastErrorText();
+        return r;
+    }
+    r = ApplyKeys(file, tx, error);
+    if (r == ERROR_SUCCESS && (r = RegCommitTransaction(tx)) != ERROR_SUCCESS)
+        error = "cannot store the changes: " + RegLastErrorText();
+    RegCloseTransaction(tx);
+    return r;
 }
 
 } // namespace ferry

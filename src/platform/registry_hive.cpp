@@ -97,20 +97,25 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A transaction that rolls back unless committed.
+// A transaction for one operation that rolls back unless committed. Inside a long
+// transaction of the connection it does nothing: the operation is part of that one.
 class Transaction {
 public:
-    Transaction(sqlite3* db) : Db(db) {}
+    explicit Transaction(sqlite3* db) : Db(db) {}
     ~Transaction() {
         if (Open)
             sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
     }
     int Begin(bool writing) {
+        if (!sqlite3_get_autocommit(Db))
+            return SQLITE_OK;
         int rc = sqlite3_exec(Db, writing ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
         Open = rc == SQLITE_OK;
         return rc;
     }
     int Commit() {
+        if (!Open)
+            return SQLITE_OK;
         int rc = sqlite3_exec(Db, "COMMIT", nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK)
             Open = false;
@@ -189,8 +194,23 @@ LONG RegistryHive::Open(const std::string& path, bool create, std::shared_ptr<Re
     }
     if (hive->Writable_)
         hive->LeaveWal();
+    struct stat opened;
+    if (stat(path.c_str(), &opened) == 0) {
+        hive->Device_ = opened.st_dev;
+        hive->Inode_ = opened.st_ino;
+    }
     out = std::move(hive);
     return ERROR_SUCCESS;
+}
+
+bool RegistryHive::StillCurrent() const {
+    struct stat now;
+    if (stat(Path_.c_str(), &now) != 0 || now.st_dev != Device_ || now.st_ino != Inode_)
+        return false;
+    const bool writable =
+        faccessat(AT_FDCWD, Path_.c_str(), R_OK | W_OK, AT_EACCESS) == 0 &&
+        faccessat(AT_FDCWD, DirectoryOf(Path_).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+    return writable == Writable_ && !InTransaction_;
 }
 
 LONG RegistryHive::Prepare() {
@@ -331,11 +351,16 @@ LONG RegistryHive::Exec(const char* sql, bool writing) {
 LONG RegistryHive::CheckKey(int64_t id) {
     if (!HasTables_)
         return id == RootId ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+    if (InTransaction_ && KnownKeys_.count(id))
+        return ERROR_SUCCESS;
     FERRY_STMT(s, kCheckKey, "SELECT 1 FROM regkey WHERE id=?");
     sqlite3_bind_int64(s, 1, id);
     int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW)
+    if (rc == SQLITE_ROW) {
+        if (InTransaction_)
+            KnownKeys_.insert(id);
         return ERROR_SUCCESS;
+    }
     if (rc == SQLITE_DONE) {
         LastError = "the key has been deleted";
         return ERROR_KEY_DELETED;
@@ -526,6 +551,7 @@ LONG RegistryHive::DeleteKey(int64_t key, bool keepSelf, bool onlyIfLeaf) {
         return ERROR_ACCESS_DENIED;
     if (key == RootId && !keepSelf)
         return ERROR_ACCESS_DENIED;
+    KnownKeys_.clear(); // the key and any below it may be gone
     Transaction tx(Db_);
     int rc = tx.Begin(true);
     if (rc != SQLITE_OK)
@@ -631,6 +657,47 @@ LONG RegistryHive::Info(int64_t key, DWORD* subKeys, DWORD* values) {
     if (values)
         *values = static_cast<DWORD>(sqlite3_column_int64(v, 0));
     return ERROR_SUCCESS;
+}
+
+LONG RegistryHive::BeginTransaction() {
+    std::lock_guard lock(Mutex_);
+    LastError.clear();
+    if (InTransaction_)
+        return ERROR_SUCCESS;
+    // Taking the write lock at once means the writes to come never meet a lock held by a
+    // reader that wants to write too (which SQLite could only fail, not wait for).
+    int rc = sqlite3_exec(Db_, Writable_ ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return Fail(rc, Writable_);
+    InTransaction_ = true;
+    KnownKeys_.clear();
+    return ERROR_SUCCESS;
+}
+
+LONG RegistryHive::CommitTransaction() {
+    std::lock_guard lock(Mutex_);
+    LastError.clear();
+    if (!InTransaction_)
+        return ERROR_SUCCESS;
+    InTransaction_ = false;
+    KnownKeys_.clear();
+    int rc = sqlite3_exec(Db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        return ERROR_SUCCESS;
+    LONG r = Fail(rc, true);
+    if (!sqlite3_get_autocommit(Db_))
+        sqlite3_exec(Db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return r;
+}
+
+void RegistryHive::RollbackTransaction() {
+    std::lock_guard lock(Mutex_);
+    if (!InTransaction_)
+        return;
+    InTransaction_ = false;
+    KnownKeys_.clear();
+    if (!sqlite3_get_autocommit(Db_))
+        sqlite3_exec(Db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 std::string RegistryHive::IntegrityCheck() {

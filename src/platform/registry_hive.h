@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 struct sqlite3;
@@ -33,6 +34,9 @@ public:
     RegistryHive& operator=(const RegistryHive&) = delete;
 
     const std::string& Path() const { return Path_; }
+    // Whether a connection kept for later use may still serve: the file at Path() is the one
+    // it opened, and the user's rights to it are what they were.
+    bool StillCurrent() const;
     // False when the file or its directory may not be written by this process.
     bool Writable() const { return Writable_; }
 
@@ -51,6 +55,13 @@ public:
     LONG EnumValue(int64_t key, DWORD index, std::string& name, DWORD* type, std::string* data);
     LONG Info(int64_t key, DWORD* subKeys, DWORD* values);
     std::string IntegrityCheck();
+
+    // One long write transaction on this connection (a read transaction when the hive may not
+    // be written): the operations above then run inside it instead of committing each.
+    LONG BeginTransaction();
+    LONG CommitTransaction();
+    void RollbackTransaction();
+    bool InTransaction() const { return InTransaction_; }
 
     std::string LastError;
 
@@ -71,6 +82,11 @@ private:
     bool HasTables_ = false; // false only for an empty hive opened read-only
     std::recursive_mutex Mutex_;
     std::vector<sqlite3_stmt*> Statements_;
+    bool InTransaction_ = false;
+    uint64_t Device_ = 0;
+    uint64_t Inode_ = 0;
+    // Keys seen to exist in the open transaction: nobody else can delete them before it ends.
+    std::unordered_set<int64_t> KnownKeys_;
 };
 
 // ASCII lower case, the form names are compared in.

@@ -4,12 +4,39 @@
 
 namespace ferry {
 
-bool TRegistryKey::OpenKey(HKEY root, const std::string& path, bool canCreate) {
+TRegistryTransaction::TRegistryTransaction() {
+    RegCreateTransaction(&Handle_);
+}
+
+TRegistryTransaction::~TRegistryTransaction() {
+    if (Handle_)
+        RegCloseTransaction(Handle_);
+}
+
+LONG TRegistryTransaction::Commit() {
+    return Handle_ ? RegCommitTransaction(Handle_) : ERROR_INVALID_HANDLE;
+}
+
+void TRegistryTransaction::Commit(const std::string& valueName) {
+    LONG r = Commit();
+    if (r != ERROR_SUCCESS)
+        throw ERegistryException::WriteError(valueName, r, RegLastErrorText());
+}
+
+bool TRegistryKey::OpenKey(HKEY root, const std::string& path, bool canCreate,
+                           TRegistryTransaction* tx) {
     CloseKey();
     HKEY h = nullptr;
-    OpenResult_ = canCreate ? RegCreateKeyEx(root, path.c_str(), REG_OPTION_NON_VOLATILE,
-                                             KEY_ALL_ACCESS, &h, nullptr)
-                            : RegOpenKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS, &h);
+    if (tx)
+        OpenResult_ =
+            canCreate
+                ? RegCreateKeyTransacted(root, path.c_str(), REG_OPTION_NON_VOLATILE,
+                                         KEY_ALL_ACCESS, &h, nullptr, tx->Handle())
+                : RegOpenKeyTransacted(root, path.c_str(), 0, KEY_ALL_ACCESS, &h, tx->Handle());
+    else
+        OpenResult_ = canCreate ? RegCreateKeyEx(root, path.c_str(), REG_OPTION_NON_VOLATILE,
+                                                 KEY_ALL_ACCESS, &h, nullptr)
+                                : RegOpenKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS, &h);
     Key_ = OpenResult_ == ERROR_SUCCESS ? h : nullptr;
     return IsOpen();
 }
@@ -23,10 +50,11 @@ bool TRegistryKey::OpenSubKey(TRegistryKey& parent, const std::string& name, boo
     return OpenKey(parent.Handle(), name, canCreate);
 }
 
-bool TRegistryKey::OpenKeyReadOnly(HKEY root, const std::string& path) {
+bool TRegistryKey::OpenKeyReadOnly(HKEY root, const std::string& path, TRegistryTransaction* tx) {
     CloseKey();
     HKEY h = nullptr;
-    OpenResult_ = RegOpenKeyEx(root, path.c_str(), 0, KEY_READ, &h);
+    OpenResult_ = tx ? RegOpenKeyTransacted(root, path.c_str(), 0, KEY_READ, &h, tx->Handle())
+                     : RegOpenKeyEx(root, path.c_str(), 0, KEY_READ, &h);
     Key_ = OpenResult_ == ERROR_SUCCESS ? h : nullptr;
     return IsOpen();
 }

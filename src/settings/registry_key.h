@@ -7,6 +7,26 @@
 
 namespace ferry {
 
+// One registry transaction for the length of one action: every write made through keys
+// opened in it becomes visible at once when Commit succeeds, and none of them otherwise
+// (going out of scope without a commit, an error, or the process being killed).
+class TRegistryTransaction {
+public:
+    TRegistryTransaction();
+    ~TRegistryTransaction();
+    TRegistryTransaction(const TRegistryTransaction&) = delete;
+    TRegistryTransaction& operator=(const TRegistryTransaction&) = delete;
+
+    HTRANSACTION Handle() const { return Handle_; }
+    // The registry's result; after a failure nothing of the transaction was stored.
+    LONG Commit();
+    // Commit, raising the write error naming valueName when it fails.
+    void Commit(const std::string& valueName);
+
+private:
+    HTRANSACTION Handle_ = nullptr;
+};
+
 // One open registry key for the length of one action, with the typed reads and writes the
 // settings use. Closes itself when it goes out of scope. Reads and writes with no key open
 // (because opening failed) raise the errors below, as the settings require.
@@ -19,10 +39,13 @@ public:
 
     // Opens root\path with full access, creating it and missing parents when canCreate.
     // Returns whether it succeeded; on failure no key is open.
-    bool OpenKey(HKEY root, const std::string& path, bool canCreate);
+    // Within tx, when given: the key and every subkey opened below it read and write there.
+    bool OpenKey(HKEY root, const std::string& path, bool canCreate,
+                 TRegistryTransaction* tx = nullptr);
     // Opens a subkey of the key that is open, with full access, creating it when canCreate.
+    // A subkey of a key opened in a transaction is in the same transaction.
     bool OpenSubKey(TRegistryKey& parent, const std::string& name, bool canCreate);
-    bool OpenKeyReadOnly(HKEY root, const std::string& path);
+    bool OpenKeyReadOnly(HKEY root, const std::string& path, TRegistryTransaction* tx = nullptr);
     void CloseKey();
     bool IsOpen() const { return Key_ != nullptr; }
     HKEY Handle() const { return Key_; }

@@ -7,41 +7,21 @@ namespace ferry {
 
 namespace {
 
-// The existence test's own result: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND when the key is
-// truly missing, anything else when the store could not be asked.
-LONG ProbeSettingsKey() {
-    HKEY h = nullptr;
-    LONG r = RegOpenKeyEx(SettingsRoot(), SettingsKey, 0, KEY_READ, &h);
-    if (r == ERROR_SUCCESS)
-        RegCloseKey(h);
-    return r;
-}
-
-// For the actions that do nothing without the key: the existence test, then an open that
-// does not create, so that a key deleted in between is not brought back by the open. False when the
-// key is missing; true otherwise, with the key open or (when the open was refused) closed,
-// in which case the writes that follow raise.
-bool OpenExistingSettingsKey(TRegistryKey& key) {
-    if (!SettingsKeyExists())
-        return false;
-    if (key.OpenKey(SettingsRoot(), SettingsKey, false))
-        return true;
-    return key.OpenResult() != ERROR_FILE_NOT_FOUND;
-}
-
-} // namespace
-
-bool SettingsKeyExists() {
-    return ProbeSettingsKey() == ERROR_SUCCESS;
-}
-
-bool OpenSettingsKey(TRegistryKey& key) {
-    return key.OpenKey(SettingsRoot(), SettingsKey, true);
-}
-
-void InitialiseDefaults() {
+LONG Probe(TRegistryTransaction* tx) {
     TRegistryKey key;
-    OpenSettingsKey(key);
+    key.OpenKeyReadOnly(SettingsRoot(), SettingsKey, tx);
+    return key.OpenResult();
+}
+
+[[noreturn]] void RaiseUnavailable(const std::string& valueName, bool writing, LONG code) {
+    if (writing)
+        throw ERegistryException::WriteError(valueName, code, RegLastErrorText());
+    throw ERegistryException::ReadError(valueName, code, RegLastErrorText());
+}
+
+void WriteDefaults(TRegistryTransaction& tx) {
+    TRegistryKey key;
+    key.OpenKey(SettingsRoot(), SettingsKey, true, &tx);
     for (const TSettingsDefault& d : SettingsDefaults) {
         if (d.IsInteger)
             key.WriteInteger(d.Name, d.Integer);
@@ -50,44 +30,103 @@ void InitialiseDefaults() {
     }
 }
 
+} // namespace
+
+LONG ProbeSettingsKey() {
+    return Probe(nullptr);
+}
+
+bool StoreUnavailable(LONG code) {
+    // Missing, or not readable by this user (who then has no rights to create it either):
+    // both are "no key". Anything else means the store could not be asked.
+    return code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND && code != ERROR_ACCESS_DENIED;
+}
+
+bool SettingsKeyExists() {
+    return ProbeSettingsKey() == ERROR_SUCCESS;
+}
+
+bool SettingsKeyPresent(const std::string& valueName) {
+    LONG probe = ProbeSettingsKey();
+    if (StoreUnavailable(probe))
+        RaiseUnavailable(valueName, false, probe);
+    return probe == ERROR_SUCCESS;
+}
+
+bool OpenExistingSettingsKey(TRegistryKey& key, const std::string& valueName, bool writing,
+                             TRegistryTransaction* tx) {
+    LONG probe = Probe(tx);
+    if (StoreUnavailable(probe))
+        RaiseUnavailable(valueName, writing, probe);
+    if (probe != ERROR_SUCCESS)
+        return false;
+    if (key.OpenKey(SettingsRoot(), SettingsKey, false, tx))
+        return true;
+    return key.OpenResult() != ERROR_FILE_NOT_FOUND;
+}
+
+bool OpenSettingsKey(TRegistryKey& key) {
+    return key.OpenKey(SettingsRoot(), SettingsKey, true);
+}
+
+void InitialiseDefaults() {
+    TRegistryTransaction tx;
+    WriteDefaults(tx);
+    tx.Commit(SettingsDefaults[0].Name);
+}
+
 void LoadStartupSettings(TaskTable& table, TStartupLoad& state) {
     state = TStartupLoad{};
     CaseSensitiveMatch = false;
-    LONG probe = ProbeSettingsKey();
-    if (probe != ERROR_SUCCESS && probe != ERROR_FILE_NOT_FOUND && probe != ERROR_ACCESS_DENIED) {
-        // The store could not be asked (busy beyond the wait, damaged file): the key may
-        // well exist, so writing first-run defaults could wipe a stored table.
-        throw ERegistryException::ReadError("ProcessInterval", probe, RegLastErrorText());
+    // One transaction: the test for the key, the defaults or the reads see one state of the
+    // store, so another copy's save can never be read half old, half new.
+    TRegistryTransaction tx;
+    LONG probe = Probe(&tx);
+    if (StoreUnavailable(probe)) {
+        // Busy beyond the wait, or a damaged file: the key may well exist, so writing
+        // first-run defaults could wipe a stored table. Nothing has been read.
+        state.StoreUnavailable = true;
+        RaiseUnavailable("ProcessInterval", false, probe);
     }
     if (probe != ERROR_SUCCESS) {
         // Missing, or not even readable by this user, which is a user without the rights to
         // create it: the first default then fails to be written, and nothing else is.
         state.Completed = true; // nothing stored that a save could lose
-        InitialiseDefaults();
+        WriteDefaults(tx);
+        tx.Commit(SettingsDefaults[0].Name);
         state.ProcessInterval = 10;
         return;
     }
     state.KeyExisted = true;
     TRegistryKey key;
-    OpenSettingsKey(key);
-    state.ProcessInterval = key.ReadInteger("ProcessInterval");
-    state.NumberOfEntries = key.ReadInteger("NumberOfEntries");
-    CaseSensitiveMatch = key.ReadInteger("MSCaseSensitive") == 1;
-    int n = state.NumberOfEntries;
-    for (int i = 1; i <= n; ++i) {
-        if (i > MaxTaskEntries)
-            throw ERegistryException::ReadError("NumberOfEntries", ERROR_INVALID_PARAMETER,
-                                                "more task entries than the table holds");
-        table.LoadRow(i, ReadTaskEntry(key, i));
-        state.RowsLoaded = i;
+    key.OpenKey(SettingsRoot(), SettingsKey, true, &tx);
+    try {
+        state.ProcessInterval = key.ReadInteger("ProcessInterval");
+        state.NumberOfEntries = key.ReadInteger("NumberOfEntries");
+        CaseSensitiveMatch = key.ReadInteger("MSCaseSensitive") == 1;
+        int n = state.NumberOfEntries;
+        for (int i = 1; i <= n; ++i) {
+            if (i > MaxTaskEntries)
+                throw ERegistryException::ReadError("NumberOfEntries", ERROR_INVALID_PARAMETER,
+                                                    "more task entries than the table holds");
+            table.LoadRow(i, ReadTaskEntry(key, i));
+            state.RowsLoaded = i;
+        }
+    } catch (...) {
+        // The empty entries the reads created stay, as they would without a transaction.
+        key.CloseKey();
+        tx.Commit();
+        throw;
     }
     key.CloseKey();
+    // Only created empty entries can be lost by a failed commit; the table read is whole.
+    tx.Commit();
     state.Completed = true;
 }
 
 bool WriteProcessInterval(int32_t minutes) {
     TRegistryKey key;
-    if (!OpenExistingSettingsKey(key))
+    if (!OpenExistingSettingsKey(key, "ProcessInterval", true))
         return false;
     key.WriteInteger("ProcessInterval", minutes);
     return true;
@@ -95,7 +134,7 @@ bool WriteProcessInterval(int32_t minutes) {
 
 bool ReadOptionsSettings(TOptionsSettings& options) {
     TRegistryKey key;
-    if (!OpenExistingSettingsKey(key))
+    if (!OpenExistingSettingsKey(key, "SMTPEnabled", false))
         return false;
     options.SMTPEnabled = key.ReadInteger("SMTPEnabled") == 1;
     options.SMTPPort = key.ReadInteger("SMTPPort");
@@ -108,8 +147,10 @@ bool ReadOptionsSettings(TOptionsSettings& options) {
 }
 
 bool WriteOptionsSettings(const TOptionsInput& input) {
+    // All seven values or none: a failure part-way (a bad port text included) stores nothing.
+    TRegistryTransaction tx;
     TRegistryKey key;
-    if (!OpenExistingSettingsKey(key))
+    if (!OpenExistingSettingsKey(key, "SMTPEnabled", true, &tx))
         return false;
     key.WriteInteger("SMTPEnabled", input.SMTPEnabled ? 1 : 0);
     key.WriteInteger("SMTPPort", StrToInt(input.SMTPPortText));
@@ -118,6 +159,8 @@ bool WriteOptionsSettings(const TOptionsInput& input) {
     key.WriteString("SMTPTo", input.SMTPTo);
     key.WriteString("SMTPMessage", input.SMTPMessage);
     key.WriteInteger("MSCaseSensitive", input.MSCaseSensitive ? 1 : 0);
+    key.CloseKey();
+    tx.Commit("SMTPEnabled");
     CaseSensitiveMatch = input.MSCaseSensitive;
     return true;
 }
@@ -125,7 +168,7 @@ bool WriteOptionsSettings(const TOptionsInput& input) {
 std::optional<TNotificationSettings>
 ReadNotificationSettings(const std::function<void(const std::string&)>& takeRecipients) {
     TRegistryKey key;
-    if (!OpenExistingSettingsKey(key))
+    if (!OpenExistingSettingsKey(key, "SMTPEnabled", false))
         return std::nullopt;
     if (key.ReadInteger("SMTPEnabled") != 1)
         return std::nullopt;

@@ -17,8 +17,8 @@
 //                          SaveTaskEntries(count, snapshot)  the save itself.
 //   Set button             WriteProcessInterval(minutes)
 //   Options dialog shown   ReadOptionsSettings(options)
-//   Options Apply          WriteOptionsSettings(input)  converts the port text after
-//                            writing SMTPEnabled; sets CaseSensitiveMatch.
+//   Options Apply          WriteOptionsSettings(input)  all seven values in one
+//                            transaction; sets CaseSensitiveMatch.
 //   each notification      ReadNotificationSettings()  empty when the key is missing or
 //                            notifications are off.
 //
@@ -84,12 +84,31 @@ inline constexpr std::array<TSettingsDefault, 9> SettingsDefaults = {{
 // True when the key can be opened for reading. Never creates the key, never raises.
 bool SettingsKeyExists();
 
+// The existence test's own answer: ERROR_SUCCESS; ERROR_FILE_NOT_FOUND, or ERROR_ACCESS_DENIED
+// for a hive this user may not read (both mean no key); any other code when the store could
+// not be asked at all (busy beyond the wait, a damaged file), which is never "no key".
+LONG ProbeSettingsKey();
+bool StoreUnavailable(LONG probeResult);
+
+// The existence test for readers outside this file: true when the key exists, false when it
+// is missing; raises the read error naming valueName when the store could not be asked.
+bool SettingsKeyPresent(const std::string& valueName);
+
+// For the actions that do nothing without the key: the test, then an open that does not
+// create (a key deleted in between is not brought back). False when the key is missing;
+// raises the action's error (write or read, naming valueName) when the store could not be
+// asked; true otherwise, with the key open, or closed after a refused open so that the
+// writes that follow raise. Within tx, the test and what follows see one state of the store.
+bool OpenExistingSettingsKey(TRegistryKey& key, const std::string& valueName, bool writing,
+                             TRegistryTransaction* tx = nullptr);
+
 // Opens the key with full access, creating it and its parents if needed. Returns whether it
 // succeeded; after a failure key is closed and its reads and writes raise.
 bool OpenSettingsKey(TRegistryKey& key);
 
-// First run: opens the key with creation and writes the nine defaults in order. Raises the
-// write error at the first value that cannot be written.
+// First run: opens the key with creation and writes the nine defaults in order, in one
+// transaction. Raises the write error at the first value that cannot be written; then
+// nothing is stored.
 void InitialiseDefaults();
 
 // How far the start-up load got. Filled in as it goes, so that it is meaningful after
@@ -104,6 +123,9 @@ struct TStartupLoad {
     std::optional<int32_t> ProcessInterval;
     int32_t NumberOfEntries = 0; // as stored
     int RowsLoaded = 0;
+    // The store could not be asked at all (busy beyond the wait, unreadable): nothing was read
+    // and nothing written, so CompleteStartupLoad may try again later.
+    bool StoreUnavailable = false;
 };
 
 // The main window's load. Sets CaseSensitiveMatch (false first, then from MSCaseSensitive),
@@ -132,8 +154,8 @@ struct TOptionsSettings {
 // missing.
 bool ReadOptionsSettings(TOptionsSettings& options);
 
-// What Options Apply stores: the port as the field's text, converted only after SMTPEnabled
-// has been written (a bad port raises EConvertError with SMTPEnabled already stored).
+// What Options Apply stores: the port as the field's text, converted after SMTPEnabled has
+// been written (a bad port raises EConvertError, and the transaction stores nothing).
 struct TOptionsInput {
     bool SMTPEnabled = false;
     std::string SMTPPortText;
@@ -144,8 +166,8 @@ struct TOptionsInput {
     bool MSCaseSensitive = false;
 };
 
-// Options Apply: when the key exists, writes the seven values in order and sets
-// CaseSensitiveMatch. Returns whether the key existed.
+// Options Apply: when the key exists, writes the seven values in order, in one transaction,
+// and sets CaseSensitiveMatch. Returns whether the key existed.
 bool WriteOptionsSettings(const TOptionsInput& input);
 
 struct TNotificationSettings {
@@ -168,11 +190,21 @@ std::string TaskEntryPath(int n);
 
 // Saves count - 1 task rows (count is the snapshot's count: every task row plus the blank
 // row) as NumberOfEntries and Entry1..Entry<count-1>; entries above are left alone. Does
-// nothing when the key is missing. Raises the write error; entries before it stay written.
+// nothing when the key is missing. All of it is one transaction: on any failure (raised as
+// the write error; ERROR_BUSY in its Code when the store was busy beyond the wait) nothing
+// of this save is stored, and a process killed part-way leaves the previous table whole.
 void SaveTaskEntries(int count, const TaskSnapshot& columns);
 
 // Saves the table when the load has completed; returns false, writing nothing, when not.
 bool SaveTaskTable(const TaskTable& table, const TStartupLoad& load);
+
+// A start-up load that found the store unavailable is done again: the stored tasks are
+// loaded into table ahead of the tasks it holds (added since), and load becomes the new
+// load's state. Returns true when load is (now) complete, false when it cannot be completed
+// (the first load failed for another reason). Raises the load's errors: while the store is
+// still unavailable load stays as it was, so a later call tries again. Tasks beyond the
+// table's capacity are not kept; notKept counts them.
+bool CompleteStartupLoad(TaskTable& table, TStartupLoad& load, int& notKept);
 
 // Opens subkeyPath (below HKEY_LOCAL_MACHINE) with creation and writes Identifier, Source,
 // Destination, MatchString in that order.

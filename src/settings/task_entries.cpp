@@ -1,5 +1,7 @@
 #include "settings/settings_store.h"
 
+#include <algorithm>
+
 namespace ferry {
 
 namespace {
@@ -70,16 +72,18 @@ TaskRecord ReadTaskEntry(TRegistryKey& settingsKey, int n) {
 }
 
 void SaveTaskEntries(int count, const TaskSnapshot& columns) {
-    if (!SettingsKeyExists())
-        return;
+    // One transaction: the count and every entry are stored together or not at all, and a
+    // copy killed part-way leaves the whole old table.
+    TRegistryTransaction tx;
     TRegistryKey key;
-    if (!key.OpenKey(SettingsRoot(), SettingsKey, false) &&
-        key.OpenResult() == ERROR_FILE_NOT_FOUND)
-        return; // deleted since the test: nothing to save into
+    if (!OpenExistingSettingsKey(key, "NumberOfEntries", true, &tx))
+        return; // missing: nothing to save into
     key.WriteInteger("NumberOfEntries", count - 1);
     for (int n = 1; n <= count - 1; ++n)
         WriteTaskEntry(key, n, Slot(columns.Identifier, n - 1), Slot(columns.Source, n - 1),
                        Slot(columns.MatchString, n - 1), Slot(columns.Destination, n - 1));
+    key.CloseKey();
+    tx.Commit("NumberOfEntries");
 }
 
 bool SaveTaskTable(const TaskTable& table, const TStartupLoad& load) {
@@ -87,6 +91,42 @@ bool SaveTaskTable(const TaskTable& table, const TStartupLoad& load) {
         return false;
     TaskSnapshot s = table.Snapshot();
     SaveTaskEntries(s.Count, s);
+    return true;
+}
+
+bool CompleteStartupLoad(TaskTable& table, TStartupLoad& load, int& notKept) {
+    notKept = 0;
+    if (load.Completed)
+        return true;
+    if (!load.StoreUnavailable)
+        return false;
+    TaskTable stored;
+    TStartupLoad fresh;
+    try {
+        LoadStartupSettings(stored, fresh);
+    } catch (const ERegistryException&) {
+        if (!fresh.StoreUnavailable)
+            load = fresh; // the store answered, with an error: no more tries
+        throw;
+    }
+    // The stored tasks first, in their order; then those added here meanwhile.
+    std::vector<TaskRecord> rows;
+    for (int r = 1; r <= stored.LastTaskRow(); ++r)
+        rows.push_back(stored.TaskAt(r));
+    for (int r = 1; r <= table.LastTaskRow(); ++r) {
+        if (static_cast<int>(rows.size()) >= MaxTaskEntries)
+            ++notKept;
+        else
+            rows.push_back(table.TaskAt(r));
+    }
+    const int current = table.Row();
+    table.SetRowCount(2);
+    for (int col = 1; col < TaskTable::ColCount; ++col)
+        table.SetCell(col, 1, "");
+    for (const TaskRecord& row : rows)
+        table.AppendTask(row);
+    table.SetRow(std::min(current + stored.LastTaskRow(), table.RowCount() - 1));
+    load = fresh;
     return true;
 }
 

@@ -97,7 +97,7 @@ void TFRM_Options::enablesmtp(bool flag) {
 
 void TFRM_Options::FormShow() {
     // Value by value, so that what was read before a failing value stays on screen.
-    if (SettingsKeyExists()) {
+    if (SettingsKeyPresent("SMTPEnabled")) {
         TRegistryKey key;
         OpenSettingsKey(key);
         const bool enabled = key.ReadInteger("SMTPEnabled") == 1;

@@ -239,7 +239,21 @@ void TFRM_TaskList::FormCreate() {
 }
 
 void TFRM_TaskList::SaveTable() {
-    SaveTaskTable(Table_, Load_);
+    if (!Application) {
+        SaveTaskTable(Table_, Load_);
+        return;
+    }
+    Saver_.Save(Table_, Load_, Application->Prompts(),
+                [this](const TStartupLoad& load) { LoadedLate(load); });
+}
+
+// The store could not be read at start, and now has been: the interval the creation could not
+// show comes from it, unless the user has set one meanwhile.
+void TFRM_TaskList::LoadedLate(const TStartupLoad& load) {
+    if (TXT_TimeInterval->text().isEmpty() && load.ProcessInterval) {
+        TXT_TimeInterval->setText(QString::number(*load.ProcessInterval));
+        Scheduler_.SetIntervalMinutes(*load.ProcessInterval);
+    }
 }
 
 void TFRM_TaskList::FormShow() {
@@ -250,6 +264,8 @@ void TFRM_TaskList::FormShow() {
 
 void TFRM_TaskList::FormCloseQuery(bool& canClose) {
     UserPrompts& prompts = Application->Prompts();
+    Saver_.BeforeQuit(Table_, Load_, prompts,
+                      [this](const TStartupLoad& load) { LoadedLate(load); });
     canClose = prompts.MessageDlg("Do you really want to Quit the Program?",
                                   TMsgDlgType::mtConfirmation, Btn(mbYes) | Btn(mbNo)) != mrNo;
 }
@@ -302,6 +318,8 @@ void TFRM_TaskList::BTN_RunNowClick() {
 }
 
 void TFRM_TaskList::Timer1Timer() {
+    if (Saver_.Pending()) // a save the store was too busy for: another try; the pass runs anyway
+        RunGuarded([this] { SaveTable(); });
     BTN_RunNowClick();
 }
 

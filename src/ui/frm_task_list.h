@@ -6,6 +6,7 @@
 #include "core/scheduler.h"
 #include "core/task_table.h"
 #include "settings/settings_store.h"
+#include "ui/task_table_saver.h"
 
 class QLabel;
 class QLineEdit;
@@ -81,6 +82,7 @@ protected:
 private:
     bool RestoreMinimisedDialog();
     void SaveTable();
+    void LoadedLate(const TStartupLoad& load);
     void ShowCurrentRow();
     void LimitIntervalText();
 
@@ -89,6 +91,7 @@ private:
     std::unique_ptr<IntervalTimer> Timer1_;
     Scheduler Scheduler_;
     TStartupLoad Load_;
+    TaskTableSaver Saver_;
     bool SyncingRow_ = false;
     QString IntervalText_; // the interval field's text before the latest change
     bool Placed_ = false;  // centred on the screen at its first show

@@ -4,6 +4,8 @@
 #include "settings_helpers.h"
 
 #include <csignal>
+#include <cstdlib>
+#include <random>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -105,17 +107,197 @@ TEST_F(SettingsProcessesTest, TwoCopiesSavingAtOnceLeaveASoundHive) {
                          << (rb.TimedOut ? " timed out" : "");
 
     EXPECT_EQ(RegVerifyHive(HKEY_LOCAL_MACHINE), "ok");
+    std::string out;
+    EXPECT_EQ(Sandbox.RegTool({"verify"}, &out), 0) << out;
     TStartupLoad s;
     TaskTable t;
     LoadStartupSettings(t, s);
     EXPECT_TRUE(s.Completed);
-    EXPECT_TRUE(s.NumberOfEntries == 25 || s.NumberOfEntries == 40) << s.NumberOfEntries;
-    // Last writer wins value by value; every entry holds a task of its own row number.
-    for (int n = 1; n <= s.NumberOfEntries; ++n) {
-        const std::string id = t.TaskAt(n).Identifier;
-        EXPECT_TRUE(id == "a-" + std::to_string(n - 1) || id == "b-" + std::to_string(n - 1))
-            << n << ": " << id;
+    ASSERT_TRUE(s.NumberOfEntries == 25 || s.NumberOfEntries == 40) << s.NumberOfEntries;
+    // The last writer wins, with its whole table: every entry is of the copy the count is of.
+    const std::string prefix = s.NumberOfEntries == 25 ? "a-" : "b-";
+    for (int n = 1; n <= s.NumberOfEntries; ++n)
+        EXPECT_EQ(t.TaskAt(n), Task(prefix + std::to_string(n - 1))) << n;
+}
+
+// The table after one Delete Task on task 1 of a full table, and the table before it.
+TaskTable FullTable(bool afterDelete) {
+    TaskTable t;
+    for (int i = afterDelete ? 1 : 0; i < MaxTaskEntries; ++i)
+        t.AppendTask(Task("t" + std::to_string(i)));
+    return t;
+}
+
+// Empty when the stored table is exactly `expected`, else what differs first.
+std::string StoredTableDiffers(const TaskTable& expected) {
+    TStartupLoad s;
+    TaskTable t;
+    try {
+        LoadStartupSettings(t, s);
+    } catch (const std::exception& e) {
+        return std::string("load failed: ") + e.what();
     }
+    if (s.NumberOfEntries != expected.LastTaskRow())
+        return "count " + std::to_string(s.NumberOfEntries);
+    for (int n = 1; n <= expected.LastTaskRow(); ++n)
+        if (!(t.TaskAt(n) == expected.TaskAt(n)))
+            return "entry " + std::to_string(n) + " is " + t.TaskAt(n).Identifier;
+    return "";
+}
+
+// Delete Task on a full table, the program killed at a random instant of the save: a restart
+// finds the whole old table or the whole new one. FERRY_SAVE_KILL_ROUNDS asks for more rounds.
+TEST_F(SettingsProcessesTest, SaveKilledAtAnyInstantLeavesTheOldOrTheNewTable) {
+    int rounds = 100;
+    if (const char* env = std::getenv("FERRY_SAVE_KILL_ROUNDS"); env && std::atoi(env) > 0)
+        rounds = std::atoi(env);
+    InitialiseDefaults();
+    const TaskTable tables[2] = {FullTable(false), FullTable(true)};
+    Save(tables[0]);
+    auto t0 = std::chrono::steady_clock::now();
+    Save(tables[1]);
+    Save(tables[0]);
+    const auto saveTime = (std::chrono::steady_clock::now() - t0) / 2;
+    std::mt19937 random(12345);
+    int stored = 0, keptOld = 0, tookNew = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const int next = 1 - stored;
+        int go[2];
+        ASSERT_EQ(pipe(go), 0);
+        ChildProcess c;
+        c.Start([&] {
+            close(go[0]);
+            const char byte = 'g';
+            if (write(go[1], &byte, 1) != 1)
+                return std::string("no go");
+            Save(tables[next]);
+            return std::string();
+        });
+        close(go[1]);
+        char byte = 0;
+        ASSERT_EQ(read(go[0], &byte, 1), 1);
+        close(go[0]);
+        // Anywhere in the save, and now and then just after it.
+        std::uniform_int_distribution<long> delay(
+            0, std::chrono::duration_cast<std::chrono::microseconds>(saveTime * 13 / 10).count());
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        c.Kill(SIGKILL);
+        ChildResult r = c.Wait(30s);
+        ASSERT_TRUE(r.Signal == SIGKILL || r.Ok()) << "round " << round << ": " << r.Output;
+
+        ASSERT_EQ(RegVerifyHive(HKEY_LOCAL_MACHINE), "ok") << "round " << round;
+        if (StoredTableDiffers(tables[next]).empty()) {
+            stored = next;
+            ++tookNew;
+        } else {
+            ASSERT_EQ(StoredTableDiffers(tables[stored]), "")
+                << "round " << round << ": neither the old nor the new table";
+            ++keptOld;
+        }
+    }
+    std::string out;
+    EXPECT_EQ(Sandbox.RegTool({"verify"}, &out), 0) << out;
+    // The kills did land inside saves (else this test proves nothing).
+    EXPECT_GT(keptOld, 0) << tookNew << " saves completed";
+    RecordProperty("kept_old", keptOld);
+    RecordProperty("took_new", tookNew);
+}
+
+// Another program holds the hive past the 5-second wait: every action says so with its own
+// error, none of them takes the store for a missing key, and nothing is written. A start that
+// met the busy store loads it once it is free, the tasks added meanwhile after the stored ones.
+TEST_F(SettingsProcessesTest, BusyStoreIsNeverTakenForAMissingKey) {
+    InitialiseDefaults();
+    Save(TableOf("stored", 3));
+    ASSERT_TRUE(WriteProcessInterval(7));
+    const auto before = ValuesOf(SettingsKey);
+
+    HiveHolder holder;
+    std::string why;
+    ASSERT_TRUE(holder.Hold(Sandbox.HivePath(), why)) << why;
+
+    // Each action in a process of its own, all at once, so the waits overlap.
+    auto busyCode = [](auto action, const std::string& text) {
+        return [action, text]() -> std::string {
+            try {
+                action();
+            } catch (const ERegistryException& e) {
+                if (e.message() != text)
+                    return "\"" + e.message() + "\" instead of \"" + text + "\"";
+                return e.Code == ERROR_BUSY ? "" : "code " + std::to_string(e.Code);
+            }
+            return "no error instead of \"" + text + "\"";
+        };
+    };
+    ChildProcess save, set, apply, read, notify, start;
+    save.Start(
+        busyCode([] { Save(TableOf("lost", 1)); }, "Failed to set data for 'NumberOfEntries'"));
+    set.Start(
+        busyCode([] { WriteProcessInterval(3); }, "Failed to set data for 'ProcessInterval'"));
+    apply.Start(busyCode(
+        [] {
+            TOptionsInput in;
+            in.SMTPPortText = "26";
+            WriteOptionsSettings(in);
+        },
+        "Failed to set data for 'SMTPEnabled'"));
+    read.Start(busyCode(
+        [] {
+            TOptionsSettings o;
+            ReadOptionsSettings(o);
+        },
+        "Failed to get data for 'SMTPEnabled'"));
+    notify.Start(
+        busyCode([] { ReadNotificationSettings(); }, "Failed to get data for 'SMTPEnabled'"));
+    // The start: busy, so nothing loaded and no defaults written; the user adds a task; tries
+    // again until the store is free, then holds the stored tasks and the added one.
+    start.Start([] {
+        TaskTable t;
+        TStartupLoad s;
+        std::string e = RegistryErrorOf([&] { LoadStartupSettings(t, s); });
+        if (e != "Failed to get data for 'ProcessInterval'" || !s.StoreUnavailable || s.Completed ||
+            t.RowCount() != 2)
+            return "busy start: " + e;
+        t.AppendTask(Task("added"));
+        if (SaveTaskTable(t, s))
+            return std::string("saved before the load");
+        int notKept = 0;
+        for (int attempt = 0; attempt < 6; ++attempt) {
+            try {
+                if (!CompleteStartupLoad(t, s, notKept))
+                    return std::string("load given up");
+                break;
+            } catch (const ERegistryException& busy) {
+                if (!s.StoreUnavailable || s.Completed)
+                    return std::string("busy retry changed the load state");
+            }
+        }
+        if (!s.Completed)
+            return std::string("never loaded");
+        if (s.ProcessInterval != 7 || notKept != 0 || t.LastTaskRow() != 4)
+            return "merged table has " + std::to_string(t.LastTaskRow()) + " tasks";
+        if (!SaveTaskTable(t, s))
+            return std::string("not saved after the load");
+        return std::string();
+    });
+    for (ChildProcess* c : {&save, &set, &apply, &read, &notify}) {
+        ChildResult r = c->Wait(30s);
+        EXPECT_TRUE(r.Ok()) << r.Output;
+    }
+    EXPECT_EQ(ValuesOf(SettingsKey).size(), 0u) << "the holder lets nobody read";
+    holder.Release();
+
+    ChildResult r = start.Wait(60s);
+    EXPECT_TRUE(r.Ok()) << r.Output;
+    TaskTable expected = TableOf("stored", 3);
+    expected.AppendTask(Task("added"));
+    EXPECT_EQ(StoredTableDiffers(expected), "");
+    // Nothing of the refused actions was written: all but the count is as it was.
+    auto after = ValuesOf(SettingsKey);
+    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(after[0], (StoredValue{"NumberOfEntries", REG_DWORD, Dword(4)}));
+    for (size_t i = 1; i < before.size(); ++i)
+        EXPECT_EQ(after[i], before[i]) << before[i].Name;
 }
 
 TEST_F(SettingsProcessesTest, CopyKilledMidSaveLeavesAHiveThatOpens) {

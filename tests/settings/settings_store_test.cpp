@@ -153,13 +153,13 @@ TEST_F(SettingsStoreTest, ActionsWriteTheirValuesOnlyWhenTheKeyExists) {
     EXPECT_TRUE(WriteProcessInterval(42));
     EXPECT_EQ(ValuesOf(SettingsKey)[1], (StoredValue{"ProcessInterval", REG_DWORD, Dword(42)}));
 
-    // Apply with a bad port: SMTPEnabled is already stored, nothing after it.
+    // Apply with a bad port: all or nothing, so SMTPEnabled, written first, is not kept.
     in.SMTPEnabled = true;
     in.SMTPServer = "mail.test";
     in.MSCaseSensitive = true;
     EXPECT_THROW(WriteOptionsSettings(in), EConvertError);
     ASSERT_TRUE(ReadOptionsSettings(o));
-    EXPECT_TRUE(o.SMTPEnabled);
+    EXPECT_FALSE(o.SMTPEnabled);
     EXPECT_EQ(o.SMTPPort, 25);
     EXPECT_EQ(o.SMTPServer, "SMTP Server");
     EXPECT_FALSE(CaseSensitiveMatch);

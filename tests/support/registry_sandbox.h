@@ -78,6 +78,28 @@ std::string FindProgram(const std::string& name);
 // groups. Returns false (with the reason in why) when that is not possible.
 bool DropPrivileges(std::string& why, uid_t uid = 65534, gid_t gid = 65534);
 
+// Another program holding a hive busy: a child process that takes the hive file's exclusive
+// lock (BEGIN EXCLUSIVE, the way any SQLite program can), so that neither reads nor writes
+// of anyone else get through, and keeps it until Release() or at most `limit`.
+class HiveHolder {
+public:
+    HiveHolder() = default;
+    ~HiveHolder() { Release(); }
+    HiveHolder(const HiveHolder&) = delete;
+    HiveHolder& operator=(const HiveHolder&) = delete;
+
+    // Returns once the lock is held; false (with the reason in why) when it could not be had.
+    bool Hold(const std::string& hivePath, std::string& why,
+              std::chrono::milliseconds limit = std::chrono::seconds(60));
+    // Lets go of the lock and waits for the holder to end.
+    void Release();
+
+private:
+    ChildProcess Child_;
+    int ReleaseFd_ = -1;
+    bool Holding_ = false;
+};
+
 class RegistrySandbox {
 public:
     RegistrySandbox();

@@ -112,7 +112,7 @@ TEST_F(Options, TheNotificationBoxGreysAndRestoresTheMailFields) {
     EXPECT_TRUE(FRM_Options->BTN_Cancel->isEnabled());
 }
 
-TEST_F(Options, ApplyWithABadPortHasWrittenOnlyTheFirstValue) {
+TEST_F(Options, ApplyWithABadPortWritesNothing) {
     StartProgram();
     OpenOptions();
     Click(FRM_Options->CHK_SMTP);
@@ -122,7 +122,7 @@ TEST_F(Options, ApplyWithABadPortHasWrittenOnlyTheFirstValue) {
     Click(FRM_Options->BTN_Apply);
     ASSERT_EQ(Prompts.Errors.size(), 1u);
     EXPECT_EQ(Prompts.Errors[0], "'25x' is not a valid integer value.");
-    EXPECT_EQ(StoredInteger("SMTPEnabled"), 1);
+    EXPECT_EQ(StoredInteger("SMTPEnabled"), 0) << "written first, but not kept alone";
     EXPECT_EQ(StoredInteger("SMTPPort"), 25);
     EXPECT_EQ(StoredString("SMTPServer"), "SMTP Server");
     EXPECT_EQ(StoredInteger("MSCaseSensitive"), 0);

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "core/task_table.h"
+#include "settings/settings_store.h"
+
+namespace ferry {
+
+class UserPrompts;
+
+// The main window's saves of the task table, for when the store cannot be reached.
+//
+// The stored table is never overwritten by one that was not loaded whole. When the start-up
+// load found the store busy (held by another program past the wait) or unreadable, nothing
+// was loaded and the table holds only what the user adds; each save opportunity then tries
+// the load again and, once it succeeds, puts the stored tasks ahead of the added ones and
+// saves the lot. A save that finds the store busy keeps the table as it is and tries again at
+// the next opportunity. Either way the user is told, once, that the changes are not saved
+// yet, and told again when they have been. After a load that failed for another reason (a
+// damaged value) the table is never saved, and the user who adds to it is told so.
+class TaskTableSaver {
+public:
+    static const char* const BusyText;
+    static const char* const UnreadableText;
+    static const char* const SavedText;
+    static const char* const NeverText;
+    static const char* const QuitText;
+
+    // loaded runs after a delayed load has completed (the window then shows its interval).
+    void Save(TaskTable& table, TStartupLoad& load, UserPrompts& prompts,
+              const std::function<void(const TStartupLoad&)>& loaded);
+    // Changes the user made that are not stored yet.
+    bool Pending() const { return Pending_; }
+    // Before the program ends: one more try, and a warning when the changes are still unsaved.
+    void BeforeQuit(TaskTable& table, TStartupLoad& load, UserPrompts& prompts,
+                    const std::function<void(const TStartupLoad&)>& loaded);
+
+private:
+    void Defer(LONG code, UserPrompts& prompts);
+
+    bool Pending_ = false;
+    bool Told_ = false;
+    bool ToldNever_ = false;
+    std::optional<TaskSnapshot> Unchanged_; // the table as a failed load left it
+};
+
+} // namespace ferry
