@@ -1,6 +1,7 @@
 #include "core/content_matcher.h"
 #include "core/fold_search.h"
 
+#include "platform/codepage.h"
 #include "support/code_page_scope.h"
 #include "support/temp_dir.h"
 
@@ -212,6 +213,31 @@ TEST(FoldMatchTest, AgreesWithDecodingFoldingAndSearchingAcrossBlocks) {
         }
     }
     EXPECT_GT(found, 24 * 8 / 3); // the comparison is not all "no match"
+}
+
+TEST(FoldMatchTest, LegacyCodePagesFoldByTheirOwnTable) {
+    {
+        FERRY_IN_LOCALE("ru_RU.KOI8-R");
+        const std::string file =
+            "\xE7\xC4\xC5 \xF3\xFE\xE5\xF4? \xF3\xFE\xB3\xF4!"; // Где СЧЕТ? СЧЁТ!
+        EXPECT_EQ(Find(file, "\xD3\xDE\xA3\xD4"), 10);          // счёт
+        EXPECT_EQ(Find(file, "\xD3\xDE\xC5\xD4x"), -1);
+    }
+    {
+        FERRY_IN_LOCALE("de_DE.ISO-8859-1");
+        EXPECT_EQ(Find("Herr M\xDCLLER", "m\xFCller"), 5);
+        EXPECT_EQ(Find("Herr MUELLER", "m\xFCller"), -1);
+    }
+    // Three bytes fold onto "I" in ISO-8859-9: i, dotless i and I itself.
+    CodePage turkish = CodePage::Windows1252();
+    ASSERT_TRUE(CodePage::ForLocale("tr_TR.ISO-8859-9", turkish));
+    const CodePage old = SystemCodePage();
+    SetSystemCodePage(turkish);
+    EXPECT_EQ(Find("xx\xFDk", "IK"), 2);
+    EXPECT_EQ(Find("xx\xFDk", "ik"), 2);
+    EXPECT_EQ(Find("xxk\xFD", "ki"), 2);
+    EXPECT_EQ(Find("xx\xDDk", "ik"), -1); // dotted capital I stays itself
+    SetSystemCodePage(old);
 }
 
 TEST(FoldMatchTest, CaseClassesComeFromTheUnicodeData) {
