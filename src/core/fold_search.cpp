@@ -130,6 +130,16 @@ Utf8FoldPattern::Utf8FoldPattern(const std::string& pattern) {
     }
     Anchor_ = bestStart;
 
+    // Adds a byte to a probe's set; false when the set would pass the four the vector
+    // loops test.
+    auto addByte = [](Probe& probe, unsigned char byte) {
+        if (std::find(probe.Bytes, probe.Bytes + probe.Count, byte) != probe.Bytes + probe.Count)
+            return true;
+        if (probe.Count == 4)
+            return false;
+        probe.Bytes[probe.Count++] = byte;
+        return true;
+    };
     // Candidate probes: every byte offset of the run, with the bytes found there.
     std::vector<Probe> probes;
     std::size_t offset = 0;
@@ -139,16 +149,8 @@ Utf8FoldPattern::Utf8FoldPattern(const std::string& pattern) {
             Probe probe;
             probe.Offset = offset;
             bool fits = true;
-            for (int f = 0; f < e.Count && fits; ++f) {
-                const auto byte = static_cast<unsigned char>(e.Forms[f] >> (8 * b));
-                if (std::find(probe.Bytes, probe.Bytes + probe.Count, byte) !=
-                    probe.Bytes + probe.Count)
-                    continue;
-                if (probe.Count == 4)
-                    fits = false;
-                else
-                    probe.Bytes[probe.Count++] = byte;
-            }
+            for (int f = 0; f < e.Count; ++f)
+                fits = fits && addByte(probe, static_cast<unsigned char>(e.Forms[f] >> (8 * b)));
             if (fits)
                 probes.push_back(probe);
         }
@@ -158,16 +160,8 @@ Utf8FoldPattern::Utf8FoldPattern(const std::string& pattern) {
         const Element& e = Elements_[Anchor_];
         Probe probe;
         bool fits = true;
-        for (int f = 0; f < e.Count && fits; ++f) {
-            const auto byte = static_cast<unsigned char>(e.Forms[f]);
-            if (std::find(probe.Bytes, probe.Bytes + probe.Count, byte) !=
-                probe.Bytes + probe.Count)
-                continue;
-            if (probe.Count == 4)
-                fits = false;
-            else
-                probe.Bytes[probe.Count++] = byte;
-        }
+        for (int f = 0; f < e.Count; ++f)
+            fits = fits && addByte(probe, static_cast<unsigned char>(e.Forms[f]));
         if (fits)
             probes.push_back(probe);
     }
