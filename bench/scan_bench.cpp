@@ -2,6 +2,9 @@
 //
 //   scan_bench gen DIR COUNT BYTES SEED PATTERN PLANTED   write COUNT text files, PLANTED of
 //                                                         them holding PATTERN
+//   scan_bench gen-utf8 DIR COUNT BYTES SEED PATTERN PLANTED
+//                                                         the same in UTF-8 German, Russian and
+//                                                         Greek text
 //   scan_bench scan [-i] PATTERN < LIST                   print the files of LIST (one path a
 //                                                         line) that contain PATTERN, as grep -l
 //   scan_bench route SRC DST PATTERN                      one routing pass; prints files, seconds
@@ -58,15 +61,26 @@ const char* const Words[] = {
     "2024",     "17",       "0.50",    "EUR",      "ref",      "no.",       "-",       "(see",
     "below)",   "Dear",     "Sir,",    "regards",  "Notes:",   "page",      "of",      "copy"};
 
+// Words of UTF-8 text: two-byte letters of three scripts among ASCII ones.
+const char* const Utf8Words[] = {
+    "der",      "die",    "und",       "für",         "Größe",   "Übersicht", "Straße",
+    "Rechnung", "Konto",  "Lieferung", "Kunde",       "Betrag",  "über",      "März",
+    "счёт",     "оплата", "доставка",  "клиент",      "сумма",   "Москва",    "и",
+    "в",        "на",     "заказ",     "Λογαριασμός", "πληρωμή", "και",       "το",
+    "the",      "of",     "2024",      "17",          "0,50",    "EUR",       "№",
+    "—",        "Nr.",    "Seite",     "страница",    "σελίδα",  "Grüße",     "ёлка"};
+
 int Generate(const std::string& dir, long count, long bytes, uint64_t seed,
-             const std::string& pattern, long planted) {
+             const std::string& pattern, long planted, bool utf8 = false) {
     Random random{seed * 2654435761u + 1};
     std::string text;
     for (long f = 0; f < count; ++f) {
         text.clear();
         int column = 0;
         while (static_cast<long>(text.size()) < bytes) {
-            const char* word = Words[random.Next() % (sizeof Words / sizeof *Words)];
+            const char* word =
+                utf8 ? Utf8Words[random.Next() % (sizeof Utf8Words / sizeof *Utf8Words)]
+                     : Words[random.Next() % (sizeof Words / sizeof *Words)];
             text += word;
             column += static_cast<int>(std::strlen(word)) + 1;
             if (column > 64) {
@@ -154,6 +168,10 @@ int main(int argc, char** argv) {
             return Generate(args[1], std::atol(args[2].c_str()), std::atol(args[3].c_str()),
                             std::strtoull(args[4].c_str(), nullptr, 10), args[5],
                             std::atol(args[6].c_str()));
+        if (mode == "gen-utf8" && args.size() == 7)
+            return Generate(args[1], std::atol(args[2].c_str()), std::atol(args[3].c_str()),
+                            std::strtoull(args[4].c_str(), nullptr, 10), args[5],
+                            std::atol(args[6].c_str()), true);
         if (mode == "scan" && args.size() == 2)
             return Scan(exact, args[1]);
         if (mode == "route" && args.size() == 4)

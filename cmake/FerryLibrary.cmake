@@ -28,5 +28,8 @@ function(ferry_test_suite name)
     target_link_libraries(test_${name} PRIVATE ${ARG_DEPS} ferry_test_support GTest::gtest
                                                GTest::gmock GTest::gtest_main)
     set_target_properties(test_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-    gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${ARG_PROPERTIES})
+    # The tests start in the C locale, whose code page (Windows-1252) the byte-level tests
+    # assume; tests of other code pages choose theirs, and their child processes' locale.
+    gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT LC_ALL=C
+                                                                      ${ARG_PROPERTIES})
 endfunction()

@@ -14,12 +14,18 @@ namespace ferry {
 namespace {
 
 // The other byte, if any, whose upper case is `upper` (upper-case bytes fold to themselves).
-unsigned char LowerPartner(unsigned char upper) {
+// Sets `more` when a third byte folds there too (Turkish i, dotless i and I).
+unsigned char LowerPartner(unsigned char upper, bool& more) {
     const unsigned char* table = CharUpperTable();
+    unsigned char partner = upper;
     for (int b = 0; b < 256; ++b)
-        if (b != upper && table[b] == upper)
-            return static_cast<unsigned char>(b);
-    return upper;
+        if (b != upper && table[b] == upper) {
+            if (partner != upper)
+                more = true;
+            else
+                partner = static_cast<unsigned char>(b);
+        }
+    return partner;
 }
 
 template <bool Folded>
@@ -192,8 +198,8 @@ BytePattern::BytePattern(const std::string& pattern, bool caseSensitive)
     First_[0] = First_[1] = f;
     Last_[0] = Last_[1] = l;
     if (Folded_) {
-        First_[1] = LowerPartner(f);
-        Last_[1] = LowerPartner(l);
+        First_[1] = LowerPartner(f, ManyPartners_);
+        Last_[1] = LowerPartner(l, ManyPartners_);
     }
 }
 
@@ -204,6 +210,13 @@ std::size_t BytePattern::FindIn(const unsigned char* data, std::size_t size) con
     if (!Folded_ && Pattern_.size() == 1) {
         const void* hit = std::memchr(data, pattern[0], size);
         return hit ? static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - data) : npos;
+    }
+    if (ManyPartners_) {
+        // Rare code pages only: every position, each byte through the table.
+        for (std::size_t i = 0; i + Pattern_.size() <= size; ++i)
+            if (SameAt<true>(data + i, pattern, Pattern_.size()))
+                return i;
+        return npos;
     }
     Search s{pattern,
              Pattern_.size(),

@@ -30,6 +30,8 @@ private:
     // The data bytes that compare equal to the pattern's first and last byte.
     unsigned char First_[2];
     unsigned char Last_[2];
+    // More than two bytes fold onto the first or last byte: the vector filter cannot say.
+    bool ManyPartners_ = false;
 };
 
 // Tests only: false makes the search use its 16-byte loop even where 32-byte vectors exist.

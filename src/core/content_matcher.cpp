@@ -1,6 +1,8 @@
 #include "core/content_matcher.h"
 
 #include "core/byte_search.h"
+#include "core/fold_search.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 
 #include <algorithm>
@@ -14,9 +16,43 @@ std::size_t ScanBlockSizeFor(std::size_t patternLength) {
     return std::max(ScanBlockSize, 2 * patternLength);
 }
 
+namespace {
+
+// Case-insensitive in UTF-8: a character may match a form of itself of another byte length,
+// so blocks overlap by the longest match plus the bytes that tell where characters begin.
+int64_t ScanFolded(ScanSource& source, const std::string& pattern) {
+    const Utf8FoldPattern needle(pattern);
+    const int64_t size = source.Size();
+    if (needle.HasNul())
+        return -1;
+    const auto overlap = static_cast<int64_t>(needle.Overlap());
+    const std::size_t blockSize = ScanBlockSizeFor(needle.Overlap());
+    std::unique_ptr<unsigned char[]> block(new unsigned char[blockSize]);
+
+    int64_t position = 0;
+    while (position < size) {
+        const auto wanted = static_cast<std::size_t>(std::min<int64_t>(blockSize, size - position));
+        const std::size_t got = source.Read(block.get(), wanted);
+        const int64_t end = position + static_cast<int64_t>(got);
+        const bool last = got < wanted || end >= size;
+        const std::size_t at = needle.FindIn(block.get(), got, position == 0, last);
+        if (at != Utf8FoldPattern::npos)
+            return position + static_cast<int64_t>(at);
+        if (last)
+            break;
+        position = end - overlap;
+        source.Seek(position);
+    }
+    return -1;
+}
+
+} // namespace
+
 int64_t ScanForString(ScanSource& source, const std::string& pattern, bool caseSensitive) {
     if (pattern.empty())
         return -1;
+    if (!caseSensitive && SystemCodePage().IsUtf8())
+        return ScanFolded(source, pattern);
     const BytePattern needle(pattern, caseSensitive);
     const int64_t size = source.Size();
     if (needle.HasNul())

@@ -25,7 +25,8 @@ std::size_t ScanBlockSizeFor(std::size_t patternLength);
 // front to back in blocks that overlap by the pattern's length, so an occurrence across a
 // block boundary is found, and memory stays one block whatever the size. A match never
 // spans a NUL byte (the text is taken as NUL-terminated pieces). Not case-sensitive, both
-// sides compare by their upper case in the ANSI code page.
+// sides compare by their upper case in an 8-bit code page, and by Unicode simple case
+// folding in UTF-8 (then blocks overlap by the longest byte length a match can have).
 int64_t ScanForString(ScanSource& source, const std::string& pattern, bool caseSensitive);
 
 // ScanForString over a file opened read-only (sharing read and write). Returns -1 without

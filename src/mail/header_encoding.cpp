@@ -7,6 +7,7 @@
 
 #include "base/text.h"
 #include "mail/iso2022jp.h"
+#include "platform/codepage.h"
 #include "platform/host.h"
 
 namespace ferry {
@@ -61,10 +62,73 @@ std::string Base64Group(const unsigned char* p, size_t n) {
     return g;
 }
 
+// The stretch cut into characters: well-formed UTF-8 sequences, and lone bytes on their own.
+std::vector<std::string> Utf8Characters(const std::string& text) {
+    std::vector<std::string> out;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t i = 0; i < text.size();) {
+        char32_t cp;
+        const int length = DecodeUtf8(p + i, text.size() - i, cp);
+        const size_t n = length > 0 ? static_cast<size_t>(length) : 1;
+        out.push_back(text.substr(i, n));
+        i += n;
+    }
+    return out;
+}
+
+std::string Base64(const std::string& bytes) {
+    std::string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (size_t i = 0; i < bytes.size(); i += 3)
+        out += Base64Group(p + i, std::min<size_t>(3, bytes.size() - i));
+    return out;
+}
+
+// Encoded words in UTF-8 are cut between characters only, so that each word decodes alone.
+void EncodeUtf8Stretch(const std::string& stretch, char letter, const std::string& opening,
+                       const std::function<bool(unsigned char)>& needsQuote, std::string& out) {
+    const size_t emptyCount = opening.size() + 2;
+    out += opening;
+    if (letter == 'B') {
+        std::string word;
+        for (const std::string& ch : Utf8Characters(stretch)) {
+            if (!word.empty() &&
+                emptyCount + (word.size() + ch.size() + 2) / 3 * 4 > kMaxEncodedWord) {
+                out += Base64(word) + "?=\r\n " + opening;
+                word.clear();
+            }
+            word += ch;
+        }
+        out += Base64(word) + "?=";
+        return;
+    }
+    size_t count = emptyCount;
+    for (const std::string& ch : Utf8Characters(stretch)) {
+        std::string piece;
+        for (char c : ch) {
+            const auto u = static_cast<unsigned char>(c);
+            piece += c == ' '        ? std::string("_")
+                     : needsQuote(u) ? Format("=%02X", u)
+                                     : std::string(1, c);
+        }
+        if (count > emptyCount && count + piece.size() > kMaxEncodedWord) {
+            out += "?=\r\n " + opening;
+            count = emptyCount;
+        }
+        out += piece;
+        count += piece.size();
+    }
+    out += "?=";
+}
+
 // Writes one stretch as encoded words, starting a new word before one would pass the limit.
 void EncodeStretch(const std::string& stretch, char letter, const std::string& charset,
                    const std::function<bool(unsigned char)>& needsQuote, std::string& out) {
     const std::string opening = "=?" + charset + "?" + std::string(1, letter) + "?";
+    if (SameTextAscii(charset, "UTF-8")) {
+        EncodeUtf8Stretch(stretch, letter, opening, needsQuote, out);
+        return;
+    }
     const size_t emptyCount = opening.size() + 2;
     size_t count = emptyCount;
     out += opening;
@@ -122,7 +186,13 @@ THeaderCharset HeaderCharsetForLocale(const std::string& locale) {
 }
 
 THeaderCharset DefaultHeaderCharset() {
-    return HeaderCharsetForLocale(LocaleName());
+    THeaderCharset cs = HeaderCharsetForLocale(LocaleName());
+    if (SystemCodePage().IsUtf8()) {
+        // The texts are UTF-8 whatever the language: label them so, and send them as they are.
+        cs.CharSet = "UTF-8";
+        cs.Transfer = TTransfer::bit8;
+    }
+    return cs;
 }
 
 std::string EncodeHeaderText(const std::string& input, const std::string& specials,

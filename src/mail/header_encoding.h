@@ -18,11 +18,13 @@ struct THeaderCharset {
 
 // The header character set for a locale name such as "ru_RU.KOI8-R".
 THeaderCharset HeaderCharsetForLocale(const std::string& locale);
-// The header character set for this process's locale.
+// The header character set for this process's locale. In a UTF-8 code page the set is
+// "UTF-8" (the encoding letter still follows the language).
 THeaderCharset DefaultHeaderCharset();
 
 // Free text with control or non-ASCII characters (or any of specials) as RFC 2047 encoded
-// words of at most 75 characters, split by CR LF space.
+// words of at most 75 characters, split by CR LF space. With the "UTF-8" set a word never
+// ends inside a character.
 std::string EncodeHeaderText(const std::string& text, const std::string& specials,
                              char headerEncoding, TTransfer transfer, const std::string& charset);
 

@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "mail/internet_date.h"
+#include "platform/codepage.h"
 #include "platform/host.h"
 
 namespace ferry {
@@ -67,6 +68,16 @@ std::string JoinNewsGroups(const std::vector<std::string>& groups) {
 
 } // namespace
 
+bool TIdMessage::NeedsUtf8Label() const {
+    if (!SystemCodePage().IsUtf8() || !ContentType.empty() || !ContentTransferEncoding.empty())
+        return false;
+    for (const std::string& line : Body)
+        for (char c : line)
+            if (static_cast<unsigned char>(c) >= 0x80)
+                return true;
+    return false;
+}
+
 void TIdMessage::ComposeHeaders() {
     if (Encoding == meDefault)
         Encoding = MessageParts.empty() ? mePlainText : meMIME;
@@ -93,8 +104,14 @@ void TIdMessage::ComposeHeaders() {
     h.SetValue("Cc", FormatAddressListForHeader(CCList, false, enc, tr, cs.CharSet));
     h.SetValue("Bcc", "");
     h.SetValue("Newsgroups", JoinNewsGroups(NewsGroups));
-    h.SetValue("Content-Transfer-Encoding", ContentTransferEncoding);
-    h.SetValue("Content-Type", ContentType);
+    if (NeedsUtf8Label()) {
+        h.SetValue("MIME-Version", "1.0");
+        h.SetValue("Content-Type", "text/plain; charset=UTF-8");
+        h.SetValue("Content-Transfer-Encoding", "8bit");
+    } else {
+        h.SetValue("Content-Transfer-Encoding", ContentTransferEncoding);
+        h.SetValue("Content-Type", ContentType);
+    }
     h.SetValue("Sender", Sender.Text());
     h.SetValue("Reply-To", FormatAddressListForHeader(ReplyTo, false, enc, tr, cs.CharSet));
     h.SetValue("Organization", EncodeHeaderText(Organization, "", enc, tr, cs.CharSet));

@@ -94,6 +94,10 @@ public:
     void Clear();
 
 private:
+    // In a UTF-8 code page a body with non-ASCII bytes is labelled, so that readers show it
+    // right; an all-ASCII message keeps the plain form.
+    bool NeedsUtf8Label() const;
+
     std::string InReplyTo_;
 };
 

@@ -1,15 +1,75 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace ferry {
 
-// Upper-casing by the system's ANSI code page, one byte at a time. The code page here is
-// Windows-1252: besides a-z it folds the accented letters at 0xE0-0xFE (not 0xF7, the
-// division sign) and the four letters 0x9A, 0x9C, 0x9E and 0xFF onto their capitals.
-// Letters whose capital is not in the code page (0xB5 micro, 0xDF sharp s, 0x83 f-hook)
-// stay as they are.
+// The code page of the program's 8-bit texts. It is the user's locale's character set:
+// UTF-8 on current systems, a legacy single-byte set (ISO-8859-x, KOI8-R, CP1251, ...) in
+// such a locale, and Windows-1252 in the bare C/POSIX locale, where the locale names none.
+class CodePage {
+public:
+    enum class Kind { Windows1252, Utf8, SingleByte };
+
+    static CodePage Windows1252();
+    static CodePage Utf8();
+    // The code page of a locale name ("ru_RU.KOI8-R", "C.UTF-8", "C"). False when the name
+    // is neither an installed locale nor one whose character set can be told from the name.
+    static bool ForLocale(const std::string& locale, CodePage& out);
+    // The code page of this process's locale: LC_ALL, then LC_CTYPE, then LANG.
+    static CodePage FromEnvironment();
+
+    Kind GetKind() const { return Kind_; }
+    bool IsUtf8() const { return Kind_ == Kind::Utf8; }
+    // The character set's name as the locale gives it ("UTF-8", "KOI8-R", "WINDOWS-1252").
+    const std::string& Name() const { return Name_; }
+
+    // Code-page bytes to UTF-16. In UTF-8, a byte that is not part of a well-formed
+    // sequence becomes the lone surrogate U+DC00 + byte, so that the bytes come back whole.
+    std::u16string ToUtf16(std::string_view bytes) const;
+    // UTF-16 to code-page bytes; a character the code page lacks becomes "?".
+    std::string FromUtf16(std::u16string_view text) const;
+    // As FromUtf16, but false (with the first character that does not fit) instead of "?".
+    bool FromUtf16Exact(std::u16string_view text, std::string& out, char32_t& missing) const;
+
+    // Upper case of one byte for the 8-bit code pages. In UTF-8 only ASCII letters change:
+    // the case of other characters is a matter of whole sequences (core/byte_search).
+    const unsigned char* UpperTable() const { return Upper_->data(); }
+
+private:
+    CodePage() = default;
+
+    Kind Kind_ = Kind::Windows1252;
+    std::string Name_;
+    std::shared_ptr<const std::array<unsigned char, 256>> Upper_;
+    // Byte to character for the 8-bit code pages, 0xFFFF where the byte means nothing.
+    std::shared_ptr<const std::array<char16_t, 256>> Chars_;
+    // Character to byte for the 8-bit code pages, sorted by character.
+    std::shared_ptr<const std::vector<std::pair<char16_t, unsigned char>>> Reverse_;
+};
+
+// The well-formed UTF-8 sequence at p: its length (1 to 4) with the code point in cp; 0 when
+// p[0] starts no well-formed sequence (it is then an invalid byte of its own); -1 when the
+// `available` bytes are a proper beginning of one and more bytes would decide.
+int DecodeUtf8(const unsigned char* p, std::size_t available, char32_t& cp);
+// Appends the UTF-8 form of a code point.
+void AppendUtf8(std::string& out, char32_t cp);
+
+// The program's code page, taken from the environment the first time it is asked for.
+const CodePage& SystemCodePage();
+// Replaces it (start-up and tests); the previous one stays valid for readers holding it.
+void SetSystemCodePage(const CodePage& codePage);
+
+// Upper-casing by the system code page, one byte at a time. In Windows-1252, besides a-z
+// it folds the accented letters at 0xE0-0xFE (not 0xF7, the division sign) and the four
+// letters 0x9A, 0x9C, 0x9E and 0xFF onto their capitals; letters whose capital is not in
+// the code page (0xB5 micro, 0xDF sharp s, 0x83 f-hook) stay as they are.
 unsigned char CharUpperByte(unsigned char c);
 
 // The whole 256-byte table, for callers that fold in bulk.

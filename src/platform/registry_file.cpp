@@ -1,5 +1,7 @@
 #include "platform/registry_file.h"
 
+#include "platform/codepage.h"
+
 #include <cstdio>
 
 namespace ferry {
@@ -8,11 +10,6 @@ namespace {
 
 constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
-
-constexpr unsigned short kHigh1252[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 std::string LineError(int line, const std::string& what) {
     return "Line " + std::to_string(line) + ": " + what;
@@ -38,23 +35,37 @@ std::string_view TrimBlanks(std::string_view s) {
     return s;
 }
 
-// The UTF-16 file as 8-bit text, so that both forms parse alike.
+std::u16string Utf16Units(std::string_view bytes) {
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        units += static_cast<char16_t>(
+            static_cast<unsigned char>(bytes[i]) |
+            (static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8));
+    return units;
+}
+
+// The UTF-16 file as text in the code page, so that both forms parse alike.
 bool DecodeUtf16(std::string_view bytes, std::string& text, std::string& error) {
     text.clear();
+    const CodePage& codePage = SystemCodePage();
+    const std::u16string units = Utf16Units(bytes);
     int line = 1;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        unsigned u = static_cast<unsigned char>(bytes[i]) |
-                     (static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8);
-        char c;
-        if (!UnicodeToCp1252(u, c)) {
-            char buf[64];
-            std::snprintf(buf, sizeof buf, "character U+%04X cannot be kept in 8-bit text", u);
+    for (size_t start = 0; start < units.size(); ++line) {
+        size_t end = units.find(u'\n', start);
+        end = end == std::u16string::npos ? units.size() : end + 1;
+        std::string piece;
+        char32_t missing = 0;
+        if (!codePage.FromUtf16Exact(std::u16string_view(units).substr(start, end - start), piece,
+                                     missing)) {
+            char buf[80];
+            std::snprintf(buf, sizeof buf, "character U+%04X cannot be kept in %s text",
+                          static_cast<unsigned>(missing), codePage.Name().c_str());
             error = LineError(line, buf);
             return false;
         }
-        if (c == '\n')
-            ++line;
-        text += c;
+        text += piece;
+        start = end;
     }
     if (bytes.size() % 2) {
         error = LineError(line, "the UTF-16 text ends in half a character");
@@ -63,26 +74,19 @@ bool DecodeUtf16(std::string_view bytes, std::string& text, std::string& error) 
     return true;
 }
 
-// UTF-16LE bytes (of hex(1), hex(2), hex(7) in the 5.00 form) as 8-bit text.
+// UTF-16LE bytes (of hex(1), hex(2), hex(7) in the 5.00 form) as text in the code page.
 bool Utf16BytesToAnsi(const std::string& in, std::string& out) {
     if (in.size() % 2)
         return false;
-    out.clear();
-    for (size_t i = 0; i < in.size(); i += 2) {
-        unsigned u = static_cast<unsigned char>(in[i]) |
-                     (static_cast<unsigned>(static_cast<unsigned char>(in[i + 1])) << 8);
-        char c;
-        if (!UnicodeToCp1252(u, c))
-            return false;
-        out += c;
-    }
-    return true;
+    char32_t missing = 0;
+    return SystemCodePage().FromUtf16Exact(Utf16Units(in), out, missing);
 }
 
 std::string AnsiToUtf16Bytes(std::string_view in) {
+    const std::u16string units = SystemCodePage().ToUtf16(in);
     std::string out;
-    for (char c : in) {
-        unsigned u = Cp1252ToUnicode(static_cast<unsigned char>(c));
+    out.reserve(units.size() * 2);
+    for (char16_t u : units) {
         out += static_cast<char>(u & 0xff);
         out += static_cast<char>(u >> 8);
     }
@@ -169,25 +173,6 @@ std::string HexLine(std::string head, const std::string& data) {
 }
 
 } // namespace
-
-unsigned Cp1252ToUnicode(unsigned char c) {
-    if (c >= 0x80 && c < 0xA0)
-        return kHigh1252[c - 0x80];
-    return c;
-}
-
-bool UnicodeToCp1252(unsigned cp, char& out) {
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-        out = static_cast<char>(cp);
-        return true;
-    }
-    for (unsigned i = 0; i < 32; ++i)
-        if (kHigh1252[i] == cp) {
-            out = static_cast<char>(0x80 + i);
-            return true;
-        }
-    return false;
-}
 
 std::string RegFullKeyName(HKEY root, const std::string& path) {
     std::string name = RegRootName(root);

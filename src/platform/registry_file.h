@@ -1,8 +1,8 @@
 #pragma once
 
 // The .reg text files the registry editors exchange: the 8-bit "REGEDIT4" form and the UTF-16
-// "Windows Registry Editor Version 5.00" form. Strings in our hives are 8-bit text in the
-// Windows-1252 code page; the UTF-16 form is converted to and from it one character per byte.
+// "Windows Registry Editor Version 5.00" form. Strings in our hives are text in the system
+// code page (platform/codepage); the UTF-16 form is converted to and from it.
 
 #include "platform/registry.h"
 
@@ -50,10 +50,5 @@ LONG ApplyRegFile(const RegFile& file, std::string& error);
 
 // The full name of a key as the files and the command line show it: "HKEY_LOCAL_MACHINE\...".
 std::string RegFullKeyName(HKEY root, const std::string& path);
-
-// Windows-1252 conversions used by the UTF-16 form. Every byte maps to one code point and
-// back (the five unassigned bytes to the control characters of the same number).
-unsigned Cp1252ToUnicode(unsigned char c);
-bool UnicodeToCp1252(unsigned codePoint, char& out);
 
 } // namespace ferry

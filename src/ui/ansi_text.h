@@ -5,9 +5,8 @@
 
 namespace ferry {
 
-// The program's texts are 8-bit bytes in the system ANSI code page (Windows-1252); the
-// widgets speak Unicode. These convert at the edge, one character per byte; a character the
-// code page lacks becomes "?".
+// The program's texts are bytes in the system code page (platform/codepage); the widgets
+// speak Unicode. These convert at the edge; a character the code page lacks becomes "?".
 QString AnsiToQString(const std::string& text);
 std::string QStringToAnsi(const QString& text);
 

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "env_guard.h"
+#include "mail/header_encoding.h"
 #include "mail/message_writer.h"
+#include "platform/codepage.h"
+#include "support/code_page_scope.h"
+
+#include <unicode/utf8.h>
 
 using namespace ferry;
 using namespace ferry::testing;
@@ -341,4 +346,99 @@ TEST(MessageTest, JapaneseLocaleConvertsHeadersAndBody) {
     };
     m.ComposeHeaders();
     EXPECT_EQ(m.LastGeneratedHeaders.Values("Subject"), "=?Shift_JIS?Q?=93=FA?=");
+}
+
+TEST(MessageTest, Utf8SenderNameAndBodyAreWrittenByteForByte) {
+    FERRY_IN_LOCALE("en_US.UTF-8");
+    ScopedLocale locale("ru_RU.UTF-8");
+    ScopedEnv tz("TZ", "AEST-10");
+    ScopedClock clock(kMonday);
+
+    TIdMessage m;
+    FillNotification(m, "ivan@example.org", "a@h", "Счёт №5 оплачен.\r\nΣ ok");
+    m.From().Name = "Иван Петров";
+    EXPECT_EQ(Written(m), "From: =?UTF-8?B?0JjQstCw0L0g0J/QtdGC0YDQvtCy?= <ivan@example.org>\r\n"
+                          "Subject: Notification Message!\r\n"
+                          "To: a@h\r\n"
+                          "MIME-Version: 1.0\r\n"
+                          "Content-Type: text/plain; charset=UTF-8\r\n"
+                          "Content-Transfer-Encoding: 8bit\r\n"
+                          "Date: Mon, 7 Dec 2026 14:05:09 +1000\r\n"
+                          "\r\n"
+                          "Счёт №5 оплачен.\r\n"
+                          "Σ ok\r\n"
+                          "\r\n");
+
+    // An all-ASCII message keeps exactly the plain form, in UTF-8 as everywhere.
+    TIdMessage plain;
+    FillNotification(plain, "s@h", "a@h; b@h", "Files have been processed.");
+    EXPECT_EQ(Written(plain), "From: \"s@h\" <s@h>\r\n"
+                              "Subject: Notification Message!\r\n"
+                              "To: a@h, b@h\r\n"
+                              "Date: Mon, 7 Dec 2026 14:05:09 +1000\r\n"
+                              "\r\n"
+                              "Files have been processed.\r\n"
+                              "\r\n");
+
+    // In the language's own letter: "Q" outside the table's languages (the line is then
+    // long enough to be folded).
+    ScopedLocale english("en_US.UTF-8");
+    EXPECT_EQ(DefaultHeaderCharset().CharSet, "UTF-8");
+    const std::string q = Written(m);
+    EXPECT_NE(q.find("From:\r\n =?UTF-8?Q?=D0=98=D0=B2=D0=B0=D0=BD_=D0=9F=D0=B5=D1=82="
+                     "D1=80=D0=BE=D0=B2?=\r\n <ivan@example.org>\r\n"),
+              std::string::npos)
+        << q;
+}
+
+TEST(MessageTest, Utf8EncodedWordsNeverCutACharacter) {
+    FERRY_IN_LOCALE("en_US.UTF-8");
+    // Every character length, enough of them for several words in either letter.
+    const std::string name = "Ж€😀aЖ€😀aЖ€😀aЖ€😀aЖ€😀aЖ€😀aЖ€😀aЖ€😀aЖ€😀aЖ€😀aЖ€😀a Ж€😀aЖ€😀aЖ€😀aЖ€😀a";
+    for (char letter : {'B', 'Q'}) {
+        SCOPED_TRACE(letter);
+        const std::string encoded = EncodeHeaderText(name, "", letter, TTransfer::bit8, "UTF-8");
+        std::string joined;
+        std::size_t words = 0;
+        for (std::size_t at = 0; (at = encoded.find("=?UTF-8?", at)) != std::string::npos;) {
+            const std::size_t end = encoded.find("?=", at + 10) + 2;
+            ASSERT_LE(end - at, 75u);
+            const std::string body = encoded.substr(at + 10, end - at - 12);
+            std::string bytes;
+            if (letter == 'B') {
+                static const std::string alphabet =
+                    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+                uint32_t bits = 0;
+                int count = 0;
+                for (char c : body) {
+                    if (c == '=')
+                        break;
+                    bits = (bits << 6) | static_cast<uint32_t>(alphabet.find(c));
+                    if ((count += 6) >= 8)
+                        bytes += static_cast<char>((bits >> (count -= 8)) & 0xFF);
+                }
+            } else {
+                for (std::size_t i = 0; i < body.size(); ++i) {
+                    if (body[i] == '=') {
+                        bytes += static_cast<char>(std::stoi(body.substr(i + 1, 2), nullptr, 16));
+                        i += 2;
+                    } else {
+                        bytes += body[i] == '_' ? ' ' : body[i];
+                    }
+                }
+            }
+            // Each word decodes alone to whole characters.
+            const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+            for (int32_t i = 0, n = static_cast<int32_t>(bytes.size()); i < n;) {
+                UChar32 c;
+                U8_NEXT(p, i, n, c);
+                ASSERT_GE(c, 0) << bytes;
+            }
+            joined += bytes;
+            ++words;
+            at = end;
+        }
+        EXPECT_GT(words, 2u);
+        EXPECT_EQ(joined, name);
+    }
 }

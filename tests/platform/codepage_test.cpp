@@ -1,5 +1,8 @@
 #include "platform/codepage.h"
 
+#include "platform/registry_file.h"
+#include "support/code_page_scope.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -58,6 +61,95 @@ TEST(CodePageTest, StringAndBufferFormsStopWhereTheySay) {
     EXPECT_EQ(std::string(buffer, 5), std::string("AB\0CD", 5)); // goes through it
 
     EXPECT_EQ(CharUpperString(std::string("x\0\xff", 3)), std::string("X\0\x9f", 3));
+}
+
+TEST(CodePageTest, TheLocaleNamesTheCodePage) {
+    CodePage cp = CodePage::Utf8();
+    ASSERT_TRUE(CodePage::ForLocale("C", cp));
+    EXPECT_EQ(cp.GetKind(), CodePage::Kind::Windows1252);
+    ASSERT_TRUE(CodePage::ForLocale("POSIX", cp));
+    EXPECT_EQ(cp.GetKind(), CodePage::Kind::Windows1252);
+    ASSERT_TRUE(CodePage::ForLocale("C.UTF-8", cp));
+    EXPECT_TRUE(cp.IsUtf8());
+    // Not installed here, but the name says enough.
+    ASSERT_TRUE(CodePage::ForLocale("xx_YY.utf8", cp));
+    EXPECT_TRUE(cp.IsUtf8());
+    ASSERT_TRUE(CodePage::ForLocale("xx_YY.ISO-8859-7", cp));
+    EXPECT_EQ(cp.GetKind(), CodePage::Kind::SingleByte);
+    EXPECT_EQ(cp.ToUtf16("\xE1"), u"\u03B1"); // Greek alpha
+    EXPECT_FALSE(CodePage::ForLocale("xx_YY", cp));
+    EXPECT_FALSE(CodePage::ForLocale("xx_YY.NO-SUCH-SET", cp));
+}
+
+TEST(CodePageTest, Utf8KeepsEveryCharacterAndEveryByte) {
+    FERRY_IN_LOCALE("en_US.UTF-8");
+    const CodePage& cp = SystemCodePage();
+    EXPECT_TRUE(cp.IsUtf8());
+    const std::u16string typed = u"Bank \u0421\u0447\u0451\u0442 \u03A3\u03CE\u03C3 "
+                                 u"\u53E3\u5EA7 \U0001F600";
+    const std::string bytes = cp.FromUtf16(typed);
+    EXPECT_EQ(bytes, "Bank Счёт Σώσ 口座 😀");
+    EXPECT_EQ(cp.ToUtf16(bytes), typed);
+    // Bytes that are not UTF-8 (an old Windows-1252 hive) come back as they were.
+    const std::string old = "caf\xE9 \xC3 \xF0\x9F\x98 \x80";
+    EXPECT_EQ(cp.FromUtf16(cp.ToUtf16(old)), old);
+    // Half a surrogate pair is no character.
+    std::string out;
+    char32_t missing = 0;
+    EXPECT_FALSE(cp.FromUtf16Exact(u"a\xD83D", out, missing));
+    EXPECT_EQ(missing, 0xD83Du);
+    EXPECT_EQ(out, "a?");
+    // Upper-casing byte by byte leaves everything but ASCII letters alone.
+    EXPECT_EQ(CharUpperString("счёт ü abc"), "счёт ü ABC");
+}
+
+TEST(CodePageTest, LegacyLocalesKeepTheirOwnTable) {
+    {
+        FERRY_IN_LOCALE("ru_RU.KOI8-R");
+        const CodePage& cp = SystemCodePage();
+        EXPECT_EQ(cp.GetKind(), CodePage::Kind::SingleByte);
+        EXPECT_EQ(cp.FromUtf16(u"Счёт"), "\xF3\xDE\xA3\xD4");
+        EXPECT_EQ(cp.ToUtf16("\xF3\xDE\xA3\xD4"), u"Счёт");
+        EXPECT_EQ(CharUpperString("\xF3\xDE\xA3\xD4 x"), "\xF3\xFE\xB3\xF4 X"); // СЧЁТ
+        EXPECT_EQ(cp.FromUtf16(u"口 ü"), "? ?");
+        // Every byte still means one character and back.
+        for (int b = 0; b < 256; ++b) {
+            const std::string one(1, static_cast<char>(b));
+            EXPECT_EQ(cp.FromUtf16(cp.ToUtf16(one)), one) << b;
+        }
+    }
+    {
+        FERRY_IN_LOCALE("de_DE.ISO-8859-1");
+        EXPECT_EQ(SystemCodePage().FromUtf16(u"Müller €"), "M\xFCller ?");
+        EXPECT_EQ(CharUpperString("m\xFCller \xFF"), "M\xDCLLER \xFF"); // no capital y diaeresis
+    }
+}
+
+TEST(CodePageTest, RegFilesCarryTheCodePagesCharacters) {
+    FERRY_IN_LOCALE("en_US.UTF-8");
+    RegFile file;
+    RegFileKey key;
+    key.Root = HKEY_LOCAL_MACHINE;
+    key.Path = "SOFTWARE\\Квартал";
+    const std::string text = std::string("Σώσ 口座 😀") + '\0';
+    key.Values.push_back({"Имя", false, REG_SZ, text, 0});
+    key.Values.push_back({"Multi", false, REG_MULTI_SZ, std::string("\xE9\0😀\0\0", 8), 0});
+    file.Keys.push_back(key);
+    for (bool unicode : {true, false}) {
+        std::string bytes, error;
+        ASSERT_TRUE(WriteRegFile(file, unicode, bytes, error)) << error;
+        if (unicode) { // the emoji as its surrogate pair
+            EXPECT_NE(bytes.find(std::string("\x3D\xD8\x00\xDE", 4)), std::string::npos);
+        }
+        RegFile back;
+        ASSERT_TRUE(ParseRegFile(bytes, back, error)) << error;
+        ASSERT_EQ(back.Keys.size(), 1u);
+        EXPECT_EQ(back.Keys[0].Path, key.Path);
+        ASSERT_EQ(back.Keys[0].Values.size(), 2u);
+        EXPECT_EQ(back.Keys[0].Values[0].Name, "Имя");
+        EXPECT_EQ(back.Keys[0].Values[0].Data, text);
+        EXPECT_EQ(back.Keys[0].Values[1].Data, key.Values[1].Data);
+    }
 }
 
 } // namespace ferry

@@ -2,7 +2,9 @@
 
 #include "settings_helpers.h"
 
+#include "platform/codepage.h"
 #include "platform/registry_file.h"
+#include "support/code_page_scope.h"
 
 #include <fstream>
 #include <sstream>
@@ -224,6 +226,87 @@ TEST_F(RegToolTest, ImportReadsBothFormsAsTheEditorWritesThem) {
     EXPECT_EQ(Sandbox.RegTool({"import", file}, &out), 1);
     EXPECT_NE(out.find("Line 4: "), std::string::npos) << out;
     EXPECT_FALSE(KeyExists("SOFTWARE\\App5"));
+}
+
+// The tool runs in a locale of its own for one scope.
+class ToolLocale {
+public:
+    explicit ToolLocale(const char* locale) {
+        if (const char* old = std::getenv("LC_ALL"))
+            Old_ = old;
+        setenv("LC_ALL", locale, 1);
+    }
+    ~ToolLocale() {
+        if (Old_.empty())
+            unsetenv("LC_ALL");
+        else
+            setenv("LC_ALL", Old_.c_str(), 1);
+    }
+
+private:
+    std::string Old_;
+};
+
+TEST_F(RegToolTest, TextInTheLocalesCodePageSurvivesExportAndImport) {
+    struct Row {
+        const char* Locale;
+        std::u16string Name; // as the user typed it
+    };
+    const Row rows[] = {
+        {"en_US.UTF-8", u"Bank \u0421\u0447\u0451\u0442 \u039B\u03CC\u03B3\u03BF\u03C2 "
+                        u"\u53E3\u5EA7 \U0001F600"},
+        {"ru_RU.KOI8-R", u"Bank \u0421\u0447\u0451\u0442"},
+        {"de_DE.ISO-8859-1", u"\u00DCberweisung f\u00FCr M\u00FCller"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Locale);
+        test::ScopedCodePage codePage(row.Locale);
+        if (!codePage.Ok())
+            GTEST_SKIP() << codePage.Why();
+        const std::string bytes = SystemCodePage().FromUtf16(row.Name);
+        ASSERT_EQ(SystemCodePage().ToUtf16(bytes), row.Name); // nothing lost on the way in
+        ToolLocale locale(row.Locale);
+        RegistrySandbox sandbox;
+        const char* k = "SOFTWARE\\Quillmere\\Ferrydesk\\Entry1";
+        Set(k, "Identifier", REG_SZ, Sz(bytes));
+        Set(k, "MatchString", REG_EXPAND_SZ, Sz(bytes));
+        Set(k, bytes, REG_MULTI_SZ, bytes + std::string(1, '\0') + bytes + std::string(2, '\0'));
+        const std::string original = Dump();
+
+        for (bool regedit4 : {false, true}) {
+            SCOPED_TRACE(regedit4 ? "REGEDIT4" : "5.00");
+            const std::string file = sandbox.Dir() + (regedit4 ? "/out4.reg" : "/out5.reg");
+            std::vector<std::string> args = {"export", "HKLM\\SOFTWARE", file};
+            if (regedit4)
+                args.push_back("/regedit4");
+            std::string out;
+            ASSERT_EQ(sandbox.RegTool(args, &out), 0) << out;
+            const std::string written = ReadFile(file);
+            // The 5.00 form holds the characters themselves, the emoji as a surrogate pair.
+            const std::string expected =
+                regedit4 ? "\"Identifier\"=\"" + bytes + "\""
+                         : Utf16(u"\"Identifier\"=\"" + row.Name + u"\"").substr(2);
+            EXPECT_NE(written.find(expected), std::string::npos);
+
+            RegistrySandbox empty;
+            ASSERT_EQ(empty.RegTool({"import", file}, &out), 0) << out;
+            EXPECT_EQ(Dump(), original);
+        }
+    }
+
+    // A UTF-16 file with characters KOI8-R lacks is refused there, with its line.
+    test::ScopedCodePage koi8("ru_RU.KOI8-R");
+    if (!koi8.Ok())
+        return;
+    ToolLocale locale("ru_RU.KOI8-R");
+    const std::string file = Sandbox.Dir() + "/cjk.reg";
+    WriteFile(file, Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                          u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\App]\r\n"
+                          u"\"Ok\"=\"\u0421\u0447\u0451\u0442\"\r\n"
+                          u"\"Name\"=\"\u53E3\"\r\n"));
+    std::string out;
+    EXPECT_EQ(Sandbox.RegTool({"import", file}, &out), 1);
+    EXPECT_NE(out.find("Line 5: "), std::string::npos) << out;
 }
 
 } // namespace

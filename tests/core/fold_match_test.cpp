@@ -1,0 +1,252 @@
+#include "core/content_matcher.h"
+#include "core/fold_search.h"
+
+#include "platform/codepage.h"
+#include "support/code_page_scope.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+namespace ferry {
+
+using test::TempDir;
+
+namespace {
+
+class MemorySource : public ScanSource {
+public:
+    explicit MemorySource(std::string bytes) : Bytes(std::move(bytes)) {}
+    int64_t Size() override { return static_cast<int64_t>(Bytes.size()); }
+    std::size_t Read(void* buffer, std::size_t count) override {
+        const auto from = static_cast<std::size_t>(Position);
+        const std::size_t n = from >= Bytes.size() ? 0 : std::min(count, Bytes.size() - from);
+        std::memcpy(buffer, Bytes.data() + from, n);
+        Position += static_cast<int64_t>(n);
+        return n;
+    }
+    void Seek(int64_t position) override { Position = position; }
+
+    std::string Bytes;
+    int64_t Position = 0;
+};
+
+int64_t Find(const std::string& data, const std::string& pattern) {
+    MemorySource source(data);
+    return ScanForString(source, pattern, false);
+}
+
+// The slow, obvious way: decode both sides with ICU (a byte outside any well-formed
+// sequence stands for itself), fold every character, and compare character by character.
+struct Unit {
+    int64_t Key; // folded code point, or -1 - byte for a lone byte
+    std::size_t Offset;
+};
+
+std::vector<Unit> Units(const std::string& s) {
+    std::vector<Unit> out;
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const auto n = static_cast<int32_t>(s.size());
+    for (int32_t i = 0; i < n;) {
+        const int32_t at = i;
+        UChar32 c;
+        U8_NEXT(p, i, n, c);
+        if (c < 0) {
+            out.push_back({-1 - p[at], static_cast<std::size_t>(at)});
+            i = at + 1;
+        } else {
+            out.push_back({u_foldCase(c, U_FOLD_CASE_DEFAULT), static_cast<std::size_t>(at)});
+        }
+    }
+    return out;
+}
+
+int64_t Reference(const std::string& data, const std::string& pattern) {
+    if (pattern.empty() || pattern.find('\0') != std::string::npos)
+        return -1;
+    const std::vector<Unit> d = Units(data), p = Units(pattern);
+    for (std::size_t i = 0; i + p.size() <= d.size(); ++i) {
+        std::size_t k = 0;
+        while (k < p.size() && d[i + k].Key == p[k].Key)
+            ++k;
+        if (k == p.size())
+            return static_cast<int64_t>(d[i].Offset);
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST(FoldMatchTest, EveryScriptWithCaseMatchesItsOtherCaseAndNothingElse) {
+    FERRY_IN_LOCALE("en_US.UTF-8");
+    struct Row {
+        const char* Script;
+        const char* Pattern;
+        const char* Matching;
+        const char* NotMatching;
+    };
+    const Row rows[] = {
+        {"Latin", "überweisung", "Betreff: ÜBERWEISUNG Nr. 5", "UEBERWEISUNG uberweisung"},
+        {"Cyrillic", "счёт", "Ваш СЧЁТ оплачен", "Ваш СЧЕТ оплачен"},
+        {"Greek", "λογαριασμός", "ΛΟΓΑΡΙΑΣΜΌΣ 12", "ΛΟΓΑΡΙΑΣΜΟΣ 12"},
+        {"Greek final sigma", "οδος", "ΟΔΟΣ", "ΟΔΟ"},
+        {"Armenian", "բարեվ", "ԲԱՐԵՎ ձեզ", "ԲԱՐԵ Վ"},
+        {"Georgian", "ანგარიში", "ᲐᲜᲒᲐᲠᲘᲨᲘ", "ᲐᲜᲒᲐᲠᲘ"},
+        {"Cherokee", "ᏣᎳᎩ", "ꮳꮃꭹ", "ꮳꮃ"},
+        {"Deseret", "𐐨𐐯", "𐐀𐐇", "𐐀𐐀"},
+        {"sharp s", "STRASSE straße", "strasse STRAẞE", "strasse STRASSE"},
+        {"Kelvin sign", "5 kg", "5 \u212Ag", "5 Kq"},
+        {"dotless i", "ı", "I\u0131", "iI"},
+        {"dotted I", "\u0130", "x\u0130", "iI"},
+        {"CJK has no case", "口座", "この口座", "この口"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Script);
+        const std::string matching = row.Matching, other = row.NotMatching;
+        EXPECT_EQ(Find(matching, row.Pattern), Reference(matching, row.Pattern));
+        EXPECT_GE(Find(matching, row.Pattern), 0);
+        EXPECT_EQ(Find(other, row.Pattern), -1);
+        // Case-sensitive stays a plain byte search.
+        MemorySource exact(matching);
+        EXPECT_EQ(ScanForString(exact, row.Pattern, true),
+                  static_cast<int64_t>(matching.find(row.Pattern) == std::string::npos
+                                           ? -1
+                                           : matching.find(row.Pattern)));
+    }
+    EXPECT_EQ(Find("Ваш СЧЁТ", "счёт"), 7); // a byte offset: "Ваш " is seven bytes
+}
+
+TEST(FoldMatchTest, FilesCutMatchesAtBlockBoundariesInsideCharacters) {
+    FERRY_IN_LOCALE("en_US.UTF-8");
+    TempDir dir;
+    auto write = [&](const std::string& name, const std::string& bytes) {
+        const std::string path = dir.Path() + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    };
+    // "Ü" is C3 9C: its first byte ends the first 32768-byte block, its second begins
+    // the next read.
+    const std::string cut = std::string(32767, 'x') + "ÜBERWEISUNG" + std::string(100, 'y');
+    EXPECT_EQ(ScanFileForString(write("cut", cut), "überweisung", false), 32767);
+    // A match whose bytes are longer than the pattern's: "ẞ" (3 bytes) for "ß" (2), the
+    // Kelvin sign (3 bytes) for "k" (1), straddling the boundary.
+    const std::string longer = std::string(32760, 'x') + "STRA\u1E9EE \u212Aonto";
+    EXPECT_EQ(ScanFileForString(write("longer", longer), "straße konto", false), 32760);
+    // And shorter: the pattern has the long forms, the file the short ones.
+    const std::string shorter = std::string(32766, 'x') + "strasse straße konto";
+    EXPECT_EQ(ScanFileForString(write("shorter", shorter), "STRA\u1E9EE \u212AONTO", false),
+              32766 + 8);
+    // The whole file in one block, and the match at its very end.
+    EXPECT_EQ(ScanFileForString(write("end", std::string(32760, 'x') + "СЧЁТ"), "счёт", false),
+              32760);
+    // NUL still splits the text into pieces.
+    EXPECT_EQ(ScanFileForString(write("nul", std::string("СЧ\0ЁТ", 9)), "счёт", false), -1);
+}
+
+TEST(FoldMatchTest, InvalidBytesMatchOnlyThemselves) {
+    FERRY_IN_LOCALE("en_US.UTF-8");
+    // A file of Windows-1252 bytes and broken sequences around a good word.
+    const std::string file = "\xFF\xFE caf\xE9 \xC3\x28 \xE2\x82 CAFÉ \xA9";
+    EXPECT_EQ(Find(file, "café"), static_cast<int64_t>(file.find("CAFÉ")));
+    // The single byte E9 (é in Latin-1) is not the character é, and é is not E9.
+    EXPECT_EQ(Find(file, "caf\xE9"), 3);
+    EXPECT_EQ(Find(file, "CAF\xE9"), 3);
+    EXPECT_EQ(Find("café", "caf\xE9"), -1);
+    // A lone continuation byte does not match the tail of a character.
+    EXPECT_EQ(Find("É é", "\xA9"), -1);
+    EXPECT_EQ(Find("É é \xA9", "\xA9"), 6);
+    // A truncated sequence matches itself, only where it stays truncated.
+    EXPECT_EQ(Find("x\xE2\x82", "\xE2\x82"), 1);
+    EXPECT_EQ(Find("x\xE2\x82\xAC", "\xE2\x82"), -1);
+    EXPECT_EQ(Find("\xC3(", "\xC3"), 0);
+    EXPECT_EQ(Find("\xC3\x84", "\xC3"), -1);
+}
+
+TEST(FoldMatchTest, AgreesWithDecodingFoldingAndSearchingAcrossBlocks) {
+    FERRY_IN_LOCALE("en_US.UTF-8");
+    // Pieces chosen to collide: case pairs of every byte length, lone bytes, NUL.
+    const std::vector<std::string> pieces = {"a",      "A",
+                                             "k",      "K",
+                                             "\u212A", "s",
+                                             "S",      "\u017F",
+                                             "ß",      "ẞ",
+                                             "σ",      "ς",
+                                             "Σ",      "ü",
+                                             "Ü",      "\xC3",
+                                             "\xBC",   "\xE2\x84",
+                                             "x",      " ",
+                                             "ё",      "Ё",
+                                             "😀",      "𐐀",
+                                             "𐐨",      std::string(1, '\0')};
+    std::mt19937 random(20261209);
+    auto text = [&](std::size_t n) {
+        std::string s;
+        while (s.size() < n)
+            s += pieces[random() % pieces.size()];
+        return s;
+    };
+    int found = 0;
+    for (int round = 0; round < 24; ++round) {
+        SCOPED_TRACE(round);
+        std::string data = text(32768 * 2 + random() % 4000);
+        if (round % 2)
+            for (char& c : data) // mostly one piece, so that long matches occur
+                if (random() % 4 != 0 && c == ' ')
+                    c = 'a';
+        for (int p = 0; p < 8; ++p) {
+            std::string pattern;
+            if (p % 2) {
+                pattern = text(1 + random() % 6);
+            } else {
+                const std::size_t at = 32768 - 12 + random() % 24;
+                pattern = data.substr(at, 1 + random() % 9);
+            }
+            SCOPED_TRACE(::testing::PrintToString(pattern));
+            const int64_t expected = Reference(data, pattern);
+            ASSERT_EQ(Find(data, pattern), expected);
+            found += expected >= 0;
+        }
+    }
+    EXPECT_GT(found, 24 * 8 / 3); // the comparison is not all "no match"
+}
+
+TEST(FoldMatchTest, LegacyCodePagesFoldByTheirOwnTable) {
+    {
+        FERRY_IN_LOCALE("ru_RU.KOI8-R");
+        const std::string file =
+            "\xE7\xC4\xC5 \xF3\xFE\xE5\xF4? \xF3\xFE\xB3\xF4!"; // Где СЧЕТ? СЧЁТ!
+        EXPECT_EQ(Find(file, "\xD3\xDE\xA3\xD4"), 10);          // счёт
+        EXPECT_EQ(Find(file, "\xD3\xDE\xC5\xD4x"), -1);
+    }
+    {
+        FERRY_IN_LOCALE("de_DE.ISO-8859-1");
+        EXPECT_EQ(Find("Herr M\xDCLLER", "m\xFCller"), 5);
+        EXPECT_EQ(Find("Herr MUELLER", "m\xFCller"), -1);
+    }
+    // Three bytes fold onto "I" in ISO-8859-9: i, dotless i and I itself.
+    CodePage turkish = CodePage::Windows1252();
+    ASSERT_TRUE(CodePage::ForLocale("tr_TR.ISO-8859-9", turkish));
+    const CodePage old = SystemCodePage();
+    SetSystemCodePage(turkish);
+    EXPECT_EQ(Find("xx\xFDk", "IK"), 2);
+    EXPECT_EQ(Find("xx\xFDk", "ik"), 2);
+    EXPECT_EQ(Find("xxk\xFD", "ki"), 2);
+    EXPECT_EQ(Find("xx\xDDk", "ik"), -1); // dotted capital I stays itself
+    SetSystemCodePage(old);
+}
+
+TEST(FoldMatchTest, CaseClassesComeFromTheUnicodeData) {
+    EXPECT_EQ(Utf8FoldPattern::CaseClass(U'k'), (std::vector<char32_t>{U'K', U'k', 0x212A}));
+    EXPECT_EQ(Utf8FoldPattern::CaseClass(0x1E9E), (std::vector<char32_t>{0xDF, 0x1E9E}));
+    EXPECT_EQ(Utf8FoldPattern::CaseClass(U'ς'), (std::vector<char32_t>{0x3A3, 0x3C2, 0x3C3}));
+    EXPECT_EQ(Utf8FoldPattern::CaseClass(U'1'), (std::vector<char32_t>{U'1'}));
+    const Utf8FoldPattern pattern("\u212A");
+    EXPECT_EQ(pattern.MaxMatchLength(), 3u);
+}
+
+} // namespace ferry
