@@ -97,6 +97,8 @@ void TIdSMTPBase::ReadResponse() {
         AbandonDialogue();
         throw;
     } catch (const EIdReadLnMaxLineLengthExceeded&) {
+        // The over-long line stays queued; a QUIT would only meet it again and the peer's
+        // close would hide what happened.
         AbandonDialogue();
         throw;
     }
