@@ -1,5 +1,7 @@
 # The two set-up commands: `make run` starts the program, `make test` runs every test.
-# Both install the Debian packages the build needs first (scripts/install-deps).
+# Both install the Debian packages they need first (scripts/install-deps): `make run` only
+# what the program needs to build and run, `make test` the developer and test tools too.
+# `make install` / `make uninstall` (PREFIX=/usr/local, DESTDIR=) and `make deb` package it.
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 10
@@ -7,12 +9,20 @@ ifeq ($(CI),true)
 FUZZ_SECONDS := 30
 endif
 
-.PHONY: all deps build run test fuzz bench asan screenshots format format-check clean
+PREFIX ?= /usr/local
+# The programs and files an install needs, built in the release configuration.
+RELEASE_TARGETS := ferrydesk ferrydesk-reg ferrydesk-icons ferrydesk-docs
+
+.PHONY: all deps deps-run build release run install uninstall deb deb-check test fuzz bench \
+	asan screenshots format format-check clean
 
 all: build
 
 deps:
 	@scripts/install-deps
+
+deps-run:
+	@scripts/install-deps build
 
 build/build.ninja: | deps
 	cmake --preset debug
@@ -20,13 +30,39 @@ build/build.ninja: | deps
 build: deps build/build.ninja
 	cmake --build build -j $(JOBS)
 
-run: build
-	@scripts/run-program build/bin/ferrydesk
+build-release/build.ninja: | deps-run
+	cmake --preset release
+
+release: deps-run build-release/build.ninja
+	cmake --build build-release -j $(JOBS) --target $(RELEASE_TARGETS)
+
+run: release
+	@scripts/run-program build-release/bin/ferrydesk
+
+# The manifest is kept apart (with the DESTDIR used): `make deb` rewrites the build folder's.
+install: release
+	DESTDIR="$(DESTDIR)" cmake --install build-release --prefix "$(PREFIX)"
+	mkdir -p build-release/installed
+	cp build-release/install_manifest.txt build-release/installed/install_manifest.txt
+	printf '%s' "$(DESTDIR)" >build-release/installed/destdir
+
+uninstall:
+	cmake -DMANIFEST=build-release/installed/install_manifest.txt \
+		-DDESTDIR="$$(cat build-release/installed/destdir 2>/dev/null)" -P dist/uninstall.cmake
+
+deb: release
+	cd build-release && cpack -G DEB
+	@ls build-release/packages/*.deb
+
+# lintian, then (as root, when the package is not installed already) dpkg -i and dpkg -r.
+deb-check: deb
+	scripts/check-deb build-release/packages/ferrydesk_*.deb
 
 test: build
 	ctest --test-dir build --output-on-failure -j $(JOBS) --timeout 600
 ifeq ($(CI),true)
 	$(MAKE) fuzz
+	$(MAKE) deb-check
 endif
 
 build-fuzz/build.ninja: | deps

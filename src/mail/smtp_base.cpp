@@ -89,12 +89,26 @@ void TIdSMTPBase::ReadResponse() {
     } catch (const EIdReadTimeout&) {
         // A late reply would be taken for the answer to the next command, so the dialogue
         // cannot go on: close, and drop any partial reply so that no QUIT is tried either.
-        if (auto io = IOHandler()) {
-            io->Close();
-            if (io->InputQueue())
-                io->InputQueue()->Clear();
-        }
+        AbandonDialogue();
         throw;
+    } catch (const EIdReplyTooLarge&) {
+        // The rest of the flood would be read as the QUIT's answer: end here, so the error
+        // the caller sees is this one and not the QUIT's.
+        AbandonDialogue();
+        throw;
+    } catch (const EIdReadLnMaxLineLengthExceeded&) {
+        // The over-long line stays queued; a QUIT would only meet it again and the peer's
+        // close would hide what happened.
+        AbandonDialogue();
+        throw;
+    }
+}
+
+void TIdSMTPBase::AbandonDialogue() {
+    if (auto io = IOHandler()) {
+        io->Close();
+        if (io->InputQueue())
+            io->InputQueue()->Clear();
     }
 }
 
@@ -113,13 +127,14 @@ void TIdSMTPBase::ReadReplyWithin(int limitMs) {
         return line;
     };
     std::vector<std::string> lines;
+    size_t bytes = 0;
     std::string first;
     do
         first = Trim(readLine()); // blank lines before a reply are skipped
     while (first.empty());
-    lines.push_back(first);
+    AddReplyLine(lines, bytes, std::move(first));
     while (!LastReply->IsFinalLine(lines.back()))
-        lines.push_back(readLine());
+        AddReplyLine(lines, bytes, readLine());
     LastReply->ParseReplyLines(lines);
 }
 

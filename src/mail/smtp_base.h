@@ -65,8 +65,11 @@ protected:
 private:
     // Reads one reply into LastReply. With a read limit set, the whole reply must arrive
     // within it; otherwise the session ends: the connection is closed, unread input dropped,
-    // and EIdReadTimeout raised.
+    // and EIdReadTimeout raised. A reply past the bound or a line past the line limit ends
+    // the session the same way, with its own error.
     void ReadResponse();
+    // Closes the connection and drops unread input, so that no QUIT is tried into it.
+    void AbandonDialogue();
     void ReadReplyWithin(int limitMs);
 };
 

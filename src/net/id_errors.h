@@ -71,6 +71,13 @@ public:
     EIdReadLnMaxLineLengthExceeded() : EIdException("Max line length exceeded.") {}
 };
 
+// A reply of more lines or bytes than the bound in tcp_connection.h: a flood, not an answer.
+class EIdReplyTooLarge : public EIdException {
+public:
+    EIdReplyTooLarge()
+        : EIdException("Reply too large: the server sent more than 1000 lines or 1 MB.") {}
+};
+
 class EIdTooMuchDataInBuffer : public EIdException {
 public:
     EIdTooMuchDataInBuffer() : EIdException("Too much data in buffer.") {}

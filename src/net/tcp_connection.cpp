@@ -63,17 +63,27 @@ void TIdTCPConnection::ReadReply() {
     if (!LastReply)
         throw EIdException("No reply object to read into.");
     std::vector<std::string> lines;
-    lines.push_back(IOHandler_->ReadNonBlankLine());
+    size_t bytes = 0;
+    AddReplyLine(lines, bytes, IOHandler_->ReadNonBlankLine());
     // Only with a read time limit set: a reply that does not come in time is an error, not
     // an empty reply.
     if (IOHandler_->LineTimedOut())
         throw EIdReadTimeout();
     while (!LastReply->IsFinalLine(lines.back())) {
-        lines.push_back(IOHandler_->ReadLine());
+        std::string line = IOHandler_->ReadLine();
         if (IOHandler_->LineTimedOut())
             throw EIdReadTimeout();
+        AddReplyLine(lines, bytes, std::move(line));
     }
     LastReply->ParseReplyLines(lines);
+}
+
+void TIdTCPConnection::AddReplyLine(std::vector<std::string>& lines, size_t& bytes,
+                                    std::string line) {
+    bytes += line.size() + 2; // as received, with its line end
+    if (lines.size() >= MaxReplyLines || bytes > MaxReplyBytes)
+        throw EIdReplyTooLarge();
+    lines.push_back(std::move(line));
 }
 
 void TIdTCPConnection::CheckReplyCode(int code, const std::vector<int>& accepted) {

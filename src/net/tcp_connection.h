@@ -12,6 +12,12 @@
 
 namespace ferry {
 
+// Bound on one reply. Real servers answer in a few lines (an EHLO list of some twenty lines,
+// a few kilobytes at most); the bound is far above that but keeps a server that floods
+// continuation lines from growing the program without limit.
+constexpr size_t MaxReplyLines = 1000;
+constexpr size_t MaxReplyBytes = 1024 * 1024;
+
 // A connection that speaks a line protocol of numbered replies: owns the I/O handler, the
 // last reply, the command engine and the closing sequence.
 class TIdTCPConnection : public TIdComponent {
@@ -52,6 +58,9 @@ public:
     void CheckReplyCode(int code, const std::vector<int>& accepted);
 
 protected:
+    // Adds one line to a reply being read; EIdReplyTooLarge once the reply passes the bound.
+    static void AddReplyLine(std::vector<std::string>& lines, size_t& bytes, std::string line);
+
     // Says goodbye to the peer (the protocol's quit command); nothing by default.
     virtual void DisconnectNotifyPeer() {}
 

@@ -6,10 +6,8 @@
 
 namespace ferry {
 
-namespace {
-
 // A sheet of paper riding on a small boat over a wave: files carried across.
-QPixmap DrawIcon(int size) {
+QPixmap DrawApplicationIcon(int size) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
@@ -58,12 +56,10 @@ QPixmap DrawIcon(int size) {
     return pixmap;
 }
 
-} // namespace
-
 QIcon MakeApplicationIcon() {
     QIcon icon;
-    icon.addPixmap(DrawIcon(32));
-    icon.addPixmap(DrawIcon(16));
+    icon.addPixmap(DrawApplicationIcon(32));
+    icon.addPixmap(DrawApplicationIcon(16));
     return icon;
 }
 
