@@ -181,47 +181,36 @@ std::string RegFullKeyName(HKEY root, const std::string& path) {
 
 namespace {
 
-// Text after a UTF-8 byte-order mark, as 8-bit text.
-bool DecodeUtf8(std::string_view bytes, std::string& text, std::string& error) {
-    text.clear();
+// Text after a UTF-8 byte-order mark, as text in the code page.
+bool DecodeBomUtf8(std::string_view bytes, std::string& text, std::string& error) {
+    std::u16string units;
     int line = 1;
     for (size_t i = 0; i < bytes.size();) {
-        unsigned char b = static_cast<unsigned char>(bytes[i]);
-        unsigned cp = b;
-        size_t extra = b < 0x80             ? 0
-                       : (b & 0xE0) == 0xC0 ? 1
-                       : (b & 0xF0) == 0xE0 ? 2
-                       : (b & 0xF8) == 0xF0 ? 3
-                                            : 4;
-        if (extra == 4 || (extra > 0 && i + extra >= bytes.size())) {
+        char32_t cp = 0;
+        const int length = DecodeUtf8(reinterpret_cast<const unsigned char*>(bytes.data()) + i,
+                                      bytes.size() - i, cp);
+        if (length <= 0) {
             error = LineError(line,
                               "the file starts with a UTF-8 byte-order mark but is not UTF-8 text");
             return false;
         }
-        if (extra)
-            cp = b & (0x3F >> extra);
-        for (size_t k = 1; k <= extra; ++k) {
-            unsigned char c = static_cast<unsigned char>(bytes[i + k]);
-            if ((c & 0xC0) != 0x80) {
-                error = LineError(
-                    line, "the file starts with a UTF-8 byte-order mark but is not UTF-8 text");
-                return false;
-            }
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        i += extra + 1;
-        char c;
-        if (!UnicodeToCp1252(cp, c)) {
-            char buf[64];
-            std::snprintf(buf, sizeof buf, "character U+%04X cannot be kept in 8-bit text", cp);
-            error = LineError(line, buf);
-            return false;
-        }
-        if (c == '\n')
+        if (cp == U'\n')
             ++line;
-        text += c;
+        if (cp >= 0x10000) {
+            units += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            units += static_cast<char16_t>(cp);
+        }
+        i += static_cast<size_t>(length);
     }
-    return true;
+    std::string le;
+    le.reserve(units.size() * 2);
+    for (char16_t u : units) {
+        le += static_cast<char>(u & 0xFF);
+        le += static_cast<char>(u >> 8);
+    }
+    return DecodeUtf16(le, text, error);
 }
 
 } // namespace
@@ -237,7 +226,7 @@ bool ParseRegFile(std::string_view bytes, RegFile& out, std::string& error) {
             return false;
     } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
         // Text editors save the file this way.
-        if (!DecodeUtf8(bytes.substr(3), text, error))
+        if (!DecodeBomUtf8(bytes.substr(3), text, error))
             return false;
     } else {
         text.assign(bytes);
