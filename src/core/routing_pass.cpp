@@ -1,5 +1,6 @@
 #include "core/routing_pass.h"
 
+#include "base/cancellation.h"
 #include "core/case_sensitive_match.h"
 #include "core/content_matcher.h"
 #include "platform/file_move.h"
@@ -25,7 +26,9 @@ void RunPass(const std::string& source, const std::string& destination, const st
     if (!ListFiles(from, mask, names))
         return;
     for (const std::string& name : names) {
-        const bool exact = caseSensitive ? *caseSensitive : CaseSensitiveMatch;
+        // Work called off stops here, between files: never in the middle of a move.
+        ThrowIfThreadCancelled();
+        const bool exact = caseSensitive ? *caseSensitive : CaseSensitiveMatch.load();
         if (ScanFileForString(from + name, matchString, exact) < 0)
             continue;
         if (!FolderExists(to))
