@@ -292,6 +292,13 @@ void TFRM_TaskList::ShowPassRunning(bool running) {
     for (QPushButton* button :
          {BTN_TimerSet, BTN_RunNow, BTN_AddNewTask, BTN_EditTask, BTN_DelTask, BTN_Options})
         button->setEnabled(!running);
+    // A dialog left open while the window came back from the tray waits as well.
+    if (FRM_AddTask)
+        FRM_AddTask->BTN_AddTask->setEnabled(!running);
+    if (FRM_EditTask)
+        FRM_EditTask->BTN_AddTask->setEnabled(!running);
+    if (FRM_Options)
+        FRM_Options->BTN_Apply->setEnabled(!running);
     if (running)
         STG_TaskList->setCursor(Qt::BusyCursor);
     else

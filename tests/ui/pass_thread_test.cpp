@@ -212,6 +212,29 @@ TEST_F(PassThread, TimerRulesHoldWithThePassOnTheWorker) {
     EXPECT_EQ(Prompts.Errors, (std::vector<std::string>{"I/O error 32.", "I/O error 32."}));
 }
 
+TEST_F(PassThread, ADialogLeftOpenWaitsForThePassToo) {
+    StartHeld();
+    // Options opened, then the window brought back from the tray: the timer runs again.
+    QTest::mouseClick(FRM_TaskList->BTN_Options, Qt::LeftButton);
+    ASSERT_TRUE(FRM_Options->isVisible());
+    FRM_TaskList->TrayMessage(WM_LBUTTONDOWN);
+    QTest::mouseClick(FRM_TaskList->BTN_AddNewTask, Qt::LeftButton);
+    ASSERT_TRUE(FRM_AddTask->isVisible());
+    FRM_TaskList->TrayMessage(WM_LBUTTONDOWN);
+    EXPECT_TRUE(Timer->Enabled());
+    Timer->Advance(kMinute);
+    ASSERT_TRUE(Held.WaitRuns(1));
+    EXPECT_FALSE(FRM_Options->BTN_Apply->isEnabled());
+    EXPECT_FALSE(FRM_AddTask->BTN_AddTask->isEnabled());
+    EXPECT_FALSE(FRM_EditTask->BTN_AddTask->isEnabled());
+    EXPECT_TRUE(FRM_Options->BTN_Cancel->isEnabled());
+    Held.SetOpen(true);
+    ASSERT_TRUE(SettlePass());
+    EXPECT_TRUE(FRM_Options->BTN_Apply->isEnabled());
+    EXPECT_TRUE(FRM_AddTask->BTN_AddTask->isEnabled());
+    EXPECT_TRUE(FRM_EditTask->BTN_AddTask->isEnabled());
+}
+
 // UI-thread latency while `busy()` holds: a 10 ms timer whose lateness, and the delay of an
 // event posted at each of its ticks, are measured. Returns the worst in milliseconds.
 double WorstLatencyWhile(const std::function<bool()>& busy, std::chrono::milliseconds limit) {
