@@ -235,12 +235,33 @@ TEST_F(PassThread, ADialogLeftOpenWaitsForThePassToo) {
     EXPECT_TRUE(FRM_EditTask->BTN_AddTask->isEnabled());
 }
 
-// UI-thread latency while `busy()` holds: a 10 ms timer whose lateness, and the delay of an
-// event posted at each of its ticks, are measured. Returns the worst in milliseconds.
-double WorstLatencyWhile(const std::function<bool()>& busy, std::chrono::milliseconds limit) {
+// Latencies in milliseconds: the user-interface thread's worst, and the worst of a plain
+// thread sleeping 10 ms at a time meanwhile, which is how late this (shared) machine itself ran.
+struct Latency {
+    double Ui = 0;
+    double Machine = 0;
+    int Samples = 0;
+};
+
+// Measures while `busy()` holds, at most `limit`: a 10 ms timer's lateness, and the delay of an
+// event posted at each of its ticks.
+Latency LatencyWhile(const std::function<bool()>& busy, std::chrono::milliseconds limit) {
+    Latency result;
+    std::atomic<bool> measuring{true};
+    std::atomic<int64_t> machineWorstUs{0};
+    std::thread control([&] {
+        auto last = std::chrono::steady_clock::now();
+        while (measuring) {
+            std::this_thread::sleep_for(10ms);
+            const auto now = std::chrono::steady_clock::now();
+            const int64_t late =
+                std::chrono::duration_cast<std::chrono::microseconds>(now - last - 10ms).count();
+            machineWorstUs = std::max<int64_t>(machineWorstUs, late);
+            last = now;
+        }
+    });
     QElapsedTimer clock;
     clock.start();
-    double worst = 0;
     qint64 last = clock.nsecsElapsed();
     QEventLoop loop;
     QTimer tick;
@@ -248,11 +269,14 @@ double WorstLatencyWhile(const std::function<bool()>& busy, std::chrono::millise
     tick.setInterval(10);
     QObject::connect(&tick, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        worst = std::max(worst, (now - last) / 1e6 - 10);
+        result.Ui = std::max(result.Ui, (now - last) / 1e6 - 10);
         last = now;
+        ++result.Samples;
         QMetaObject::invokeMethod(
             &loop,
-            [&, posted = now] { worst = std::max(worst, (clock.nsecsElapsed() - posted) / 1e6); },
+            [&, posted = now] {
+                result.Ui = std::max(result.Ui, (clock.nsecsElapsed() - posted) / 1e6);
+            },
             Qt::QueuedConnection);
         if (!busy() || clock.elapsed() >= limit.count())
             loop.quit();
@@ -260,7 +284,19 @@ double WorstLatencyWhile(const std::function<bool()>& busy, std::chrono::millise
     tick.start();
     loop.exec();
     QCoreApplication::processEvents(); // the last posted event
-    return worst;
+    measuring = false;
+    control.join();
+    result.Machine = machineWorstUs / 1000.0;
+    return result;
+}
+
+// The loop answers within 100 ms, beyond what the machine itself was late by at worst.
+void ExpectAnswering(const Latency& latency, double seconds) {
+    std::printf("[ latency ] worst UI-thread latency %.1f ms (%d samples, %.1f s of the pass); "
+                "worst lateness of an idle thread meanwhile %.1f ms\n",
+                latency.Ui, latency.Samples, seconds, latency.Machine);
+    EXPECT_LT(latency.Ui, 100.0 + latency.Machine);
+    EXPECT_GT(latency.Samples, 0);
 }
 
 // Three matching files and a mail server that takes the connection and never says a word.
@@ -319,11 +355,9 @@ TEST_F(SilentMailServer, TheWindowsAnswerWhileThePassWaitsAndTheEndCutsTheWaitSh
     ASSERT_TRUE(FRM_TaskList->PassRunning());
     // 3 s of the first reply wait: the first file is moved, its notification connected, and
     // no further file is scanned until the notification is over.
-    const double worst =
-        WorstLatencyWhile([] { return FRM_TaskList->PassRunning(); }, std::chrono::seconds(3));
-    std::printf("[ latency ] worst UI-thread latency %.1f ms over %.1f s of the pass\n", worst,
-                pass.elapsed() / 1000.0);
-    EXPECT_LT(worst, 100.0);
+    const Latency latency =
+        LatencyWhile([] { return FRM_TaskList->PassRunning(); }, std::chrono::seconds(3));
+    ExpectAnswering(latency, pass.elapsed() / 1000.0);
     EXPECT_TRUE(FRM_TaskList->PassRunning()) << "the pass ended before the reply limit";
     EXPECT_EQ(Server->Accepted(), 1);
     EXPECT_EQ(Files.Entries("out").size(), 1u);
@@ -348,12 +382,10 @@ TEST_F(SilentMailServer, DISABLED_TheWholePassTakesTheReplyLimitsAndMovesAllThre
     QElapsedTimer pass;
     pass.start();
     QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
-    const double worst =
-        WorstLatencyWhile([] { return FRM_TaskList->PassRunning(); }, std::chrono::minutes(10));
-    std::printf("[ latency ] worst UI-thread latency %.1f ms over the whole pass of %.1f s\n",
-                worst, pass.elapsed() / 1000.0);
+    const Latency latency =
+        LatencyWhile([] { return FRM_TaskList->PassRunning(); }, std::chrono::minutes(10));
+    ExpectAnswering(latency, pass.elapsed() / 1000.0);
     ASSERT_TRUE(SettlePass(1s));
-    EXPECT_LT(worst, 100.0);
     EXPECT_GE(pass.elapsed(), 3 * 60000);
     EXPECT_EQ(Server->Accepted(), 3);
     EXPECT_EQ(Files.Entries("out").size(), 3u);
