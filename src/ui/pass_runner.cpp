@@ -74,7 +74,6 @@ void PassRunner::Finished() {
             }
         });
     }
-    emit PassEnded();
 }
 
 } // namespace ferry

@@ -33,12 +33,6 @@ public:
     // Told on the user-interface thread when a pass starts (true) and when it has ended.
     std::function<void(bool running)> OnRunningChanged;
 
-    const PassWorker& Worker() const { return Worker_; }
-
-signals:
-    // After the end of a pass has been dealt with (timer and error display included).
-    void PassEnded();
-
 private:
     // Queued by the worker once the pass's end is in Ended_. The call carries no data: what
     // crosses the threads goes through Lock_ alone.
