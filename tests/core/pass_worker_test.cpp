@@ -2,7 +2,6 @@
 
 #include "base/exception.h"
 #include "core/routing_pass.h"
-#include "core/scheduler.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -105,20 +104,6 @@ TEST(PassWorker, StopCallsOffARoutingPassBetweenFilesNeverInsideAMove) {
     EXPECT_EQ(in.Entries().size(), 2u);
     const std::string moved = out.Entries()[0];
     EXPECT_EQ(TempDir::Read(out / moved), "MATCH " + moved);
-}
-
-TEST(PassWorker, ARowsSnapshotRunsInOrderWithoutTheTable) {
-    TaskTable table;
-    table.AppendTask({"one", "/a", "/b", "m1"});
-    table.AppendTask({"", "/c", "/d", "m2"});
-    table.AppendTask({"three", "/e", "/f", "m3"});
-    std::vector<TaskRecord> rows = TaskRowsForPass(table);
-    table.DeleteTask(1); // the table may change once the rows are handed over
-    std::vector<std::string> calls;
-    RunTaskRows(rows, [&](auto& src, auto& dst, auto& mask, auto& match) {
-        calls.push_back(src + "|" + dst + "|" + mask + "|" + match);
-    });
-    EXPECT_EQ(calls, (std::vector<std::string>{"/a|/b|*.*|m1", "/e|/f|*.*|m3"}));
 }
 
 } // namespace
