@@ -14,7 +14,7 @@ PREFIX ?= /usr/local
 RELEASE_TARGETS := ferrydesk ferrydesk-reg ferrydesk-icons ferrydesk-docs
 
 .PHONY: all deps deps-run build release run install uninstall deb deb-check test fuzz bench \
-	asan screenshots format format-check clean
+	asan tsan screenshots format format-check clean
 
 all: build
 
@@ -77,6 +77,16 @@ asan: deps
 	cmake --build build-asan -j $(JOBS)
 	ctest --test-dir build-asan --output-on-failure -j $(JOBS) --timeout 900
 
+# The suites where threads meet: the routing engine with its pass worker, the mail sender
+# and its socket waits, and the windows (end-to-end runs included). Qt itself is not built
+# for ThreadSanitizer, so only our own code is checked.
+TSAN_SUITES = test_core test_mail test_ui
+tsan: deps
+	cmake --preset tsan
+	cmake --build build-tsan -j $(JOBS) --target $(TSAN_SUITES) ferrydesk ferrydesk-reg
+	TSAN_OPTIONS="ignore_noninstrumented_modules=1 second_deadlock_stack=1 $$TSAN_OPTIONS" \
+	    ctest --test-dir build-tsan --output-on-failure -j $(JOBS) --timeout 900 -E '_NOT_BUILT$$'
+
 bench: deps
 	cmake --preset release
 	cmake --build build-release -j $(JOBS)
@@ -92,4 +102,4 @@ format-check:
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
-	rm -rf build build-release build-asan build-fuzz
+	rm -rf build build-release build-asan build-tsan build-fuzz

@@ -2,6 +2,6 @@
 
 namespace ferry {
 
-bool CaseSensitiveMatch = false;
+std::atomic<bool> CaseSensitiveMatch{false};
 
 } // namespace ferry

@@ -1,5 +1,6 @@
 #include "core/content_matcher.h"
 
+#include "base/cancellation.h"
 #include "core/byte_search.h"
 #include "core/fold_search.h"
 #include "platform/codepage.h"
@@ -86,7 +87,11 @@ class FileSource : public ScanSource {
 public:
     explicit FileSource(ReadOnlyFile& file) : File(file) {}
     int64_t Size() override { return File.Size(); }
-    std::size_t Read(void* buffer, std::size_t count) override { return File.Read(buffer, count); }
+    std::size_t Read(void* buffer, std::size_t count) override {
+        // A scan only reads, so a long one may be given up between two blocks.
+        ThrowIfThreadCancelled();
+        return File.Read(buffer, count);
+    }
     void Seek(int64_t position) override { File.Seek(position); }
 
 private:

@@ -1,5 +1,6 @@
 #include "core/routing_pass.h"
 
+#include "base/cancellation.h"
 #include "core/case_sensitive_match.h"
 #include "core/content_matcher.h"
 #include "platform/file_move.h"
@@ -30,10 +31,12 @@ void RunPass(const std::string& source, const std::string& destination, const st
     if (!ListFiles(from, mask, names))
         return;
     for (const std::string& name : names) {
+        // Work called off stops here, between files: never in the middle of a move.
+        ThrowIfThreadCancelled();
         // A temporary or stash of a move in progress is not one of the user's files.
         if (IsMoveTemporary(from + name))
             continue;
-        const bool exact = caseSensitive ? *caseSensitive : CaseSensitiveMatch;
+        const bool exact = caseSensitive ? *caseSensitive : CaseSensitiveMatch.load();
         if (ScanFileForString(from + name, matchString, exact) < 0)
             continue;
         if (!FolderExists(to))

@@ -20,20 +20,55 @@ void Scheduler::Pause() {
 }
 
 void Scheduler::Resume() {
+    if (PassRunning_)
+        return;
     Timer_.SetEnabled(true);
 }
 
-void Scheduler::RunAllTasks(const TaskTable& table, const TaskFolderRoutine& routine) {
-    Timer_.SetEnabled(false);
-    // RowCount is read afresh each round: the routine runs on the one thread, but a box it
-    // leads to runs the message loop, and the table must never be read past its end.
-    for (int row = 1; row <= table.LastTaskRow(); ++row) {
-        if (!table.IsTaskRow(row))
-            continue;
-        const TaskRecord task = table.TaskAt(row);
+std::vector<TaskRecord> TaskRowsForPass(const TaskTable& table) {
+    std::vector<TaskRecord> rows;
+    for (int row = 1; row <= table.LastTaskRow(); ++row)
+        if (table.IsTaskRow(row))
+            rows.push_back(table.TaskAt(row));
+    return rows;
+}
+
+void RunTaskRows(const std::vector<TaskRecord>& rows, const TaskFolderRoutine& routine) {
+    for (const TaskRecord& task : rows)
         routine(task.Source, task.Destination, "*.*", task.MatchString);
+}
+
+bool Scheduler::BeginPass() {
+    if (PassRunning_)
+        return false;
+    Timer_.SetEnabled(false);
+    PassRunning_ = true;
+    return true;
+}
+
+void Scheduler::EndPass(bool completed) {
+    PassRunning_ = false;
+    if (completed)
+        Timer_.SetEnabled(true);
+}
+
+void Scheduler::RunAllTasks(const TaskTable& table, const TaskFolderRoutine& routine) {
+    if (!BeginPass())
+        return;
+    try {
+        // RowCount is read afresh each round: a box the routine leads to runs the message
+        // loop, and the table must never be read past its end.
+        for (int row = 1; row <= table.LastTaskRow(); ++row) {
+            if (!table.IsTaskRow(row))
+                continue;
+            const TaskRecord task = table.TaskAt(row);
+            routine(task.Source, task.Destination, "*.*", task.MatchString);
+        }
+    } catch (...) {
+        EndPass(false);
+        throw;
     }
-    Timer_.SetEnabled(true);
+    EndPass(true);
 }
 
 } // namespace ferry

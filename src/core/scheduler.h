@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/task_table.h"
 
@@ -35,14 +36,22 @@ using TaskFolderRoutine =
     std::function<void(const std::string& source, const std::string& destination,
                        const std::string& mask, const std::string& matchString)>;
 
+// The task rows a pass walks, in ascending order, rows without a name left out: what a pass
+// running away from the table is handed.
+std::vector<TaskRecord> TaskRowsForPass(const TaskTable& table);
+
+// Runs `routine` for each row in turn; an error ends it at that row.
+void RunTaskRows(const std::vector<TaskRecord>& rows, const TaskFolderRoutine& routine);
+
 // Runs every task at a fixed interval over an abstract timer; the owner routes the timer's
-// ticks to RunAllTasks.
+// ticks to RunAllTasks, or runs the pass elsewhere between BeginPass and EndPass.
 class Scheduler {
 public:
     explicit Scheduler(IntervalTimer& timer) : Timer_(timer) {}
 
     void SetIntervalMinutes(int64_t minutes);
     void Pause();
+    // While a pass runs this changes nothing: the end of the pass decides.
     void Resume();
 
     // One pass over the task rows. The timer is stopped first so that passes never overlap,
@@ -50,10 +59,18 @@ public:
     // leaves the timer stopped until the next Resume.
     void RunAllTasks(const TaskTable& table, const TaskFolderRoutine& routine);
 
+    // The same rules for a pass that runs somewhere else. BeginPass stops the timer and
+    // returns false, changing nothing, when a pass is already running. EndPass(true) starts
+    // the timer again with a full period; EndPass(false), after an error, leaves it stopped.
+    bool BeginPass();
+    void EndPass(bool completed);
+    bool PassRunning() const { return PassRunning_; }
+
     IntervalTimer& Timer() { return Timer_; }
 
 private:
     IntervalTimer& Timer_;
+    bool PassRunning_ = false;
 };
 
 } // namespace ferry

@@ -1,5 +1,6 @@
 #include "net/io_handler_stack.h"
 
+#include "base/cancellation.h"
 #include "net/connect_thread.h"
 #include "net/id_errors.h"
 #include "net/stack.h"
@@ -157,7 +158,29 @@ void TIdIOHandlerStack::ConnectWithTimeout(int limit) {
     thread.Start();
     // Wait for the connect to end, at most for the limit. Waking on its end rather than
     // polling in fixed steps lets a connect that succeeds at once return at once.
-    thread.WaitTerminated(limit == -2 ? -1 : limit < 0 ? 0 : limit);
+    const int wait = limit == -2 ? -1 : limit < 0 ? 0 : limit;
+    bool cancelled = false;
+    if (ThreadCancellable()) {
+        // In slices, so that work called off meanwhile stops waiting within one of them.
+        const auto start = std::chrono::steady_clock::now();
+        for (;;) {
+            if ((cancelled = ThreadCancelled()))
+                break;
+            int slice = CancelPollMs;
+            if (wait >= 0) {
+                const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - start)
+                                       .count();
+                if (spent >= wait)
+                    break;
+                slice = static_cast<int>(std::min<int64_t>(slice, wait - spent));
+            }
+            if (thread.WaitTerminated(slice))
+                break;
+        }
+    } else {
+        thread.WaitTerminated(wait);
+    }
     if (!thread.Terminated()) {
         thread.Terminate();
         // Wake the pending connect and let the thread end before the handle is released, so
@@ -165,6 +188,8 @@ void TIdIOHandlerStack::ConnectWithTimeout(int limit) {
         Binding_->AbortPendingConnect();
         thread.WaitFor();
         Close();
+        if (cancelled)
+            throw EOperationCancelled();
         throw EIdConnectTimeout();
     }
     thread.WaitFor();

@@ -1,5 +1,6 @@
 #include "net/stack.h"
 
+#include "base/cancellation.h"
 #include "base/exception.h"
 #include "base/text.h"
 #include "net/id_errors.h"
@@ -331,20 +332,29 @@ bool TIdStackLinux::WaitReadable(TIdStackSocketHandle handle, int timeoutMs) {
     // poll on the one socket: unlike an fd_set it works for any descriptor number.
     pollfd pfd{handle, POLLIN, 0};
     uint32_t start = Ticks();
+    // A thread whose work can be called off wakes now and then to see whether it has been.
+    const bool cancellable = ThreadCancellable();
     for (;;) {
+        ThrowIfThreadCancelled();
         int wait = -1;
         if (timeoutMs >= 0) {
             uint32_t spent = TicksSince(start);
             wait = spent >= static_cast<uint32_t>(timeoutMs) ? 0 : timeoutMs - spent;
         }
+        const bool sliced = cancellable && (wait < 0 || wait > CancelPollMs);
+        if (sliced)
+            wait = CancelPollMs;
         int result = ::poll(&pfd, 1, wait);
         if (result < 0) {
             if (errno == EINTR)
                 continue;
             RaiseLastError(*this);
         }
-        if (result == 0)
+        if (result == 0) {
+            if (sliced)
+                continue;
             return false;
+        }
         if (pfd.revents & POLLNVAL)
             ReportSocketError(wsa::ENOTSOCK_);
         return true;

@@ -12,6 +12,14 @@ TaskFolderRoutine RoutingPass() {
     };
 }
 
+TaskFolderRoutine RoutingPass(bool caseSensitive) {
+    return [caseSensitive](const std::string& source, const std::string& destination,
+                           const std::string& mask, const std::string& matchString) {
+        ProcessTaskFolder(source, destination, mask, matchString, caseSensitive,
+                          [] { SendNotification(); });
+    };
+}
+
 void SendTestMail(const std::string& server, uint16_t port, const std::string& from,
                   const std::string& to, const std::string& message,
                   const std::function<void()>& onFailure) {

@@ -12,6 +12,8 @@ namespace ferry::backend {
 
 // The routing pass for one task, reporting every move to the notification sender.
 TaskFolderRoutine RoutingPass();
+// The same with the case rule handed over at the start of the pass.
+TaskFolderRoutine RoutingPass(bool caseSensitive);
 
 // One notification with the given values. `onFailure` runs when connecting or delivering
 // fails; errors outside those steps (an unreadable recipient list, a failed QUIT) are raised.

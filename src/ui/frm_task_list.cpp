@@ -21,6 +21,7 @@
 #include "ui/frm_edit_task.h"
 #include "ui/frm_options.h"
 #include "ui/guard.h"
+#include "ui/pass_runner.h"
 #include "ui/qt_interval_timer.h"
 #include "ui/task_table_model.h"
 #include "ui/user_prompts.h"
@@ -46,7 +47,8 @@ TFRM_TaskList::TFRM_TaskList(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       Model_(new TaskTableModel(Table_, this)),
-      Timer1_(MakeTimer(this, Guarded([this] { Timer1Timer(); }))), Scheduler_(*Timer1_) {
+      Timer1_(MakeTimer(this, Guarded([this] { Timer1Timer(); }))), Scheduler_(*Timer1_),
+      Runner_(new PassRunner(Scheduler_, this)) {
     setObjectName(QStringLiteral("FRM_TaskList"));
     setWindowTitle(QStringLiteral("Ferrydesk by Quillmere"));
     setFont(FormFont(QStringLiteral("MS Sans Serif")));
@@ -141,6 +143,8 @@ TFRM_TaskList::TFRM_TaskList(QWidget* parent)
     connect(Model_, &TaskTableModel::TableReset, this, Guarded([this] { ShowCurrentRow(); }));
     connect(Model_, &TaskTableModel::CurrentRowMoved, this, Guarded([this] { ShowCurrentRow(); }));
 
+    Runner_->OnRunningChanged = [this](bool running) { ShowPassRunning(running); };
+
     // As laid out: the timer runs with a 30-second period until the creation handler sets
     // the stored one.
     Timer1_->SetInterval(30000);
@@ -148,6 +152,8 @@ TFRM_TaskList::TFRM_TaskList(QWidget* parent)
 }
 
 TFRM_TaskList::~TFRM_TaskList() {
+    // The pass may not outlive the window whose scheduler it reports to.
+    Runner_->Stop();
     RunGuarded([this] { FormDestroy(); });
     // The model watches the table, which goes before QWidget deletes the children.
     STG_TaskList->setModel(nullptr);
@@ -271,6 +277,8 @@ void TFRM_TaskList::FormCloseQuery(bool& canClose) {
 }
 
 void TFRM_TaskList::FormClose() {
+    // The program ends: a pass under way stops waiting at once (its current move finishes).
+    Runner_->Cancel();
     if (TrayIcon)
         TrayIcon->hide();
 }
@@ -305,16 +313,41 @@ bool TFRM_TaskList::RestoreMinimisedDialog() {
     return false;
 }
 
+void TFRM_TaskList::ShowPassRunning(bool running) {
+    // Greyed, not hidden: the window keeps its layout and texts.
+    for (QPushButton* button :
+         {BTN_TimerSet, BTN_RunNow, BTN_AddNewTask, BTN_EditTask, BTN_DelTask, BTN_Options})
+        button->setEnabled(!running);
+    // A dialog left open while the window came back from the tray waits as well.
+    if (FRM_AddTask)
+        FRM_AddTask->BTN_AddTask->setEnabled(!running);
+    if (FRM_EditTask)
+        FRM_EditTask->BTN_AddTask->setEnabled(!running);
+    if (FRM_Options)
+        FRM_Options->BTN_Apply->setEnabled(!running);
+    if (running)
+        STG_TaskList->setCursor(Qt::BusyCursor);
+    else
+        STG_TaskList->unsetCursor();
+}
+
 void TFRM_TaskList::BTN_TimerSetClick() {
+    if (PassRunning())
+        return;
     const int32_t minutes = StrToInt(QStringToAnsi(TXT_TimeInterval->text()));
     Scheduler_.SetIntervalMinutes(minutes);
     WriteProcessInterval(minutes);
 }
 
 void TFRM_TaskList::BTN_RunNowClick() {
+    if (PassRunning())
+        return; // never a second pass beside the running one
     const TaskFolderRoutine& injected =
         Application ? Application->Environment().Routine : TaskFolderRoutine();
-    Scheduler_.RunAllTasks(Table_, injected ? injected : backend::RoutingPass());
+    // The pass gets its own copy of the rows and of the case rule: nothing it reads can
+    // change under it while the windows go on.
+    Runner_->Start(TaskRowsForPass(Table_),
+                   injected ? injected : backend::RoutingPass(CaseSensitiveMatch.load()));
 }
 
 void TFRM_TaskList::Timer1Timer() {
@@ -324,6 +357,8 @@ void TFRM_TaskList::Timer1Timer() {
 }
 
 void TFRM_TaskList::BTN_AddNewTaskClick() {
+    if (PassRunning())
+        return;
     // The store loads at most this many tasks at start; one more would be dropped then.
     if (Table_.LastTaskRow() >= MaxTaskEntries) {
         Application->Prompts().MessageDlg(
@@ -337,6 +372,8 @@ void TFRM_TaskList::BTN_AddNewTaskClick() {
 }
 
 void TFRM_TaskList::BTN_EditTaskClick() {
+    if (PassRunning())
+        return;
     Scheduler_.Pause();
     if (!Table_.IsTaskRow(Table_.Row())) {
         Scheduler_.Resume();
@@ -347,6 +384,8 @@ void TFRM_TaskList::BTN_EditTaskClick() {
 }
 
 void TFRM_TaskList::BTN_DelTaskClick() {
+    if (PassRunning())
+        return;
     Scheduler_.Pause();
     if (Table_.IsTaskRow(Table_.Row())) {
         Table_.DeleteTask(Table_.Row());
@@ -356,6 +395,8 @@ void TFRM_TaskList::BTN_DelTaskClick() {
 }
 
 void TFRM_TaskList::BTN_OptionsClick() {
+    if (PassRunning())
+        return;
     Scheduler_.Pause();
     hide();
     FRM_Options->Show();

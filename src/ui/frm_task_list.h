@@ -17,6 +17,7 @@ class QTableView;
 namespace ferry {
 
 class TaskTableModel;
+class PassRunner;
 
 // Mouse codes the tray icon reports to the window's tray handler.
 constexpr int WM_LBUTTONDOWN = 0x201;
@@ -39,6 +40,10 @@ public:
     TaskTable& Table() { return Table_; }
     Scheduler& Scheduler1() { return Scheduler_; }
     IntervalTimer& Timer1() { return *Timer1_; }
+    // Runs the passes away from the windows; while one runs the actions that would change the
+    // table or the settings are disabled and the grid shows the busy cursor.
+    PassRunner& Runner() { return *Runner_; }
+    bool PassRunning() const { return Scheduler_.PassRunning(); }
     bool TrayAvailable() const;
     // Whether the stored tasks were read in full (or there were none to read): until then the
     // table is not written back, so a start-up that failed half-way cannot shrink the store.
@@ -85,11 +90,13 @@ private:
     void LoadedLate(const TStartupLoad& load);
     void ShowCurrentRow();
     void LimitIntervalText();
+    void ShowPassRunning(bool running);
 
     TaskTable Table_;
     TaskTableModel* Model_;
     std::unique_ptr<IntervalTimer> Timer1_;
     Scheduler Scheduler_;
+    PassRunner* Runner_;
     TStartupLoad Load_;
     TaskTableSaver Saver_;
     bool SyncingRow_ = false;

@@ -156,6 +156,40 @@ TEST(Scheduler, AnErrorEndsThePassAndLeavesTheTimerStopped) {
     EXPECT_EQ(timer.Ticks(), 1);
 }
 
+TEST(Scheduler, APassRunElsewhereKeepsTheRulesAndAResumeMeanwhileWaitsForItsEnd) {
+    ClockedScheduler s;
+    s.scheduler.SetIntervalMinutes(1);
+    s.Show();
+    ASSERT_TRUE(s.scheduler.BeginPass());
+    EXPECT_FALSE(s.scheduler.BeginPass()) << "a second pass beside the first";
+    EXPECT_FALSE(s.timer.Enabled());
+    s.Show(); // the window shown again while the pass runs
+    EXPECT_FALSE(s.timer.Enabled());
+    s.timer.AdvanceMinutes(30);
+    EXPECT_EQ(s.timer.Ticks(), 0);
+    // A synchronous run is refused too while the pass is out.
+    int runs = 0;
+    s.table.AppendTask({"t", "/a", "/b", "m"});
+    s.scheduler.RunAllTasks(s.table, [&](auto&, auto&, auto&, auto&) { ++runs; });
+    EXPECT_EQ(runs, 0);
+    s.scheduler.EndPass(true);
+    EXPECT_FALSE(s.scheduler.PassRunning());
+    s.timer.Advance(kMinute - 1);
+    EXPECT_EQ(s.timer.Ticks(), 0);
+    s.timer.Advance(1);
+    EXPECT_EQ(s.timer.Ticks(), 1);
+
+    // Failed: stopped, even though the window was shown while it ran.
+    ASSERT_TRUE(s.scheduler.BeginPass());
+    s.Show();
+    s.scheduler.EndPass(false);
+    s.timer.AdvanceMinutes(30);
+    EXPECT_EQ(s.timer.Ticks(), 1);
+    s.Show();
+    s.timer.AdvanceMinutes(1);
+    EXPECT_EQ(s.timer.Ticks(), 2);
+}
+
 TEST(Scheduler, PeriodsThatWouldNotFitAreHeldAtTheLongest) {
     EXPECT_EQ(TimerPeriodForMinutes(0), 0u);
     EXPECT_EQ(TimerPeriodForMinutes(-5), 0u);

@@ -2,14 +2,17 @@
 // store prepared with ferrydesk-reg and a local SMTP server: one press of Run Tasks Now must
 // move the matching files and send one mail for each.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <thread>
 
 #include "support/registry_sandbox.h"
 #include "support/smtp_sink.h"
+#include "support/tcp_server.h"
 #include "support/temp_dir.h"
 #include "virtual_display.h"
 
@@ -272,6 +275,102 @@ TEST_F(EndToEnd, ClosingAsksFirstAndYesEndsTheProgramCleanly) {
     const ChildResult ended = program.Wait(20s);
     EXPECT_TRUE(ended.Exited) << ended.Output;
     EXPECT_EQ(ended.ExitCode, 0) << ended.Output;
+    manager.Kill(SIGTERM);
+    manager.Wait(5s);
+}
+
+// A mail server that takes the connection and never answers holds a pass for a minute per
+// reply: quitting meanwhile must still end the program at once, with no file half moved.
+TEST_F(EndToEnd, QuitDuringAPassWaitingOnASilentMailServerEndsWithinTwoSeconds) {
+    for (const char* tool : {"Xvfb", "xdotool", "openbox", "xprop"})
+        ASSERT_FALSE(FindProgram(tool).empty()) << tool << " is needed (scripts/deps/ui.txt)";
+    VirtualDisplay display;
+    ASSERT_TRUE(display.Running()) << display.Why();
+    ChildProcess manager;
+    {
+        ScopedEnv x("DISPLAY", display.Name().c_str());
+        manager.StartProgram({FindProgram("openbox"), "--sm-disable"});
+    }
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            int code = 0;
+            const std::string root =
+                RunOnDisplay(display.Name(), {"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, code);
+            return code == 0 && root.find("window id") != std::string::npos;
+        },
+        20s))
+        << "the window manager did not start";
+    std::atomic<bool> done{false};
+    TcpTestServer silent(
+        [&](TcpTestPeer& peer, int) {
+            while (!done && !peer.WaitClosed(100)) {
+            }
+        },
+        3, 120000);
+
+    TempDir files;
+    const std::string source = files.MakeDir("in");
+    const std::string destination = files.MakeDir("out");
+    const std::vector<std::string> names = {"1.txt", "2.txt", "3.txt"};
+    for (const std::string& name : names)
+        files.Write("in/" + name, "INVOICE " + name + "\n" + std::string(100000, 'x'));
+    Add(kKey, "NumberOfEntries", "REG_DWORD", "1");
+    Add(kKey, "ProcessInterval", "REG_DWORD", "10");
+    Add(kKey, "SMTPEnabled", "REG_DWORD", "1");
+    Add(kKey, "SMTPPort", "REG_DWORD", std::to_string(silent.Port()));
+    Add(kKey, "SMTPServer", "REG_SZ", "127.0.0.1");
+    Add(kKey, "SMTPFrom", "REG_SZ", "ferry@example.com");
+    Add(kKey, "SMTPTo", "REG_SZ", "clerk@example.com");
+    Add(kKey, "SMTPMessage", "REG_SZ", "Files have been processed.");
+    Add(kKey, "MSCaseSensitive", "REG_DWORD", "0");
+    const std::string entry = std::string(kKey) + "\\Entry1";
+    Add(entry, "Identifier", "REG_SZ", "Invoices");
+    Add(entry, "Source", "REG_SZ", source);
+    Add(entry, "Destination", "REG_SZ", destination);
+    Add(entry, "MatchString", "REG_SZ", "INVOICE");
+
+    ChildProcess program;
+    StartProgram(program, display);
+    std::string window;
+    ASSERT_TRUE(WaitFor([&] { return !(window = FindWindow(display, kMainTitle)).empty(); }, 20s));
+    ASSERT_TRUE(ClickIn(display, window, 466, 54)); // Run Tasks Now
+    // The first file is moved and its notification waits for the server's greeting.
+    ASSERT_TRUE(WaitFor([&] { return silent.Accepted() == 1; }, 20s)) << "no notification";
+    EXPECT_EQ(files.Entries("out").size(), 1u);
+
+    auto since = [](std::chrono::steady_clock::time_point start) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+    };
+    std::string question;
+    auto asked = std::chrono::steady_clock::now();
+    ASSERT_TRUE(PressKeys(display, window, "alt+F4"));
+    ASSERT_TRUE(WaitFor([&] { return !(question = FindWindow(display, "Confirm")).empty(); }, 20s))
+        << "no quit question";
+    const auto questionAfter = since(asked);
+    EXPECT_LT(questionAfter.count(), 2000) << "the question waited for the pass";
+    const auto yes = std::chrono::steady_clock::now();
+    ASSERT_TRUE(PressKeys(display, question, "Return"));
+    const ChildResult ended = program.Wait(20s);
+    const auto endedAfter = since(yes);
+    std::printf("[ quit ] question after %lld ms; program ended %lld ms after Yes\n",
+                static_cast<long long>(questionAfter.count()),
+                static_cast<long long>(endedAfter.count()));
+    EXPECT_TRUE(ended.Exited) << ended.Output;
+    EXPECT_EQ(ended.ExitCode, 0) << ended.Output;
+    EXPECT_LT(endedAfter.count(), 2000);
+    done = true;
+
+    // Every file whole in one place; nothing else in the destination.
+    for (const std::string& name : names) {
+        const bool moved = TempDir::Exists(destination + "/" + name);
+        EXPECT_NE(moved, TempDir::Exists(source + "/" + name)) << name;
+        EXPECT_EQ(TempDir::Read((moved ? destination : source) + "/" + name),
+                  "INVOICE " + name + "\n" + std::string(100000, 'x'));
+    }
+    for (const std::string& name : files.Entries("out"))
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+    EXPECT_EQ(files.Entries("out").size(), 1u) << "a file was begun after the Yes";
     manager.Kill(SIGTERM);
     manager.Wait(5s);
 }

@@ -61,6 +61,7 @@ TEST_F(MainWindow, IntervalsOnTheManualClock) {
     Timer->AdvanceMinutes(600);
     EXPECT_TRUE(Passes.empty());
     Click(FRM_TaskList->BTN_RunNow);
+    ASSERT_TRUE(SettlePass());
     EXPECT_EQ(Passes.size(), 1u);
     EXPECT_EQ(StoredInteger("ProcessInterval"), 0);
 

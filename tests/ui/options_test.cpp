@@ -182,6 +182,7 @@ TEST_F(Options, ApplyWithCaseSensitivityMakesTheNextPassMatchCaseExactly) {
     Click(FRM_Options->CHK_CaseSen);
     Click(FRM_Options->BTN_Apply);
     QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
+    ASSERT_TRUE(SettlePass());
     EXPECT_TRUE(Prompts.Errors.empty());
     EXPECT_EQ(files.Entries("out"), std::vector<std::string>{"upper.txt"});
     EXPECT_EQ(files.Entries("in"), std::vector<std::string>{"lower.txt"});
@@ -191,6 +192,7 @@ TEST_F(Options, ApplyWithCaseSensitivityMakesTheNextPassMatchCaseExactly) {
     Click(FRM_Options->CHK_CaseSen);
     Click(FRM_Options->BTN_Apply);
     QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
+    ASSERT_TRUE(SettlePass());
     EXPECT_EQ(files.Entries("out"), (std::vector<std::string>{"lower.txt", "upper.txt"}));
 }
 

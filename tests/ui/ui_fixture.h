@@ -1,16 +1,19 @@
 #pragma once
 
 #include <QApplication>
+#include <chrono>
 #include <deque>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "settings/settings_store.h"
 #include "support/manual_interval_timer.h"
 #include "support/registry_sandbox.h"
 #include "ui/application.h"
+#include "ui/frm_task_list.h"
 #include "ui/user_prompts.h"
 
 namespace ferry::test {
@@ -61,13 +64,35 @@ protected:
     bool Tray = true;
     std::vector<std::string> Passes; // one entry per task run: its source folder
     TaskFolderRoutine Routine;       // when set, runs each task instead of the recorder
+    // A pass started by a tick of the manual clock ends before the clock moves on, as if it
+    // took no time; tests of what happens during a pass turn this off.
+    bool SettleAfterTick = true;
     std::unique_ptr<TApplication> App;
+
+    // Lets the running pass end on its thread and its end reach the window. False when it
+    // was still running after `limit`.
+    static bool SettlePass(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            QCoreApplication::processEvents();
+            if (!FRM_TaskList || !FRM_TaskList->PassRunning())
+                return true;
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
 
     void CreateProgram() {
         FormEnvironment env;
         env.MakeTimer = [this](QObject*, std::function<void()> onTick) {
             auto timer = std::make_unique<ManualIntervalTimer>();
-            timer->OnTimer = std::move(onTick);
+            timer->OnTimer = [this, onTick = std::move(onTick)] {
+                onTick();
+                if (SettleAfterTick) {
+                    EXPECT_TRUE(SettlePass()) << "the pass did not end";
+                }
+            };
             Timer = timer.get();
             return timer;
         };
