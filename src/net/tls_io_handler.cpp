@@ -4,7 +4,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -96,6 +98,42 @@ std::string NameLine(X509_NAME* name) {
     return line;
 }
 
+std::string EnvText(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// One client context for the process, made again only when the trust settings in the
+// environment change: loading the trusted certificates for every session would cost more
+// than the handshake itself. The caller gets its own reference.
+SSL_CTX* SharedClientContext() {
+    static std::mutex lock;
+    static SSL_CTX* shared = nullptr;
+    static std::string sharedFor;
+    const std::string key = EnvText("SSL_CERT_FILE") + '\n' + EnvText("SSL_CERT_DIR");
+    std::lock_guard<std::mutex> guard(lock);
+    if (!shared || key != sharedFor) {
+        SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+        if (!ctx)
+            return nullptr;
+        SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+        // Reads the files named by SSL_CERT_FILE and SSL_CERT_DIR when they are set.
+        SSL_CTX_set_default_verify_paths(ctx);
+        // SMTP ends each exchange with a reply; an EOF without close_notify cannot truncate
+        // anything that was not already complete.
+        SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+        // A record without data (a session ticket) must return to the wait, not block a poll.
+        SSL_CTX_clear_mode(ctx, SSL_MODE_AUTO_RETRY);
+        if (shared)
+            SSL_CTX_free(shared);
+        shared = ctx;
+        sharedFor = key;
+    }
+    SSL_CTX_up_ref(shared);
+    return shared;
+}
+
 } // namespace
 
 std::string CertificateProblemText(long verifyResult, const std::string& hostName) {
@@ -151,7 +189,7 @@ void TIdIOHandlerTLS::AdoptSession(SSL* ssl) {
 
 bool TIdIOHandlerTLS::WaitCipherReadable(int timeoutMs) {
     if (Adopted_)
-        return true;
+        return false;
     return Binding_->WaitReadable(timeoutMs);
 }
 
@@ -172,20 +210,10 @@ void TIdIOHandlerTLS::StartTLS() {
         fail("The server sent data in clear after agreeing to encrypt; the connection was closed.");
 
     ERR_clear_error();
-    if (!Ctx_) {
-        Ctx_ = SSL_CTX_new(TLS_client_method());
-        if (!Ctx_)
-            fail("TLS could not be set up: " + OpenSSLErrors());
-        SSL_CTX_set_min_proto_version(Ctx_, TLS1_2_VERSION);
-        SSL_CTX_set_verify(Ctx_, SSL_VERIFY_PEER, nullptr);
-        // Reads the files named by SSL_CERT_FILE and SSL_CERT_DIR when they are set.
-        SSL_CTX_set_default_verify_paths(Ctx_);
-        // SMTP ends each exchange with a reply; an EOF without close_notify cannot truncate
-        // anything that was not already complete.
-        SSL_CTX_set_options(Ctx_, SSL_OP_IGNORE_UNEXPECTED_EOF);
-        // A record without data (a session ticket) must return to the wait, not block a poll.
-        SSL_CTX_clear_mode(Ctx_, SSL_MODE_AUTO_RETRY);
-    }
+    if (!Ctx_)
+        Ctx_ = SharedClientContext();
+    if (!Ctx_)
+        fail("TLS could not be set up: " + OpenSSLErrors());
     Ssl_ = SSL_new(Ctx_);
     BIO* bio = Ssl_ ? BIO_new(SocketMethod()) : nullptr;
     if (!bio)
@@ -245,15 +273,15 @@ int TIdIOHandlerTLS::FillInputBuffer(bool raiseIfClosed, int timeoutMs, bool rai
         return TIdIOHandlerStack::FillInputBuffer(raiseIfClosed, timeoutMs, raiseOnTimeout);
     if (timeoutMs == -1)
         timeoutMs = (ReadTimeout != -1 && ReadTimeout != 0) ? ReadTimeout : -2;
-    if (!Adopted_)
-        CheckPeerClosed(raiseIfClosed, false);
+    CheckPeerClosed(raiseIfClosed, false);
     if (!Live() || !ReadBuffer_) {
         if (raiseIfClosed)
             throw EIdException("Not Connected");
         return 0;
     }
     for (;;) {
-        // Decrypted bytes OpenSSL already holds need no wait on the socket.
+        // Decrypted bytes OpenSSL already holds need no wait. Part of a record it holds does:
+        // the rest is still to come from the socket.
         if (SSL_pending(Ssl_) == 0 && !WaitCipherReadable(timeoutMs)) {
             if (raiseOnTimeout)
                 throw EIdReadTimeout();
@@ -272,18 +300,10 @@ int TIdIOHandlerTLS::FillInputBuffer(bool raiseIfClosed, int timeoutMs, bool rai
             continue;
         }
         int err = SSL_get_error(Ssl_, n);
-        if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
-            if (Adopted_)
-                return -1; // the in-memory source is drained
-            continue;
-        }
+        if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE)
+            continue; // a record without data, or only part of one: wait for more
         if (err == SSL_ERROR_ZERO_RETURN || (err == SSL_ERROR_SYSCALL && n == 0)) {
             PeerClosed_ = true;
-            if (Adopted_) {
-                if (raiseIfClosed && InputQueue_->IsEmpty())
-                    throw EIdConnClosedGracefully();
-                return 0;
-            }
             CheckPeerClosed(raiseIfClosed, false);
             return 0;
         }
@@ -322,6 +342,16 @@ void TIdIOHandlerTLS::SendNow(const TIdBytes& bytes) {
         DoWork(wmWrite, n);
         pos += static_cast<size_t>(n);
     }
+}
+
+void TIdIOHandlerTLS::CheckPeerClosed(bool raiseIfClosed, bool ignoreBuffer) {
+    if (!Adopted_) {
+        TIdIOHandlerStack::CheckPeerClosed(raiseIfClosed, ignoreBuffer);
+        return;
+    }
+    // No socket behind an adopted session: only the peer's close_notify ends it.
+    if (PeerClosed_ && InputQueue_ && (InputQueue_->IsEmpty() || ignoreBuffer) && raiseIfClosed)
+        throw EIdConnClosedGracefully();
 }
 
 void TIdIOHandlerTLS::Close() {

@@ -56,13 +56,15 @@ public:
 
     int FillInputBuffer(bool raiseIfClosed, int timeoutMs, bool raiseOnTimeout) override;
     void SendNow(const TIdBytes& bytes) override;
+    void CheckPeerClosed(bool raiseIfClosed, bool ignoreBuffer) override;
     void Close() override;
 
 protected:
     // Takes over an SSL object whose handshake is already done, reading through its BIO.
     // For in-memory use (the fuzz target); the handler must be open.
     void AdoptSession(SSL* ssl);
-    // Whether encrypted input can be read now; the socket's readiness by default.
+    // Whether encrypted input can be read now: the socket's readiness, or, for an adopted
+    // session, what the subclass says (false here: nothing more will come).
     virtual bool WaitCipherReadable(int timeoutMs);
 
 private:
