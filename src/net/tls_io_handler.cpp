@@ -202,6 +202,10 @@ void TIdIOHandlerTLS::StartTLS() {
     auto fail = [this](std::string text, long verify = X509_V_OK) {
         FreeSession();
         Close();
+        // What came in clear is not to be read as a reply either, nor keep the session
+        // looking connected so that a QUIT would be tried.
+        if (InputQueue_)
+            InputQueue_->Clear();
         if (verify != X509_V_OK)
             throw EIdTLSCertificateError(verify, std::move(text));
         throw EIdTLSError(std::move(text));

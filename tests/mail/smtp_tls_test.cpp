@@ -7,7 +7,10 @@
 
 #include "env_guard.h"
 #include "mail/notification.h"
+#include "mail/smtp.h"
+#include "net/tls_io_handler.h"
 #include "platform/host.h"
+#include "support/smtp_script_server.h"
 #include "support/smtp_sink.h"
 #include "support/test_certificates.h"
 
@@ -199,6 +202,38 @@ TEST_F(SmtpTls, CredentialsAreNeverSentOnAPlainConnection) {
     SmtpSink tls(Server(Certs->Localhost, false));
     EXPECT_EQ(Send(Mail(tls.Port(), 1, "")), "No password is stored for ann.");
     EXPECT_EQ(Joined(tls.Connections()[0]).find("AUTH"), std::string::npos);
+}
+
+// Bytes the server sends in clear right behind its consent to STARTTLS would otherwise be read
+// as the first encrypted reply: a man in the middle could answer for the real server.
+TEST(SmtpStartTls, ClearTextAfterTheConsentIsRefusedAndTheConnectionDropped) {
+    test::SmtpScriptServer server;
+    server.Reply("220 ready")
+        .ExpectLine("EHLO client.test")
+        .Send("250-hi\r\n250 STARTTLS\r\n")
+        .ExpectLine("STARTTLS")
+        .Send("220 go ahead\r\n250-injected\r\n250 AUTH PLAIN\r\n")
+        .ExpectClose();
+    server.Start();
+    TIdSMTP client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    client.SetReadTimeout(5000);
+    client.HeloName = "client.test";
+    client.UseTLS = utUseRequireTLS;
+    client.Username = "ann";
+    client.Password = "s3cret";
+    client.OpenSession();
+    try {
+        client.Authenticate();
+        ADD_FAILURE() << "the upgrade went on";
+    } catch (const EIdTLSError& e) {
+        EXPECT_STREQ(e.what(), "The server sent data in clear after agreeing to encrypt; the "
+                               "connection was closed.");
+    }
+    EXPECT_FALSE(client.Authenticated());
+    client.CloseSession(true); // no QUIT: the connection is already gone
+    EXPECT_EQ(server.Finish(), "");
 }
 
 } // namespace
