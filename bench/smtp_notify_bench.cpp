@@ -6,6 +6,8 @@
 //                  from a registry hive of its own (a fresh folder under $TMPDIR) each time;
 //   MODE core:     the sending core alone, with the values given.
 // CONNECT_TIMEOUT_MS in the environment overrides the connect limit of the core mode.
+// For the core mode, SERVER overrides the host (127.0.0.1), SECURITY sets the mode (1 STARTTLS,
+// 2 TLS) and SMTP_USER and SMTP_PASSWORD the sign-in.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +56,14 @@ int main(int argc, char** argv) {
     mail.body = argv[6];
     if (const char* limit = std::getenv("CONNECT_TIMEOUT_MS"))
         mail.connectTimeoutMs = std::atoi(limit);
+    if (const char* server = std::getenv("SERVER"))
+        mail.server = server;
+    if (const char* security = std::getenv("SECURITY"))
+        mail.security = std::atoi(security);
+    if (const char* user = std::getenv("SMTP_USER"))
+        mail.user = user;
+    if (const char* password = std::getenv("SMTP_PASSWORD"))
+        mail.password = password;
 
     std::string hive;
     if (mode == "listener" && (hive = PrepareSettings(mail)).empty()) {

@@ -1,8 +1,11 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "app/command_line.h"
+#include "keyring/secret_service_password_source.h"
+#include "mail/password_source.h"
 #include "ui/application.h"
 #include "ui/display_check.h"
 
@@ -20,6 +23,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication qt(argc, argv);
+    // The mail password lives in the desktop's Secret Service, never in the settings.
+    ferry::SetMailPasswordSource(std::make_shared<ferry::TSecretServicePasswordSource>());
     ferry::TApplication application;
     application.CreateForms();
     return application.Run();

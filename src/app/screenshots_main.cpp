@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
@@ -15,8 +16,10 @@
 
 #include "platform/registry.h"
 #include "ui/application.h"
+#include "ui/form_style.h"
 #include "ui/frm_add_task.h"
 #include "ui/frm_edit_task.h"
+#include "ui/frm_mail_security.h"
 #include "ui/frm_options.h"
 #include "ui/frm_task_list.h"
 #include "ui/message_form.h"
@@ -152,6 +155,22 @@ int main(int argc, char** argv) {
 
     ferry::FRM_Options->Show();
     ok = Shoot(ferry::FRM_Options, out.filePath(QStringLiteral("options.png"))) && ok;
+
+    {
+        ferry::TFRM_MailSecurity security(ferry::FRM_Options,
+                                          {ferry::TMailSecurity::StartTLS, "clerk@example.com"},
+                                          true, "smtp.example.com", 587);
+        security.MEM_Result->setPlainText(
+            QStringLiteral("Connected to smtp.example.com:587.\n"
+                           "Encrypted with TLSv1.3, cipher TLS_AES_256_GCM_SHA384.\n"
+                           "Certificate: CN = smtp.example.com\n"
+                           "Issued by: C = US, O = Let's Encrypt, CN = R11\n"
+                           "The certificate is trusted and matches the host name.\n"
+                           "Signed in as clerk@example.com."));
+        ferry::CentreOnScreen(&security);
+        ok = Shoot(&security, out.filePath(QStringLiteral("mail-security.png"))) && ok;
+        security.hide();
+    }
     ferry::FRM_Options->hide();
 
     ferry::TMessageForm quit("Do you really want to Quit the Program?",

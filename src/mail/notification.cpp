@@ -4,7 +4,9 @@
 
 #include "mail/address.h"
 #include "mail/message.h"
+#include "mail/password_source.h"
 #include "mail/smtp.h"
+#include "settings/mail_security_settings.h"
 #include "settings/settings_store.h"
 
 namespace ferry {
@@ -17,6 +19,12 @@ void SendNotificationMail(const NotificationMail& mail,
     client.SetPort(mail.port);
     client.SetConnectTimeout(mail.connectTimeoutMs);
     client.SetReadTimeout(mail.readTimeoutMs);
+    if (mail.security == 1)
+        client.UseTLS = utUseRequireTLS;
+    else if (mail.security == 2)
+        client.UseTLS = utUseImplicitTLS;
+    client.Username = mail.user;
+    client.Password = mail.password;
     message.From().Address = mail.from;
     message.Recipients.SetAddressesText(mail.to);
     message.Subject = NotificationSubject;
@@ -29,6 +37,17 @@ void SendNotificationMail(const NotificationMail& mail,
             onSendFailure(e);
     }
     client.CloseSession(true);
+}
+
+std::string LookUpMailPassword(const std::string& server, const std::string& user) {
+    // A store that cannot be reached counts as no password: the sign-in then says so.
+    try {
+        if (auto source = MailPasswordSource())
+            if (auto password = source->Read(server, user))
+                return *password;
+    } catch (const std::exception&) {
+    }
+    return {};
 }
 
 void SendNotification() {
@@ -45,6 +64,11 @@ void SendNotification() {
     mail.from = settings->SMTPFrom;
     mail.to = settings->SMTPTo;
     mail.body = settings->SMTPMessage;
+    TMailSecuritySettings security = ReadMailSecuritySettings();
+    mail.security = static_cast<int>(security.Security);
+    mail.user = security.User;
+    if (!mail.user.empty())
+        mail.password = LookUpMailPassword(mail.server, mail.user);
     SendNotificationMail(mail, nullptr); // e-mail failures are dropped without a trace
 }
 

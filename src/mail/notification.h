@@ -20,6 +20,10 @@ struct NotificationMail {
     std::string body; // line breaks in it separate body lines
     int connectTimeoutMs = NotificationConnectTimeoutMs;
     int readTimeoutMs = NotificationReadTimeoutMs;
+    // 0 none (plain SMTP, as always), 1 STARTTLS required, 2 TLS from the first byte.
+    int security = 0;
+    std::string user;     // empty: no sign-in
+    std::string password; // from the secret store, never from the hive
 };
 
 inline const char* const NotificationSubject = "Notification Message!";
@@ -30,6 +34,10 @@ inline const char* const NotificationSubject = "Notification Message!";
 // recipient text) and of the closing QUIT leave this function.
 void SendNotificationMail(const NotificationMail& mail,
                           const std::function<void(const std::exception&)>& onSendFailure);
+
+// The password the installed source holds for this user on this server, "" when there is no
+// source, no password, or the store cannot be reached.
+std::string LookUpMailPassword(const std::string& server, const std::string& user);
 
 // The routing pass's move listener: reads the stored e-mail settings and, when notifications
 // are enabled, sends one notification. E-mail failures are dropped; a settings read error, an

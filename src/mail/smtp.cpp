@@ -9,8 +9,11 @@
 namespace ferry {
 
 void TIdSMTP::OpenSession() {
+    PrepareTLSHandler();
     Connect();
     try {
+        if (UseTLS == utUseImplicitTLS)
+            StartImplicitTLS();
         GetResponse({220});
         ExchangeGreeting();
     } catch (...) {
@@ -38,9 +41,11 @@ void TIdSMTP::Authenticate() {
         Authenticated_ = true;
         break;
     case atDefault:
+        // Without a user name nothing is sent and the step stays undone.
+        if (!Username.empty())
+            Login();
+        break;
     case atSASL:
-        // Logging in needs a user name; the program never sets one, and without it nothing
-        // is sent. Login mechanisms are not built.
         break;
     }
 }

@@ -33,6 +33,13 @@ public:
     // connection has been closed.
     void CloseSession(bool notifyPeer);
 
+    // The authentication step: the TLS upgrade when a mode asks for it, then the login when
+    // a user name is set. Runs at the start of every delivery until it succeeds; may be run
+    // on its own to check the settings without sending mail.
+    void Authenticate();
+    // The AUTH mechanisms the server listed after the last greeting, upper-case.
+    std::vector<std::string> ServerAuthMechanisms() const;
+
     // Address expansion and verification; the program uses neither.
     std::vector<std::string> Expand(const std::string& name);
     std::string Verify(const std::string& name);
@@ -40,10 +47,17 @@ public:
 protected:
     // The QUIT that Disconnect sends when asked to notify the peer.
     void DisconnectNotifyPeer() override;
+    // STARTTLS and the second EHLO, when the mode asks for encryption after the greeting.
+    void TLSUpgradeIfOffered() override;
 
 private:
-    // Runs until authentication was done or was not wanted.
-    void Authenticate();
+    // Gives the session a TLS-capable connection object when a mode asks for one.
+    void PrepareTLSHandler();
+    // Implicit TLS: the handshake right after the connect, before the greeting.
+    void StartImplicitTLS();
+    // AUTH PLAIN or LOGIN, whichever the server lists first in that order of preference.
+    void Login();
+    bool ConnectionEncrypted() const;
 
     bool Authenticated_ = false;
 };

@@ -29,8 +29,8 @@ public:
 };
 
 // The client level that knows what the server offers and whether the connection is to be
-// secured. The program never secures it: no connection object it uses is TLS-capable, so the
-// upgrade step below never sends anything.
+// secured. With the default mode no TLS-capable connection object is made, so the upgrade
+// step below never sends anything.
 class TIdExplicitTLSClient : public TIdTCPClientCustom {
 public:
     TIdServerExtensions ServerExtensions;
@@ -38,7 +38,7 @@ public:
 
 protected:
     // Runs before authentication; does nothing unless the connection object can do TLS.
-    void TLSUpgradeIfOffered() {}
+    virtual void TLSUpgradeIfOffered() {}
 };
 
 } // namespace ferry

@@ -22,13 +22,16 @@ TaskFolderRoutine RoutingPass(bool caseSensitive) {
 
 void SendTestMail(const std::string& server, uint16_t port, const std::string& from,
                   const std::string& to, const std::string& message,
-                  const std::function<void()>& onFailure) {
+                  const std::function<void()>& onFailure, const MailSignIn& signIn) {
     NotificationMail mail;
     mail.server = server;
     mail.port = port;
     mail.from = from;
     mail.to = to;
     mail.body = message;
+    mail.security = signIn.security;
+    mail.user = signIn.user;
+    mail.password = signIn.password;
     SendNotificationMail(mail, [&](const std::exception&) { onFailure(); });
 }
 

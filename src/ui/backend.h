@@ -17,8 +17,14 @@ TaskFolderRoutine RoutingPass(bool caseSensitive);
 
 // One notification with the given values. `onFailure` runs when connecting or delivering
 // fails; errors outside those steps (an unreadable recipient list, a failed QUIT) are raised.
+// signIn carries the security mode, user and password; the default is plain SMTP.
+struct MailSignIn {
+    int security = 0;
+    std::string user;
+    std::string password;
+};
 void SendTestMail(const std::string& server, uint16_t port, const std::string& from,
                   const std::string& to, const std::string& message,
-                  const std::function<void()>& onFailure);
+                  const std::function<void()>& onFailure, const MailSignIn& signIn = {});
 
 } // namespace ferry::backend

@@ -9,12 +9,17 @@
 #include <QPushButton>
 #include <limits>
 
+#include "base/exception.h"
 #include "base/text.h"
+#include "mail/notification.h"
+#include "mail/password_source.h"
+#include "settings/mail_security_settings.h"
 #include "settings/settings_store.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
 #include "ui/backend.h"
 #include "ui/form_style.h"
+#include "ui/frm_mail_security.h"
 #include "ui/frm_task_list.h"
 #include "ui/guard.h"
 #include "ui/user_prompts.h"
@@ -67,6 +72,9 @@ TFRM_Options::TFRM_Options(QWidget* parent)
     BTN_Test = MakeButton(this, "BTN_Test", "&Test", 160, 212, 48);
     BTN_Apply = MakeButton(this, "BTN_Apply", "&Apply", 214, 212, 45);
     BTN_Cancel = MakeButton(this, "BTN_Cancel", "&Cancel", 265, 212, 42);
+    // In the free space left of Test; no other control moves for it.
+    BTN_Security = MakeButton(this, "BTN_Security", "", 8, 212, 72);
+    BTN_Security->setText(QString::fromUtf8("Se&curity…"));
 
     setTabOrder(BTN_Apply, BTN_Cancel);
     setTabOrder(BTN_Cancel, CHK_CaseSen);
@@ -77,11 +85,13 @@ TFRM_Options::TFRM_Options(QWidget* parent)
     setTabOrder(TXT_SMTPFROM, TXT_SMTPTO);
     setTabOrder(TXT_SMTPTO, TXT_SMTPMessage);
     setTabOrder(TXT_SMTPMessage, BTN_Test);
+    setTabOrder(BTN_Test, BTN_Security);
 
     connect(CHK_SMTP, &QCheckBox::clicked, this, Guarded([this] { CHK_SMTPClick(); }));
     connect(BTN_Apply, &QPushButton::clicked, this, Guarded([this] { BTN_ApplyClick(); }));
     connect(BTN_Cancel, &QPushButton::clicked, this, Guarded([this] { BTN_CancelClick(); }));
     connect(BTN_Test, &QPushButton::clicked, this, Guarded([this] { BTN_TestClick(); }));
+    connect(BTN_Security, &QPushButton::clicked, this, Guarded([this] { BTN_SecurityClick(); }));
 }
 
 void TFRM_Options::Show() {
@@ -90,12 +100,16 @@ void TFRM_Options::Show() {
 }
 
 void TFRM_Options::enablesmtp(bool flag) {
-    for (QWidget* w : std::initializer_list<QWidget*>{TXT_SMTPServer, TXT_SMTPPort, TXT_SMTPFROM,
-                                                      TXT_SMTPTO, TXT_SMTPMessage, BTN_Test})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{TXT_SMTPServer, TXT_SMTPPort, TXT_SMTPFROM, TXT_SMTPTO,
+                                         TXT_SMTPMessage, BTN_Test, BTN_Security})
         w->setEnabled(flag);
 }
 
 void TFRM_Options::FormShow() {
+    Security_ = ReadMailSecuritySettings();
+    SecurityChanged_ = false;
+    PendingPassword_.reset();
     // Value by value, so that what was read before a failing value stays on screen.
     if (SettingsKeyPresent("SMTPEnabled")) {
         TRegistryKey key;
@@ -127,6 +141,7 @@ void TFRM_Options::BTN_ApplyClick() {
     input.SMTPMessage = QStringToAnsi(TXT_SMTPMessage->text());
     input.MSCaseSensitive = CHK_CaseSen->isChecked();
     WriteOptionsSettings(input);
+    StoreMailSecurity();
     CloseAndShowMain();
 }
 
@@ -147,7 +162,47 @@ void TFRM_Options::SendMail(const std::string& server, uint16_t port) {
                               Application->Prompts().MessageDlg(
                                   "An Error occured trying to connect to the SMTP server",
                                   TMsgDlgType::mtWarning, Btn(mbOK));
-                          });
+                          },
+                          {static_cast<int>(Security_.Security), Security_.User,
+                           Security_.User.empty() ? std::string() : PasswordFor(Security_.User)});
+}
+
+std::string TFRM_Options::PasswordFor(const std::string& user) const {
+    if (PendingPassword_)
+        return *PendingPassword_;
+    return LookUpMailPassword(QStringToAnsi(TXT_SMTPServer->text()), user);
+}
+
+void TFRM_Options::BTN_SecurityClick() {
+    const std::string server = QStringToAnsi(TXT_SMTPServer->text());
+    bool stored = PendingPassword_.has_value() ||
+                  (!Security_.User.empty() && !PasswordFor(Security_.User).empty());
+    TFRM_MailSecurity dialog(this, Security_, stored, server,
+                             static_cast<uint16_t>(TXT_SMTPPort->text().toInt()));
+    dialog.StoredPassword = [this](const std::string&, const std::string& user) {
+        return PasswordFor(user);
+    };
+    CentreOnScreen(&dialog);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    Security_ = dialog.Settings();
+    SecurityChanged_ = true;
+    if (auto typed = dialog.NewPassword())
+        PendingPassword_ = typed;
+}
+
+void TFRM_Options::StoreMailSecurity() {
+    if (!SecurityChanged_)
+        return;
+    WriteMailSecuritySettings(Security_);
+    if (PendingPassword_ && !Security_.User.empty()) {
+        auto source = MailPasswordSource();
+        if (!source)
+            throw Exception("No password store is available; the password was not saved.");
+        source->Store(QStringToAnsi(TXT_SMTPServer->text()), Security_.User, *PendingPassword_);
+    }
+    SecurityChanged_ = false;
+    PendingPassword_.reset();
 }
 
 void TFRM_Options::CloseAndShowMain() {

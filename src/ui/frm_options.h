@@ -2,7 +2,10 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "settings/mail_security_settings.h"
 
 class QCheckBox;
 class QLabel;
@@ -26,6 +29,8 @@ public:
     void BTN_ApplyClick();
     void BTN_CancelClick();
     void BTN_TestClick();
+    // Opens the Mail Security dialog; what it returns is stored by Apply.
+    void BTN_SecurityClick();
     // Sends one notification with the From, To and Message fields as they stand; a failure
     // to connect or deliver shows the warning box.
     void SendMail(const std::string& server, uint16_t port);
@@ -47,6 +52,10 @@ public:
     QPushButton* BTN_Test;
     QPushButton* BTN_Apply;
     QPushButton* BTN_Cancel;
+    QPushButton* BTN_Security;
+
+    // The security values on screen (loaded when shown, changed by the Security dialog).
+    const TMailSecuritySettings& MailSecurity() const { return Security_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -54,6 +63,14 @@ protected:
 
 private:
     void CloseAndShowMain();
+    // Apply's part for the Security dialog: the two values and the password, only when the
+    // user went through that dialog with OK.
+    void StoreMailSecurity();
+    std::string PasswordFor(const std::string& user) const;
+
+    TMailSecuritySettings Security_;
+    bool SecurityChanged_ = false;
+    std::optional<std::string> PendingPassword_;
 };
 
 } // namespace ferry

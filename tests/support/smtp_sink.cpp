@@ -76,6 +76,16 @@ SmtpSink::SmtpSink(Options options) {
         args.push_back("--pipelining");
     if (!options.logChunks)
         args.push_back("--no-log");
+    if (!options.certFile.empty())
+        args.insert(args.end(), {"--cert", options.certFile, "--key", options.keyFile});
+    if (options.starttls)
+        args.push_back("--starttls");
+    if (options.implicitTls)
+        args.push_back("--implicit-tls");
+    if (!options.auth.empty())
+        args.insert(args.end(), {"--auth", options.auth});
+    if (options.noPlain)
+        args.push_back("--no-plain");
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
@@ -190,6 +200,18 @@ std::vector<std::vector<std::string>> SmtpSink::Connections() const {
             if (!line.empty())
                 chunks.push_back(FromHex(line));
         result.push_back(std::move(chunks));
+    }
+    return result;
+}
+
+std::vector<std::string> SmtpSink::ClearInput() const {
+    std::vector<std::string> result;
+    for (const auto& path : Sorted(Folder_, "conn-", ".clear")) {
+        std::istringstream lines(ReadFile(path));
+        std::string all, line;
+        while (std::getline(lines, line))
+            all += FromHex(line);
+        result.push_back(std::move(all));
     }
     return result;
 }

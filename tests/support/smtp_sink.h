@@ -17,6 +17,12 @@ public:
     struct Options {
         bool pipelining = false; // advertise PIPELINING in the EHLO reply
         bool logChunks = true;   // keep the per-connection input logs
+        std::string certFile;    // PEM certificate chain; with keyFile enables the modes below
+        std::string keyFile;
+        bool starttls = false;    // offer STARTTLS and require it before mail
+        bool implicitTls = false; // TLS from the first byte
+        std::string auth;         // "user:password": offer AUTH (after TLS) for this pair
+        bool noPlain = false;     // leave AUTH PLAIN out, offering LOGIN only
     };
     struct Message {
         std::string mailFrom;
@@ -41,6 +47,8 @@ public:
     WaitForMessages(size_t count, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
     // Each connection's input as the receives the server made, in order of connection.
     std::vector<std::vector<std::string>> Connections() const;
+    // Each connection's input that arrived before encryption began (all of it without TLS).
+    std::vector<std::string> ClearInput() const;
 
     // Ends the server (bounded wait, then a kill). Also done by the destructor.
     void Stop();

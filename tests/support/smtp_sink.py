@@ -9,6 +9,10 @@ input is logged chunk by chunk in <folder>/conn-NNNN.chunks, one hex-encoded rec
 so a test can tell a pipelined batch from one command per exchange.
 
 Options: --pipelining adds PIPELINING to the EHLO reply; --no-log skips the chunk logs.
+--cert FILE --key FILE give the server a certificate; with them --starttls offers STARTTLS and
+requires it before mail, --implicit-tls speaks TLS from the first byte. --auth USER:PASSWORD
+offers AUTH (PLAIN and LOGIN, after TLS) and accepts only that pair; --no-plain leaves PLAIN
+out. With the chunk logs on, conn-NNNN.clear holds only what arrived before any encryption.
 The server ends when its standard input reaches end of file (so it never outlives the test
 that started it) or on SIGTERM.
 """
@@ -19,9 +23,10 @@ import itertools
 import os
 import signal
 import socket
+import ssl
 import sys
 
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 class Sink:
@@ -54,13 +59,17 @@ class Sink:
 
 
 class LoggingSMTP(SMTP):
-    def __init__(self, sink, log, *args, **kwargs):
+    def __init__(self, sink, log, *args, implicit_tls=False, **kwargs):
         super().__init__(sink, *args, **kwargs)
         self._chunk_log = None
+        self._clear_log = None
         if log:
             n = next(sink.connections)
             path = os.path.join(sink.folder, "conn-%04d.chunks" % n)
             self._chunk_log = open(path, "w", encoding="ascii", buffering=1)
+            if not implicit_tls:
+                path = os.path.join(sink.folder, "conn-%04d.clear" % n)
+                self._clear_log = open(path, "w", encoding="ascii", buffering=1)
 
     def connection_made(self, transport):
         # Multi-line replies go out one line per write; without this the client's delayed
@@ -73,12 +82,21 @@ class LoggingSMTP(SMTP):
     def data_received(self, data):
         if self._chunk_log is not None:
             self._chunk_log.write(data.hex() + "\n")
+        if self._clear_log is not None:
+            if self._tls_protocol is None:
+                self._clear_log.write(data.hex() + "\n")
+            else:
+                self._clear_log.close()
+                self._clear_log = None
         super().data_received(data)
 
     def connection_lost(self, exc):
         if self._chunk_log is not None:
             self._chunk_log.close()
             self._chunk_log = None
+        if self._clear_log is not None:
+            self._clear_log.close()
+            self._clear_log = None
         super().connection_lost(exc)
 
 
@@ -88,6 +106,27 @@ async def serve(args):
     sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     sock.bind(("127.0.0.1", 0))
+    context = None
+    if args.cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+    extra = {}
+    if args.starttls:
+        extra.update(tls_context=context, require_starttls=True)
+    if args.auth:
+        user, _, password = args.auth.partition(":")
+
+        def authenticator(server, session, envelope, mechanism, data):
+            ok = (isinstance(data, LoginPassword) and data.login == user.encode()
+                  and data.password == password.encode())
+            return AuthResult(success=ok, handled=False)
+
+        extra.update(authenticator=authenticator)
+        # Over implicit TLS the server cannot tell that the transport is encrypted; without
+        # TLS it offers AUTH in clear, so that a client can be caught using it.
+        extra.update(auth_require_tls=args.starttls)
+        if args.no_plain:
+            extra.update(auth_exclude_mechanism=["PLAIN"])
     server = await loop.create_server(
         lambda: LoggingSMTP(
             sink,
@@ -95,8 +134,11 @@ async def serve(args):
             decode_data=False,
             hostname="sink.test",
             ident="ferry-sink",
+            implicit_tls=args.implicit_tls,
+            **extra,
         ),
         sock=sock,
+        ssl=context if args.implicit_tls else None,
     )
     stop = loop.create_future()
 
@@ -117,6 +159,12 @@ def main():
     parser.add_argument("folder")
     parser.add_argument("--pipelining", action="store_true")
     parser.add_argument("--no-log", action="store_true")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--starttls", action="store_true")
+    parser.add_argument("--implicit-tls", action="store_true")
+    parser.add_argument("--auth")
+    parser.add_argument("--no-plain", action="store_true")
     args = parser.parse_args()
     os.makedirs(args.folder, exist_ok=True)
     asyncio.run(serve(args))

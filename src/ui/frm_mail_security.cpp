@@ -1,0 +1,133 @@
+#include "ui/frm_mail_security.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "mail/connection_check.h"
+#include "ui/ansi_text.h"
+#include "ui/application.h"
+#include "ui/form_style.h"
+#include "ui/guard.h"
+
+namespace ferry {
+
+namespace {
+
+QLabel* Caption(QWidget* parent, const char* name, const char* text, int y, QWidget* buddy) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->move(8, y + 3);
+    label->adjustSize();
+    label->setBuddy(buddy);
+    return label;
+}
+
+} // namespace
+
+TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSecuritySettings& current,
+                                     bool passwordStored, std::string server, int port)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      Server_(std::move(server)), Port_(port) {
+    setObjectName(QStringLiteral("FRM_MailSecurity"));
+    setWindowTitle(QStringLiteral("Ferrydesk - Mail Security"));
+    setFont(FormFont(QStringLiteral("Tahoma")));
+    setModal(true);
+    setFixedSize(314, 294);
+    if (Application)
+        setWindowIcon(Application->Icon);
+
+    CMB_Security = new QComboBox(this);
+    CMB_Security->setObjectName(QStringLiteral("CMB_Security"));
+    CMB_Security->addItem(QStringLiteral("None (plain SMTP)"));
+    CMB_Security->addItem(QStringLiteral("STARTTLS (usually port 587)"));
+    CMB_Security->addItem(QStringLiteral("TLS (usually port 465)"));
+    CMB_Security->setGeometry(75, 8, 231, 21);
+    CMB_Security->setCurrentIndex(static_cast<int>(current.Security));
+    LBL_Security = Caption(this, "LBL_Security", "&Security:", 8, CMB_Security);
+
+    TXT_User = new QLineEdit(AnsiToQString(current.User), this);
+    TXT_User->setObjectName(QStringLiteral("TXT_User"));
+    TXT_User->setGeometry(75, 35, 231, 21);
+    LBL_User = Caption(this, "LBL_User", "&User name:", 35, TXT_User);
+
+    TXT_Password = new QLineEdit(this);
+    TXT_Password->setObjectName(QStringLiteral("TXT_Password"));
+    TXT_Password->setEchoMode(QLineEdit::Password);
+    TXT_Password->setGeometry(75, 62, 231, 21);
+    LBL_Password = Caption(this, "LBL_Password", "&Password:", 62, TXT_Password);
+
+    LBL_Stored = new QLabel(this);
+    LBL_Stored->setObjectName(QStringLiteral("LBL_Stored"));
+    LBL_Stored->setText(passwordStored
+                            ? QStringLiteral("A password is stored in the keyring; leave the "
+                                             "field empty to keep it.")
+                            : QStringLiteral("No password is stored in the keyring."));
+    LBL_Stored->setWordWrap(true);
+    LBL_Stored->setGeometry(75, 86, 231, 28);
+
+    BTN_Check = new QPushButton(QStringLiteral("C&heck connection"), this);
+    BTN_Check->setObjectName(QStringLiteral("BTN_Check"));
+    BTN_Check->setGeometry(8, 117, 110, 25);
+    BTN_Check->setAutoDefault(false);
+
+    MEM_Result = new QPlainTextEdit(this);
+    MEM_Result->setObjectName(QStringLiteral("MEM_Result"));
+    MEM_Result->setReadOnly(true);
+    MEM_Result->setGeometry(8, 146, 298, 110);
+
+    BTN_OK = new QPushButton(QStringLiteral("&OK"), this);
+    BTN_OK->setObjectName(QStringLiteral("BTN_OK"));
+    BTN_OK->setGeometry(214, 262, 45, 25);
+    BTN_OK->setDefault(true);
+    BTN_Cancel = new QPushButton(QStringLiteral("&Cancel"), this);
+    BTN_Cancel->setObjectName(QStringLiteral("BTN_Cancel"));
+    BTN_Cancel->setGeometry(265, 262, 42, 25);
+    BTN_Cancel->setAutoDefault(false);
+
+    connect(BTN_Check, &QPushButton::clicked, this, Guarded([this] { BTN_CheckClick(); }));
+    connect(BTN_OK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(BTN_Cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+TMailSecuritySettings TFRM_MailSecurity::Settings() const {
+    TMailSecuritySettings s;
+    s.Security = static_cast<TMailSecurity>(std::max(0, CMB_Security->currentIndex()));
+    s.User = QStringToAnsi(TXT_User->text());
+    return s;
+}
+
+std::optional<std::string> TFRM_MailSecurity::NewPassword() const {
+    if (TXT_Password->text().isEmpty())
+        return std::nullopt;
+    return TXT_Password->text().toStdString();
+}
+
+void TFRM_MailSecurity::BTN_CheckClick() {
+    NotificationMail mail;
+    mail.server = Server_;
+    mail.port = Port_;
+    TMailSecuritySettings s = Settings();
+    mail.security = static_cast<int>(s.Security);
+    mail.user = s.User;
+    if (auto typed = NewPassword())
+        mail.password = *typed;
+    else if (!s.User.empty() && StoredPassword)
+        mail.password = StoredPassword(Server_, s.User);
+    // A trial should not hold the window for a minute when a server stays silent.
+    mail.connectTimeoutMs = 15000;
+    mail.readTimeoutMs = 15000;
+
+    MEM_Result->setPlainText(
+        QStringLiteral("Connecting to %1:%2 …").arg(AnsiToQString(Server_)).arg(Port_));
+    MEM_Result->repaint();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    TMailConnectionReport report = CheckMailConnection(mail);
+    QApplication::restoreOverrideCursor();
+    MEM_Result->setPlainText(QString::fromUtf8(report.text.c_str()).trimmed());
+}
+
+} // namespace ferry
