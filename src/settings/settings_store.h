@@ -28,7 +28,7 @@
 //   FormShow:   SaveTaskTable(table, Load_);        // writes nothing after a partial load
 //
 // Lower-level pieces, for the actions above and for tests: SettingsKeyExists,
-// OpenSettingsKey, InitialiseDefaults, WriteTaskEntry, ReadTaskEntry, TaskEntryPath, and
+// OpenSettingsKey, InitialiseDefaults, the entry functions (settings/task_entries.h), and
 // TRegistryKey (settings/registry_key.h) for single values.
 //
 // Every action except the first-run defaults first checks that the key exists and does
@@ -39,6 +39,7 @@
 #include "platform/registry.h"
 #include "settings/registry_exception.h"
 #include "settings/registry_key.h"
+#include "settings/task_entries.h"
 
 #include <array>
 #include <cstdint>
@@ -185,16 +186,6 @@ struct TNotificationSettings {
 std::optional<TNotificationSettings>
 ReadNotificationSettings(const std::function<void(const std::string&)>& takeRecipients = {});
 
-// "SOFTWARE\Quillmere\Ferrydesk\Entry<n>", n in decimal.
-std::string TaskEntryPath(int n);
-
-// Saves count - 1 task rows (count is the snapshot's count: every task row plus the blank
-// row) as NumberOfEntries and Entry1..Entry<count-1>; entries above are left alone. Does
-// nothing when the key is missing. All of it is one transaction: on any failure (raised as
-// the write error; ERROR_BUSY in its Code when the store was busy beyond the wait) nothing
-// of this save is stored, and a process killed part-way leaves the previous table whole.
-void SaveTaskEntries(int count, const TaskSnapshot& columns);
-
 // Saves the table when the load has completed; returns false, writing nothing, when not.
 bool SaveTaskTable(const TaskTable& table, const TStartupLoad& load);
 
@@ -205,26 +196,5 @@ bool SaveTaskTable(const TaskTable& table, const TStartupLoad& load);
 // still unavailable load stays as it was, so a later call tries again. Tasks beyond the
 // table's capacity are not kept; notKept counts them.
 bool CompleteStartupLoad(TaskTable& table, TStartupLoad& load, int& notKept);
-
-// Opens subkeyPath (below HKEY_LOCAL_MACHINE) with creation and writes Identifier, Source,
-// Destination, MatchString in that order.
-void WriteTaskEntry(const std::string& subkeyPath, const std::string& identifier,
-                    const std::string& source, const std::string& matchString,
-                    const std::string& destination);
-
-// The same, for entry n under an open settings key: the entry is created below that key,
-// so a key deleted meanwhile is never brought back by the write (which raises instead).
-void WriteTaskEntry(TRegistryKey& settingsKey, int n, const std::string& identifier,
-                    const std::string& source, const std::string& matchString,
-                    const std::string& destination);
-
-// Opens subkeyPath with creation and reads Identifier, Source, Destination, MatchString; a
-// missing value reads as "". A key that cannot be opened or a value that cannot be queried
-// raises the read error instead of reading as empty, so a hiccup never becomes a blank task.
-TaskRecord ReadTaskEntry(const std::string& subkeyPath);
-
-// The same, for entry n under an open settings key (the start-up load uses this): a key
-// deleted by another program during the load makes it fail rather than come back.
-TaskRecord ReadTaskEntry(TRegistryKey& settingsKey, int n);
 
 } // namespace ferry

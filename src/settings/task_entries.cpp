@@ -1,3 +1,5 @@
+#include "settings/task_entries.h"
+
 #include "settings/settings_store.h"
 
 #include <algorithm>

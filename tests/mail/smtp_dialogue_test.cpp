@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
 #include <unistd.h>
 
@@ -57,6 +58,17 @@ protected:
     }
     static void Quit(SmtpScriptServer& s) { s.ExpectLine("QUIT").Reply("221 bye"); }
 
+    // The plain (unpipelined) envelope up to the go-ahead for the text, each command answered
+    // as a willing server would; `replies` gives the lines a test answers otherwise.
+    static void Envelope(SmtpScriptServer& s,
+                         const std::map<std::string, std::string>& replies = {}) {
+        for (const char* command : {"RSET", "MAIL FROM: <s@h>", "RCPT TO:<a@h>", "RCPT TO:<b@h>"}) {
+            const auto other = replies.find(command);
+            s.ExpectLine(command).Reply(other == replies.end() ? "250 ok" : other->second);
+        }
+        s.ExpectLine("DATA").Reply("354 go ahead");
+    }
+
     void Start(SmtpScriptServer& s) {
         client.SetPort(s.Port());
         s.Start();
@@ -70,11 +82,7 @@ TEST_F(SmtpDialogue, EhloRefusedFallsBackToHeloAndThePlainTransaction) {
     SmtpScriptServer s;
     Hello(s, "502 5.5.1 EHLO not here\r\n");
     s.ExpectLine("HELO client.test").Reply("250 srv.test");
-    s.ExpectLine("RSET").Reply("250 ok");
-    s.ExpectLine("MAIL FROM: <s@h>").Reply("250 ok");
-    s.ExpectLine("RCPT TO:<a@h>").Reply("250 ok");
-    s.ExpectLine("RCPT TO:<b@h>").Reply("251 will forward");
-    s.ExpectLine("DATA").Reply("354 go ahead");
+    Envelope(s, {{"RCPT TO:<b@h>", "251 will forward"}});
     s.Expect(Data).Reply("250 queued");
     Quit(s);
     Start(s);
@@ -106,11 +114,7 @@ TEST_F(SmtpDialogue, PipeliningCountsInAnyCaseButOnlyAsAWholeLine) {
     {
         SmtpScriptServer s;
         Hello(s, "250-srv.test\r\n250 PIPELINING x\r\n");
-        s.ExpectLine("RSET").Reply("250 ok");
-        s.ExpectLine("MAIL FROM: <s@h>").Reply("250 ok");
-        s.ExpectLine("RCPT TO:<a@h>").Reply("250 ok");
-        s.ExpectLine("RCPT TO:<b@h>").Reply("250 ok");
-        s.ExpectLine("DATA").Reply("354 go ahead");
+        Envelope(s);
         s.Expect(Data).Reply("250 queued");
         Quit(s);
         Start(s);
@@ -375,11 +379,7 @@ TEST_F(SmtpDialogue, BodyLinesStartingWithADotAreDoubled) {
     message.SetBodyText(".\r\n..x\r\n.x\r\n .y");
     SmtpScriptServer s;
     Hello(s, "250 srv.test\r\n");
-    s.ExpectLine("RSET").Reply("250 ok");
-    s.ExpectLine("MAIL FROM: <s@h>").Reply("250 ok");
-    s.ExpectLine("RCPT TO:<a@h>").Reply("250 ok");
-    s.ExpectLine("RCPT TO:<b@h>").Reply("250 ok");
-    s.ExpectLine("DATA").Reply("354 go ahead");
+    Envelope(s);
     s.Expect(Headers + "\r\n..\r\n...x\r\n..x\r\n .y\r\n\r\n.\r\n").Reply("250 queued");
     Quit(s);
     Start(s);
@@ -461,6 +461,24 @@ TEST_F(SmtpDialogue, WithoutAHeloNameTheLocalHostNameIsSent) {
     Quit(s);
     Start(s);
     client.OpenSession();
+    client.CloseSession(true);
+    EXPECT_EQ(s.Finish(), "");
+}
+
+// Nothing in the program asks for them, but the client offers them: EXPN gives every text
+// line, VRFY the first; both take 250 or 251 and raise the reply for anything else.
+TEST_F(SmtpDialogue, ExpandAndVerifyTakeTwoFiftyOrTwoFiftyOne) {
+    SmtpScriptServer s;
+    Hello(s, "250 srv.test\r\n");
+    s.ExpectLine("EXPN staff").Send("250-Ann <a@h>\r\n250 Bob <b@h>\r\n");
+    s.ExpectLine("VRFY bob").Reply("251 Bob <b@elsewhere>");
+    s.ExpectLine("VRFY nobody").Reply("550 5.1.1 no such user");
+    Quit(s);
+    Start(s);
+    client.OpenSession();
+    EXPECT_EQ(client.Expand("staff"), (std::vector<std::string>{"Ann <a@h>", "Bob <b@h>"}));
+    EXPECT_EQ(client.Verify("bob"), "Bob <b@elsewhere>");
+    EXPECT_THROW(client.Verify("nobody"), EIdSMTPReplyError);
     client.CloseSession(true);
     EXPECT_EQ(s.Finish(), "");
 }
