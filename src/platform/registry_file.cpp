@@ -215,47 +215,203 @@ bool DecodeBomUtf8(std::string_view bytes, std::string& text, std::string& error
 
 } // namespace
 
-bool ParseRegFile(std::string_view bytes, RegFile& out, std::string& error) {
-    std::string text;
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        if (!DecodeUtf16(bytes.substr(2), text, error))
-            return false;
-    } else if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0) {
-        if (!DecodeUtf16(bytes, text, error)) // UTF-16 without its mark
-            return false;
-    } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        // Text editors save the file this way.
-        if (!DecodeBomUtf8(bytes.substr(3), text, error))
-            return false;
-    } else {
-        text.assign(bytes);
-    }
+namespace {
 
+// The file's bytes as text in the code page: UTF-16 (with or without its mark, as the 5.00
+// form is written), UTF-8 after its mark (as text editors save it), else the bytes as they are.
+bool DecodeRegFileText(std::string_view bytes, std::string& text, std::string& error) {
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE)
+        return DecodeUtf16(bytes.substr(2), text, error);
+    if (bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == 0)
+        return DecodeUtf16(bytes, text, error);
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        return DecodeBomUtf8(bytes.substr(3), text, error);
+    text.assign(bytes);
+    return true;
+}
+
+// Lines without their LF or CR LF.
+std::vector<std::string_view> SplitLines(std::string_view text) {
     std::vector<std::string_view> lines;
-    std::string_view rest(text);
-    while (!rest.empty()) {
-        size_t nl = rest.find('\n');
-        std::string_view line = rest.substr(0, nl);
+    while (!text.empty()) {
+        const size_t nl = text.find('\n');
+        std::string_view line = text.substr(0, nl);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         lines.push_back(line);
-        if (nl == rest.npos)
+        if (nl == text.npos)
             break;
-        rest.remove_prefix(nl + 1);
+        text.remove_prefix(nl + 1);
     }
+    return lines;
+}
+
+// "[ROOT\path]" or "[-ROOT\path]".
+bool ParseKeyLine(std::string_view line, int lineNo, RegFileKey& key, std::string& error) {
+    if (line.back() != ']') {
+        error = LineError(lineNo, "a key line must end with \"]\"");
+        return false;
+    }
+    std::string_view name = line.substr(1, line.size() - 2);
+    key.Line = lineNo;
+    if (!name.empty() && name.front() == '-') {
+        key.Delete = true;
+        name.remove_prefix(1);
+    }
+    const size_t slash = name.find('\\');
+    key.Root = RegRootFromName(name.substr(0, slash));
+    if (!key.Root) {
+        error = LineError(lineNo, "unknown root key in \"" + std::string(name) + "\"");
+        return false;
+    }
+    if (slash != name.npos)
+        key.Path = std::string(name.substr(slash + 1));
+    while (!key.Path.empty() && key.Path.back() == '\\')
+        key.Path.pop_back();
+    if (key.Path.find("\\\\") != std::string::npos ||
+        (!key.Path.empty() && key.Path.front() == '\\')) {
+        error = LineError(lineNo, "empty key name in \"" + std::string(name) + "\"");
+        return false;
+    }
+    return true;
+}
+
+bool ParseDword(std::string_view digits, int lineNo, RegFileValue& value, std::string& error) {
+    uint32_t v = 0;
+    bool ok = !digits.empty() && digits.size() <= 8;
+    for (char c : digits) {
+        ok = ok && IsHex(c);
+        if (ok)
+            v = v * 16 + static_cast<uint32_t>(HexValue(c));
+    }
+    if (!ok) {
+        error = LineError(lineNo, "a dword needs 1 to 8 hexadecimal digits");
+        return false;
+    }
+    value.Type = REG_DWORD;
+    for (int b = 0; b < 4; ++b)
+        value.Data += static_cast<char>((v >> (8 * b)) & 0xff);
+    return true;
+}
+
+// "hex:…" or "hex(type):…", the bytes going on over continuation lines that end in a
+// backslash; `next` is the index of the line after this one and moves past those lines.
+bool ParseHex(std::string_view data, const std::vector<std::string_view>& lines, size_t& next,
+              bool unicode, int lineNo, RegFileValue& value, std::string& error) {
+    const size_t colon = data.find(':');
+    if (colon == data.npos) {
+        error = LineError(lineNo, "expected \":\" after hex");
+        return false;
+    }
+    const std::string_view kind = data.substr(3, colon - 3);
+    value.Type = REG_BINARY;
+    if (!kind.empty()) {
+        bool ok =
+            kind.size() >= 3 && kind.size() <= 10 && kind.front() == '(' && kind.back() == ')';
+        uint32_t t = 0;
+        for (char c : ok ? kind.substr(1, kind.size() - 2) : std::string_view()) {
+            ok = ok && IsHex(c);
+            if (ok)
+                t = t * 16 + static_cast<uint32_t>(HexValue(c));
+        }
+        if (!ok) {
+            error = LineError(lineNo, "malformed hex(type)");
+            return false;
+        }
+        value.Type = t;
+    }
+    std::string all;
+    std::string_view part = data.substr(colon + 1);
+    while (true) {
+        part = TrimBlanks(part);
+        const bool more = !part.empty() && part.back() == '\\';
+        if (more)
+            part.remove_suffix(1);
+        all += part;
+        if (!more)
+            break;
+        if (next >= lines.size()) {
+            error = LineError(lineNo, "the file ends inside a continued value");
+            return false;
+        }
+        part = lines[next++];
+    }
+    if (!ParseHexBytes(all, value.Data)) {
+        error = LineError(lineNo, "malformed hexadecimal bytes");
+        return false;
+    }
+    if (unicode && IsTextType(value.Type)) {
+        std::string text;
+        if (!Utf16BytesToAnsi(value.Data, text)) {
+            error = LineError(lineNo, "text data that is not 8-bit UTF-16 text");
+            return false;
+        }
+        value.Data = std::move(text);
+    }
+    return true;
+}
+
+// "name"=data or @=data, where data is -, "text", dword:… or hex…:….
+bool ParseValueLine(std::string_view line, const std::vector<std::string_view>& lines, size_t& next,
+                    bool unicode, int lineNo, RegFileValue& value, std::string& error) {
+    value.Line = lineNo;
+    size_t pos = 0;
+    if (line.front() == '@') {
+        pos = 1;
+    } else if (!ParseQuoted(line, pos, value.Name)) {
+        error = LineError(lineNo, "unterminated value name");
+        return false;
+    }
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
+        ++pos;
+    if (pos >= line.size() || line[pos] != '=') {
+        error = LineError(lineNo, "expected \"=\" after the value name");
+        return false;
+    }
+    const std::string_view data = TrimBlanks(line.substr(pos + 1));
+    if (data == "-") {
+        value.Delete = true;
+        return true;
+    }
+    if (!data.empty() && data.front() == '"') {
+        size_t p = 0;
+        std::string text;
+        if (!ParseQuoted(data, p, text) || !TrimBlanks(data.substr(p)).empty()) {
+            error = LineError(lineNo, "malformed string data");
+            return false;
+        }
+        value.Type = REG_SZ;
+        value.Data = text + '\0';
+        return true;
+    }
+    if (data.substr(0, 6) == "dword:")
+        return ParseDword(data.substr(6), lineNo, value, error);
+    if (data.substr(0, 3) == "hex")
+        return ParseHex(data, lines, next, unicode, lineNo, value, error);
+    error = LineError(lineNo, "unrecognised value data");
+    return false;
+}
+
+} // namespace
+
+bool ParseRegFile(std::string_view bytes, RegFile& out, std::string& error) {
+    std::string text;
+    if (!DecodeRegFileText(bytes, text, error))
+        return false;
+    const std::vector<std::string_view> lines = SplitLines(text);
 
     RegFile file;
     bool unicode = false, sawHeader = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        int lineNo = static_cast<int>(i) + 1;
-        std::string_view line = TrimBlanks(lines[i]);
+    for (size_t next = 0; next < lines.size();) {
+        const int lineNo = static_cast<int>(next) + 1;
+        const std::string_view line = TrimBlanks(lines[next++]);
         if (!sawHeader) {
             if (line.empty())
                 continue;
-            if (line == kHeader5)
+            if (line == kHeader5) {
                 unicode = true;
-            else if (line != kHeader4) {
+            } else if (line != kHeader4) {
                 error = LineError(lineNo, "not a registry file: the first line must be \"" +
                                               std::string(kHeader5) + "\" or \"REGEDIT4\"");
                 return false;
@@ -266,32 +422,9 @@ bool ParseRegFile(std::string_view bytes, RegFile& out, std::string& error) {
         if (line.empty() || line.front() == ';')
             continue;
         if (line.front() == '[') {
-            if (line.back() != ']') {
-                error = LineError(lineNo, "a key line must end with \"]\"");
-                return false;
-            }
-            std::string_view name = line.substr(1, line.size() - 2);
             RegFileKey key;
-            key.Line = lineNo;
-            if (!name.empty() && name.front() == '-') {
-                key.Delete = true;
-                name.remove_prefix(1);
-            }
-            size_t slash = name.find('\\');
-            key.Root = RegRootFromName(name.substr(0, slash));
-            if (!key.Root) {
-                error = LineError(lineNo, "unknown root key in \"" + std::string(name) + "\"");
+            if (!ParseKeyLine(line, lineNo, key, error))
                 return false;
-            }
-            if (slash != name.npos)
-                key.Path = std::string(name.substr(slash + 1));
-            while (!key.Path.empty() && key.Path.back() == '\\')
-                key.Path.pop_back();
-            if (key.Path.find("\\\\") != std::string::npos ||
-                (!key.Path.empty() && key.Path.front() == '\\')) {
-                error = LineError(lineNo, "empty key name in \"" + std::string(name) + "\"");
-                return false;
-            }
             file.Keys.push_back(std::move(key));
             continue;
         }
@@ -304,106 +437,8 @@ bool ParseRegFile(std::string_view bytes, RegFile& out, std::string& error) {
             return false;
         }
         RegFileValue value;
-        value.Line = lineNo;
-        size_t pos = 0;
-        if (line.front() == '@') {
-            pos = 1;
-        } else if (!ParseQuoted(line, pos, value.Name)) {
-            error = LineError(lineNo, "unterminated value name");
+        if (!ParseValueLine(line, lines, next, unicode, lineNo, value, error))
             return false;
-        }
-        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
-            ++pos;
-        if (pos >= line.size() || line[pos] != '=') {
-            error = LineError(lineNo, "expected \"=\" after the value name");
-            return false;
-        }
-        std::string_view data = TrimBlanks(line.substr(pos + 1));
-        if (data == "-") {
-            value.Delete = true;
-        } else if (!data.empty() && data.front() == '"') {
-            size_t p = 0;
-            std::string s;
-            if (!ParseQuoted(data, p, s) || !TrimBlanks(data.substr(p)).empty()) {
-                error = LineError(lineNo, "malformed string data");
-                return false;
-            }
-            value.Type = REG_SZ;
-            value.Data = s + '\0';
-        } else if (data.substr(0, 6) == "dword:") {
-            std::string_view digits = data.substr(6);
-            if (digits.empty() || digits.size() > 8) {
-                error = LineError(lineNo, "a dword needs 1 to 8 hexadecimal digits");
-                return false;
-            }
-            uint32_t v = 0;
-            for (char c : digits) {
-                if (!IsHex(c)) {
-                    error = LineError(lineNo, "a dword needs 1 to 8 hexadecimal digits");
-                    return false;
-                }
-                v = v * 16 + static_cast<uint32_t>(HexValue(c));
-            }
-            value.Type = REG_DWORD;
-            for (int b = 0; b < 4; ++b)
-                value.Data += static_cast<char>((v >> (8 * b)) & 0xff);
-        } else if (data.substr(0, 3) == "hex") {
-            size_t colon = data.find(':');
-            std::string_view kind = data.substr(3, colon == data.npos ? data.npos : colon - 3);
-            if (colon == data.npos) {
-                error = LineError(lineNo, "expected \":\" after hex");
-                return false;
-            }
-            value.Type = REG_BINARY;
-            if (!kind.empty()) {
-                if (kind.size() < 3 || kind.front() != '(' || kind.back() != ')' ||
-                    kind.size() > 10) {
-                    error = LineError(lineNo, "malformed hex(type)");
-                    return false;
-                }
-                uint32_t t = 0;
-                for (char c : kind.substr(1, kind.size() - 2)) {
-                    if (!IsHex(c)) {
-                        error = LineError(lineNo, "malformed hex(type)");
-                        return false;
-                    }
-                    t = t * 16 + static_cast<uint32_t>(HexValue(c));
-                }
-                value.Type = t;
-            }
-            // The bytes may go on over continuation lines ending in a backslash.
-            std::string all;
-            std::string_view part = data.substr(colon + 1);
-            while (true) {
-                part = TrimBlanks(part);
-                bool more = !part.empty() && part.back() == '\\';
-                if (more)
-                    part.remove_suffix(1);
-                all += part;
-                if (!more)
-                    break;
-                if (++i >= lines.size()) {
-                    error = LineError(lineNo, "the file ends inside a continued value");
-                    return false;
-                }
-                part = lines[i];
-            }
-            if (!ParseHexBytes(all, value.Data)) {
-                error = LineError(lineNo, "malformed hexadecimal bytes");
-                return false;
-            }
-            if (unicode && IsTextType(value.Type)) {
-                std::string ansi;
-                if (!Utf16BytesToAnsi(value.Data, ansi)) {
-                    error = LineError(lineNo, "text data that is not 8-bit UTF-16 text");
-                    return false;
-                }
-                value.Data = std::move(ansi);
-            }
-        } else {
-            error = LineError(lineNo, "unrecognised value data");
-            return false;
-        }
         file.Keys.back().Values.push_back(std::move(value));
     }
     if (!sawHeader) {
