@@ -70,11 +70,11 @@ UserPrompts& TApplication::Prompts() const {
 
 void TApplication::CreateForms() {
     QApplication::setApplicationName(QString::fromStdString(Title));
-    FRM_TaskList = new TFRM_TaskList;
+    FRM_TaskList = new TFRM_TaskList(*this);
     RunGuarded([] { FRM_TaskList->FormCreate(); });
-    FRM_AddTask = new TFRM_AddTask;
-    FRM_Options = new TFRM_Options;
-    FRM_EditTask = new TFRM_EditTask;
+    FRM_AddTask = new TFRM_AddTask(*this, *FRM_TaskList);
+    FRM_Options = new TFRM_Options(*this, *FRM_TaskList);
+    FRM_EditTask = new TFRM_EditTask(*this, *FRM_TaskList);
 }
 
 void TApplication::DestroyForms() {

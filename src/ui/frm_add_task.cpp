@@ -11,14 +11,15 @@ constexpr TaskEntryLayout kAddLayout = {
     "&Add Task"};
 } // namespace
 
-TFRM_AddTask::TFRM_AddTask(QWidget* parent) : TaskEntryForm(kAddLayout, parent) {}
+TFRM_AddTask::TFRM_AddTask(TApplication& app, TFRM_TaskList& main, QWidget* parent)
+    : TaskEntryForm(kAddLayout, app, main, parent) {}
 
 void TFRM_AddTask::FormShow() {
     SetFields({});
 }
 
 void TFRM_AddTask::WriteTask(const TaskRecord& task) {
-    FRM_TaskList->Table().AppendTask(task);
+    Main_.Table().AppendTask(task);
 }
 
 } // namespace ferry

@@ -8,7 +8,7 @@ namespace ferry {
 class TFRM_AddTask : public TaskEntryForm {
     Q_OBJECT
 public:
-    explicit TFRM_AddTask(QWidget* parent = nullptr);
+    TFRM_AddTask(TApplication& app, TFRM_TaskList& main, QWidget* parent = nullptr);
     void FormShow() override;
 
 protected:

@@ -11,15 +11,16 @@ constexpr TaskEntryLayout kEditLayout = {
     "&Apply"};
 } // namespace
 
-TFRM_EditTask::TFRM_EditTask(QWidget* parent) : TaskEntryForm(kEditLayout, parent) {}
+TFRM_EditTask::TFRM_EditTask(TApplication& app, TFRM_TaskList& main, QWidget* parent)
+    : TaskEntryForm(kEditLayout, app, main, parent) {}
 
 void TFRM_EditTask::FormShow() {
-    TaskTable& table = FRM_TaskList->Table();
+    TaskTable& table = Main_.Table();
     SetFields(table.TaskAt(table.Row()));
 }
 
 void TFRM_EditTask::WriteTask(const TaskRecord& task) {
-    TaskTable& table = FRM_TaskList->Table();
+    TaskTable& table = Main_.Table();
     table.ReplaceTask(table.Row(), task);
 }
 

@@ -8,7 +8,7 @@ namespace ferry {
 class TFRM_EditTask : public TaskEntryForm {
     Q_OBJECT
 public:
-    explicit TFRM_EditTask(QWidget* parent = nullptr);
+    TFRM_EditTask(TApplication& app, TFRM_TaskList& main, QWidget* parent = nullptr);
     void FormShow() override;
 
 protected:

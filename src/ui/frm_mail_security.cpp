@@ -37,8 +37,8 @@ TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSecuritySetting
     setFont(FormFont(QStringLiteral("Tahoma")));
     setModal(true);
     setFixedSize(314, 294);
-    if (Application)
-        setWindowIcon(Application->Icon);
+    if (parent)
+        setWindowIcon(parent->windowIcon());
 
     CMB_Security = new QComboBox(this);
     CMB_Security->setObjectName(QStringLiteral("CMB_Security"));

@@ -46,14 +46,14 @@ struct BusyCursor {
 
 } // namespace
 
-TFRM_Options::TFRM_Options(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+TFRM_Options::TFRM_Options(TApplication& app, TFRM_TaskList& main, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), App_(app),
+      Main_(main) {
     setObjectName(QStringLiteral("FRM_Options"));
     setWindowTitle(QStringLiteral("Ferrydesk - Options"));
     setFont(FormFont(QStringLiteral("Tahoma")));
     resize(314, 245);
-    if (Application)
-        setWindowIcon(Application->Icon);
+    setWindowIcon(App_.Icon);
 
     Label1 = MakeLabel(this, "Label1", "General", 8, 8, true);
     CHK_CaseSen = MakeCheck(this, "CHK_CaseSen", "Match Strings are case &sensitive", 27);
@@ -158,8 +158,8 @@ void TFRM_Options::BTN_TestClick() {
 void TFRM_Options::SendMail(const std::string& server, uint16_t port) {
     backend::SendTestMail(server, port, QStringToAnsi(TXT_SMTPFROM->text()),
                           QStringToAnsi(TXT_SMTPTO->text()), QStringToAnsi(TXT_SMTPMessage->text()),
-                          [] {
-                              Application->Prompts().MessageDlg(
+                          [this] {
+                              App_.Prompts().MessageDlg(
                                   "An Error occured trying to connect to the SMTP server",
                                   TMsgDlgType::mtWarning, Btn(mbOK));
                           },
@@ -207,7 +207,7 @@ void TFRM_Options::StoreMailSecurity() {
 
 void TFRM_Options::CloseAndShowMain() {
     hide();
-    FRM_TaskList->Show();
+    Main_.Show();
 }
 
 void TFRM_Options::showEvent(QShowEvent* event) {

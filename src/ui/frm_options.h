@@ -14,12 +14,15 @@ class QPushButton;
 
 namespace ferry {
 
+class TApplication;
+class TFRM_TaskList;
+
 // The Options dialog: case sensitivity and the e-mail notification settings, with a Test
 // send of the values on screen. No close box; left only through Apply and Cancel.
 class TFRM_Options : public QWidget {
     Q_OBJECT
 public:
-    explicit TFRM_Options(QWidget* parent = nullptr);
+    TFRM_Options(TApplication& app, TFRM_TaskList& main, QWidget* parent = nullptr);
 
     void Show();
 
@@ -62,6 +65,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    TApplication& App_;
+    TFRM_TaskList& Main_;
     void CloseAndShowMain();
     // Apply's part for the Security dialog: the two values and the password, only when the
     // user went through that dialog with OK.

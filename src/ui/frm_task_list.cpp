@@ -34,8 +34,9 @@ constexpr int kColumnWidths[TaskTable::ColCount] = {26, 89, 97, 91, 94};
 constexpr int kRowHeight = 18;
 constexpr int kIntervalLength = 2; // characters the interval field takes as typed
 
-std::unique_ptr<IntervalTimer> MakeTimer(QObject* owner, std::function<void()> onTick) {
-    const auto& make = Application ? Application->Environment().MakeTimer : nullptr;
+std::unique_ptr<IntervalTimer> MakeTimer(const TApplication& app, QObject* owner,
+                                         std::function<void()> onTick) {
+    const auto& make = app.Environment().MakeTimer;
     if (make)
         return make(owner, std::move(onTick));
     return std::make_unique<QtIntervalTimer>(owner, std::move(onTick));
@@ -43,18 +44,17 @@ std::unique_ptr<IntervalTimer> MakeTimer(QObject* owner, std::function<void()> o
 
 } // namespace
 
-TFRM_TaskList::TFRM_TaskList(QWidget* parent)
+TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      Model_(new TaskTableModel(Table_, this)),
-      Timer1_(MakeTimer(this, Guarded([this] { Timer1Timer(); }))), Scheduler_(*Timer1_),
+      App_(app), Model_(new TaskTableModel(Table_, this)),
+      Timer1_(MakeTimer(app, this, Guarded([this] { Timer1Timer(); }))), Scheduler_(*Timer1_),
       Runner_(new PassRunner(Scheduler_, this)) {
     setObjectName(QStringLiteral("FRM_TaskList"));
     setWindowTitle(QStringLiteral("Ferrydesk by Quillmere"));
     setFont(FormFont(QStringLiteral("MS Sans Serif")));
     setFixedSize(521, 247);
-    if (Application)
-        setWindowIcon(Application->Icon);
+    setWindowIcon(App_.Icon);
 
     LBL_TimeInterval = new QLabel(QStringLiteral("Schedule File Scan Interval (mins):"), this);
     LBL_TimeInterval->setObjectName(QStringLiteral("LBL_TimeInterval"));
@@ -162,7 +162,7 @@ TFRM_TaskList::~TFRM_TaskList() {
 }
 
 bool TFRM_TaskList::TrayAvailable() const {
-    const auto& available = Application ? Application->Environment().TrayAvailable : nullptr;
+    const auto& available = App_.Environment().TrayAvailable;
     return available ? available() : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
@@ -222,8 +222,7 @@ void TFRM_TaskList::Show() {
 void TFRM_TaskList::FormCreate() {
     TrayIcon = new QSystemTrayIcon(this);
     TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
-    if (Application)
-        TrayIcon->setIcon(Application->Icon);
+    TrayIcon->setIcon(App_.Icon);
     TrayIcon->setToolTip(QStringLiteral("Ferrydesk"));
     connect(TrayIcon, &QSystemTrayIcon::activated, this,
             Guarded([this](QSystemTrayIcon::ActivationReason reason) {
@@ -245,11 +244,7 @@ void TFRM_TaskList::FormCreate() {
 }
 
 void TFRM_TaskList::SaveTable() {
-    if (!Application) {
-        SaveTaskTable(Table_, Load_);
-        return;
-    }
-    Saver_.Save(Table_, Load_, Application->Prompts(),
+    Saver_.Save(Table_, Load_, App_.Prompts(),
                 [this](const TStartupLoad& load) { LoadedLate(load); });
 }
 
@@ -269,7 +264,7 @@ void TFRM_TaskList::FormShow() {
 }
 
 void TFRM_TaskList::FormCloseQuery(bool& canClose) {
-    UserPrompts& prompts = Application->Prompts();
+    UserPrompts& prompts = App_.Prompts();
     Saver_.BeforeQuit(Table_, Load_, prompts,
                       [this](const TStartupLoad& load) { LoadedLate(load); });
     canClose = prompts.MessageDlg("Do you really want to Quit the Program?",
@@ -342,8 +337,7 @@ void TFRM_TaskList::BTN_TimerSetClick() {
 void TFRM_TaskList::BTN_RunNowClick() {
     if (PassRunning())
         return; // never a second pass beside the running one
-    const TaskFolderRoutine& injected =
-        Application ? Application->Environment().Routine : TaskFolderRoutine();
+    const TaskFolderRoutine& injected = App_.Environment().Routine;
     // The pass gets its own copy of the rows and of the case rule: nothing it reads can
     // change under it while the windows go on.
     Runner_->Start(TaskRowsForPass(Table_),
@@ -361,7 +355,7 @@ void TFRM_TaskList::BTN_AddNewTaskClick() {
         return;
     // The store loads at most this many tasks at start; one more would be dropped then.
     if (Table_.LastTaskRow() >= MaxTaskEntries) {
-        Application->Prompts().MessageDlg(
+        App_.Prompts().MessageDlg(
             Format("The task list is full: it holds at most %d tasks", MaxTaskEntries),
             TMsgDlgType::mtCustom, Btn(mbOK));
         return;
@@ -425,7 +419,7 @@ void TFRM_TaskList::showEvent(QShowEvent* event) {
 }
 
 void TFRM_TaskList::closeEvent(QCloseEvent* event) {
-    if (ApplicationTerminated()) {
+    if (App_.Terminated()) {
         // The program is already ending; nothing is asked any more.
         RunGuarded([this] { FormClose(); });
         event->accept();
@@ -439,8 +433,7 @@ void TFRM_TaskList::closeEvent(QCloseEvent* event) {
             return;
         FormClose();
         event->accept();
-        if (Application)
-            Application->Terminate();
+        App_.Terminate();
     });
 }
 

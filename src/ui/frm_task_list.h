@@ -16,6 +16,7 @@ class QTableView;
 
 namespace ferry {
 
+class TApplication;
 class TaskTableModel;
 class PassRunner;
 
@@ -27,7 +28,7 @@ constexpr int WM_RBUTTONDOWN = 0x204;
 class TFRM_TaskList : public QWidget {
     Q_OBJECT
 public:
-    explicit TFRM_TaskList(QWidget* parent = nullptr);
+    explicit TFRM_TaskList(TApplication& app, QWidget* parent = nullptr);
     ~TFRM_TaskList() override;
 
     // Digits and backspace pass; every other character is dropped (returns 0).
@@ -92,6 +93,7 @@ private:
     void LimitIntervalText();
     void ShowPassRunning(bool running);
 
+    TApplication& App_;
     TaskTable Table_;
     TaskTableModel* Model_;
     std::unique_ptr<IntervalTimer> Timer1_;

@@ -16,14 +16,15 @@
 
 namespace ferry {
 
-TaskEntryForm::TaskEntryForm(const TaskEntryLayout& layout, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+TaskEntryForm::TaskEntryForm(const TaskEntryLayout& layout, TApplication& app, TFRM_TaskList& main,
+                             QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), App_(app),
+      Main_(main) {
     setObjectName(QString::fromLatin1(layout.Name));
     setWindowTitle(QString::fromLatin1(layout.Caption));
     setFont(FormFont(QStringLiteral("Tahoma")));
     resize(layout.Width, layout.Height);
-    if (Application)
-        setWindowIcon(Application->Icon);
+    setWindowIcon(App_.Icon);
 
     LBL_Name = MakeLabel(this, "LBL_Name", "Task Name", 8, 13);
     TXT_Identifier = MakeEdit(this, "TXT_Identifier", 88, 13, layout.EditWidth);
@@ -77,7 +78,7 @@ TaskRecord TaskEntryForm::Fields() const {
 
 void TaskEntryForm::Browse(const char* title, QLineEdit* field) {
     std::string path = QStringToPath(field->text());
-    if (Application->Prompts().BrowseForFolder(title, path))
+    if (App_.Prompts().BrowseForFolder(title, path))
         field->setText(PathToQString(path));
 }
 
@@ -91,8 +92,7 @@ void TaskEntryForm::BTN_AddDestClick() {
 
 void TaskEntryForm::BTN_AddTaskClick() {
     if (TXT_Identifier->text().isEmpty()) {
-        Application->Prompts().MessageDlg("All Fields must be completed", TMsgDlgType::mtCustom,
-                                          Btn(mbOK));
+        App_.Prompts().MessageDlg("All Fields must be completed", TMsgDlgType::mtCustom, Btn(mbOK));
         SetFields({});
         return;
     }
@@ -110,7 +110,7 @@ void TaskEntryForm::BTN_CancelClick() {
 
 void TaskEntryForm::CloseAndShowMain() {
     hide();
-    FRM_TaskList->Show();
+    Main_.Show();
 }
 
 void TaskEntryForm::showEvent(QShowEvent* event) {

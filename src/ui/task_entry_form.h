@@ -10,6 +10,9 @@ class QPushButton;
 
 namespace ferry {
 
+class TApplication;
+class TFRM_TaskList;
+
 // Where the two task dialogs differ in their layout.
 struct TaskEntryLayout {
     const char* Name;
@@ -28,7 +31,8 @@ struct TaskEntryLayout {
 class TaskEntryForm : public QWidget {
     Q_OBJECT
 public:
-    TaskEntryForm(const TaskEntryLayout& layout, QWidget* parent);
+    TaskEntryForm(const TaskEntryLayout& layout, TApplication& app, TFRM_TaskList& main,
+                  QWidget* parent);
 
     // Centres the window, shows it and brings it to the front.
     void Show();
@@ -61,6 +65,9 @@ protected:
 
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+
+    TApplication& App_;
+    TFRM_TaskList& Main_;
 
 private:
     void Browse(const char* title, QLineEdit* field);
