@@ -54,6 +54,7 @@ TFRM_Options::TFRM_Options(TApplication& app, TFRM_TaskList& main, QWidget* pare
     setFont(FormFont(QStringLiteral("Tahoma")));
     resize(314, 245);
     setWindowIcon(App_.Icon);
+    KeepFromMinimising(this);
 
     Label1 = MakeLabel(this, "Label1", "General", 8, 8, true);
     CHK_CaseSen = MakeCheck(this, "CHK_CaseSen", "Match Strings are case &sensitive", 27);

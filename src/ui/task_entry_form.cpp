@@ -25,6 +25,7 @@ TaskEntryForm::TaskEntryForm(const TaskEntryLayout& layout, TApplication& app, T
     setFont(FormFont(QStringLiteral("Tahoma")));
     resize(layout.Width, layout.Height);
     setWindowIcon(App_.Icon);
+    KeepFromMinimising(this);
 
     LBL_Name = MakeLabel(this, "LBL_Name", "Task Name", 8, 13);
     TXT_Identifier = MakeEdit(this, "TXT_Identifier", 88, 13, layout.EditWidth);

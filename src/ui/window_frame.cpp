@@ -1,6 +1,8 @@
 #include "ui/window_frame.h"
 
+#include <QEvent>
 #include <QGuiApplication>
+#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +13,36 @@
 #endif
 
 namespace ferry {
+
+namespace {
+
+class Unminimiser : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::WindowStateChange) {
+            auto* window = static_cast<QWidget*>(watched);
+            if (window->isVisible() && window->isMinimized())
+                QTimer::singleShot(0, window, [window] {
+                    if (!window->isVisible() || !window->isMinimized())
+                        return;
+                    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+                    window->show();
+                    window->raise();
+                    window->activateWindow();
+                });
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void KeepFromMinimising(QWidget* window) {
+    window->installEventFilter(new Unminimiser(window));
+}
 
 void OfferNoFrameButtons(QWidget* window) {
 #ifdef FERRY_HAVE_XCB

@@ -11,4 +11,9 @@ namespace ferry {
 // one still minimises the dialog, the tray icon brings it back.
 void OfferNoFrameButtons(QWidget* window);
 
+// Some window managers (openbox among them) read only whether to draw a title bar at all
+// and minimise any window on request. A dialog watched by this comes straight back when it
+// is minimised while shown: nothing of the program would be left on screen otherwise.
+void KeepFromMinimising(QWidget* window);
+
 } // namespace ferry
