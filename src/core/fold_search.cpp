@@ -1,5 +1,7 @@
 #include "core/fold_search.h"
 
+#include "core/byte_rank.h"
+
 #include "platform/codepage.h"
 
 #include <algorithm>
@@ -41,26 +43,6 @@ uint32_t Pack(const std::string& bytes) {
 }
 
 constexpr uint32_t kMask[5] = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF};
-
-// How often a byte turns up in text, roughly: letters and blanks often, the lead bytes of
-// a script's sequences on nearly every character, continuation bytes spread over 64 values.
-int Commonness(unsigned char b) {
-    if (b == ' ' || b == '\n')
-        return 250;
-    if (b >= 'a' && b <= 'z')
-        return std::strchr("etaoinshr", b) ? 200 : 120;
-    if (b >= 'A' && b <= 'Z')
-        return 60;
-    if (b >= '0' && b <= '9')
-        return 80;
-    if (b < 0x80)
-        return 50;
-    if (b < 0xC0)
-        return 40;
-    if (b < 0xF0)
-        return 220;
-    return 30;
-}
 
 } // namespace
 
@@ -168,7 +150,7 @@ Utf8FoldPattern::Utf8FoldPattern(const std::string& pattern) {
     auto score = [](const Probe& p) {
         int s = 0;
         for (int i = 0; i < p.Count; ++i)
-            s += Commonness(p.Bytes[i]);
+            s += ByteCommonness(p.Bytes[i]);
         return s;
     };
     std::stable_sort(probes.begin(), probes.end(),

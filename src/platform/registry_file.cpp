@@ -210,8 +210,20 @@ bool DecodeUtf8(std::string_view bytes, std::string& text, std::string& error) {
             cp = (cp << 6) | (c & 0x3F);
         }
         i += extra + 1;
-        char c;
-        if (!UnicodeToCp1252(cp, c)) {
+        // Imports written as UTF-8 are kept in Windows-1252, as the hive's 8-bit texts were.
+        std::u16string unit;
+        if (cp >= 0x10000) {
+            unit += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+            unit += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit += static_cast<char16_t>(cp);
+        }
+        std::string one;
+        char32_t missing = 0;
+        const bool fits =
+            CodePage::Windows1252().FromUtf16Exact(unit, one, missing) && one.size() == 1;
+        const char c = fits ? one[0] : '?';
+        if (!fits) {
             char buf[64];
             std::snprintf(buf, sizeof buf, "character U+%04X cannot be kept in 8-bit text", cp);
             error = LineError(line, buf);
