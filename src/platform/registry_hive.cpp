@@ -53,7 +53,6 @@ enum Slot {
     kCountKeys,
     kCountValues,
     kParentOf,
-    kDataVersion,
     kSlotCount
 };
 
@@ -204,18 +203,25 @@ LONG RegistryHive::Open(const std::string& path, bool create, std::shared_ptr<Re
     return ERROR_SUCCESS;
 }
 
-bool RegistryHive::StillCurrent() const {
+bool RegistryHive::StillCurrent() {
     struct stat now;
     if (stat(Path_.c_str(), &now) != 0 || now.st_dev != Device_ || now.st_ino != Inode_)
         return false;
     const bool writable =
         faccessat(AT_FDCWD, Path_.c_str(), R_OK | W_OK, AT_EACCESS) == 0 &&
         faccessat(AT_FDCWD, DirectoryOf(Path_).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
-    if (writable != Writable_ || InTransaction_)
-        return false;
-    // The same file may have been rewritten in place: a damaged header, another database, or
-    // a switch to WAL that only an open puts back. SQLite would go on trusting its cache
-    // (the change counter may not have moved), so look at the header through its own handle.
+    std::lock_guard lock(Mutex_);
+    uint32_t counter = 0;
+    return writable == Writable_ && !InTransaction_ && ReadHeader(counter);
+}
+
+// The same file may have been rewritten in place: a damaged header, another database, or a
+// switch to WAL that only an open puts back. SQLite would go on trusting its cache when the
+// change counter did not move, so the header is looked at through SQLite's own file handle:
+// one pread, no lock. In rollback-journal mode every commit by any connection increments the
+// change counter (it is what data_version is made from), so an unchanged counter means
+// nothing was committed since it was last seen.
+bool RegistryHive::ReadHeader(uint32_t& counter) {
     sqlite3_file* file = nullptr;
     if (sqlite3_file_control(Db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
         !file->pMethods)
@@ -227,6 +233,7 @@ bool RegistryHive::StillCurrent() const {
         return (uint32_t{header[at]} << 24) | (uint32_t{header[at + 1]} << 16) |
                (uint32_t{header[at + 2]} << 8) | uint32_t{header[at + 3]};
     };
+    counter = be32(24);
     return std::memcmp(header, "SQLite format 3", 16) == 0 && header[18] == 1 && header[19] == 1 &&
            be32(68) == static_cast<uint32_t>(kApplicationId) &&
            be32(60) <= static_cast<uint32_t>(kFormatVersion);
@@ -371,7 +378,7 @@ LONG RegistryHive::CheckKey(int64_t id, bool refreshed) {
     if (!HasTables_)
         return id == RootId ? ERROR_SUCCESS : ERROR_KEY_DELETED;
     auto& known = InTransaction_ ? KnownKeys_ : LiveKeys_;
-    const bool remembered = InTransaction_ || (refreshed && DataVersion_ >= 0);
+    const bool remembered = InTransaction_ || (refreshed && Known_);
     if (remembered && known.count(id))
         return ERROR_SUCCESS;
     FERRY_STMT(s, kCheckKey, "SELECT 1 FROM regkey WHERE id=?");
@@ -389,25 +396,24 @@ LONG RegistryHive::CheckKey(int64_t id, bool refreshed) {
     return Fail(rc, false);
 }
 
-LONG RegistryHive::Refresh() {
+void RegistryHive::Refresh() {
     if (InTransaction_ || !HasTables_)
-        return ERROR_SUCCESS;
-    FERRY_STMT(s, kDataVersion, "PRAGMA data_version");
-    int rc = sqlite3_step(s);
-    if (rc != SQLITE_ROW) {
-        Forget();
-        return Fail(rc, false);
+        return;
+    uint32_t counter = 0;
+    if (!ReadHeader(counter)) {
+        Forget(); // the statements will find out what is wrong and say so
+        return;
     }
-    const int64_t version = sqlite3_column_int64(s, 0);
-    if (version != DataVersion_) {
+    if (!Known_ || counter != Counter_) {
         Forget();
-        DataVersion_ = version;
+        Counter_ = counter;
+        Known_ = true;
     }
-    return ERROR_SUCCESS;
 }
 
 void RegistryHive::Forget() {
-    DataVersion_ = -1;
+    Known_ = false;
+    Paths_.clear();
     LiveKeys_.clear();
     Values_.clear();
 }
@@ -450,11 +456,23 @@ LONG RegistryHive::DepthOf(int64_t id, size_t& depth) {
 LONG RegistryHive::OpenPath(int64_t from, const std::vector<std::string>& parts, int64_t& id) {
     std::lock_guard lock(Mutex_);
     LastError.clear();
+    Refresh();
+    const bool remember = !InTransaction_ && Known_;
+    std::string path;
+    if (remember) {
+        path = std::to_string(from);
+        for (const std::string& part : parts)
+            path += '\\' + RegistryFold(part);
+        if (auto it = Paths_.find(path); it != Paths_.end()) {
+            id = it->second;
+            return ERROR_SUCCESS;
+        }
+    }
     Transaction tx(Db_);
     int rc = tx.Begin(false);
     if (rc != SQLITE_OK)
         return Fail(rc, false);
-    LONG r = CheckKey(from);
+    LONG r = CheckKey(from, true);
     if (r != ERROR_SUCCESS)
         return r;
     int64_t cur = from;
@@ -464,6 +482,12 @@ LONG RegistryHive::OpenPath(int64_t from, const std::vector<std::string>& parts,
             return r;
     }
     id = cur;
+    if (remember) {
+        if (Paths_.size() >= 1024)
+            Paths_.clear();
+        Paths_.emplace(std::move(path), cur);
+        LiveKeys_.insert(cur);
+    }
     return ERROR_SUCCESS;
 }
 
@@ -522,9 +546,8 @@ LONG RegistryHive::QueryValue(int64_t key, std::string_view name, DWORD& type, s
     LastError.clear();
     // Every read asks the file whether it changed; only when nothing did is a value read
     // before served again, which saves the statements but never a change.
-    if (LONG r = Refresh(); r != ERROR_SUCCESS)
-        return r;
-    const bool remember = !InTransaction_ && DataVersion_ >= 0;
+    Refresh();
+    const bool remember = !InTransaction_ && Known_;
     ValueKey id{key, RegistryFold(name)};
     if (remember) {
         auto it = Values_.find(id);

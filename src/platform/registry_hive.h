@@ -37,7 +37,7 @@ public:
     const std::string& Path() const { return Path_; }
     // Whether a connection kept for later use may still serve: the file at Path() is the one
     // it opened, and the user's rights to it are what they were.
-    bool StillCurrent() const;
+    bool StillCurrent();
     // False when the file or its directory may not be written by this process.
     bool Writable() const { return Writable_; }
     // False for an empty file opened read-only: someone may yet give it its tables, which this
@@ -81,9 +81,10 @@ private:
     // ERROR_KEY_DELETED when it is gone. With refreshed (Refresh() just ran in this operation), a
     // key seen since the file last changed is not looked up again.
     LONG CheckKey(int64_t id, bool refreshed = false);
-    // Outside a long transaction: asks the file whether any other connection committed since
-    // the last look, and drops what was remembered if so.
-    LONG Refresh();
+    // Outside a long transaction: asks the file whether anyone committed since the last look,
+    // and drops what was remembered if so (or if the header cannot be read).
+    void Refresh();
+    bool ReadHeader(uint32_t& counter); // false unless the header is a hive's
     void Forget(); // after a write of our own, which does not change data_version
 
     struct ValueKey {
@@ -114,8 +115,10 @@ private:
     uint64_t Inode_ = 0;
     // Keys seen to exist in the open transaction: nobody else can delete them before it ends.
     std::unordered_set<int64_t> KnownKeys_;
-    // Outside transactions: what was read at data version DataVersion_ (-1: nothing known).
-    int64_t DataVersion_ = -1;
+    // Outside transactions: what was read while the file's change counter was Counter_.
+    bool Known_ = false;
+    uint32_t Counter_ = 0;
+    std::unordered_map<std::string, int64_t> Paths_; // "from\\fold\\fold" to key id
     std::unordered_set<int64_t> LiveKeys_;
     std::unordered_map<ValueKey, CachedValue, ValueKeyHash> Values_;
 };
