@@ -17,20 +17,19 @@ namespace ferry {
 
 namespace {
 
-// The other byte, if any, whose upper case is `upper` (upper-case bytes fold to themselves).
-// Sets `more` when a third byte folds there too (Turkish i, dotless i and I).
-unsigned char LowerPartner(unsigned char upper, bool& more) {
-    const unsigned char* table = CharUpperTable();
-    unsigned char partner = upper;
-    for (int b = 0; b < 256; ++b)
-        if (b != upper && table[b] == upper) {
-            if (partner != upper)
-                more = true;
-            else
-                partner = static_cast<unsigned char>(b);
-        }
-    return partner;
-}
+// For each upper-case byte, the other byte, if any, whose upper case it is, and how many
+// such bytes there are (two for Turkish i, dotless i and I).
+struct Partners {
+    unsigned char Partner[256];
+    unsigned char Count[256] = {};
+    explicit Partners(const unsigned char* table) {
+        for (int b = 0; b < 256; ++b)
+            Partner[b] = static_cast<unsigned char>(b);
+        for (int b = 0; b < 256; ++b)
+            if (table[b] != b && Count[table[b]]++ == 0)
+                Partner[table[b]] = static_cast<unsigned char>(b);
+    }
+};
 
 template <bool Folded>
 bool SameAt(const unsigned char* data, const unsigned char* pattern, std::size_t length) {
@@ -204,10 +203,11 @@ BytePattern::BytePattern(const std::string& pattern, bool caseSensitive)
     std::vector<std::array<unsigned char, 2>> bytes(n);
     std::vector<int> cost(n);
     bool many = false;
+    const Partners partners(CharUpperTable());
     for (std::size_t i = 0; i < n; ++i) {
         const auto b = static_cast<unsigned char>(Pattern_[i]);
-        bool more = false;
-        bytes[i] = {b, Folded_ ? LowerPartner(b, more) : b};
+        const bool more = Folded_ && partners.Count[b] > 1;
+        bytes[i] = {b, Folded_ ? partners.Partner[b] : b};
         cost[i] = ByteCommonness(bytes[i][0]) +
                   (bytes[i][1] != b ? ByteCommonness(bytes[i][1]) : 0) + (more ? 1000 : 0);
         many = many || more;
