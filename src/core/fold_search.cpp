@@ -124,6 +124,7 @@ Utf8FoldPattern::Utf8FoldPattern(const std::string& pattern) {
     };
     // Candidate probes: every byte offset of the run, with the bytes found there.
     std::vector<Probe> probes;
+    std::vector<std::size_t> owner; // the element each probe lies in
     std::size_t offset = 0;
     for (std::size_t k = bestStart; k < bestEnd; ++k) {
         const Element& e = Elements_[k];
@@ -133,8 +134,10 @@ Utf8FoldPattern::Utf8FoldPattern(const std::string& pattern) {
             bool fits = true;
             for (int f = 0; f < e.Count; ++f)
                 fits = fits && addByte(probe, static_cast<unsigned char>(e.Forms[f] >> (8 * b)));
-            if (fits)
+            if (fits) {
                 probes.push_back(probe);
+                owner.push_back(k);
+            }
         }
     }
     if (probes.empty() && !Elements_.empty()) {
@@ -144,8 +147,10 @@ Utf8FoldPattern::Utf8FoldPattern(const std::string& pattern) {
         bool fits = true;
         for (int f = 0; f < e.Count; ++f)
             fits = fits && addByte(probe, static_cast<unsigned char>(e.Forms[f]));
-        if (fits)
+        if (fits) {
             probes.push_back(probe);
+            owner.push_back(Anchor_);
+        }
     }
     auto score = [](const Probe& p) {
         int s = 0;
@@ -153,11 +158,25 @@ Utf8FoldPattern::Utf8FoldPattern(const std::string& pattern) {
             s += ByteCommonness(p.Bytes[i]);
         return s;
     };
-    std::stable_sort(probes.begin(), probes.end(),
-                     [&](const Probe& a, const Probe& b) { return score(a) < score(b); });
+    // The rarest probe, then the rarest in another character: the bytes of one character
+    // mostly come together (a lead byte with its continuation), so two of them filter little
+    // more than one.
+    std::vector<std::size_t> order(probes.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return score(probes[a]) < score(probes[b]);
+    });
+    if (order.size() > 2)
+        for (std::size_t i = 1; i < order.size(); ++i)
+            if (owner[order[i]] != owner[order[0]]) {
+                std::rotate(order.begin() + 1, order.begin() + static_cast<std::ptrdiff_t>(i),
+                            order.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+                break;
+            }
     ProbeCount_ = static_cast<int>(std::min<std::size_t>(2, probes.size()));
     for (int i = 0; i < ProbeCount_; ++i)
-        Probes_[i] = probes[static_cast<std::size_t>(i)];
+        Probes_[i] = probes[order[static_cast<std::size_t>(i)]];
     if (ProbeCount_ == 1)
         Probes_[1] = Probes_[0];
 }

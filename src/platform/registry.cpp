@@ -123,9 +123,10 @@ LONG Done(LONG code, std::string text = {}) {
 }
 
 // This thread's connection to each hive it has used, kept open between actions so that a
-// read costs a lock on the file rather than an open of it. Values are still read from the file
-// each time (the hive asks SQLite whether anyone committed since); what is checked here is
-// only that the path still names the file the connection opened, with the same rights.
+// read costs a look at the file's header rather than an open of it. Values are still read from
+// the file each time (the hive serves a remembered one only while the header's change counter
+// says nobody committed since); what is checked here is that the path still names the file the
+// connection opened, with the same rights, and that it is still a hive in rollback mode.
 struct ThreadHives {
     std::unordered_map<std::string, std::shared_ptr<RegistryHive>> Hives;
     uint64_t Generation = 0;
