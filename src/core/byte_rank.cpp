@@ -1,6 +1,7 @@
 #include "core/byte_rank.h"
 
 #include <array>
+#include <cmath>
 #include <cstring>
 
 namespace ferry {
@@ -64,6 +65,17 @@ std::array<unsigned char, 256> BuildRank() {
 int ByteCommonness(unsigned char b) {
     static const std::array<unsigned char, 256> rank = BuildRank();
     return rank[b];
+}
+
+uint32_t ByteWeight(unsigned char b) {
+    static const std::array<uint32_t, 256> weight = [] {
+        std::array<uint32_t, 256> w{};
+        for (int i = 0; i < 256; ++i)
+            w[i] = static_cast<uint32_t>(
+                std::lround(std::exp2(ByteCommonness(static_cast<unsigned char>(i)) / 16.0)));
+        return w;
+    }();
+    return weight[b];
 }
 
 } // namespace ferry

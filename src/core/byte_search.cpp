@@ -195,21 +195,24 @@ void AllowWideVectorsForTesting(bool allow) {
 #endif
 }
 
+constexpr uint64_t kUntestable = uint64_t{1} << 40;
+
 BytePattern::BytePattern(const std::string& pattern, bool caseSensitive)
     : Pattern_(caseSensitive ? pattern : CharUpperString(pattern)), Folded_(!caseSensitive),
       HasNul_(pattern.find('\0') != std::string::npos) {
     const std::size_t n = Pattern_.size();
     // Each offset's bytes in the data, and how common they are together.
     std::vector<std::array<unsigned char, 2>> bytes(n);
-    std::vector<int> cost(n);
+    std::vector<uint64_t> cost(n);
     bool many = false;
     const Partners partners(CharUpperTable());
     for (std::size_t i = 0; i < n; ++i) {
         const auto b = static_cast<unsigned char>(Pattern_[i]);
         const bool more = Folded_ && partners.Count[b] > 1;
         bytes[i] = {b, Folded_ ? partners.Partner[b] : b};
-        cost[i] = ByteCommonness(bytes[i][0]) +
-                  (bytes[i][1] != b ? ByteCommonness(bytes[i][1]) : 0) + (more ? 1000 : 0);
+        // A byte with many partners cannot be tested by the vector filter at all.
+        cost[i] = ByteWeight(bytes[i][0]) + (bytes[i][1] != b ? ByteWeight(bytes[i][1]) : 0) +
+                  (more ? kUntestable : 0);
         many = many || more;
     }
     // The rarest two offsets; among equals the first and last, whose distance also keeps
@@ -229,7 +232,7 @@ BytePattern::BytePattern(const std::string& pattern, bool caseSensitive)
         LastAt_ = std::max(best, second);
         if (n == 1)
             FirstAt_ = LastAt_ = 0;
-        ManyPartners_ = many && (cost[FirstAt_] >= 1000 || cost[LastAt_] >= 1000);
+        ManyPartners_ = many && (cost[FirstAt_] >= kUntestable || cost[LastAt_] >= kUntestable);
     }
     const std::array<unsigned char, 2> none{0, 0};
     const auto& f = n ? bytes[FirstAt_] : none;

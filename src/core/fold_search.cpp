@@ -153,9 +153,9 @@ Utf8FoldPattern::Utf8FoldPattern(const std::string& pattern) {
         }
     }
     auto score = [](const Probe& p) {
-        int s = 0;
+        uint64_t s = 0;
         for (int i = 0; i < p.Count; ++i)
-            s += ByteCommonness(p.Bytes[i]);
+            s += ByteWeight(p.Bytes[i]);
         return s;
     };
     // The rarest probe, then the rarest in another character: the bytes of one character

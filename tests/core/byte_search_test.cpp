@@ -3,10 +3,13 @@
 // matches straddling the vector widths must all come out as a plain search says.
 
 #include "core/byte_search.h"
+#include "core/content_matcher.h"
 #include "platform/codepage.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -87,6 +90,48 @@ TEST(ByteSearchTest, RareBytesAnywhereInThePatternAgreeWithAPlainSearch) {
         EXPECT_EQ(Find(data, pattern, true), 130u) << n;
         EXPECT_EQ(Find(data.substr(0, data.size() - 1), pattern, true), BytePattern::npos) << n;
     }
+}
+
+class StringSource : public ScanSource {
+public:
+    explicit StringSource(std::string data) : Data_(std::move(data)) {}
+    int64_t Size() override { return static_cast<int64_t>(Data_.size()); }
+    std::size_t Read(void* buffer, std::size_t count) override {
+        const std::size_t n = std::min(count, Data_.size() - At_);
+        std::memcpy(buffer, Data_.data() + At_, n);
+        At_ += n;
+        return n;
+    }
+    void Seek(int64_t position) override { At_ = static_cast<std::size_t>(position); }
+
+private:
+    std::string Data_;
+    std::size_t At_ = 0;
+};
+
+int64_t Scan(const std::string& data, const std::string& pattern, bool exact) {
+    StringSource source(data);
+    return ScanForString(source, pattern, exact);
+}
+
+// A pass prepares its pattern once and scans many files with it; whatever changes between
+// two scans (the pattern, the case rule, the code page) must be seen by the next one.
+TEST(ByteSearchTest, TheNextScanFollowsAChangedPatternCaseRuleOrCodePage) {
+    const CodePage before = SystemCodePage();
+    SetSystemCodePage(CodePage::Windows1252());
+    EXPECT_EQ(Scan("xabd", "abd", true), 1);
+    EXPECT_EQ(Scan("xabd", "abc", true), -1);
+    EXPECT_EQ(Scan("xABC", "abc", false), 1);
+    EXPECT_EQ(Scan("xABC", "abc", true), -1);
+    EXPECT_EQ(Scan("caf\xc9", "caf\xe9", false), 0);
+    SetSystemCodePage(CodePage::Utf8());
+    // Lone bytes in UTF-8 match only themselves; the letters fold as characters.
+    EXPECT_EQ(Scan("caf\xc9", "caf\xe9", false), -1);
+    EXPECT_EQ(Scan("CAF\xc3\x89", "caf\xc3\xa9", false), 0);
+    SetSystemCodePage(CodePage::Windows1252());
+    EXPECT_EQ(Scan("caf\xc9", "caf\xe9", false), 0);
+    EXPECT_EQ(Scan("CAF\xc3\x89", "caf\xc3\xa9", false), -1);
+    SetSystemCodePage(before);
 }
 
 } // namespace
