@@ -191,6 +191,9 @@ int main(int argc, char** argv) {
     std::printf("ratio save / one transaction, per pair: median %.2f  (min %.2f, quartiles "
                 "%.2f-%.2f, max %.2f)\n",
                 Median(ratios), sorted.front(), at(0.25), at(0.75), sorted.back());
+    // The headline, one line for scripts: the median ratio with its spread (max - min).
+    std::printf("save/one-transaction: %.2f (spread %.2f, %d alternated pairs)\n", Median(ratios),
+                sorted.back() - sorted.front(), rounds);
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
     return 0;

@@ -7,23 +7,40 @@
 //                                                         Greek text
 //   scan_bench scan [-i] PATTERN < LIST                   print the files of LIST (one path a
 //                                                         line) that contain PATTERN, as grep -l
-//   scan_bench route SRC DST PATTERN                      one routing pass; prints files, seconds
+//   scan_bench gen-bin DIR COUNT BYTES SEED PATTERN PLANTED
+//                                                         the same in binary bytes (executable-
+//                                                         like: NULs, small integers, code)
+//   scan_bench read < LIST                                read every file of LIST in the scan's
+//                                                         blocks and do nothing else (the ceiling)
+//   scan_bench route SRC DST PATTERN [LISTENER]           one routing pass; prints files, seconds.
+//                                                         LISTENER "none" (default) counts moves;
+//                                                         "real" calls SendNotification after
+//                                                         each, as the program does
+//   scan_bench settings on|off PORT                       writes the notification settings into
+//                                                         the hive at $FERRYDESK_REGISTRY_DIR
 //   scan_bench rename SRC DST                             plain rename loop; prints files, seconds
+//   scan_bench renameat2 SRC DST                          bare C loop: readdir + renameat2
+//                                                         (no replace); prints files, seconds
 //   scan_bench memory [-i] PATTERN FILE                   peak memory of one scan (KiB)
 //   scan_bench baseline                                   peak memory doing nothing (KiB)
 
 #include "core/content_matcher.h"
 #include "core/routing_pass.h"
+#include "mail/notification.h"
 #include "platform/files.h"
+#include "settings/settings_store.h"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <iostream>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace ferry;
@@ -107,6 +124,68 @@ int Generate(const std::string& dir, long count, long bytes, uint64_t seed,
     return 0;
 }
 
+// Bytes like an executable's: runs of NULs, little-endian integers, short strings and
+// dense machine code, so that every byte value turns up.
+int GenerateBinary(const std::string& dir, long count, long bytes, uint64_t seed,
+                   const std::string& pattern, long planted) {
+    Random random{seed * 2654435761u + 7};
+    std::string data;
+    for (long f = 0; f < count; ++f) {
+        data.clear();
+        while (static_cast<long>(data.size()) < bytes) {
+            switch (random.Next() % 5) {
+            case 0:
+                data.append(random.Next() % 48, '\0');
+                break;
+            case 1:
+                for (int k = 0; k < 8; ++k) {
+                    const uint32_t v = static_cast<uint32_t>(random.Next() % 70000);
+                    data.append(reinterpret_cast<const char*>(&v), 4);
+                }
+                break;
+            case 2:
+                data += Words[random.Next() % (sizeof Words / sizeof *Words)];
+                data += '\0';
+                break;
+            default:
+                for (int k = 0; k < 40; ++k)
+                    data += static_cast<char>(random.Next() >> 13);
+            }
+        }
+        data.resize(static_cast<std::size_t>(bytes));
+        if (planted > 0 && (f * planted) / count != ((f + 1) * planted) / count &&
+            bytes > static_cast<long>(pattern.size()))
+            data.replace(random.Next() % (bytes - pattern.size()), pattern.size(), pattern);
+        char name[64];
+        std::snprintf(name, sizeof name, "/b%06ld.bin", f);
+        FILE* out = std::fopen((dir + name).c_str(), "wb");
+        if (!out || std::fwrite(data.data(), 1, data.size(), out) != data.size() ||
+            std::fclose(out)) {
+            std::perror(name);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// What any scan must at least do: open, read every block, close.
+int ReadAll() {
+    std::string path;
+    std::vector<char> block(ScanBlockSize);
+    unsigned long long total = 0;
+    while (std::getline(std::cin, path)) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        ssize_t n;
+        while ((n = ::read(fd, block.data(), block.size())) > 0)
+            total += static_cast<unsigned long long>(n);
+        ::close(fd);
+    }
+    std::printf("%llu\n", total);
+    return 0;
+}
+
 int Scan(bool exact, const std::string& pattern) {
     std::string path;
     while (std::getline(std::cin, path))
@@ -115,11 +194,53 @@ int Scan(bool exact, const std::string& pattern) {
     return 0;
 }
 
-int Route(const std::string& src, const std::string& dst, const std::string& pattern) {
+int Route(const std::string& src, const std::string& dst, const std::string& pattern,
+          const std::string& listener) {
     long moves = 0;
+    const bool real = listener == "real";
     const double start = Now();
-    ProcessTaskFolder(src, dst, AllFilesMask, pattern, true, [&] { ++moves; });
+    // The form the program's Run Tasks Now uses, with its listener.
+    ProcessTaskFolder(src, dst, AllFilesMask, pattern, [&] {
+        ++moves;
+        if (real)
+            SendNotification();
+    });
     std::printf("%ld %.6f\n", moves, Now() - start);
+    return 0;
+}
+
+int Settings(bool on, const std::string& port) {
+    InitialiseDefaults();
+    TOptionsInput options;
+    options.SMTPEnabled = on;
+    options.SMTPPortText = port;
+    options.SMTPServer = "127.0.0.1";
+    options.SMTPFrom = "ferry@example.com";
+    options.SMTPTo = "someone@example.com";
+    options.SMTPMessage = "Files have been processed.";
+    return WriteOptionsSettings(options) ? 0 : 1;
+}
+
+int RenameAt2Loop(const std::string& src, const std::string& dst) {
+    const double start = Now();
+    DIR* dir = ::opendir(src.c_str());
+    const int to = ::open(dst.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (!dir || to < 0) {
+        std::perror("renameat2");
+        return 1;
+    }
+    const int from = ::dirfd(dir);
+    long moved = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.' &&
+            (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0)))
+            continue;
+        if (::renameat2(from, e->d_name, to, e->d_name, RENAME_NOREPLACE) == 0)
+            ++moved;
+    }
+    ::closedir(dir);
+    ::close(to);
+    std::printf("%ld %.6f\n", moved, Now() - start);
     return 0;
 }
 
@@ -172,10 +293,20 @@ int main(int argc, char** argv) {
             return Generate(args[1], std::atol(args[2].c_str()), std::atol(args[3].c_str()),
                             std::strtoull(args[4].c_str(), nullptr, 10), args[5],
                             std::atol(args[6].c_str()), true);
+        if (mode == "gen-bin" && args.size() == 7)
+            return GenerateBinary(args[1], std::atol(args[2].c_str()), std::atol(args[3].c_str()),
+                                  std::strtoull(args[4].c_str(), nullptr, 10), args[5],
+                                  std::atol(args[6].c_str()));
+        if (mode == "read" && args.size() == 1)
+            return ReadAll();
+        if (mode == "settings" && args.size() == 3 && (args[1] == "on" || args[1] == "off"))
+            return Settings(args[1] == "on", args[2]);
+        if (mode == "renameat2" && args.size() == 3)
+            return RenameAt2Loop(args[1], args[2]);
         if (mode == "scan" && args.size() == 2)
             return Scan(exact, args[1]);
-        if (mode == "route" && args.size() == 4)
-            return Route(args[1], args[2], args[3]);
+        if (mode == "route" && (args.size() == 4 || args.size() == 5))
+            return Route(args[1], args[2], args[3], args.size() == 5 ? args[4] : "none");
         if (mode == "rename" && args.size() == 3)
             return RenameLoop(args[1], args[2]);
         if (mode == "memory" && args.size() == 3)

@@ -27,10 +27,12 @@ private:
     std::string Pattern_;
     bool Folded_;
     bool HasNul_;
-    // The data bytes that compare equal to the pattern's first and last byte.
+    // The two pattern offsets the vector filter tests, chosen for the rarity of their bytes,
+    // and the data bytes that compare equal to the pattern's byte there.
+    std::size_t FirstAt_ = 0, LastAt_ = 0;
     unsigned char First_[2];
     unsigned char Last_[2];
-    // More than two bytes fold onto the first or last byte: the vector filter cannot say.
+    // More than two bytes fold onto a tested byte: the vector filter cannot say.
     bool ManyPartners_ = false;
 };
 

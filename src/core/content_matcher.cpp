@@ -21,22 +21,20 @@ namespace {
 
 // Case-insensitive in UTF-8: a character may match a form of itself of another byte length,
 // so blocks overlap by the longest match plus the bytes that tell where characters begin.
-int64_t ScanFolded(ScanSource& source, const std::string& pattern) {
-    const Utf8FoldPattern needle(pattern);
+int64_t ScanFolded(ScanSource& source, const Utf8FoldPattern& needle, unsigned char* block,
+                   std::size_t blockSize) {
     const int64_t size = source.Size();
     if (needle.HasNul())
         return -1;
     const auto overlap = static_cast<int64_t>(needle.Overlap());
-    const std::size_t blockSize = ScanBlockSizeFor(needle.Overlap());
-    std::unique_ptr<unsigned char[]> block(new unsigned char[blockSize]);
 
     int64_t position = 0;
     while (position < size) {
         const auto wanted = static_cast<std::size_t>(std::min<int64_t>(blockSize, size - position));
-        const std::size_t got = source.Read(block.get(), wanted);
+        const std::size_t got = source.Read(block, wanted);
         const int64_t end = position + static_cast<int64_t>(got);
         const bool last = got < wanted || end >= size;
-        const std::size_t at = needle.FindIn(block.get(), got, position == 0, last);
+        const std::size_t at = needle.FindIn(block, got, position == 0, last);
         if (at != Utf8FoldPattern::npos)
             return position + static_cast<int64_t>(at);
         if (last)
@@ -47,26 +45,70 @@ int64_t ScanFolded(ScanSource& source, const std::string& pattern) {
     return -1;
 }
 
+// Preparing a pattern (folding it, ranking its bytes, for UTF-8 the case classes of its
+// characters) can cost more than scanning a small file, and a pass scans many files for one
+// pattern: each thread keeps the last one prepared, with its block buffer.
+struct Prepared {
+    std::string Pattern;
+    bool CaseSensitive = true;
+    const unsigned char* Table = nullptr; // the code page it was folded by
+    bool Utf8 = false;
+    std::unique_ptr<BytePattern> Bytes;
+    std::unique_ptr<Utf8FoldPattern> Folded;
+    std::unique_ptr<unsigned char[]> Block;
+    std::size_t BlockSize = 0;
+};
+
+Prepared& Prepare(const std::string& pattern, bool caseSensitive) {
+    thread_local Prepared last;
+    const CodePage& codePage = SystemCodePage();
+    const bool utf8 = !caseSensitive && codePage.IsUtf8();
+    const unsigned char* table = codePage.UpperTable();
+    if (last.Block && last.Pattern == pattern && last.CaseSensitive == caseSensitive &&
+        last.Utf8 == utf8 && last.Table == table)
+        return last;
+    last.Bytes.reset();
+    last.Folded.reset();
+    std::size_t blockSize;
+    if (utf8) {
+        last.Folded = std::make_unique<Utf8FoldPattern>(pattern);
+        blockSize = ScanBlockSizeFor(last.Folded->Overlap());
+    } else {
+        last.Bytes = std::make_unique<BytePattern>(pattern, caseSensitive);
+        blockSize = ScanBlockSizeFor(last.Bytes->Length());
+    }
+    if (blockSize != last.BlockSize || !last.Block) {
+        last.Block.reset(new unsigned char[blockSize]);
+        last.BlockSize = blockSize;
+    }
+    last.Pattern = pattern;
+    last.CaseSensitive = caseSensitive;
+    last.Utf8 = utf8;
+    last.Table = table;
+    return last;
+}
+
 } // namespace
 
 int64_t ScanForString(ScanSource& source, const std::string& pattern, bool caseSensitive) {
     if (pattern.empty())
         return -1;
-    if (!caseSensitive && SystemCodePage().IsUtf8())
-        return ScanFolded(source, pattern);
-    const BytePattern needle(pattern, caseSensitive);
+    Prepared& prepared = Prepare(pattern, caseSensitive);
+    unsigned char* const block = prepared.Block.get();
+    const std::size_t blockSize = prepared.BlockSize;
+    if (prepared.Folded)
+        return ScanFolded(source, *prepared.Folded, block, blockSize);
+    const BytePattern& needle = *prepared.Bytes;
     const int64_t size = source.Size();
     if (needle.HasNul())
         return -1;
     const auto length = static_cast<int64_t>(needle.Length());
-    const std::size_t blockSize = ScanBlockSizeFor(needle.Length());
-    std::unique_ptr<unsigned char[]> block(new unsigned char[blockSize]);
 
     int64_t position = 0;
     while (position < size) {
         const auto wanted = static_cast<std::size_t>(std::min<int64_t>(blockSize, size - position));
-        const std::size_t got = source.Read(block.get(), wanted);
-        const std::size_t at = needle.FindIn(block.get(), got);
+        const std::size_t got = source.Read(block, wanted);
+        const std::size_t at = needle.FindIn(block, got);
         if (at != BytePattern::npos)
             return position + static_cast<int64_t>(at);
         // A short read means the file was cut while we read it: what is left is searched.

@@ -1,5 +1,7 @@
 #include "core/fold_search.h"
 
+#include "core/byte_rank.h"
+
 #include "platform/codepage.h"
 
 #include <algorithm>
@@ -41,26 +43,6 @@ uint32_t Pack(const std::string& bytes) {
 }
 
 constexpr uint32_t kMask[5] = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF};
-
-// How often a byte turns up in text, roughly: letters and blanks often, the lead bytes of
-// a script's sequences on nearly every character, continuation bytes spread over 64 values.
-int Commonness(unsigned char b) {
-    if (b == ' ' || b == '\n')
-        return 250;
-    if (b >= 'a' && b <= 'z')
-        return std::strchr("etaoinshr", b) ? 200 : 120;
-    if (b >= 'A' && b <= 'Z')
-        return 60;
-    if (b >= '0' && b <= '9')
-        return 80;
-    if (b < 0x80)
-        return 50;
-    if (b < 0xC0)
-        return 40;
-    if (b < 0xF0)
-        return 220;
-    return 30;
-}
 
 } // namespace
 
@@ -142,6 +124,7 @@ Utf8FoldPattern::Utf8FoldPattern(const std::string& pattern) {
     };
     // Candidate probes: every byte offset of the run, with the bytes found there.
     std::vector<Probe> probes;
+    std::vector<std::size_t> owner; // the element each probe lies in
     std::size_t offset = 0;
     for (std::size_t k = bestStart; k < bestEnd; ++k) {
         const Element& e = Elements_[k];
@@ -151,8 +134,10 @@ Utf8FoldPattern::Utf8FoldPattern(const std::string& pattern) {
             bool fits = true;
             for (int f = 0; f < e.Count; ++f)
                 fits = fits && addByte(probe, static_cast<unsigned char>(e.Forms[f] >> (8 * b)));
-            if (fits)
+            if (fits) {
                 probes.push_back(probe);
+                owner.push_back(k);
+            }
         }
     }
     if (probes.empty() && !Elements_.empty()) {
@@ -162,20 +147,36 @@ Utf8FoldPattern::Utf8FoldPattern(const std::string& pattern) {
         bool fits = true;
         for (int f = 0; f < e.Count; ++f)
             fits = fits && addByte(probe, static_cast<unsigned char>(e.Forms[f]));
-        if (fits)
+        if (fits) {
             probes.push_back(probe);
+            owner.push_back(Anchor_);
+        }
     }
     auto score = [](const Probe& p) {
-        int s = 0;
+        uint64_t s = 0;
         for (int i = 0; i < p.Count; ++i)
-            s += Commonness(p.Bytes[i]);
+            s += ByteWeight(p.Bytes[i]);
         return s;
     };
-    std::stable_sort(probes.begin(), probes.end(),
-                     [&](const Probe& a, const Probe& b) { return score(a) < score(b); });
+    // The rarest probe, then the rarest in another character: the bytes of one character
+    // mostly come together (a lead byte with its continuation), so two of them filter little
+    // more than one.
+    std::vector<std::size_t> order(probes.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return score(probes[a]) < score(probes[b]);
+    });
+    if (order.size() > 2)
+        for (std::size_t i = 1; i < order.size(); ++i)
+            if (owner[order[i]] != owner[order[0]]) {
+                std::rotate(order.begin() + 1, order.begin() + static_cast<std::ptrdiff_t>(i),
+                            order.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+                break;
+            }
     ProbeCount_ = static_cast<int>(std::min<std::size_t>(2, probes.size()));
     for (int i = 0; i < ProbeCount_; ++i)
-        Probes_[i] = probes[static_cast<std::size_t>(i)];
+        Probes_[i] = probes[order[static_cast<std::size_t>(i)]];
     if (ProbeCount_ == 1)
         Probes_[1] = Probes_[0];
 }

@@ -2,6 +2,7 @@
 
 #include "platform/registry_hive.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -62,9 +63,6 @@ struct State {
     // A connection kept from the last transaction on each hive, so that the next one need not
     // open the file and read its schema again.
     std::map<std::string, std::shared_ptr<RegistryHive>> SpareConnections;
-    // Hives stay open while a handle into them exists, so that one action's many value
-    // writes share one connection; the last close releases the file.
-    std::map<std::string, std::weak_ptr<RegistryHive>> Hives;
     uintptr_t Next = 0x1000;
 };
 
@@ -74,9 +72,12 @@ struct State {
 // Told by fork itself rather than by asking getpid() on every call, which is a system call
 // and would cost more than the rest of a value write.
 State* gState = nullptr;
+// Bumped in a child made by fork(): connections inherited from the parent are then left alone.
+std::atomic<uint64_t> gForkGeneration{0};
 
 void StartAfresh() {
     gState = new State;
+    gForkGeneration.fetch_add(1, std::memory_order_relaxed);
 }
 
 State& Global() {
@@ -121,16 +122,34 @@ LONG Done(LONG code, std::string text = {}) {
     return code;
 }
 
+// This thread's connection to each hive it has used, kept open between actions so that a
+// read costs a look at the file's header rather than an open of it. Values are still read from
+// the file each time (the hive serves a remembered one only while the header's change counter
+// says nobody committed since); what is checked here is that the path still names the file the
+// connection opened, with the same rights, and that it is still a hive in rollback mode.
+struct ThreadHives {
+    std::unordered_map<std::string, std::shared_ptr<RegistryHive>> Hives;
+    uint64_t Generation = 0;
+};
+thread_local ThreadHives tHives;
+
 LONG HiveFor(const std::string& path, bool create, std::shared_ptr<RegistryHive>& hive) {
-    State& st = Global();
-    {
-        std::lock_guard lock(st.Mutex);
-        auto it = st.Hives.find(path);
-        if (it != st.Hives.end()) {
-            hive = it->second.lock();
-            if (hive)
-                return ERROR_SUCCESS;
+    Global(); // the fork handler must be in place before any connection is kept
+    ThreadHives& mine = tHives;
+    const uint64_t generation = gForkGeneration.load(std::memory_order_relaxed);
+    if (mine.Generation != generation) {
+        // The parent's connections: never closed here, so its files stay as they are.
+        new std::unordered_map<std::string, std::shared_ptr<RegistryHive>>(std::move(mine.Hives));
+        mine.Hives.clear();
+        mine.Generation = generation;
+    }
+    auto it = mine.Hives.find(path);
+    if (it != mine.Hives.end()) {
+        if (it->second->StillCurrent()) {
+            hive = it->second;
+            return ERROR_SUCCESS;
         }
+        mine.Hives.erase(it);
     }
     std::string error;
     LONG r = RegistryHive::Open(path, false, hive, error);
@@ -138,12 +157,8 @@ LONG HiveFor(const std::string& path, bool create, std::shared_ptr<RegistryHive>
         r = RegistryHive::Open(path, true, hive, error);
     if (r != ERROR_SUCCESS)
         return Done(r, error);
-    std::lock_guard lock(st.Mutex);
-    auto& slot = st.Hives[path];
-    if (auto other = slot.lock())
-        hive = other; // another thread got there first; use one connection
-    else
-        slot = hive;
+    if (hive->HasTables())
+        mine.Hives[path] = hive;
     return ERROR_SUCCESS;
 }
 

@@ -20,6 +20,9 @@
 //   ERROR_REGISTRY_CORRUPT, with RegLastErrorText() naming the file. Such a file is never
 //   replaced or written to.
 //
+// - Each thread keeps its connection to a hive open between calls; a read still sees every
+//   change committed before it, by any process.
+//
 // Handles are not shared between threads; the handle table itself is safe to use from
 // several threads. Do not carry open handles across fork().
 

@@ -203,14 +203,40 @@ LONG RegistryHive::Open(const std::string& path, bool create, std::shared_ptr<Re
     return ERROR_SUCCESS;
 }
 
-bool RegistryHive::StillCurrent() const {
+bool RegistryHive::StillCurrent() {
     struct stat now;
     if (stat(Path_.c_str(), &now) != 0 || now.st_dev != Device_ || now.st_ino != Inode_)
         return false;
     const bool writable =
         faccessat(AT_FDCWD, Path_.c_str(), R_OK | W_OK, AT_EACCESS) == 0 &&
         faccessat(AT_FDCWD, DirectoryOf(Path_).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
-    return writable == Writable_ && !InTransaction_;
+    std::lock_guard lock(Mutex_);
+    uint32_t counter = 0;
+    return writable == Writable_ && !InTransaction_ && ReadHeader(counter);
+}
+
+// The same file may have been rewritten in place: a damaged header, another database, or a
+// switch to WAL that only an open puts back. SQLite would go on trusting its cache when the
+// change counter did not move, so the header is looked at through SQLite's own file handle:
+// one pread, no lock. In rollback-journal mode every commit by any connection increments the
+// change counter (it is what data_version is made from), so an unchanged counter means
+// nothing was committed since it was last seen.
+bool RegistryHive::ReadHeader(uint32_t& counter) {
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(Db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+        !file->pMethods)
+        return false;
+    unsigned char header[100];
+    if (file->pMethods->xRead(file, header, sizeof header, 0) != SQLITE_OK)
+        return false;
+    auto be32 = [&](int at) {
+        return (uint32_t{header[at]} << 24) | (uint32_t{header[at + 1]} << 16) |
+               (uint32_t{header[at + 2]} << 8) | uint32_t{header[at + 3]};
+    };
+    counter = be32(24);
+    return std::memcmp(header, "SQLite format 3", 16) == 0 && header[18] == 1 && header[19] == 1 &&
+           be32(68) == static_cast<uint32_t>(kApplicationId) &&
+           be32(60) <= static_cast<uint32_t>(kFormatVersion);
 }
 
 LONG RegistryHive::Prepare() {
@@ -348,17 +374,19 @@ LONG RegistryHive::Exec(const char* sql, bool writing) {
         return Fail(sqlite3_errcode(Db_), false);                                                  \
     Use var##_use{var};
 
-LONG RegistryHive::CheckKey(int64_t id) {
+LONG RegistryHive::CheckKey(int64_t id, bool refreshed) {
     if (!HasTables_)
         return id == RootId ? ERROR_SUCCESS : ERROR_KEY_DELETED;
-    if (InTransaction_ && KnownKeys_.count(id))
+    auto& known = InTransaction_ ? KnownKeys_ : LiveKeys_;
+    const bool remembered = InTransaction_ || (refreshed && Known_);
+    if (remembered && known.count(id))
         return ERROR_SUCCESS;
     FERRY_STMT(s, kCheckKey, "SELECT 1 FROM regkey WHERE id=?");
     sqlite3_bind_int64(s, 1, id);
     int rc = sqlite3_step(s);
     if (rc == SQLITE_ROW) {
-        if (InTransaction_)
-            KnownKeys_.insert(id);
+        if (remembered)
+            known.insert(id);
         return ERROR_SUCCESS;
     }
     if (rc == SQLITE_DONE) {
@@ -366,6 +394,28 @@ LONG RegistryHive::CheckKey(int64_t id) {
         return ERROR_KEY_DELETED;
     }
     return Fail(rc, false);
+}
+
+void RegistryHive::Refresh() {
+    if (InTransaction_ || !HasTables_)
+        return;
+    uint32_t counter = 0;
+    if (!ReadHeader(counter)) {
+        Forget(); // the statements will find out what is wrong and say so
+        return;
+    }
+    if (!Known_ || counter != Counter_) {
+        Forget();
+        Counter_ = counter;
+        Known_ = true;
+    }
+}
+
+void RegistryHive::Forget() {
+    Known_ = false;
+    Paths_.clear();
+    LiveKeys_.clear();
+    Values_.clear();
 }
 
 LONG RegistryHive::KeyExists(int64_t id) {
@@ -406,11 +456,23 @@ LONG RegistryHive::DepthOf(int64_t id, size_t& depth) {
 LONG RegistryHive::OpenPath(int64_t from, const std::vector<std::string>& parts, int64_t& id) {
     std::lock_guard lock(Mutex_);
     LastError.clear();
+    Refresh();
+    const bool remember = !InTransaction_ && Known_;
+    std::string path;
+    if (remember) {
+        path = std::to_string(from);
+        for (const std::string& part : parts)
+            path += '\\' + RegistryFold(part);
+        if (auto it = Paths_.find(path); it != Paths_.end()) {
+            id = it->second;
+            return ERROR_SUCCESS;
+        }
+    }
     Transaction tx(Db_);
     int rc = tx.Begin(false);
     if (rc != SQLITE_OK)
         return Fail(rc, false);
-    LONG r = CheckKey(from);
+    LONG r = CheckKey(from, true);
     if (r != ERROR_SUCCESS)
         return r;
     int64_t cur = from;
@@ -420,12 +482,19 @@ LONG RegistryHive::OpenPath(int64_t from, const std::vector<std::string>& parts,
             return r;
     }
     id = cur;
+    if (remember) {
+        if (Paths_.size() >= 1024)
+            Paths_.clear();
+        Paths_.emplace(std::move(path), cur);
+        LiveKeys_.insert(cur);
+    }
     return ERROR_SUCCESS;
 }
 
 LONG RegistryHive::CreatePath(int64_t from, const std::vector<std::string>& parts, int64_t& id,
                               bool& created) {
     std::lock_guard lock(Mutex_);
+    Forget();
     LastError.clear();
     created = false;
     if (!Writable_) {
@@ -475,23 +544,49 @@ LONG RegistryHive::CreatePath(int64_t from, const std::vector<std::string>& part
 LONG RegistryHive::QueryValue(int64_t key, std::string_view name, DWORD& type, std::string& data) {
     std::lock_guard lock(Mutex_);
     LastError.clear();
-    LONG r = CheckKey(key);
+    // Every read asks the file whether it changed; only when nothing did is a value read
+    // before served again, which saves the statements but never a change.
+    Refresh();
+    const bool remember = !InTransaction_ && Known_;
+    ValueKey id{key, RegistryFold(name)};
+    if (remember) {
+        auto it = Values_.find(id);
+        if (it != Values_.end()) {
+            if (!it->second.Present)
+                return ERROR_FILE_NOT_FOUND;
+            type = it->second.Type;
+            data = it->second.Data;
+            return ERROR_SUCCESS;
+        }
+    }
+    LONG r = CheckKey(key, true);
     if (r != ERROR_SUCCESS || !HasTables_)
         return r == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : r;
     FERRY_STMT(s, kQueryValue, "SELECT type, data FROM regvalue WHERE key=? AND fold=?");
     sqlite3_bind_int64(s, 1, key);
-    BindText(s, 2, RegistryFold(name));
+    BindText(s, 2, id.Fold);
     int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW) {
-        type = static_cast<DWORD>(sqlite3_column_int64(s, 0));
-        data = ColumnBytes(s, 1);
-        return ERROR_SUCCESS;
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return Fail(rc, false);
+    CachedValue v;
+    v.Present = rc == SQLITE_ROW;
+    if (v.Present) {
+        v.Type = static_cast<DWORD>(sqlite3_column_int64(s, 0));
+        v.Data = ColumnBytes(s, 1);
+        type = v.Type;
+        data = v.Data;
     }
-    return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Fail(rc, false);
+    if (remember) {
+        if (Values_.size() >= 4096)
+            Values_.clear();
+        Values_.emplace(std::move(id), std::move(v));
+    }
+    return rc == SQLITE_ROW ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 LONG RegistryHive::SetValue(int64_t key, std::string_view name, DWORD type, std::string_view data) {
     std::lock_guard lock(Mutex_);
+    Forget();
     LastError.clear();
     if (!Writable_) {
         LastError = "registry hive '" + Path_ + "' may not be written by this user";
@@ -522,6 +617,7 @@ LONG RegistryHive::SetValue(int64_t key, std::string_view name, DWORD type, std:
 
 LONG RegistryHive::DeleteValue(int64_t key, std::string_view name) {
     std::lock_guard lock(Mutex_);
+    Forget();
     LastError.clear();
     if (!Writable_)
         return ERROR_ACCESS_DENIED;
@@ -546,6 +642,7 @@ LONG RegistryHive::DeleteValue(int64_t key, std::string_view name) {
 
 LONG RegistryHive::DeleteKey(int64_t key, bool keepSelf, bool onlyIfLeaf) {
     std::lock_guard lock(Mutex_);
+    Forget();
     LastError.clear();
     if (!Writable_)
         return ERROR_ACCESS_DENIED;
@@ -661,6 +758,7 @@ LONG RegistryHive::Info(int64_t key, DWORD* subKeys, DWORD* values) {
 
 LONG RegistryHive::BeginTransaction() {
     std::lock_guard lock(Mutex_);
+    Forget();
     LastError.clear();
     if (InTransaction_)
         return ERROR_SUCCESS;
@@ -676,6 +774,7 @@ LONG RegistryHive::BeginTransaction() {
 
 LONG RegistryHive::CommitTransaction() {
     std::lock_guard lock(Mutex_);
+    Forget();
     LastError.clear();
     if (!InTransaction_)
         return ERROR_SUCCESS;
@@ -692,6 +791,7 @@ LONG RegistryHive::CommitTransaction() {
 
 void RegistryHive::RollbackTransaction() {
     std::lock_guard lock(Mutex_);
+    Forget();
     if (!InTransaction_)
         return;
     InTransaction_ = false;

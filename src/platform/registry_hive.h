@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -36,9 +37,12 @@ public:
     const std::string& Path() const { return Path_; }
     // Whether a connection kept for later use may still serve: the file at Path() is the one
     // it opened, and the user's rights to it are what they were.
-    bool StillCurrent() const;
+    bool StillCurrent();
     // False when the file or its directory may not be written by this process.
     bool Writable() const { return Writable_; }
+    // False for an empty file opened read-only: someone may yet give it its tables, which this
+    // connection would not notice, so it must not be kept.
+    bool HasTables() const { return HasTables_; }
 
     // All of these lock the hive for their length and leave a text in LastError on failure.
     LONG KeyExists(int64_t id);
@@ -74,7 +78,31 @@ private:
     LONG Exec(const char* sql, bool writing);
     LONG FindChild(int64_t parent, std::string_view name, int64_t& id);
     LONG DepthOf(int64_t id, size_t& depth);
-    LONG CheckKey(int64_t id); // ERROR_KEY_DELETED when it is gone
+    // ERROR_KEY_DELETED when it is gone. With refreshed (Refresh() just ran in this operation), a
+    // key seen since the file last changed is not looked up again.
+    LONG CheckKey(int64_t id, bool refreshed = false);
+    // Outside a long transaction: asks the file whether anyone committed since the last look,
+    // and drops what was remembered if so (or if the header cannot be read).
+    void Refresh();
+    bool ReadHeader(uint32_t& counter); // false unless the header is a hive's
+    void Forget(); // after a write of our own, which does not change data_version
+
+    struct ValueKey {
+        int64_t Key;
+        std::string Fold;
+        bool operator==(const ValueKey&) const = default;
+    };
+    struct ValueKeyHash {
+        size_t operator()(const ValueKey& k) const {
+            return std::hash<std::string>()(k.Fold) ^
+                   (static_cast<size_t>(k.Key) * 0x9E3779B97F4A7C15ull);
+        }
+    };
+    struct CachedValue {
+        bool Present = false;
+        DWORD Type = 0;
+        std::string Data;
+    };
 
     std::string Path_;
     sqlite3* Db_ = nullptr;
@@ -87,6 +115,12 @@ private:
     uint64_t Inode_ = 0;
     // Keys seen to exist in the open transaction: nobody else can delete them before it ends.
     std::unordered_set<int64_t> KnownKeys_;
+    // Outside transactions: what was read while the file's change counter was Counter_.
+    bool Known_ = false;
+    uint32_t Counter_ = 0;
+    std::unordered_map<std::string, int64_t> Paths_; // "from\\fold\\fold" to key id
+    std::unordered_set<int64_t> LiveKeys_;
+    std::unordered_map<ValueKey, CachedValue, ValueKeyHash> Values_;
 };
 
 // ASCII lower case, the form names are compared in.

@@ -1,0 +1,137 @@
+// A thread keeps its connection to a hive between actions and may serve a value it read
+// before; every change made meanwhile by another process, ferrydesk-reg, another thread or a
+// transaction must still be seen by the very next read.
+
+#include "platform/registry.h"
+#include "support/registry_sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace ferry {
+namespace {
+
+class RegistryFreshReadTest : public RegistrySandboxTest {};
+
+const char* const kKey = "SOFTWARE\\Quillmere\\Ferrydesk";
+
+// The value as a string through an open handle, "<missing>" or "<error N>" otherwise.
+std::string Read(HKEY h, const char* name) {
+    DWORD type = 0;
+    std::string data;
+    LONG r = RegQueryValue(h, name, type, data);
+    if (r == ERROR_FILE_NOT_FOUND)
+        return "<missing>";
+    if (r != ERROR_SUCCESS)
+        return "<error " + std::to_string(r) + ">";
+    return data;
+}
+
+// The same after opening the key afresh from the root, as each notification does.
+std::string ReadOpened(const char* name) {
+    HKEY h = nullptr;
+    LONG r = RegOpenKeyEx(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &h);
+    if (r != ERROR_SUCCESS)
+        return "<open " + std::to_string(r) + ">";
+    std::string v = Read(h, name);
+    RegCloseKey(h);
+    return v;
+}
+
+bool Set(const char* name, const std::string& value) {
+    HKEY h = nullptr;
+    if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, kKey, 0, KEY_ALL_ACCESS, &h, nullptr) != ERROR_SUCCESS)
+        return false;
+    const bool ok = RegSetValue(h, name, REG_BINARY, value) == ERROR_SUCCESS;
+    RegCloseKey(h);
+    return ok;
+}
+
+TEST_F(RegistryFreshReadTest, EveryChangeByAnotherWriterIsSeenByTheNextRead) {
+    ASSERT_TRUE(Set("Server", "first"));
+    HKEY held = nullptr;
+    ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &held), ERROR_SUCCESS);
+    // Read twice (the second may come from memory) and ask for a missing value, so that a
+    // remembered absence is put to the test too.
+    EXPECT_EQ(Read(held, "Server"), "first");
+    EXPECT_EQ(Read(held, "Server"), "first");
+    EXPECT_EQ(Read(held, "Port"), "<missing>");
+    EXPECT_EQ(ReadOpened("Server"), "first");
+
+    // Another process, many times in a row: each change right after the last read.
+    for (int round = 0; round < 12; ++round) {
+        const std::string value = "value " + std::to_string(round);
+        RegCloseKey(held); // no handles across fork
+        ChildResult child =
+            RunInChild([&] { return Set("Server", value) ? "" : RegLastErrorText(); });
+        ASSERT_TRUE(child.Ok()) << child.Output;
+        ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &held), ERROR_SUCCESS);
+        EXPECT_EQ(Read(held, "Server"), value) << round;
+        EXPECT_EQ(ReadOpened("Server"), value) << round;
+    }
+
+    // ferrydesk-reg adds the missing value and then deletes the one read many times, while
+    // this handle stays open.
+    ASSERT_EQ(Sandbox.RegTool({"add", std::string("HKLM\\") + kKey, "/v", "Port", "/t", "REG_DWORD",
+                               "/d", "2525", "/f"}),
+              0);
+    DWORD type = 0;
+    std::string data;
+    ASSERT_EQ(RegQueryValue(held, "Port", type, data), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(data, std::string("\xdd\x09\0\0", 4));
+    ASSERT_EQ(Sandbox.RegTool({"delete", std::string("HKLM\\") + kKey, "/v", "Server", "/f"}), 0);
+    EXPECT_EQ(Read(held, "Server"), "<missing>");
+    EXPECT_EQ(ReadOpened("Server"), "<missing>");
+
+    // Another thread (its own connection) and a transaction (a connection of its own too).
+    std::thread([] { EXPECT_TRUE(Set("Server", "from a thread")); }).join();
+    EXPECT_EQ(Read(held, "Server"), "from a thread");
+    HTRANSACTION tx = nullptr;
+    ASSERT_EQ(RegCreateTransaction(&tx), ERROR_SUCCESS);
+    HKEY inTx = nullptr;
+    ASSERT_EQ(RegOpenKeyTransacted(HKEY_LOCAL_MACHINE, kKey, 0, KEY_ALL_ACCESS, &inTx, tx),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValue(inTx, "Server", REG_BINARY, "in a transaction"), ERROR_SUCCESS);
+    EXPECT_EQ(Read(held, "Server"), "from a thread"); // not before the commit
+    ASSERT_EQ(RegCommitTransaction(tx), ERROR_SUCCESS);
+    EXPECT_EQ(Read(held, "Server"), "in a transaction");
+    RegCloseKey(inTx);
+    RegCloseTransaction(tx);
+
+    // The key itself deleted by another process: the held handle must say so, not serve
+    // what it remembered.
+    EXPECT_EQ(Read(held, "Server"), "in a transaction");
+    ASSERT_EQ(Sandbox.RegTool({"delete", "HKLM\\SOFTWARE\\Quillmere", "/f"}), 0);
+    EXPECT_EQ(Read(held, "Server"), "<error " + std::to_string(ERROR_KEY_DELETED) + ">");
+    EXPECT_EQ(ReadOpened("Server"), "<open " + std::to_string(ERROR_FILE_NOT_FOUND) + ">");
+    RegCloseKey(held);
+}
+
+TEST_F(RegistryFreshReadTest, AHiveReplacedOrRemovedIsNotReadThroughTheOldConnection) {
+    ASSERT_TRUE(Set("Server", "old file"));
+    EXPECT_EQ(ReadOpened("Server"), "old file");
+    // Another program puts a different hive in its place (a restore from a backup).
+    ChildResult child = RunInChild([&] {
+        const std::string path = Sandbox.HivePath();
+        const std::string temp = Sandbox.Dir() + "/restore";
+        if (std::rename(path.c_str(), temp.c_str()) != 0)
+            return std::string("rename failed");
+        if (!Set("Server", "restored"))
+            return RegLastErrorText();
+        return std::string();
+    });
+    ASSERT_TRUE(child.Ok()) << child.Output;
+    EXPECT_EQ(ReadOpened("Server"), "restored");
+    // Removed altogether: the key is gone, and reading does not bring the file back.
+    ASSERT_EQ(unlink(Sandbox.HivePath().c_str()), 0);
+    EXPECT_EQ(ReadOpened("Server"), "<open " + std::to_string(ERROR_FILE_NOT_FOUND) + ">");
+    EXPECT_NE(access(Sandbox.HivePath().c_str(), F_OK), 0);
+}
+
+} // namespace
+} // namespace ferry
