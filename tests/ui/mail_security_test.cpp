@@ -88,9 +88,11 @@ TEST_F(MailSecurity, ButtonSitsInTheFreeSpaceAndApplyAloneAddsNoValues) {
     EXPECT_EQ(FRM_Options->BTN_Security->text(), QString::fromUtf8("Se&curity…"));
     const QRect security = FRM_Options->BTN_Security->geometry();
     EXPECT_EQ(security.topLeft(), QPoint(8, 212));
-    for (QWidget* w : FRM_Options->findChildren<QWidget*>())
-        if (w != FRM_Options->BTN_Security && w->parent() == FRM_Options)
+    for (QWidget* w : FRM_Options->findChildren<QWidget*>()) {
+        if (w != FRM_Options->BTN_Security && w->parent() == FRM_Options) {
             EXPECT_FALSE(security.intersects(w->geometry())) << w->objectName().toStdString();
+        }
+    }
     EXPECT_EQ(FRM_Options->BTN_Test->geometry(), QRect(160, 212, 48, 25));
     EXPECT_TRUE(FRM_Options->BTN_Security->isEnabled());
     QTest::mouseClick(FRM_Options->CHK_SMTP, Qt::LeftButton, {}, QPoint(8, 8));
