@@ -571,14 +571,6 @@ LONG RegSetValue(HKEY hKey, std::string_view valueName, DWORD type, std::string_
     return FromHive(h, h.Hive->SetValue(h.Id, valueName, type, data));
 }
 
-LONG RegSetValueEx(HKEY hKey, const char* valueName, DWORD type, const uint8_t* data,
-                   DWORD cbData) {
-    if (!data && cbData)
-        return Done(ERROR_INVALID_PARAMETER);
-    return RegSetValue(hKey, valueName ? valueName : "", type,
-                       std::string_view(reinterpret_cast<const char*>(data), data ? cbData : 0));
-}
-
 LONG RegDeleteValue(HKEY hKey, const char* valueName) {
     KeyHandle h;
     if (LONG r = Resolve(hKey, false, h))
@@ -629,20 +621,6 @@ LONG RegEnumValue(HKEY hKey, DWORD index, std::string& name, DWORD* type, std::s
     if ((h.Access & KEY_QUERY_VALUE) == 0)
         return Done(ERROR_ACCESS_DENIED);
     return FromHive(h, h.Hive->EnumValue(h.Id, index, name, type, data));
-}
-
-LONG RegQueryInfoKey(HKEY hKey, DWORD* subKeys, DWORD* values) {
-    KeyHandle h;
-    if (LONG r = Resolve(hKey, false, h))
-        return r;
-    return FromHive(h, h.Hive->Info(h.Id, subKeys, values));
-}
-
-LONG RegFlushKey(HKEY hKey) {
-    KeyHandle h;
-    if (LONG r = Resolve(hKey, false, h))
-        return r;
-    return FromHive(h, h.Hive->KeyExists(h.Id));
 }
 
 std::string RegVerifyHive(HKEY root) {

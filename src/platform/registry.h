@@ -120,7 +120,6 @@ LONG RegQueryValueEx(HKEY hKey, const char* valueName, DWORD* type, uint8_t* dat
 // The same query into a string of bytes.
 LONG RegQueryValue(HKEY hKey, std::string_view valueName, DWORD& type, std::string& data);
 
-LONG RegSetValueEx(HKEY hKey, const char* valueName, DWORD type, const uint8_t* data, DWORD cbData);
 LONG RegSetValue(HKEY hKey, std::string_view valueName, DWORD type, std::string_view data);
 
 LONG RegDeleteValue(HKEY hKey, const char* valueName);
@@ -136,11 +135,6 @@ LONG RegDeleteTree(HKEY hKey, const char* subKey);
 // they were first written. ERROR_NO_MORE_ITEMS past the end.
 LONG RegEnumKeyEx(HKEY hKey, DWORD index, std::string& name);
 LONG RegEnumValue(HKEY hKey, DWORD index, std::string& name, DWORD* type, std::string* data);
-
-LONG RegQueryInfoKey(HKEY hKey, DWORD* subKeys, DWORD* values);
-
-// Every write is committed already; kept for the shape of the interface.
-LONG RegFlushKey(HKEY hKey);
 
 // Transactions. A transaction takes each hive it touches for itself (one SQLite write
 // transaction on a connection of its own, waiting for the hive as long as any write does) when

@@ -1,4 +1,5 @@
 #include "platform/registry_hive.h"
+#include "platform/registry_hive_sql.h"
 
 #include <sqlite3.h>
 
@@ -10,12 +11,9 @@
 
 namespace ferry {
 
-namespace {
+using namespace hive_sql;
 
-// 'FDRG' in the file header tells our hives apart from other SQLite databases.
-constexpr int kApplicationId = 0x46445247;
-constexpr int kFormatVersion = 1;
-constexpr int kBusyTimeoutMs = 5000;
+namespace {
 
 // The rollback journal, not WAL: a WAL database cannot even be read by a user who may not
 // write its directory, and a machine-wide hive readable by everyone but writable only by its
@@ -38,45 +36,6 @@ CREATE TABLE regvalue(
 INSERT INTO regkey(id, parent, name, fold) VALUES(1, NULL, '', '');
 )sql";
 
-enum Slot {
-    kCheckKey,
-    kFindChild,
-    kInsertKey,
-    kQueryValue,
-    kUpsertValue,
-    kDeleteValue,
-    kDeleteKey,
-    kDeleteChildren,
-    kDeleteValues,
-    kEnumKey,
-    kEnumValue,
-    kCountKeys,
-    kCountValues,
-    kParentOf,
-    kSlotCount
-};
-
-// Resets a cached statement when the operation using it ends, however it ends.
-struct Use {
-    sqlite3_stmt* s;
-    ~Use() {
-        if (s) {
-            sqlite3_reset(s);
-            sqlite3_clear_bindings(s);
-        }
-    }
-};
-
-void BindText(sqlite3_stmt* s, int i, std::string_view t) {
-    sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-}
-
-std::string ColumnBytes(sqlite3_stmt* s, int i) {
-    const void* p = sqlite3_column_blob(s, i);
-    int n = sqlite3_column_bytes(s, i);
-    return p ? std::string(static_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
-}
-
 bool MakeDirectories(const std::string& dir) {
     if (dir.empty())
         return true;
@@ -96,36 +55,6 @@ std::string DirectoryOf(const std::string& path) {
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
-
-// A transaction for one operation that rolls back unless committed. Inside a long
-// transaction of the connection it does nothing: the operation is part of that one.
-class Transaction {
-public:
-    explicit Transaction(sqlite3* db) : Db(db) {}
-    ~Transaction() {
-        if (Open)
-            sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    int Begin(bool writing) {
-        if (!sqlite3_get_autocommit(Db))
-            return SQLITE_OK;
-        int rc = sqlite3_exec(Db, writing ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
-        Open = rc == SQLITE_OK;
-        return rc;
-    }
-    int Commit() {
-        if (!Open)
-            return SQLITE_OK;
-        int rc = sqlite3_exec(Db, "COMMIT", nullptr, nullptr, nullptr);
-        if (rc == SQLITE_OK)
-            Open = false;
-        return rc;
-    }
-
-private:
-    sqlite3* Db;
-    bool Open = false;
-};
 
 } // namespace
 
@@ -368,34 +297,6 @@ LONG RegistryHive::Exec(const char* sql, bool writing) {
     return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc, writing);
 }
 
-#define FERRY_STMT(var, slot, sql)                                                                 \
-    sqlite3_stmt* var = Statement(slot, sql);                                                      \
-    if (!var)                                                                                      \
-        return Fail(sqlite3_errcode(Db_), false);                                                  \
-    Use var##_use{var};
-
-LONG RegistryHive::CheckKey(int64_t id, bool refreshed) {
-    if (!HasTables_)
-        return id == RootId ? ERROR_SUCCESS : ERROR_KEY_DELETED;
-    auto& known = InTransaction_ ? KnownKeys_ : LiveKeys_;
-    const bool remembered = InTransaction_ || (refreshed && Known_);
-    if (remembered && known.count(id))
-        return ERROR_SUCCESS;
-    FERRY_STMT(s, kCheckKey, "SELECT 1 FROM regkey WHERE id=?");
-    sqlite3_bind_int64(s, 1, id);
-    int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW) {
-        if (remembered)
-            known.insert(id);
-        return ERROR_SUCCESS;
-    }
-    if (rc == SQLITE_DONE) {
-        LastError = "the key has been deleted";
-        return ERROR_KEY_DELETED;
-    }
-    return Fail(rc, false);
-}
-
 void RegistryHive::Refresh() {
     if (InTransaction_ || !HasTables_)
         return;
@@ -416,344 +317,6 @@ void RegistryHive::Forget() {
     Paths_.clear();
     LiveKeys_.clear();
     Values_.clear();
-}
-
-LONG RegistryHive::KeyExists(int64_t id) {
-    std::lock_guard lock(Mutex_);
-    LastError.clear();
-    return CheckKey(id);
-}
-
-LONG RegistryHive::FindChild(int64_t parent, std::string_view name, int64_t& id) {
-    if (!HasTables_)
-        return ERROR_FILE_NOT_FOUND;
-    FERRY_STMT(s, kFindChild, "SELECT id FROM regkey WHERE parent=? AND fold=?");
-    sqlite3_bind_int64(s, 1, parent);
-    BindText(s, 2, RegistryFold(name));
-    int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW) {
-        id = sqlite3_column_int64(s, 0);
-        return ERROR_SUCCESS;
-    }
-    return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Fail(rc, false);
-}
-
-LONG RegistryHive::DepthOf(int64_t id, size_t& depth) {
-    depth = 0;
-    FERRY_STMT(s, kParentOf, "SELECT parent FROM regkey WHERE id=?");
-    while (id != RootId && depth <= MaxDepth) {
-        sqlite3_reset(s);
-        sqlite3_bind_int64(s, 1, id);
-        int rc = sqlite3_step(s);
-        if (rc != SQLITE_ROW)
-            return rc == SQLITE_DONE ? ERROR_KEY_DELETED : Fail(rc, false);
-        id = sqlite3_column_int64(s, 0);
-        ++depth;
-    }
-    return ERROR_SUCCESS;
-}
-
-LONG RegistryHive::OpenPath(int64_t from, const std::vector<std::string>& parts, int64_t& id) {
-    std::lock_guard lock(Mutex_);
-    LastError.clear();
-    Refresh();
-    const bool remember = !InTransaction_ && Known_;
-    std::string path;
-    if (remember) {
-        path = std::to_string(from);
-        for (const std::string& part : parts)
-            path += '\\' + RegistryFold(part);
-        if (auto it = Paths_.find(path); it != Paths_.end()) {
-            id = it->second;
-            return ERROR_SUCCESS;
-        }
-    }
-    Transaction tx(Db_);
-    int rc = tx.Begin(false);
-    if (rc != SQLITE_OK)
-        return Fail(rc, false);
-    LONG r = CheckKey(from, true);
-    if (r != ERROR_SUCCESS)
-        return r;
-    int64_t cur = from;
-    for (const std::string& part : parts) {
-        r = FindChild(cur, part, cur);
-        if (r != ERROR_SUCCESS)
-            return r;
-    }
-    id = cur;
-    if (remember) {
-        if (Paths_.size() >= 1024)
-            Paths_.clear();
-        Paths_.emplace(std::move(path), cur);
-        LiveKeys_.insert(cur);
-    }
-    return ERROR_SUCCESS;
-}
-
-LONG RegistryHive::CreatePath(int64_t from, const std::vector<std::string>& parts, int64_t& id,
-                              bool& created) {
-    std::lock_guard lock(Mutex_);
-    Forget();
-    LastError.clear();
-    created = false;
-    if (!Writable_) {
-        LastError = "registry hive '" + Path_ + "' may not be written by this user";
-        return ERROR_ACCESS_DENIED;
-    }
-    Transaction tx(Db_);
-    int rc = tx.Begin(true);
-    if (rc != SQLITE_OK)
-        return Fail(rc, true);
-    LONG r = CheckKey(from);
-    if (r != ERROR_SUCCESS)
-        return r;
-    size_t depth = 0;
-    r = DepthOf(from, depth);
-    if (r != ERROR_SUCCESS)
-        return r;
-    int64_t cur = from;
-    for (const std::string& part : parts) {
-        int64_t next = 0;
-        r = FindChild(cur, part, next);
-        if (r == ERROR_FILE_NOT_FOUND) {
-            if (depth + 1 > MaxDepth)
-                return ERROR_INVALID_PARAMETER;
-            FERRY_STMT(ins, kInsertKey, "INSERT INTO regkey(parent, name, fold) VALUES(?,?,?)");
-            sqlite3_bind_int64(ins, 1, cur);
-            BindText(ins, 2, part);
-            BindText(ins, 3, RegistryFold(part));
-            rc = sqlite3_step(ins);
-            if (rc != SQLITE_DONE)
-                return Fail(rc, true);
-            next = sqlite3_last_insert_rowid(Db_);
-            created = true;
-        } else if (r != ERROR_SUCCESS) {
-            return r;
-        }
-        cur = next;
-        ++depth;
-    }
-    rc = tx.Commit();
-    if (rc != SQLITE_OK)
-        return Fail(rc, true);
-    id = cur;
-    return ERROR_SUCCESS;
-}
-
-LONG RegistryHive::QueryValue(int64_t key, std::string_view name, DWORD& type, std::string& data) {
-    std::lock_guard lock(Mutex_);
-    LastError.clear();
-    // Every read asks the file whether it changed; only when nothing did is a value read
-    // before served again, which saves the statements but never a change.
-    Refresh();
-    const bool remember = !InTransaction_ && Known_;
-    ValueKey id{key, RegistryFold(name)};
-    if (remember) {
-        auto it = Values_.find(id);
-        if (it != Values_.end()) {
-            if (!it->second.Present)
-                return ERROR_FILE_NOT_FOUND;
-            type = it->second.Type;
-            data = it->second.Data;
-            return ERROR_SUCCESS;
-        }
-    }
-    LONG r = CheckKey(key, true);
-    if (r != ERROR_SUCCESS || !HasTables_)
-        return r == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : r;
-    FERRY_STMT(s, kQueryValue, "SELECT type, data FROM regvalue WHERE key=? AND fold=?");
-    sqlite3_bind_int64(s, 1, key);
-    BindText(s, 2, id.Fold);
-    int rc = sqlite3_step(s);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        return Fail(rc, false);
-    CachedValue v;
-    v.Present = rc == SQLITE_ROW;
-    if (v.Present) {
-        v.Type = static_cast<DWORD>(sqlite3_column_int64(s, 0));
-        v.Data = ColumnBytes(s, 1);
-        type = v.Type;
-        data = v.Data;
-    }
-    if (remember) {
-        if (Values_.size() >= 4096)
-            Values_.clear();
-        Values_.emplace(std::move(id), std::move(v));
-    }
-    return rc == SQLITE_ROW ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-}
-
-LONG RegistryHive::SetValue(int64_t key, std::string_view name, DWORD type, std::string_view data) {
-    std::lock_guard lock(Mutex_);
-    Forget();
-    LastError.clear();
-    if (!Writable_) {
-        LastError = "registry hive '" + Path_ + "' may not be written by this user";
-        return ERROR_ACCESS_DENIED;
-    }
-    Transaction tx(Db_);
-    int rc = tx.Begin(true);
-    if (rc != SQLITE_OK)
-        return Fail(rc, true);
-    LONG r = CheckKey(key);
-    if (r != ERROR_SUCCESS)
-        return r;
-    // The first writer's spelling of the name and its place in the enumeration stay.
-    FERRY_STMT(s, kUpsertValue,
-               "INSERT INTO regvalue(key, name, fold, type, data) VALUES(?,?,?,?,?) "
-               "ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data");
-    sqlite3_bind_int64(s, 1, key);
-    BindText(s, 2, name);
-    BindText(s, 3, RegistryFold(name));
-    sqlite3_bind_int64(s, 4, type);
-    sqlite3_bind_blob(s, 5, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
-    rc = sqlite3_step(s);
-    if (rc != SQLITE_DONE)
-        return Fail(rc, true);
-    rc = tx.Commit();
-    return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc, true);
-}
-
-LONG RegistryHive::DeleteValue(int64_t key, std::string_view name) {
-    std::lock_guard lock(Mutex_);
-    Forget();
-    LastError.clear();
-    if (!Writable_)
-        return ERROR_ACCESS_DENIED;
-    Transaction tx(Db_);
-    int rc = tx.Begin(true);
-    if (rc != SQLITE_OK)
-        return Fail(rc, true);
-    LONG r = CheckKey(key);
-    if (r != ERROR_SUCCESS)
-        return r;
-    FERRY_STMT(s, kDeleteValue, "DELETE FROM regvalue WHERE key=? AND fold=?");
-    sqlite3_bind_int64(s, 1, key);
-    BindText(s, 2, RegistryFold(name));
-    rc = sqlite3_step(s);
-    if (rc != SQLITE_DONE)
-        return Fail(rc, true);
-    if (sqlite3_changes(Db_) == 0)
-        return ERROR_FILE_NOT_FOUND;
-    rc = tx.Commit();
-    return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc, true);
-}
-
-LONG RegistryHive::DeleteKey(int64_t key, bool keepSelf, bool onlyIfLeaf) {
-    std::lock_guard lock(Mutex_);
-    Forget();
-    LastError.clear();
-    if (!Writable_)
-        return ERROR_ACCESS_DENIED;
-    if (key == RootId && !keepSelf)
-        return ERROR_ACCESS_DENIED;
-    KnownKeys_.clear(); // the key and any below it may be gone
-    Transaction tx(Db_);
-    int rc = tx.Begin(true);
-    if (rc != SQLITE_OK)
-        return Fail(rc, true);
-    LONG r = CheckKey(key);
-    if (r != ERROR_SUCCESS)
-        return r;
-    if (onlyIfLeaf) {
-        FERRY_STMT(c, kCountKeys, "SELECT count(*) FROM regkey WHERE parent=?");
-        sqlite3_bind_int64(c, 1, key);
-        rc = sqlite3_step(c);
-        if (rc != SQLITE_ROW)
-            return Fail(rc, false);
-        if (sqlite3_column_int64(c, 0) > 0)
-            return ERROR_ACCESS_DENIED;
-    }
-    // Subkeys and values go with their key through the cascading references.
-    if (keepSelf) {
-        FERRY_STMT(k, kDeleteChildren, "DELETE FROM regkey WHERE parent=?");
-        sqlite3_bind_int64(k, 1, key);
-        if ((rc = sqlite3_step(k)) != SQLITE_DONE)
-            return Fail(rc, true);
-        FERRY_STMT(v, kDeleteValues, "DELETE FROM regvalue WHERE key=?");
-        sqlite3_bind_int64(v, 1, key);
-        if ((rc = sqlite3_step(v)) != SQLITE_DONE)
-            return Fail(rc, true);
-    } else {
-        FERRY_STMT(k, kDeleteKey, "DELETE FROM regkey WHERE id=?");
-        sqlite3_bind_int64(k, 1, key);
-        if ((rc = sqlite3_step(k)) != SQLITE_DONE)
-            return Fail(rc, true);
-    }
-    rc = tx.Commit();
-    return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc, true);
-}
-
-LONG RegistryHive::EnumKey(int64_t key, DWORD index, std::string& name) {
-    std::lock_guard lock(Mutex_);
-    LastError.clear();
-    LONG r = CheckKey(key);
-    if (r != ERROR_SUCCESS || !HasTables_)
-        return r == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : r;
-    FERRY_STMT(s, kEnumKey,
-               "SELECT name FROM regkey WHERE parent=? ORDER BY fold, name LIMIT 1 OFFSET ?");
-    sqlite3_bind_int64(s, 1, key);
-    sqlite3_bind_int64(s, 2, index);
-    int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW) {
-        name = ColumnBytes(s, 0);
-        return ERROR_SUCCESS;
-    }
-    return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Fail(rc, false);
-}
-
-LONG RegistryHive::EnumValue(int64_t key, DWORD index, std::string& name, DWORD* type,
-                             std::string* data) {
-    std::lock_guard lock(Mutex_);
-    LastError.clear();
-    LONG r = CheckKey(key);
-    if (r != ERROR_SUCCESS || !HasTables_)
-        return r == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : r;
-    FERRY_STMT(s, kEnumValue,
-               "SELECT name, type, data FROM regvalue WHERE key=? ORDER BY rowid LIMIT 1 OFFSET ?");
-    sqlite3_bind_int64(s, 1, key);
-    sqlite3_bind_int64(s, 2, index);
-    int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW) {
-        name = ColumnBytes(s, 0);
-        if (type)
-            *type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
-        if (data)
-            *data = ColumnBytes(s, 2);
-        return ERROR_SUCCESS;
-    }
-    return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Fail(rc, false);
-}
-
-LONG RegistryHive::Info(int64_t key, DWORD* subKeys, DWORD* values) {
-    std::lock_guard lock(Mutex_);
-    LastError.clear();
-    LONG r = CheckKey(key);
-    if (r != ERROR_SUCCESS)
-        return r;
-    if (!HasTables_) {
-        if (subKeys)
-            *subKeys = 0;
-        if (values)
-            *values = 0;
-        return ERROR_SUCCESS;
-    }
-    FERRY_STMT(k, kCountKeys, "SELECT count(*) FROM regkey WHERE parent=?");
-    sqlite3_bind_int64(k, 1, key);
-    int rc = sqlite3_step(k);
-    if (rc != SQLITE_ROW)
-        return Fail(rc, false);
-    if (subKeys)
-        *subKeys = static_cast<DWORD>(sqlite3_column_int64(k, 0));
-    FERRY_STMT(v, kCountValues, "SELECT count(*) FROM regvalue WHERE key=?");
-    sqlite3_bind_int64(v, 1, key);
-    rc = sqlite3_step(v);
-    if (rc != SQLITE_ROW)
-        return Fail(rc, false);
-    if (values)
-        *values = static_cast<DWORD>(sqlite3_column_int64(v, 0));
-    return ERROR_SUCCESS;
 }
 
 LONG RegistryHive::BeginTransaction() {
@@ -803,14 +366,20 @@ void RegistryHive::RollbackTransaction() {
 std::string RegistryHive::IntegrityCheck() {
     std::lock_guard lock(Mutex_);
     std::string out;
-    for (const char* sql : {"PRAGMA integrity_check", "PRAGMA foreign_key_check"}) {
+    struct Check {
+        const char* Sql;
+        bool ForeignKeys; // rows name a table with a dangling reference, not a message
+    };
+    for (const Check& check :
+         {Check{"PRAGMA integrity_check", false}, Check{"PRAGMA foreign_key_check", true}}) {
+        const char* sql = check.Sql;
         sqlite3_stmt* s = nullptr;
         int rc = sqlite3_prepare_v2(Db_, sql, -1, &s, nullptr);
         if (rc != SQLITE_OK) {
             sqlite3_finalize(s);
             return sqlite3_errmsg(Db_);
         }
-        bool foreignKeys = sql[7] == 'f';
+        const bool foreignKeys = check.ForeignKeys;
         while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
             std::string line;
             if (foreignKeys)

@@ -57,7 +57,6 @@ public:
     LONG DeleteKey(int64_t key, bool keepSelf, bool onlyIfLeaf);
     LONG EnumKey(int64_t key, DWORD index, std::string& name);
     LONG EnumValue(int64_t key, DWORD index, std::string& name, DWORD* type, std::string* data);
-    LONG Info(int64_t key, DWORD* subKeys, DWORD* values);
     std::string IntegrityCheck();
 
     // One long write transaction on this connection (a read transaction when the hive may not

@@ -196,7 +196,7 @@ std::string JournalMode(const std::string& path) {
 // WAL would lock out readers who may not write the directory (tested below as nobody), so
 // hives use the rollback journal, and one switched to WAL by hand is switched back.
 TEST_F(RegistryTest, HiveSwitchedToWalIsPutBackByTheNextWriter) {
-    HKEY h = Create("SOFTWARE\Shared");
+    HKEY h = Create("SOFTWARE\\Shared");
     RegCloseKey(h);
     EXPECT_EQ(JournalMode(Sandbox.HivePath()), "delete");
     sqlite3* db = nullptr;
@@ -204,7 +204,7 @@ TEST_F(RegistryTest, HiveSwitchedToWalIsPutBackByTheNextWriter) {
     sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     ASSERT_EQ(JournalMode(Sandbox.HivePath()), "wal");
-    ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\Shared", 0, KEY_ALL_ACCESS, &h), 0);
+    ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Shared", 0, KEY_ALL_ACCESS, &h), 0);
     RegCloseKey(h);
     EXPECT_EQ(JournalMode(Sandbox.HivePath()), "delete");
 }

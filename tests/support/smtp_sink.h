@@ -15,13 +15,13 @@ namespace ferry::test {
 class SmtpSink {
 public:
     struct Options {
-        bool pipelining = false; // advertise PIPELINING in the EHLO reply
-        bool logChunks = true;   // keep the per-connection input logs
-        std::string certFile;    // PEM certificate chain; with keyFile enables the modes below
-        std::string keyFile;
+        bool pipelining = false;   // advertise PIPELINING in the EHLO reply
+        bool logChunks = true;     // keep the per-connection input logs
+        std::string certFile = {}; // PEM certificate chain; with keyFile enables the modes below
+        std::string keyFile = {};
         bool starttls = false;    // offer STARTTLS and require it before mail
         bool implicitTls = false; // TLS from the first byte
-        std::string auth;         // "user:password": offer AUTH (after TLS) for this pair
+        std::string auth = {};    // "user:password": offer AUTH (after TLS) for this pair
         bool noPlain = false;     // leave AUTH PLAIN out, offering LOGIN only
     };
     struct Message {
