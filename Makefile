@@ -63,6 +63,7 @@ test: build
 ifeq ($(CI),true)
 	$(MAKE) fuzz
 	$(MAKE) deb-check
+	$(MAKE) tsan
 endif
 
 build-fuzz/build.ninja: | deps
