@@ -29,16 +29,7 @@ TMailConnectionReport CheckMailConnection(const NotificationMail& mail) {
     TMailConnectionReport report;
     const std::string where = mail.server + ":" + std::to_string(mail.port);
     TIdSMTP client;
-    client.SetHost(mail.server);
-    client.SetPort(mail.port);
-    client.SetConnectTimeout(mail.connectTimeoutMs);
-    client.SetReadTimeout(mail.readTimeoutMs);
-    if (mail.security == 1)
-        client.UseTLS = utUseRequireTLS;
-    else if (mail.security == 2)
-        client.UseTLS = utUseImplicitTLS;
-    client.Username = mail.user;
-    client.Password = mail.password;
+    ConfigureNotificationClient(client, mail);
 
     std::string& text = report.text;
     bool connected = false;

@@ -11,10 +11,7 @@
 
 namespace ferry {
 
-void SendNotificationMail(const NotificationMail& mail,
-                          const std::function<void(const std::exception&)>& onSendFailure) {
-    TIdSMTP client;
-    TIdMessage message;
+void ConfigureNotificationClient(TIdSMTP& client, const NotificationMail& mail) {
     client.SetHost(mail.server);
     client.SetPort(mail.port);
     client.SetConnectTimeout(mail.connectTimeoutMs);
@@ -25,6 +22,13 @@ void SendNotificationMail(const NotificationMail& mail,
         client.UseTLS = utUseImplicitTLS;
     client.Username = mail.user;
     client.Password = mail.password;
+}
+
+void SendNotificationMail(const NotificationMail& mail,
+                          const std::function<void(const std::exception&)>& onSendFailure) {
+    TIdSMTP client;
+    TIdMessage message;
+    ConfigureNotificationClient(client, mail);
     message.From().Address = mail.from;
     message.Recipients.SetAddressesText(mail.to);
     message.Subject = NotificationSubject;

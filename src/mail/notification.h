@@ -6,6 +6,8 @@
 
 namespace ferry {
 
+class TIdSMTP;
+
 // The defaults let a silent server hold the program (and its windows) for ever; every
 // notification and test send waits at most this long to connect and for each reply.
 constexpr int NotificationConnectTimeoutMs = 30000;
@@ -25,6 +27,9 @@ struct NotificationMail {
     std::string user;     // empty: no sign-in
     std::string password; // from the secret store, never from the hive
 };
+
+// The client's server, time limits, security mode and sign-in as the notification gives them.
+void ConfigureNotificationClient(TIdSMTP& client, const NotificationMail& mail);
 
 inline const char* const NotificationSubject = "Notification Message!";
 

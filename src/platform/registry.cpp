@@ -383,6 +383,17 @@ std::string RegErrorMessage(LONG code) {
     }
 }
 
+// The key a new key is opened or created below: in the named transaction, or on its own.
+static LONG ResolveParent(HKEY hKey, bool forCreate, bool inTransaction, HTRANSACTION transaction,
+                          KeyHandle& parent) {
+    if (!inTransaction)
+        return Resolve(hKey, forCreate, parent);
+    std::shared_ptr<TransactionState> tx;
+    if (LONG r = FindTransaction(transaction, tx))
+        return r;
+    return ResolveIn(hKey, forCreate, tx, parent);
+}
+
 static LONG OpenKeyImpl(HKEY hKey, const char* subKey, REGSAM samDesired, HKEY* result,
                         HTRANSACTION transaction, bool inTransaction) {
     if (!result)
@@ -392,15 +403,8 @@ static LONG OpenKeyImpl(HKEY hKey, const char* subKey, REGSAM samDesired, HKEY* 
     if (LONG r = SplitPath(subKey, parts))
         return r;
     KeyHandle parent;
-    if (inTransaction) {
-        std::shared_ptr<TransactionState> tx;
-        if (LONG r = FindTransaction(transaction, tx))
-            return r;
-        if (LONG r = ResolveIn(hKey, false, tx, parent))
-            return r;
-    } else if (LONG r = Resolve(hKey, false, parent)) {
+    if (LONG r = ResolveParent(hKey, false, inTransaction, transaction, parent))
         return r;
-    }
     int64_t id = 0;
     if (LONG r = parent.Hive->OpenPath(parent.Id, parts, id))
         return FromHive(parent, r);
@@ -432,15 +436,8 @@ static LONG CreateKeyImpl(HKEY hKey, const char* subKey, DWORD options, REGSAM s
     if (LONG r = SplitPath(subKey, parts))
         return r;
     KeyHandle parent;
-    if (inTransaction) {
-        std::shared_ptr<TransactionState> tx;
-        if (LONG r = FindTransaction(transaction, tx))
-            return r;
-        if (LONG r = ResolveIn(hKey, true, tx, parent))
-            return r;
-    } else if (LONG r = Resolve(hKey, true, parent)) {
+    if (LONG r = ResolveParent(hKey, true, inTransaction, transaction, parent))
         return r;
-    }
     int64_t id = 0;
     bool created = false;
     LONG r = parent.Hive->OpenPath(parent.Id, parts, id);
