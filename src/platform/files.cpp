@@ -3,11 +3,14 @@
 #include "base/exception.h"
 #include "platform/system_errors.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace ferry {
@@ -47,10 +50,27 @@ bool WildcardMatch(const std::string& name, const std::string& mask) {
     return m == mask.size();
 }
 
+// How long a read waits for a move under way in another copy of this program before it
+// takes the file from the mover.
+constexpr auto LeaseWait = std::chrono::milliseconds(1500);
+
 // A file under another process's lease (a copy of this program moving it) is still read, as
-// reads share with everyone: a blocking open makes the holder give the file up. The file is
-// first taken by its path alone, so that only a regular file is ever waited for.
+// reads share with everyone; the first try has already told the mover to give the file up.
+// The read then waits by the file's name: a move in its last step when told is finished, the
+// name is gone, and the read finds the file moved. Holding the file itself meanwhile would
+// make that mover undo its move, and two copies routing one folder would keep undoing each
+// other's. After the wait a blocking open takes the file, first by its path alone, so that
+// only a regular file is ever waited for.
 int OpenPastLease(const std::string& path) {
+    const auto deadline = std::chrono::steady_clock::now() + LeaseWait;
+    auto pause = std::chrono::microseconds(500);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(pause);
+        pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(20));
+        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd >= 0 || errno != EWOULDBLOCK)
+            return fd;
+    }
     const int handle = open(path.c_str(), O_PATH | O_CLOEXEC);
     if (handle < 0)
         return -1;

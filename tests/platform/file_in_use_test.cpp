@@ -1,3 +1,4 @@
+#include "base/exception.h"
 #include "platform/exclusive_open.h"
 #include "platform/file_move.h"
 #include "platform/files.h"
@@ -418,6 +419,47 @@ TEST(FileInUseTest, ReadingMakesAMoverGiveTheFileUp) {
     uint64_t result = 0;
     EXPECT_TRUE(reader.Receive(result, 10000));
     EXPECT_EQ(result, 1u);
+    EXPECT_EQ(reader.Wait(10000), 0);
+}
+
+} // namespace ferry
+
+namespace ferry {
+
+// A read that waits on a mover goes by the file's name: once the move is done, the file is
+// gone from here, and the read must not pull it back (holding it would make a mover still in
+// its last step undo the move, and two copies routing one folder would keep undoing each
+// other's moves).
+TEST(FileInUseTest, AReadWaitingOnAMoverFindsTheFileGoneOnceMoved) {
+    TempDir folder;
+    const std::string path = folder.Write("moving.txt", "moved soon");
+    ExclusiveOpen mover;
+    ASSERT_EQ(mover.Open(path), ERROR_SUCCESS);
+    ASSERT_TRUE(mover.HasLease());
+    ChildProcess reader([&](ChildProcess& self) {
+        try {
+            ReadOnlyFile file(path);
+            self.Send(1);
+        } catch (const EInOutError& e) {
+            self.Send(static_cast<uint64_t>(100 + e.ErrorCode));
+        } catch (const std::exception&) {
+            self.Send(2);
+        }
+        return 0;
+    });
+    bool broken = false;
+    for (int i = 0; i < 5000 && !broken; ++i) {
+        broken = !mover.Alone(false);
+        if (!broken)
+            test::SleepMs(1);
+    }
+    ASSERT_TRUE(broken);
+    ASSERT_EQ(unlink(path.c_str()), 0); // the move's last step
+    test::SleepMs(20);
+    mover.Close();
+    uint64_t result = 0;
+    EXPECT_TRUE(reader.Receive(result, 10000));
+    EXPECT_EQ(result, 100u + ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(reader.Wait(10000), 0);
 }
 
