@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ferry {
+
+// How one matching file ended in a pass. Beside the move listener, which hears only that a
+// move was attempted, a pass tells these to whoever keeps the history.
+enum class OutcomeKind : int {
+    Moved = 0,              // at the destination now
+    NameTaken = 1,          // left: a file of that name is at the destination
+    InUse = 2,              // left: another program has it open
+    DestinationMissing = 3, // left: the destination folder does not exist
+    MoveFailed = 4,         // left: the move failed for another reason (ErrorCode, Detail)
+    PassError = 5,          // the error that ended the pass (Detail as shown to the user)
+};
+
+// The words an outcome is shown with: "moved", "left (name taken)", "left (in use)",
+// "left (destination missing)", "left (move failed)", "error".
+const char* OutcomeKindText(OutcomeKind kind);
+
+// Texts are in the program's code page, as every text the task rows hold.
+struct FileOutcome {
+    int64_t TimeMs = 0;            // wall clock, milliseconds since 1970
+    std::string Task;              // the task's name
+    std::string SourceFolder;      // the row's source folder, as stored
+    std::string DestinationFolder; // the row's destination folder, as stored
+    std::string File;              // the file's name without its folder; may be empty for a
+                                   // PassError not tied to a file
+    OutcomeKind Kind = OutcomeKind::Moved;
+    int64_t Size = -1;   // bytes, for Moved; -1 otherwise
+    int ErrorCode = 0;   // the system error code where one applies
+    std::string Detail;  // PassError: the error's text; MoveFailed: the system's message
+    // Who the moved file is at its destination, for Move back (Moved only).
+    uint64_t Device = 0;
+    uint64_t Inode = 0;
+    int64_t MTimeNs = 0;
+};
+
+// Receives each outcome on the thread the pass runs on, as it happens.
+using OutcomeReporter = std::function<void(const FileOutcome&)>;
+
+// One line per pass: per task in the order the pass met them, its counts.
+struct PassSummary {
+    struct TaskCounts {
+        std::string Task;
+        int Moved = 0;
+        int NameTaken = 0;
+        int InUse = 0;
+        int DestinationMissing = 0;
+        int MoveFailed = 0;
+        bool Error = false;
+    };
+    std::vector<TaskCounts> Tasks;
+
+    // No outcome at all: no notification is shown for such a pass.
+    bool Empty() const;
+    // "Invoices: 3 files moved; Delivery notes: 1 left (name taken)"; "1 file moved" in the
+    // singular; several reasons of one task joined with ", ".
+    std::string Text() const;
+};
+
+PassSummary Summarise(const std::vector<FileOutcome>& outcomes);
+
+} // namespace ferry
