@@ -31,9 +31,9 @@ struct FileOutcome {
     std::string File;              // the file's name without its folder; may be empty for a
                                    // PassError not tied to a file
     OutcomeKind Kind = OutcomeKind::Moved;
-    int64_t Size = -1;   // bytes, for Moved; -1 otherwise
-    int ErrorCode = 0;   // the system error code where one applies
-    std::string Detail;  // PassError: the error's text; MoveFailed: the system's message
+    int64_t Size = -1;  // bytes, for Moved; -1 otherwise
+    int ErrorCode = 0;  // the system error code where one applies
+    std::string Detail; // PassError: the error's text; MoveFailed: the system's message
     // Who the moved file is at its destination, for Move back (Moved only).
     uint64_t Device = 0;
     uint64_t Inode = 0;
@@ -64,5 +64,9 @@ struct PassSummary {
 };
 
 PassSummary Summarise(const std::vector<FileOutcome>& outcomes);
+
+// Fills Size, Device, Inode and MTimeNs from what is at `path` now (the entry itself, so a
+// link is known by the link; the size is its target's); false when nothing is there.
+bool ReadFileIdentity(const std::string& path, FileOutcome& outcome);
 
 } // namespace ferry

@@ -1,23 +1,104 @@
 #include "core/routing_pass.h"
 
 #include "base/cancellation.h"
+#include "base/exception.h"
 #include "core/case_sensitive_match.h"
 #include "core/content_matcher.h"
 #include "platform/file_move.h"
 #include "platform/files.h"
+#include "platform/system_errors.h"
 
+#include <chrono>
 #include <vector>
 
 namespace ferry {
 
 namespace {
 
-void RunPass(const std::string& source, const std::string& destination, const std::string& mask,
-             const std::string& matchString, const bool* caseSensitive,
-             const MoveListener& listener) {
-    // An empty path would turn into the root folder once the separator is added.
-    if (source.empty() || destination.empty())
-        return;
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Builds and hands on the outcomes of one pass; does nothing without a reporter.
+class Outcomes {
+public:
+    Outcomes(const std::string& source, const std::string& destination,
+             const OutcomeReporter* reporter)
+        : Source_(source), Destination_(destination), Reporter_(reporter) {}
+
+    bool Wanted() const { return Reporter_ && *Reporter_; }
+
+    FileOutcome Make(const std::string& file, OutcomeKind kind) const {
+        FileOutcome o;
+        o.TimeMs = NowMs();
+        o.SourceFolder = Source_;
+        o.DestinationFolder = Destination_;
+        o.File = file;
+        o.Kind = kind;
+        return o;
+    }
+
+    void Report(const FileOutcome& o) const {
+        if (Wanted())
+            (*Reporter_)(o);
+    }
+
+    void Moved(const std::string& file, MoveOutcome how, int code, const std::string& to) const {
+        if (!Wanted())
+            return;
+        FileOutcome o;
+        switch (how) {
+        case MoveOutcome::Moved:
+            o = Make(file, OutcomeKind::Moved);
+            ReadFileIdentity(to, o);
+            break;
+        case MoveOutcome::NameTaken:
+            o = Make(file, OutcomeKind::NameTaken);
+            o.ErrorCode = code;
+            break;
+        case MoveOutcome::InUse:
+            o = Make(file, OutcomeKind::InUse);
+            o.ErrorCode = code;
+            break;
+        case MoveOutcome::Failed:
+            o = Make(file, OutcomeKind::MoveFailed);
+            o.ErrorCode = code;
+            o.Detail = InOutErrorText(code);
+            break;
+        }
+        Report(o);
+    }
+
+    // The error being handled, as the error box would show it.
+    void Error(const std::string& file) const {
+        if (!Wanted())
+            return;
+        FileOutcome o = Make(file, OutcomeKind::PassError);
+        try {
+            throw;
+        } catch (const EInOutError& e) {
+            o.ErrorCode = e.ErrorCode;
+            o.Detail = e.what();
+        } catch (const std::exception& e) {
+            o.Detail = e.what();
+        } catch (...) {
+        }
+        if (!o.Detail.empty() && static_cast<unsigned char>(o.Detail.back()) > '.')
+            o.Detail.push_back('.');
+        Report(o);
+    }
+
+private:
+    const std::string& Source_;
+    const std::string& Destination_;
+    const OutcomeReporter* Reporter_;
+};
+
+void MovePass(const std::string& source, const std::string& destination, const std::string& mask,
+              const std::string& matchString, const bool* caseSensitive,
+              const MoveListener& listener, const Outcomes& outcomes, std::string& current) {
     const std::string from = IncludeTrailingSeparator(source);
     const std::string to = IncludeTrailingSeparator(destination);
 
@@ -36,17 +117,42 @@ void RunPass(const std::string& source, const std::string& destination, const st
         // A temporary or stash of a move in progress is not one of the user's files.
         if (IsMoveTemporary(from + name))
             continue;
+        current = name;
         const bool exact = caseSensitive ? *caseSensitive : CaseSensitiveMatch.load();
         if (ScanFileForString(from + name, matchString, exact) < 0)
             continue;
-        if (!FolderExists(to))
+        if (!FolderExists(to)) {
+            outcomes.Report(outcomes.Make(name, OutcomeKind::DestinationMissing));
             continue;
+        }
         // A failed move (name taken, file in use) leaves the file for the next pass; the
         // listener hears of the attempt either way. The scan's descriptor is closed by now,
         // so it cannot make the file look in use.
-        MoveFileChecked(from + name, to + name);
+        int code = 0;
+        const MoveOutcome how = MoveFileChecked(from + name, to + name, &code);
+        outcomes.Moved(name, how, code, to + name);
         if (listener)
             listener();
+    }
+    current.clear();
+}
+
+void RunPass(const std::string& source, const std::string& destination, const std::string& mask,
+             const std::string& matchString, const bool* caseSensitive,
+             const MoveListener& listener, const OutcomeReporter* reporter) {
+    // An empty path would turn into the root folder once the separator is added.
+    if (source.empty() || destination.empty())
+        return;
+    const Outcomes outcomes(source, destination, reporter);
+    std::string current; // the file the pass is at, for the error that may end it
+    try {
+        MovePass(source, destination, mask, matchString, caseSensitive, listener, outcomes,
+                 current);
+    } catch (const EOperationCancelled&) {
+        throw;
+    } catch (...) {
+        outcomes.Error(current);
+        throw;
     }
 }
 
@@ -55,13 +161,19 @@ void RunPass(const std::string& source, const std::string& destination, const st
 void ProcessTaskFolder(const std::string& source, const std::string& destination,
                        const std::string& mask, const std::string& matchString,
                        const MoveListener& listener) {
-    RunPass(source, destination, mask, matchString, nullptr, listener);
+    RunPass(source, destination, mask, matchString, nullptr, listener, nullptr);
 }
 
 void ProcessTaskFolder(const std::string& source, const std::string& destination,
                        const std::string& mask, const std::string& matchString, bool caseSensitive,
                        const MoveListener& listener) {
-    RunPass(source, destination, mask, matchString, &caseSensitive, listener);
+    RunPass(source, destination, mask, matchString, &caseSensitive, listener, nullptr);
+}
+
+void ProcessTaskFolder(const std::string& source, const std::string& destination,
+                       const std::string& mask, const std::string& matchString, bool caseSensitive,
+                       const MoveListener& listener, const OutcomeReporter& reporter) {
+    RunPass(source, destination, mask, matchString, &caseSensitive, listener, &reporter);
 }
 
 } // namespace ferry

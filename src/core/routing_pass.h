@@ -3,6 +3,8 @@
 #include <functional>
 #include <string>
 
+#include "core/file_outcome.h"
+
 namespace ferry {
 
 // Called after every attempt to move a matching file, whether the move succeeded or not.
@@ -28,5 +30,17 @@ void ProcessTaskFolder(const std::string& source, const std::string& destination
 void ProcessTaskFolder(const std::string& source, const std::string& destination,
                        const std::string& mask, const std::string& matchString, bool caseSensitive,
                        const MoveListener& listener);
+
+// The same, telling `reporter` besides how each matching file ended: moved (with its size and
+// who it is at the destination), left because its name is taken there, because another
+// program has it open, because the destination folder is missing, or because the move failed
+// otherwise. An error that ends the pass is reported as PassError (with the file it arose at,
+// when there is one) and then raised unchanged; work called off is not an error and is not
+// reported. The listener is called exactly as by the forms above, after the move's outcome
+// has been reported. Outcomes carry the folders as given and no task name: the caller knows
+// the task.
+void ProcessTaskFolder(const std::string& source, const std::string& destination,
+                       const std::string& mask, const std::string& matchString, bool caseSensitive,
+                       const MoveListener& listener, const OutcomeReporter& reporter);
 
 } // namespace ferry

@@ -38,6 +38,11 @@ void RunTaskRows(const std::vector<TaskRecord>& rows, const TaskFolderRoutine& r
         routine(task.Source, task.Destination, "*.*", task.MatchString);
 }
 
+void RunTaskRows(const std::vector<TaskRecord>& rows, const TaskRoutine& routine) {
+    for (const TaskRecord& task : rows)
+        routine(task);
+}
+
 bool Scheduler::BeginPass() {
     if (PassRunning_)
         return false;

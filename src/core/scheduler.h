@@ -36,12 +36,17 @@ using TaskFolderRoutine =
     std::function<void(const std::string& source, const std::string& destination,
                        const std::string& mask, const std::string& matchString)>;
 
+// One task's run given its whole row, for routines that need more than the folders (the
+// task's name, for the history of what the pass did).
+using TaskRoutine = std::function<void(const TaskRecord& task)>;
+
 // The task rows a pass walks, in ascending order, rows without a name left out: what a pass
 // running away from the table is handed.
 std::vector<TaskRecord> TaskRowsForPass(const TaskTable& table);
 
 // Runs `routine` for each row in turn; an error ends it at that row.
 void RunTaskRows(const std::vector<TaskRecord>& rows, const TaskFolderRoutine& routine);
+void RunTaskRows(const std::vector<TaskRecord>& rows, const TaskRoutine& routine);
 
 // Runs every task at a fixed interval over an abstract timer; the owner routes the timer's
 // ticks to RunAllTasks, or runs the pass elsewhere between BeginPass and EndPass.

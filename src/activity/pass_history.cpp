@@ -1,0 +1,56 @@
+#include "activity/pass_history.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+
+namespace ferry {
+
+namespace {
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::atomic<bool> FailureNoted{false};
+
+} // namespace
+
+void NoteHistoryFailure(const std::string& what) {
+    if (!FailureNoted.exchange(true))
+        std::fprintf(stderr, "ferrydesk: the activity history is not kept: %s\n", what.c_str());
+}
+
+void RunRecordedPass(const std::vector<TaskRecord>& rows, const ReportingRoutine& routine,
+                     ActivityStore* store, RecordedPass& recorded) {
+    recorded = RecordedPass();
+    recorded.StartMs = NowMs();
+    std::vector<FileOutcome> outcomes;
+    std::exception_ptr error;
+    try {
+        for (const TaskRecord& task : rows) {
+            routine(task, [&](const FileOutcome& outcome) {
+                outcomes.push_back(outcome);
+                outcomes.back().Task = task.Identifier;
+            });
+        }
+    } catch (...) {
+        error = std::current_exception();
+    }
+    recorded.EndMs = NowMs();
+    recorded.Summary = Summarise(outcomes);
+    if (store) {
+        try {
+            recorded.PassId = store->RecordPass(recorded.StartMs, recorded.EndMs, outcomes);
+        } catch (const std::exception& e) {
+            NoteHistoryFailure(e.what());
+        }
+    }
+    if (error)
+        std::rethrow_exception(error);
+}
+
+} // namespace ferry

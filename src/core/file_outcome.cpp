@@ -1,0 +1,115 @@
+#include "core/file_outcome.h"
+
+#include <sys/stat.h>
+
+namespace ferry {
+
+const char* OutcomeKindText(OutcomeKind kind) {
+    switch (kind) {
+    case OutcomeKind::Moved:
+        return "moved";
+    case OutcomeKind::NameTaken:
+        return "left (name taken)";
+    case OutcomeKind::InUse:
+        return "left (in use)";
+    case OutcomeKind::DestinationMissing:
+        return "left (destination missing)";
+    case OutcomeKind::MoveFailed:
+        return "left (move failed)";
+    case OutcomeKind::PassError:
+        return "error";
+    }
+    return "";
+}
+
+PassSummary Summarise(const std::vector<FileOutcome>& outcomes) {
+    PassSummary summary;
+    for (const FileOutcome& outcome : outcomes) {
+        PassSummary::TaskCounts* counts = nullptr;
+        for (PassSummary::TaskCounts& known : summary.Tasks)
+            if (known.Task == outcome.Task) {
+                counts = &known;
+                break;
+            }
+        if (!counts) {
+            summary.Tasks.emplace_back();
+            counts = &summary.Tasks.back();
+            counts->Task = outcome.Task;
+        }
+        switch (outcome.Kind) {
+        case OutcomeKind::Moved:
+            ++counts->Moved;
+            break;
+        case OutcomeKind::NameTaken:
+            ++counts->NameTaken;
+            break;
+        case OutcomeKind::InUse:
+            ++counts->InUse;
+            break;
+        case OutcomeKind::DestinationMissing:
+            ++counts->DestinationMissing;
+            break;
+        case OutcomeKind::MoveFailed:
+            ++counts->MoveFailed;
+            break;
+        case OutcomeKind::PassError:
+            counts->Error = true;
+            break;
+        }
+    }
+    return summary;
+}
+
+bool PassSummary::Empty() const {
+    for (const TaskCounts& t : Tasks)
+        if (t.Moved || t.NameTaken || t.InUse || t.DestinationMissing || t.MoveFailed || t.Error)
+            return false;
+    return true;
+}
+
+std::string PassSummary::Text() const {
+    std::string text;
+    for (const TaskCounts& t : Tasks) {
+        std::string parts;
+        const auto add = [&parts](int count, const char* words) {
+            if (count <= 0)
+                return;
+            if (!parts.empty())
+                parts += ", ";
+            parts += std::to_string(count) + " " + words;
+        };
+        if (t.Moved == 1)
+            add(1, "file moved");
+        else
+            add(t.Moved, "files moved");
+        add(t.NameTaken, OutcomeKindText(OutcomeKind::NameTaken));
+        add(t.InUse, OutcomeKindText(OutcomeKind::InUse));
+        add(t.DestinationMissing, OutcomeKindText(OutcomeKind::DestinationMissing));
+        add(t.MoveFailed, OutcomeKindText(OutcomeKind::MoveFailed));
+        if (t.Error)
+            parts += parts.empty() ? "error" : ", error";
+        if (parts.empty())
+            continue;
+        if (!text.empty())
+            text += "; ";
+        text += t.Task.empty() ? parts : t.Task + ": " + parts;
+    }
+    return text;
+}
+
+bool ReadFileIdentity(const std::string& path, FileOutcome& outcome) {
+    struct stat entry;
+    if (lstat(path.c_str(), &entry) != 0)
+        return false;
+    outcome.Device = static_cast<uint64_t>(entry.st_dev);
+    outcome.Inode = static_cast<uint64_t>(entry.st_ino);
+    outcome.MTimeNs =
+        static_cast<int64_t>(entry.st_mtim.tv_sec) * 1000000000 + entry.st_mtim.tv_nsec;
+    struct stat target;
+    outcome.Size = static_cast<int64_t>(S_ISLNK(entry.st_mode) && stat(path.c_str(), &target) == 0
+                                            ? target.st_size
+                                            : entry.st_size);
+    return true;
+}
+
+} // namespace ferry
