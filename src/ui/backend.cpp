@@ -20,6 +20,14 @@ TaskFolderRoutine RoutingPass(bool caseSensitive) {
     };
 }
 
+ReportingRoutine ReportingRoutingPass(bool caseSensitive) {
+    return [caseSensitive](const TaskRecord& task, const OutcomeReporter& report) {
+        ProcessTaskFolder(
+            task.Source, task.Destination, AllFilesMask, task.MatchString, caseSensitive,
+            [] { SendNotification(); }, report);
+    };
+}
+
 void SendTestMail(const std::string& server, uint16_t port, const std::string& from,
                   const std::string& to, const std::string& message,
                   const std::function<void()>& onFailure, const MailSignIn& signIn) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "activity/pass_history.h"
 #include "core/scheduler.h"
 
 // The windows' calls into the routing pass and the mail sender, kept apart so the handlers
@@ -14,6 +15,8 @@ namespace ferry::backend {
 TaskFolderRoutine RoutingPass();
 // The same with the case rule handed over at the start of the pass.
 TaskFolderRoutine RoutingPass(bool caseSensitive);
+// The same, also reporting how each file ended, for the activity history.
+ReportingRoutine ReportingRoutingPass(bool caseSensitive);
 
 // One notification with the given values. `onFailure` runs when connecting or delivering
 // fails; errors outside those steps (an unreadable recipient list, a failed QUIT) are raised.

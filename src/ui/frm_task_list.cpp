@@ -10,6 +10,8 @@
 #include <QTableView>
 #include <algorithm>
 
+#include "activity/activity_store.h"
+#include "activity/pass_history.h"
 #include "base/text.h"
 #include "core/case_sensitive_match.h"
 #include "settings/settings_store.h"
@@ -34,6 +36,15 @@ constexpr int kColumnWidths[TaskTable::ColCount] = {26, 89, 97, 91, 94};
 constexpr int kRowHeight = 18;
 constexpr int kIntervalLength = 2; // characters the interval field takes as typed
 
+std::unique_ptr<ActivityStore> OpenActivity() {
+    try {
+        return std::make_unique<ActivityStore>(ActivityStore::DefaultPath());
+    } catch (const std::exception& e) {
+        NoteHistoryFailure(e.what());
+        return nullptr;
+    }
+}
+
 std::unique_ptr<IntervalTimer> MakeTimer(const TApplication& app, QObject* owner,
                                          std::function<void()> onTick) {
     const auto& make = app.Environment().MakeTimer;
@@ -48,8 +59,8 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       App_(app), Model_(new TaskTableModel(Table_, this)),
-      Timer1_(MakeTimer(app, this, Guarded([this] { Timer1Timer(); }))), Scheduler_(*Timer1_),
-      Runner_(new PassRunner(Scheduler_, this)) {
+      Timer1_(MakeTimer(app, this, Guarded([this] { Timer1Timer(); }))), Activity_(OpenActivity()),
+      Scheduler_(*Timer1_), Runner_(new PassRunner(Scheduler_, this)) {
     setObjectName(QStringLiteral("FRM_TaskList"));
     setWindowTitle(QStringLiteral("Ferrydesk by Quillmere"));
     setFont(FormFont(QStringLiteral("MS Sans Serif")));
@@ -340,8 +351,11 @@ void TFRM_TaskList::BTN_RunNowClick() {
     const TaskFolderRoutine& injected = App_.Environment().Routine;
     // The pass gets its own copy of the rows and of the case rule: nothing it reads can
     // change under it while the windows go on.
-    Runner_->Start(TaskRowsForPass(Table_),
-                   injected ? injected : backend::RoutingPass(CaseSensitiveMatch.load()));
+    if (injected)
+        Runner_->Start(TaskRowsForPass(Table_), injected);
+    else
+        Runner_->Start(TaskRowsForPass(Table_),
+                       backend::ReportingRoutingPass(CaseSensitiveMatch.load()), Activity_.get());
 }
 
 void TFRM_TaskList::Timer1Timer() {

@@ -16,6 +16,7 @@ class QTableView;
 
 namespace ferry {
 
+class ActivityStore;
 class TApplication;
 class TaskTableModel;
 class PassRunner;
@@ -45,6 +46,9 @@ public:
     // table or the settings are disabled and the grid shows the busy cursor.
     PassRunner& Runner() { return *Runner_; }
     bool PassRunning() const { return Scheduler_.PassRunning(); }
+    // The history of what the passes did; null when it could not be opened (the passes run
+    // all the same, unrecorded).
+    ActivityStore* Activity() { return Activity_.get(); }
     bool TrayAvailable() const;
     // Whether the stored tasks were read in full (or there were none to read): until then the
     // table is not written back, so a start-up that failed half-way cannot shrink the store.
@@ -97,6 +101,7 @@ private:
     TaskTable Table_;
     TaskTableModel* Model_;
     std::unique_ptr<IntervalTimer> Timer1_;
+    std::unique_ptr<ActivityStore> Activity_; // outlives the runner's thread (Stop in ~)
     Scheduler Scheduler_;
     PassRunner* Runner_;
     TStartupLoad Load_;
