@@ -11,6 +11,7 @@
 #include <QTableWidget>
 
 #include "core/move_back.h"
+#include "platform/autostart.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
 #include "ui/form_style.h"
@@ -45,7 +46,7 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     setObjectName(QStringLiteral("FRM_Activity"));
     setWindowTitle(QStringLiteral("Ferrydesk - Activity"));
     setFont(FormFont(QStringLiteral("Tahoma")));
-    setFixedSize(640, 394);
+    setFixedSize(640, 398);
     setWindowIcon(App_.Icon);
 
     LBL_Passes = MakeLabel(this, "LBL_Passes", "Recent passes", 8, 8, true);
@@ -105,20 +106,25 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     for (int col = 0; col < ColCount; ++col)
         headings->resizeSection(col, kColumnWidths[col]);
 
-    BTN_MoveBack = MakeButton(this, "BTN_MoveBack", "Move &back", 8, 361, 85);
-    BTN_Clear = MakeButton(this, "BTN_Clear", "C&lear history", 99, 361, 90);
+    BTN_MoveBack = MakeButton(this, "BTN_MoveBack", "Move &back", 8, 364, 85);
+    BTN_Clear = MakeButton(this, "BTN_Clear", "C&lear history", 99, 364, 90);
     CHK_Notify =
         new QCheckBox(QStringLiteral("Show a desktop &notification after each pass"), this);
     CHK_Notify->setObjectName(QStringLiteral("CHK_Notify"));
-    CHK_Notify->setGeometry(201, 365, 340, 17);
-    BTN_Close = MakeButton(this, "BTN_Close", "&Close", 557, 361, 75);
+    // As wide as their texts: a click beside the words does not tick them.
+    CHK_Notify->setGeometry(201, 359, CHK_Notify->sizeHint().width(), 17);
+    CHK_Autostart = new QCheckBox(QStringLiteral("&Start with the desktop session"), this);
+    CHK_Autostart->setObjectName(QStringLiteral("CHK_Autostart"));
+    CHK_Autostart->setGeometry(201, 377, CHK_Autostart->sizeHint().width(), 17);
+    BTN_Close = MakeButton(this, "BTN_Close", "&Close", 557, 364, 75);
 
     setTabOrder(CMB_Task, CMB_Kind);
     setTabOrder(CMB_Kind, STG_Activity);
     setTabOrder(STG_Activity, BTN_MoveBack);
     setTabOrder(BTN_MoveBack, BTN_Clear);
     setTabOrder(BTN_Clear, CHK_Notify);
-    setTabOrder(CHK_Notify, BTN_Close);
+    setTabOrder(CHK_Notify, CHK_Autostart);
+    setTabOrder(CHK_Autostart, BTN_Close);
 
     connect(CMB_Task, &QComboBox::currentIndexChanged, this, Guarded([this] { FilterChanged(); }));
     connect(CMB_Kind, &QComboBox::currentIndexChanged, this, Guarded([this] { FilterChanged(); }));
@@ -131,6 +137,7 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     connect(BTN_MoveBack, &QPushButton::clicked, this, Guarded([this] { BTN_MoveBackClick(); }));
     connect(BTN_Clear, &QPushButton::clicked, this, Guarded([this] { BTN_ClearClick(); }));
     connect(CHK_Notify, &QCheckBox::clicked, this, Guarded([this] { CHK_NotifyClick(); }));
+    connect(CHK_Autostart, &QCheckBox::clicked, this, Guarded([this] { CHK_AutostartClick(); }));
     connect(BTN_Close, &QPushButton::clicked, this, &QWidget::hide);
 
     if (!Store_) {
@@ -184,6 +191,7 @@ void TFRM_Activity::Show() {
 void TFRM_Activity::Refresh() {
     if (Store_)
         CHK_Notify->setChecked(Store_->DesktopNotifications());
+    CHK_Autostart->setChecked(AutostartEnabled());
     FillTasks();
     FillPasses();
     FillEntries();
@@ -291,6 +299,14 @@ void TFRM_Activity::BTN_ClearClick() {
 void TFRM_Activity::CHK_NotifyClick() {
     if (Store_)
         Store_->SetDesktopNotifications(CHK_Notify->isChecked());
+}
+
+void TFRM_Activity::CHK_AutostartClick() {
+    const AutostartChange change = SetAutostart(CHK_Autostart->isChecked());
+    // The box shows what the session will do, whatever was asked.
+    CHK_Autostart->setChecked(AutostartEnabled());
+    if (change.Result == AutostartChange::Failed)
+        App_.Prompts().MessageDlg(change.Error, TMsgDlgType::mtWarning, Btn(mbOK));
 }
 
 } // namespace ferry

@@ -40,6 +40,7 @@ public:
     void BTN_MoveBackClick();
     void BTN_ClearClick();
     void CHK_NotifyClick();
+    void CHK_AutostartClick();
     void FilterChanged();
 
     // Column order of the list.
@@ -60,6 +61,7 @@ public:
     QPushButton* BTN_MoveBack;
     QPushButton* BTN_Clear;
     QCheckBox* CHK_Notify;
+    QCheckBox* CHK_Autostart;
     QPushButton* BTN_Close;
 
 private:
