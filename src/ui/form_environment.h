@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <functional>
 #include <memory>
 
@@ -20,6 +21,8 @@ struct FormEnvironment {
     std::function<bool()> TrayAvailable;
     TaskFolderRoutine Routine;
     UserPrompts* Prompts = nullptr;
+    // The notification balloon the tray icon shows after a pass.
+    std::function<void(const QString& title, const QString& text)> ShowTrayMessage;
 };
 
 } // namespace ferry

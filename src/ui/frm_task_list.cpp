@@ -19,6 +19,7 @@
 #include "ui/application.h"
 #include "ui/backend.h"
 #include "ui/form_style.h"
+#include "ui/frm_activity.h"
 #include "ui/frm_add_task.h"
 #include "ui/frm_edit_task.h"
 #include "ui/frm_options.h"
@@ -122,6 +123,18 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
     lbl_copyright->setObjectName(QStringLiteral("lbl_copyright"));
     lbl_copyright->setGeometry(8, 226, 269, 13);
 
+    // In the bottom line's free space, its right edge with the buttons'. A mouse target
+    // only: the tab order stays as the window always had it.
+    LBL_Activity = new QLabel(this);
+    LBL_Activity->setObjectName(QStringLiteral("LBL_Activity"));
+    LBL_Activity->setGeometry(440, 226, 73, 13);
+    LBL_Activity->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    LBL_Activity->setTextFormat(Qt::RichText);
+    LBL_Activity->setText(QString::fromUtf8("<a href=\"activity\">Activity…</a>"));
+    LBL_Activity->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    LBL_Activity->setFocusPolicy(Qt::NoFocus);
+    LBL_Activity->setToolTip(QStringLiteral("What the passes did with each file"));
+
     setTabOrder(TXT_TimeInterval, BTN_TimerSet);
     setTabOrder(BTN_TimerSet, BTN_AddNewTask);
     setTabOrder(BTN_AddNewTask, BTN_EditTask);
@@ -153,8 +166,12 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
             }));
     connect(Model_, &TaskTableModel::TableReset, this, Guarded([this] { ShowCurrentRow(); }));
     connect(Model_, &TaskTableModel::CurrentRowMoved, this, Guarded([this] { ShowCurrentRow(); }));
+    connect(LBL_Activity, &QLabel::linkActivated, this, Guarded([this] { LBL_ActivityClick(); }));
 
     Runner_->OnRunningChanged = [this](bool running) { ShowPassRunning(running); };
+    Runner_->OnPassRecorded = [this](const RecordedPass& pass) {
+        RunGuarded([&] { PassRecorded(pass); });
+    };
 
     // As laid out: the timer runs with a 30-second period until the creation handler sets
     // the stored one.
@@ -165,6 +182,8 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
 TFRM_TaskList::~TFRM_TaskList() {
     // The pass may not outlive the window whose scheduler it reports to.
     Runner_->Stop();
+    delete FRM_Activity;
+    FRM_Activity = nullptr;
     RunGuarded([this] { FormDestroy(); });
     // The model watches the table, which goes before QWidget deletes the children.
     STG_TaskList->setModel(nullptr);
@@ -242,6 +261,8 @@ void TFRM_TaskList::FormCreate() {
                 else if (reason == QSystemTrayIcon::Context)
                     TrayMessage(WM_RBUTTONDOWN);
             }));
+    connect(TrayIcon, &QSystemTrayIcon::messageClicked, this,
+            Guarded([this] { LBL_ActivityClick(); }));
     TrayIcon->show();
 
     int32_t interval = 10;
@@ -335,6 +356,30 @@ void TFRM_TaskList::ShowPassRunning(bool running) {
         STG_TaskList->setCursor(Qt::BusyCursor);
     else
         STG_TaskList->unsetCursor();
+}
+
+void TFRM_TaskList::LBL_ActivityClick() {
+    if (!FRM_Activity)
+        FRM_Activity = new TFRM_Activity(App_, Activity());
+    FRM_Activity->Show();
+}
+
+void TFRM_TaskList::PassRecorded(const RecordedPass& pass) {
+    if (FRM_Activity && FRM_Activity->isVisible())
+        FRM_Activity->Refresh();
+    if (pass.Summary.Empty())
+        return;
+    const ActivityStore* store = Activity();
+    if (store && !store->DesktopNotifications())
+        return;
+    ShowTrayMessage(QStringLiteral("Ferrydesk"), AnsiToQString(pass.Summary.Text()));
+}
+
+void TFRM_TaskList::ShowTrayMessage(const QString& title, const QString& text) {
+    if (const auto& show = App_.Environment().ShowTrayMessage)
+        show(title, text);
+    else if (TrayIcon)
+        TrayIcon->showMessage(title, text);
 }
 
 void TFRM_TaskList::BTN_TimerSetClick() {

@@ -20,6 +20,8 @@ class ActivityStore;
 class TApplication;
 class TaskTableModel;
 class PassRunner;
+class TFRM_Activity;
+struct RecordedPass;
 
 // Mouse codes the tray icon reports to the window's tray handler.
 constexpr int WM_LBUTTONDOWN = 0x201;
@@ -70,6 +72,12 @@ public:
     void BTN_MinOKClick();
     void STG_TaskListClick();
     void Timer1Timer();
+    // The Activity link and a click on the notification: open the Activity window, or bring
+    // it to the front.
+    void LBL_ActivityClick();
+    // After every pass: the Activity window reads the history again, and a pass that moved or
+    // left files is told in one notification, unless the user turned those off.
+    void PassRecorded(const RecordedPass& pass);
 
     QLabel* LBL_TimeInterval;
     QLineEdit* TXT_TimeInterval;
@@ -82,7 +90,9 @@ public:
     QPushButton* BTN_Options;
     QPushButton* BTN_MinOK;
     QLabel* lbl_copyright;
+    QLabel* LBL_Activity; // a link in the free space right of the notice
     QSystemTrayIcon* TrayIcon = nullptr;
+    TFRM_Activity* FRM_Activity = nullptr; // made when first opened
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -96,6 +106,7 @@ private:
     void ShowCurrentRow();
     void LimitIntervalText();
     void ShowPassRunning(bool running);
+    void ShowTrayMessage(const QString& title, const QString& text);
 
     TApplication& App_;
     TaskTable Table_;

@@ -83,6 +83,9 @@ const char* const kMainTitle = "Ferrydesk by Quillmere";
 class EndToEnd : public ::testing::Test {
 protected:
     RegistrySandbox Sandbox;
+    // The program's history goes to a folder of the test's own too.
+    TempDir State;
+    ScopedEnv StateHome{"XDG_STATE_HOME", State.Path().c_str()};
 
     // Starts build/bin/ferrydesk on the display, as the user would.
     void StartProgram(ChildProcess& program, const VirtualDisplay& display) {

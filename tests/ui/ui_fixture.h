@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QApplication>
+#include <QString>
 #include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <gtest/gtest.h>
 #include <memory>
@@ -12,6 +14,7 @@
 #include "settings/settings_store.h"
 #include "support/manual_interval_timer.h"
 #include "support/registry_sandbox.h"
+#include "support/temp_dir.h"
 #include "ui/application.h"
 #include "ui/frm_task_list.h"
 #include "ui/user_prompts.h"
@@ -53,17 +56,48 @@ public:
     }
 };
 
+// An environment variable for as long as the object lives, then the old value again.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : Name_(name) {
+        if (const char* old = std::getenv(name)) {
+            Had_ = true;
+            Old_ = old;
+        }
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (Had_)
+            setenv(Name_, Old_.c_str(), 1);
+        else
+            unsetenv(Name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* Name_;
+    bool Had_ = false;
+    std::string Old_;
+};
+
 // The whole program's windows on a manual clock, a scripted user and a recorded routing
 // pass, created as the program creates them.
 class ProgramTest : public ::testing::Test {
 protected:
     // A settings store of the test's own, empty until the test or the program fills it.
     RegistrySandbox Sandbox;
+    // And a history of its own ($XDG_STATE_HOME/ferrydesk/), empty at the start.
+    TempDir State;
+    ScopedEnv StateHome{"XDG_STATE_HOME", State.Path()};
     ScriptedPrompts Prompts;
     ManualIntervalTimer* Timer = nullptr;
     bool Tray = true;
     std::vector<std::string> Passes; // one entry per task run: its source folder
-    TaskFolderRoutine Routine;       // when set, runs each task instead of the recorder
+    // The notifications the tray icon was asked to show: title and text.
+    std::vector<std::pair<QString, QString>> Balloons;
+    TaskFolderRoutine Routine; // when set, runs each task instead of the recorder
+    bool RealPass = false;     // the program's own pass: real moves, kept in the history
     // A pass started by a tick of the manual clock ends before the clock moves on, as if it
     // took no time; tests of what happens during a pass turn this off.
     bool SettleAfterTick = true;
@@ -97,11 +131,15 @@ protected:
             return timer;
         };
         env.TrayAvailable = [this] { return Tray; };
-        env.Routine =
-            Routine ? Routine
-                    : [this](const std::string& source, const std::string&, const std::string&,
-                             const std::string&) { Passes.push_back(source); };
+        if (!RealPass)
+            env.Routine =
+                Routine ? Routine
+                        : [this](const std::string& source, const std::string&, const std::string&,
+                                 const std::string&) { Passes.push_back(source); };
         env.Prompts = &Prompts;
+        env.ShowTrayMessage = [this](const QString& title, const QString& text) {
+            Balloons.emplace_back(title, text);
+        };
         App = std::make_unique<TApplication>(env);
         App->CreateForms();
     }
