@@ -1,6 +1,7 @@
 // Renders each of the program's windows to a PNG file, for the documentation. Run under a
 // display with a window manager (scripts/screenshots starts one) so the frames show too.
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -14,9 +15,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "activity/activity_store.h"
 #include "platform/registry.h"
 #include "ui/application.h"
 #include "ui/form_style.h"
+#include "ui/frm_activity.h"
 #include "ui/frm_add_task.h"
 #include "ui/frm_edit_task.h"
 #include "ui/frm_mail_security.h"
@@ -24,6 +27,7 @@
 #include "ui/frm_task_list.h"
 #include "ui/message_form.h"
 #include <QPushButton>
+#include <QTableWidget>
 
 namespace {
 
@@ -118,6 +122,49 @@ bool ShootStoreBusy(const QString& file) {
     return saved;
 }
 
+// A morning's passes as the history would hold them, the newest a few minutes ago.
+void RecordPasses(ferry::ActivityStore& store) {
+    using ferry::OutcomeKind;
+    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    auto outcome = [](int64_t at, const char* task, const char* from, const char* to,
+                      const char* file, OutcomeKind kind, int64_t size = -1) {
+        ferry::FileOutcome o;
+        o.TimeMs = at;
+        o.Task = task;
+        o.SourceFolder = from;
+        o.DestinationFolder = to;
+        o.File = file;
+        o.Kind = kind;
+        o.Size = size;
+        return o;
+    };
+    const char* inbox = "/srv/scans/inbox";
+    const char* invoices = "/srv/accounts/invoices";
+    const char* delivery = "/srv/stores/delivery";
+    int64_t at = now - 3 * 3600000;
+    store.RecordPass(at, at + 900,
+                     {outcome(at + 200, "Invoices", inbox, invoices, "scan-0412.pdf",
+                              OutcomeKind::Moved, 482113),
+                      outcome(at + 500, "Invoices", inbox, invoices, "scan-0413.pdf",
+                              OutcomeKind::Moved, 391870)});
+    at = now - 3600000;
+    store.RecordPass(at, at + 1200,
+                     {outcome(at + 300, "Delivery notes", inbox, delivery, "scan-0415.pdf",
+                              OutcomeKind::NameTaken),
+                      outcome(at + 700, "Payroll", "/home/clerk/Downloads", "/srv/hr/payroll",
+                              "payslips-november.pdf", OutcomeKind::InUse)});
+    at = now - 6 * 60000;
+    store.RecordPass(at, at + 1500,
+                     {outcome(at + 200, "Invoices", inbox, invoices, "scan-0418.pdf",
+                              OutcomeKind::Moved, 502644),
+                      outcome(at + 400, "Invoices", inbox, invoices, "scan-0419.pdf",
+                              OutcomeKind::Moved, 377015),
+                      outcome(at + 600, "Invoices", inbox, invoices, "scan-0420.pdf",
+                              OutcomeKind::Moved, 412380),
+                      outcome(at + 900, "Delivery notes", inbox, delivery, "scan-0415.pdf",
+                              OutcomeKind::NameTaken)});
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -172,6 +219,21 @@ int main(int argc, char** argv) {
         security.hide();
     }
     ferry::FRM_Options->hide();
+
+    if (ferry::ActivityStore* store = FRM_TaskList->Activity()) {
+        RecordPasses(*store);
+        for (const ferry::ActivityEntry& entry : store->List({}))
+            if (entry.Outcome.File == "scan-0413.pdf")
+                store->SetMovedBack(entry.Id);
+        FRM_TaskList->LBL_ActivityClick();
+        ferry::TFRM_Activity* activity = FRM_TaskList->FRM_Activity;
+        activity->STG_Activity->selectRow(1);
+        ok = Shoot(activity, out.filePath(QStringLiteral("activity.png"))) && ok;
+        activity->hide();
+    } else {
+        std::printf("FAILED activity.png (the history could not be opened)\n");
+        ok = false;
+    }
 
     ferry::TMessageForm quit("Do you really want to Quit the Program?",
                              ferry::TMsgDlgType::mtConfirmation,

@@ -23,7 +23,7 @@ namespace ferry {
 namespace {
 
 constexpr int kRowHeight = 18;
-constexpr int kColumnWidths[TFRM_Activity::ColCount] = {112, 90, 120, 180, 100};
+constexpr int kColumnWidths[TFRM_Activity::ColCount] = {112, 95, 140, 250, 130};
 constexpr int kRecentPasses = 50;
 
 QByteArray Bytes(const std::string& text) {
@@ -46,20 +46,20 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     setObjectName(QStringLiteral("FRM_Activity"));
     setWindowTitle(QStringLiteral("Ferrydesk - Activity"));
     setFont(FormFont(QStringLiteral("Tahoma")));
-    setFixedSize(640, 398);
+    setFixedSize(760, 398);
     setWindowIcon(App_.Icon);
 
     LBL_Passes = MakeLabel(this, "LBL_Passes", "Recent passes", 8, 8, true);
     LST_Passes = new QListWidget(this);
     LST_Passes->setObjectName(QStringLiteral("LST_Passes"));
-    LST_Passes->setGeometry(8, 24, 624, 74);
+    LST_Passes->setGeometry(8, 24, 744, 74);
     LST_Passes->setSelectionMode(QAbstractItemView::NoSelection);
     LST_Passes->setFocusPolicy(Qt::NoFocus);
     LST_Passes->setTextElideMode(Qt::ElideRight);
 
     LBL_Unavailable = new QLabel(this);
     LBL_Unavailable->setObjectName(QStringLiteral("LBL_Unavailable"));
-    LBL_Unavailable->setGeometry(8, 24, 624, 74);
+    LBL_Unavailable->setGeometry(8, 24, 744, 74);
     LBL_Unavailable->setWordWrap(true);
     LBL_Unavailable->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     LBL_Unavailable->setText(
@@ -84,7 +84,7 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
 
     STG_Activity = new QTableWidget(0, ColCount, this);
     STG_Activity->setObjectName(QStringLiteral("STG_Activity"));
-    STG_Activity->setGeometry(8, 133, 624, 220);
+    STG_Activity->setGeometry(8, 133, 744, 220);
     STG_Activity->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Task"),
                                              QStringLiteral("File"), QString::fromUtf8("From → To"),
                                              QStringLiteral("Outcome")});
@@ -116,7 +116,7 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     CHK_Autostart = new QCheckBox(QStringLiteral("&Start with the desktop session"), this);
     CHK_Autostart->setObjectName(QStringLiteral("CHK_Autostart"));
     CHK_Autostart->setGeometry(201, 377, CHK_Autostart->sizeHint().width(), 17);
-    BTN_Close = MakeButton(this, "BTN_Close", "&Close", 557, 364, 75);
+    BTN_Close = MakeButton(this, "BTN_Close", "&Close", 677, 364, 75);
 
     setTabOrder(CMB_Task, CMB_Kind);
     setTabOrder(CMB_Kind, STG_Activity);

@@ -251,6 +251,12 @@ TEST_F(ActivityTest, WithoutAStoreTheWindowSaysSoAndOffersNothing) {
          std::initializer_list<QWidget*>{w.BTN_MoveBack, w.BTN_Clear, w.CHK_Notify, w.STG_Activity})
         EXPECT_FALSE(control->isEnabled()) << qPrintable(control->objectName());
     EXPECT_TRUE(w.BTN_Close->isEnabled());
+    // Every caption fits its control in the window's font.
+    for (QAbstractButton* b : w.findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly)) {
+        const int room = qobject_cast<QCheckBox*>(b) ? b->width() - 18 : b->width() - 6;
+        EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text().remove(QLatin1Char('&'))), room)
+            << qPrintable(b->objectName());
+    }
 }
 
 TEST_F(ActivityTest, StartWithTheSessionWritesAndRemovesTheAutostartEntry) {
