@@ -365,14 +365,12 @@ void TFRM_TaskList::LBL_ActivityClick() {
 }
 
 void TFRM_TaskList::PassRecorded(const RecordedPass& pass) {
+    // Without a history there is no switch to read: the notification stays on, as by default.
+    const ActivityStore* store = Activity();
+    if (!pass.Summary.Empty() && (!store || store->DesktopNotifications()))
+        ShowTrayMessage(QStringLiteral("Ferrydesk"), AnsiToQString(pass.Summary.Text()));
     if (FRM_Activity && FRM_Activity->isVisible())
         FRM_Activity->Refresh();
-    if (pass.Summary.Empty())
-        return;
-    const ActivityStore* store = Activity();
-    if (store && !store->DesktopNotifications())
-        return;
-    ShowTrayMessage(QStringLiteral("Ferrydesk"), AnsiToQString(pass.Summary.Text()));
 }
 
 void TFRM_TaskList::ShowTrayMessage(const QString& title, const QString& text) {
