@@ -130,10 +130,6 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     connect(CMB_Kind, &QComboBox::currentIndexChanged, this, Guarded([this] { FilterChanged(); }));
     connect(STG_Activity->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             Guarded([this] { SelectionChanged(); }));
-    connect(STG_Activity, &QTableWidget::doubleClicked, this, Guarded([this] {
-                if (BTN_MoveBack->isEnabled())
-                    BTN_MoveBackClick();
-            }));
     connect(BTN_MoveBack, &QPushButton::clicked, this, Guarded([this] { BTN_MoveBackClick(); }));
     connect(BTN_Clear, &QPushButton::clicked, this, Guarded([this] { BTN_ClearClick(); }));
     connect(CHK_Notify, &QCheckBox::clicked, this, Guarded([this] { CHK_NotifyClick(); }));
