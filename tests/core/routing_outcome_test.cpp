@@ -1,0 +1,208 @@
+// What a pass reports of each file, besides calling its move listener: through real passes on
+// real folders, with a second process holding a file open.
+#include "core/routing_pass.h"
+
+#include "base/cancellation.h"
+#include "base/exception.h"
+#include "platform/file_move.h"
+#include "platform/system_errors.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <map>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ferry {
+
+using test::ChildProcess;
+using test::TempDir;
+
+namespace {
+
+struct Reported {
+    TempDir in, out;
+    std::vector<FileOutcome> outcomes;
+    int moves = 0;
+    // How many outcomes had been reported at each call of the listener.
+    std::vector<size_t> reportedAtListener;
+
+    void Pass(const std::string& destination, const MoveListener& extra = nullptr) {
+        ProcessTaskFolder(
+            in.Path(), destination, AllFilesMask, "MATCH", true,
+            [this, extra] {
+                ++moves;
+                reportedAtListener.push_back(outcomes.size());
+                if (extra)
+                    extra();
+            },
+            [this](const FileOutcome& o) { outcomes.push_back(o); });
+    }
+    void Pass() { Pass(out.Path()); }
+
+    std::map<std::string, FileOutcome> ByFile() const {
+        std::map<std::string, FileOutcome> m;
+        for (const FileOutcome& o : outcomes)
+            m[o.File] = o;
+        return m;
+    }
+};
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+TEST(RoutingOutcomeTest, EachFileEndsInOneOutcomeAndTheListenerHearsEveryAttempt) {
+    Reported r;
+    r.in.Write("moved.txt", "MATCH moved");
+    r.in.Write("taken.txt", "MATCH new");
+    r.out.Write("taken.txt", "old");
+    r.in.Write("held.txt", "MATCH held");
+    r.in.Write("other.txt", "no match here");
+    ChildProcess holder([path = r.in / "held.txt"](ChildProcess& self) {
+        const int fd = open(path.c_str(), O_RDONLY);
+        if (fd < 0)
+            return 1;
+        self.Send(1);
+        uint64_t stop = 0;
+        self.Receive(stop, 20000);
+        close(fd);
+        return 0;
+    });
+    uint64_t ready = 0;
+    ASSERT_TRUE(holder.Receive(ready, 10000));
+
+    const int64_t before = NowMs();
+    r.Pass();
+    const int64_t after = NowMs();
+    holder.Send(1);
+    EXPECT_EQ(holder.Wait(10000), 0);
+
+    // The listener is called as ever: after each of the three attempts, failed ones too, each
+    // time once that attempt's outcome is out.
+    EXPECT_EQ(r.moves, 3);
+    EXPECT_EQ(r.reportedAtListener, (std::vector<size_t>{1, 2, 3}));
+    ASSERT_EQ(r.outcomes.size(), 3u); // nothing for the file that does not match
+    auto by = r.ByFile();
+
+    const FileOutcome& moved = by["moved.txt"];
+    EXPECT_EQ(moved.Kind, OutcomeKind::Moved);
+    EXPECT_EQ(moved.Size, 11);
+    struct stat st;
+    ASSERT_EQ(lstat((r.out / "moved.txt").c_str(), &st), 0);
+    EXPECT_EQ(moved.Device, static_cast<uint64_t>(st.st_dev));
+    EXPECT_EQ(moved.Inode, static_cast<uint64_t>(st.st_ino));
+    EXPECT_EQ(moved.MTimeNs, st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec);
+
+    EXPECT_EQ(by["taken.txt"].Kind, OutcomeKind::NameTaken);
+    EXPECT_EQ(by["taken.txt"].ErrorCode, ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(by["held.txt"].Kind, OutcomeKind::InUse);
+    EXPECT_EQ(by["held.txt"].ErrorCode, ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(TempDir::Exists(r.in / "held.txt"));
+    EXPECT_EQ(TempDir::Read(r.out / "taken.txt"), "old");
+    for (const FileOutcome& o : r.outcomes) {
+        SCOPED_TRACE(o.File);
+        EXPECT_EQ(o.SourceFolder, r.in.Path()); // as given, not with a separator added
+        EXPECT_EQ(o.DestinationFolder, r.out.Path());
+        EXPECT_TRUE(o.Task.empty());
+        EXPECT_GE(o.TimeMs, before);
+        EXPECT_LE(o.TimeMs, after);
+        if (o.Kind != OutcomeKind::Moved) {
+            EXPECT_EQ(o.Size, -1);
+        }
+    }
+}
+
+TEST(RoutingOutcomeTest, OtherMoveFailuresAndAMissingDestinationAreReported) {
+    // A move that fails for a reason of its own: the system's code and the program's text.
+    Reported r;
+    r.in.Write("a.txt", "MATCH");
+    MoveSeam seam;
+    seam.Fail = [](MoveStep step) { return step == MoveStep::Rename ? EIO : 0; };
+    SetMoveSeamForTesting(&seam);
+    r.Pass();
+    SetMoveSeamForTesting(nullptr);
+    ASSERT_EQ(r.outcomes.size(), 1u);
+    EXPECT_EQ(r.outcomes[0].Kind, OutcomeKind::MoveFailed);
+    EXPECT_NE(r.outcomes[0].ErrorCode, 0);
+    EXPECT_EQ(r.outcomes[0].Detail, InOutErrorText(r.outcomes[0].ErrorCode));
+    EXPECT_EQ(r.moves, 1);
+    EXPECT_TRUE(TempDir::Exists(r.in / "a.txt"));
+
+    // No destination folder: each matching file once per pass, and no listener call, as
+    // before; the folder named as the task gives it.
+    Reported m;
+    m.in.Write("one.txt", "MATCH 1");
+    m.in.Write("two.txt", "MATCH 2");
+    m.in.Write("skip.txt", "nothing");
+    const std::string missing = m.out / "gone";
+    m.Pass(missing);
+    m.Pass(missing);
+    EXPECT_EQ(m.moves, 0);
+    ASSERT_EQ(m.outcomes.size(), 4u);
+    for (const FileOutcome& o : m.outcomes) {
+        EXPECT_EQ(o.Kind, OutcomeKind::DestinationMissing);
+        EXPECT_EQ(o.DestinationFolder, missing);
+        EXPECT_NE(o.File, "skip.txt");
+    }
+    EXPECT_EQ(m.in.Entries().size(), 3u);
+}
+
+TEST(RoutingOutcomeTest, TheErrorThatEndsThePassIsReportedThenRaisedUnchanged) {
+    // A file another program has locked cannot be read: the pass ends there.
+    Reported r;
+    r.in.Write("locked", "MATCH");
+    const int holder = open((r.in / "locked").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    int code = 0;
+    try {
+        r.Pass();
+    } catch (const EInOutError& e) {
+        code = e.ErrorCode;
+    }
+    close(holder);
+    EXPECT_EQ(code, ERROR_SHARING_VIOLATION);
+    ASSERT_EQ(r.outcomes.size(), 1u);
+    EXPECT_EQ(r.outcomes[0].Kind, OutcomeKind::PassError);
+    EXPECT_EQ(r.outcomes[0].File, "locked");
+    EXPECT_EQ(r.outcomes[0].ErrorCode, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(r.outcomes[0].Detail, "I/O error 32."); // as the error box shows it
+
+    // The listener's error: the move it heard of is reported first, then the error, with the
+    // text kept as it stands when it ends in an apostrophe.
+    Reported l;
+    l.in.Write("x", "MATCH");
+    l.in.Write("y", "MATCH");
+    EXPECT_THROW(l.Pass(l.out.Path(), [] { throw Exception("Failed to get data for 'SMTPPort'"); }),
+                 Exception);
+    ASSERT_EQ(l.outcomes.size(), 2u);
+    EXPECT_EQ(l.outcomes[0].Kind, OutcomeKind::Moved);
+    EXPECT_EQ(l.outcomes[1].Kind, OutcomeKind::PassError);
+    EXPECT_EQ(l.outcomes[1].File, l.outcomes[0].File);
+    EXPECT_EQ(l.outcomes[1].Detail, "Failed to get data for 'SMTPPort'");
+    EXPECT_EQ(l.out.Entries().size(), 1u);
+
+    // Work called off is no error of the pass: nothing is reported.
+    Reported c;
+    c.in.Write("z", "MATCH");
+    auto flag = std::make_shared<CancelFlag>();
+    flag->Cancel();
+    {
+        ScopedCancelFlag scope(flag);
+        EXPECT_THROW(c.Pass(), EOperationCancelled);
+    }
+    EXPECT_TRUE(c.outcomes.empty());
+}
+
+} // namespace ferry
