@@ -377,9 +377,15 @@ TEST_F(ActivityTest, OneNotificationForAPassThatMovedOrLeftFiles) {
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->STG_Activity->rowCount(), 4);
-    recorded({Outcome(kDay + 5, "Payroll", "5.pdf", OutcomeKind::InUse)});
+    // A task name is the code page's bytes: shown as the characters they stand for, and
+    // filtered by exactly those bytes.
+    recorded({Outcome(kDay + 5, "B\xFCro", "5.pdf", OutcomeKind::InUse)});
     EXPECT_EQ(window->STG_Activity->rowCount(), 5);
-    EXPECT_EQ(Balloons.size(), 2u);
+    ASSERT_EQ(Balloons.size(), 2u);
+    EXPECT_EQ(Balloons[1].second, QString::fromUtf8("Büro: 1 left (in use)"));
+    Choose(window->CMB_Task, QString::fromUtf8("Büro"));
+    EXPECT_EQ(Column(*window, TFRM_Activity::ColFile), QStringList({"5.pdf"}));
+    Choose(window->CMB_Task, QStringLiteral("All tasks"));
 
     // Turned off in the window: no more notifications, the history still kept.
     QTest::mouseClick(window->CHK_Notify, Qt::LeftButton);
