@@ -277,7 +277,12 @@ int64_t ActivityStore::RecordPass(int64_t startMs, int64_t endMs,
                       "size, error_code, detail, device, inode, mtime_ns) "
                       "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
                       w.Path);
-        for (const FileOutcome& o : outcomes) {
+        // Of a pass larger than the bound only its newest outcomes could outlive the trim.
+        const size_t first = outcomes.size() > static_cast<size_t>(kKeptOutcomes)
+                                 ? outcomes.size() - static_cast<size_t>(kKeptOutcomes)
+                                 : 0;
+        for (size_t i = first; i < outcomes.size(); ++i) {
+            const FileOutcome& o = outcomes[i];
             sqlite3_bind_int64(add, 1, passId);
             sqlite3_bind_int64(add, 2, o.TimeMs);
             BindText(add, 3, o.Task);

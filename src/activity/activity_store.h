@@ -33,6 +33,10 @@ struct RecordedPass {
 // The history of outcomes, kept in a SQLite database of its own (never in the settings
 // hive), bounded to the newest kKeptOutcomes outcomes, safe with two running copies of the
 // program writing at once. Failures raise Exception (base/exception.h) with a clear message.
+//
+// Thread-safe: the writes go through one SQLite connection and the reads through another,
+// each used under its own mutex; the database is in WAL mode, so a read never waits for a
+// write, of this copy or another.
 class ActivityStore {
 public:
     static constexpr int kKeptOutcomes = 10000;
@@ -48,7 +52,9 @@ public:
     const std::string& Path() const;
 
     // One pass's outcomes in one transaction; returns the pass's id. May be called from the
-    // pass's thread while the windows read on theirs.
+    // pass's thread while the windows read on theirs. A pass with no outcome is not kept: 0.
+    // The oldest outcomes beyond kKeptOutcomes go in the same transaction, and a pass with
+    // none left goes with them.
     int64_t RecordPass(int64_t startMs, int64_t endMs, const std::vector<FileOutcome>& outcomes);
 
     // Newest first.

@@ -1,5 +1,7 @@
 #include "activity/pass_history.h"
 
+#include "core/scheduler.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -31,12 +33,12 @@ void RunRecordedPass(const std::vector<TaskRecord>& rows, const ReportingRoutine
     std::vector<FileOutcome> outcomes;
     std::exception_ptr error;
     try {
-        for (const TaskRecord& task : rows) {
-            routine(task, [&](const FileOutcome& outcome) {
-                outcomes.push_back(outcome);
-                outcomes.back().Task = task.Identifier;
-            });
-        }
+        RunTaskRows(rows, TaskRoutine([&](const TaskRecord& task) {
+                        routine(task, [&](const FileOutcome& outcome) {
+                            outcomes.push_back(outcome);
+                            outcomes.back().Task = task.Identifier;
+                        });
+                    }));
     } catch (...) {
         error = std::current_exception();
     }
