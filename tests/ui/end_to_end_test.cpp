@@ -10,10 +10,12 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "activity/activity_store.h"
 #include "support/registry_sandbox.h"
 #include "support/smtp_sink.h"
 #include "support/tcp_server.h"
 #include "support/temp_dir.h"
+#include "ui/frm_activity.h"
 #include "virtual_display.h"
 
 namespace ferry::test {
@@ -442,6 +444,238 @@ TEST_F(EndToEnd, ADoubleClickEditsTheRowAndTheDialogCannotBeMinimised) {
     }
     program.Kill(SIGTERM);
     EXPECT_FALSE(program.Wait(10s).TimedOut);
+    manager.Kill(SIGTERM);
+    manager.Wait(5s);
+}
+
+bool PressKeyList(const VirtualDisplay& display, const std::string& window,
+                  const std::vector<std::string>& keys) {
+    std::vector<std::string> argv = {"xdotool", "windowactivate", "--sync", window, "key"};
+    argv.insert(argv.end(), keys.begin(), keys.end());
+    int code = 0;
+    RunOnDisplay(display.Name(), argv, code);
+    return code == 0;
+}
+
+// Brings the window to the front and waits until the window manager has placed it, so that
+// clicks at coordinates within it land where they should.
+bool Activate(const VirtualDisplay& display, const std::string& window) {
+    int code = 0;
+    RunOnDisplay(display.Name(), {"xdotool", "windowactivate", "--sync", window}, code);
+    return code == 0;
+}
+
+std::string Clipboard(const VirtualDisplay& display) {
+    int code = 0;
+    const std::string text =
+        RunOnDisplay(display.Name(), {"xclip", "-o", "-selection", "clipboard"}, code, 5s);
+    return code == 0 ? text : std::string();
+}
+
+// A list's cells cannot be read from outside the program, but a user can copy one: the keys
+// move the current cell, Ctrl+C puts its text on the clipboard, and xclip reads it back.
+// Returns the clipboard once it shows `expected`, or what it last held after a bounded wait;
+// callers copy a different text each time, so a key press that did nothing cannot pass.
+std::string CopyCell(const VirtualDisplay& display, const std::string& window,
+                     std::vector<std::string> keys, const std::string& expected) {
+    keys.push_back("ctrl+c");
+    if (!PressKeyList(display, window, keys))
+        return "(xdotool failed)";
+    std::string seen;
+    WaitFor([&] { return (seen = Clipboard(display)) == expected; }, 5s);
+    return seen;
+}
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// Walks the Activity window's list cell by cell from its first row, then shows that the last
+// row is the last one: Down pressed more often than there are rows stops on it.
+void ExpectListed(const VirtualDisplay& display, const std::string& window, const Rows& rows) {
+    ASSERT_FALSE(rows.empty());
+    for (size_t r = 0; r < rows.size(); ++r)
+        for (size_t c = 0; c < rows[r].size(); ++c) {
+            std::vector<std::string> keys = {"Right"};
+            if (c == 0)
+                keys = r == 0 ? std::vector<std::string>{"ctrl+Home"}
+                              : std::vector<std::string>{"Down", "Home"};
+            EXPECT_EQ(CopyCell(display, window, keys, rows[r][c]), rows[r][c])
+                << "row " << r << ", column " << c;
+        }
+    const size_t file = TFRM_Activity::ColFile;
+    EXPECT_EQ(CopyCell(display, window, {"ctrl+Home", "Right", "Right"}, rows[0][file]),
+              rows[0][file]);
+    std::vector<std::string> down(rows.size() + 2, "Down");
+    EXPECT_EQ(CopyCell(display, window, down, rows.back()[file]), rows.back()[file])
+        << "a row below the last expected one";
+}
+
+// The history as the program wrote it, read with a connection of the test's own.
+std::vector<ActivityEntry> History() {
+    return ActivityStore(ActivityStore::DefaultPath()).List({});
+}
+
+// What the program really does under a window manager: a pass moves two files and leaves
+// one whose name is taken, the Activity window (reached by its link) lists exactly those
+// three, Move back on the newest moved row returns that file, and after a restart the
+// history and the window still show all three.
+TEST_F(EndToEnd, TheActivityWindowShowsThePassAndMovesAFileBack) {
+    for (const char* tool : {"Xvfb", "xdotool", "openbox", "xprop", "xclip"})
+        ASSERT_FALSE(FindProgram(tool).empty()) << tool << " is needed (scripts/deps/ui.txt)";
+    VirtualDisplay display;
+    ASSERT_TRUE(display.Running()) << display.Why();
+    ChildProcess manager; // the keys go to the window it activates
+    {
+        ScopedEnv x("DISPLAY", display.Name().c_str());
+        manager.StartProgram({FindProgram("openbox"), "--sm-disable"});
+    }
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            int code = 0;
+            const std::string root =
+                RunOnDisplay(display.Name(), {"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, code);
+            return code == 0 && root.find("window id") != std::string::npos;
+        },
+        20s))
+        << "the window manager did not start";
+
+    TempDir files;
+    const std::string invoicesIn = files.MakeDir("scans");
+    const std::string invoicesOut = files.MakeDir("invoices");
+    const std::string notesIn = files.MakeDir("post");
+    const std::string notesOut = files.MakeDir("notes");
+    files.Write("scans/a.txt", "INVOICE 1\n");
+    files.Write("scans/b.txt", "INVOICE 2\n");
+    files.Write("post/c.txt", "DELIVERY NOTE 3\n");
+    files.Write("notes/c.txt", "the older c\n");
+
+    Add(kKey, "NumberOfEntries", "REG_DWORD", "2");
+    Add(kKey, "ProcessInterval", "REG_DWORD", "10");
+    Add(kKey, "SMTPEnabled", "REG_DWORD", "0");
+    Add(kKey, "MSCaseSensitive", "REG_DWORD", "0");
+    const std::string tasks[2][4] = {{"Invoices", invoicesIn, invoicesOut, "INVOICE"},
+                                     {"Delivery notes", notesIn, notesOut, "DELIVERY NOTE"}};
+    for (int n = 0; n < 2; ++n) {
+        const std::string entry = std::string(kKey) + "\\Entry" + std::to_string(n + 1);
+        Add(entry, "Identifier", "REG_SZ", tasks[n][0]);
+        Add(entry, "Source", "REG_SZ", tasks[n][1]);
+        Add(entry, "Destination", "REG_SZ", tasks[n][2]);
+        Add(entry, "MatchString", "REG_SZ", tasks[n][3]);
+    }
+    // No desktop notification either: this display has no tray to show one.
+    ActivityStore(ActivityStore::DefaultPath()).SetDesktopNotifications(false);
+
+    ChildProcess program;
+    StartProgram(program, display);
+    std::string window;
+    if (!WaitFor([&] { return !(window = FindWindow(display, kMainTitle)).empty(); }, 20s)) {
+        program.Kill(SIGTERM);
+        FAIL() << "the main window did not appear; the program said: " << program.Wait(5s).Output;
+    }
+    ASSERT_TRUE(Activate(display, window));
+    ASSERT_TRUE(ClickIn(display, window, 466, 54)); // Run Tasks Now
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return TempDir::Exists(invoicesOut + "/a.txt") &&
+                   TempDir::Exists(invoicesOut + "/b.txt") && History().size() >= 3;
+        },
+        20s))
+        << "the pass did not move both files and record its outcomes";
+    EXPECT_EQ(files.Entries("scans"), std::vector<std::string>{});
+    EXPECT_EQ(files.Entries("post"), std::vector<std::string>{"c.txt"});
+    EXPECT_EQ(TempDir::Read(notesOut + "/c.txt"), "the older c\n");
+
+    // The store: exactly three outcomes, newest first; the second task ran last.
+    std::vector<ActivityEntry> history = History();
+    ASSERT_EQ(history.size(), 3u);
+    EXPECT_EQ(history[0].Outcome.Task, "Delivery notes");
+    EXPECT_EQ(history[0].Outcome.File, "c.txt");
+    EXPECT_EQ(history[0].Outcome.Kind, OutcomeKind::NameTaken);
+    std::vector<std::string> moved;
+    for (size_t i = 1; i < 3; ++i) {
+        EXPECT_EQ(history[i].Outcome.Task, "Invoices");
+        EXPECT_EQ(history[i].Outcome.Kind, OutcomeKind::Moved);
+        EXPECT_FALSE(history[i].MovedBack);
+        moved.push_back(history[i].Outcome.File);
+    }
+    std::sort(moved.begin(), moved.end());
+    ASSERT_EQ(moved, (std::vector<std::string>{"a.txt", "b.txt"}));
+    const std::string newest = history[1].Outcome.File;
+    const std::string oldest = history[2].Outcome.File;
+
+    const std::string arrow = " \u2192 ";
+    auto row = [&](const ActivityEntry& e, const std::string& outcome) {
+        const std::string& from = e.Outcome.Task == "Invoices" ? invoicesIn : notesIn;
+        const std::string& to = e.Outcome.Task == "Invoices" ? invoicesOut : notesOut;
+        return std::vector<std::string>{TFRM_Activity::TimeText(e.Outcome.TimeMs).toStdString(),
+                                        e.Outcome.Task, e.Outcome.File, from + arrow + to, outcome};
+    };
+    Rows expected = {row(history[0], "left (name taken)"), row(history[1], "moved"),
+                     row(history[2], "moved")};
+
+    // The link on the bottom line, right aligned in 440, 226, 73 x 13.
+    const char* const kActivityTitle = "Ferrydesk - Activity";
+    std::string activity;
+    ASSERT_TRUE(ClickIn(display, window, 500, 232));
+    ASSERT_TRUE(
+        WaitFor([&] { return !(activity = FindWindow(display, kActivityTitle)).empty(); }, 10s))
+        << "the link did not open the Activity window";
+    ASSERT_TRUE(Activate(display, activity));
+    // The list starts at 8, 133 under an 18-pixel heading; its rows are 18 pixels high. A
+    // click in the first row gives the list the keyboard.
+    ASSERT_TRUE(ClickIn(display, activity, 60, 161));
+    ExpectListed(display, activity, expected);
+
+    // Move back on the newest moved row, picked with the mouse: its File cell, then the button
+    // at 8, 364.
+    ASSERT_TRUE(ClickIn(display, activity, 280, 179));
+    ASSERT_EQ(CopyCell(display, activity, {}, newest), newest) << "not the second row";
+    ASSERT_TRUE(ClickIn(display, activity, 50, 376));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return TempDir::Exists(invoicesIn + "/" + newest) &&
+                   !TempDir::Exists(invoicesOut + "/" + newest);
+        },
+        10s))
+        << newest << " was not moved back";
+    EXPECT_EQ(TempDir::Read(invoicesIn + "/" + newest),
+              newest == "a.txt" ? "INVOICE 1\n" : "INVOICE 2\n");
+    EXPECT_TRUE(TempDir::Exists(invoicesOut + "/" + oldest));
+    EXPECT_FALSE(TempDir::Exists(invoicesIn + "/" + oldest));
+    history = History();
+    ASSERT_EQ(history.size(), 3u);
+    EXPECT_EQ(history[1].Outcome.File, newest);
+    EXPECT_TRUE(history[1].MovedBack);
+    EXPECT_FALSE(history[0].MovedBack);
+    EXPECT_FALSE(history[2].MovedBack);
+    // The window says so on the same row.
+    ASSERT_TRUE(ClickIn(display, activity, 650, 179));
+    EXPECT_EQ(CopyCell(display, activity, {}, "moved, then moved back"), "moved, then moved back");
+    expected[1] = row(history[1], "moved, then moved back");
+
+    // A restart: the same state folder, a new process.
+    program.Kill(SIGTERM);
+    const ChildResult first = program.Wait(10s);
+    ASSERT_FALSE(first.TimedOut);
+    ASSERT_TRUE(WaitFor([&] { return FindWindow(display, kMainTitle).empty(); }, 10s));
+    ChildProcess again;
+    StartProgram(again, display);
+    ASSERT_TRUE(WaitFor([&] { return !(window = FindWindow(display, kMainTitle)).empty(); }, 20s));
+    ASSERT_TRUE(Activate(display, window));
+    ASSERT_TRUE(ClickIn(display, window, 500, 232));
+    ASSERT_TRUE(
+        WaitFor([&] { return !(activity = FindWindow(display, kActivityTitle)).empty(); }, 10s))
+        << "the Activity window did not open after the restart";
+    history = History();
+    ASSERT_EQ(history.size(), 3u);
+    EXPECT_EQ(history[0].Outcome.Kind, OutcomeKind::NameTaken);
+    EXPECT_TRUE(history[1].MovedBack);
+    EXPECT_EQ(history[2].Outcome.File, oldest);
+    ASSERT_TRUE(Activate(display, activity));
+    ASSERT_TRUE(ClickIn(display, activity, 60, 161));
+    ExpectListed(display, activity, expected);
+
+    again.Kill(SIGTERM);
+    EXPECT_FALSE(again.Wait(10s).TimedOut);
     manager.Kill(SIGTERM);
     manager.Wait(5s);
 }
