@@ -119,17 +119,25 @@ void MovePass(const std::string& source, const std::string& destination, const s
             continue;
         current = name;
         const bool exact = caseSensitive ? *caseSensitive : CaseSensitiveMatch.load();
-        if (ScanFileForString(from + name, matchString, exact) < 0)
+        if (matchString.empty())
             continue;
-        if (!FolderExists(to)) {
-            outcomes.Report(outcomes.Make(name, OutcomeKind::DestinationMissing));
+        // One descriptor serves the scan and the move, under a lease that anyone opening the
+        // file meanwhile breaks: such a file is left as in use.
+        ReadOnlyFile file(from + name, ReadOnlyFile::Purpose::ForMove);
+        if (ScanOpenFile(file, matchString, exact) < 0) {
+            file.Close();
             continue;
         }
         // A failed move (name taken, file in use) leaves the file for the next pass; the
-        // listener hears of the attempt either way. The scan's descriptor is closed by now,
-        // so it cannot make the file look in use.
+        // listener hears of the attempt either way. A file is moved only into a folder that
+        // is there at that moment, which the rename itself makes sure of: the folder is
+        // looked at only when the file stayed, since a missing one means no attempt at all.
         int code = 0;
-        const MoveOutcome how = MoveFileChecked(from + name, to + name, &code);
+        const MoveOutcome how = MoveScannedFile(file, from + name, to + name, &code);
+        if ((how == MoveOutcome::InUse || how == MoveOutcome::Failed) && !FolderExists(to)) {
+            outcomes.Report(outcomes.Make(name, OutcomeKind::DestinationMissing));
+            continue;
+        }
         outcomes.Moved(name, how, code, to + name);
         if (listener)
             listener();

@@ -607,21 +607,7 @@ Settled SettleTaken(ExclusiveOpen& source, const std::string& from, const std::s
     return Settled::CopyRemoved;
 }
 
-Result Move(const std::string& from, const std::string& to) {
-    if (from.empty())
-        return Fail(ERROR_FILE_NOT_FOUND);
-    if (to.empty())
-        return Fail(ERROR_PATH_NOT_FOUND);
-    if (const int err = Injected(MoveStep::OpenSource))
-        return FailErrno(err);
-    // Our own descriptor is the only one allowed; the content scan's is closed by now.
-    ExclusiveOpen source;
-    const int code = source.Open(from);
-    if (code == ERROR_SHARING_VIOLATION)
-        return Busy();
-    if (code != ERROR_SUCCESS)
-        return Fail(code);
-
+Result MoveHeld(ExclusiveOpen& source, const std::string& from, const std::string& to) {
     for (int attempt = 0;; ++attempt) {
         Result result = Fail(ERROR_NOT_SAME_DEVICE);
         if (!(Seam && Seam->ForceCopy))
@@ -646,6 +632,37 @@ Result Move(const std::string& from, const std::string& to) {
     }
 }
 
+Result Move(const std::string& from, const std::string& to) {
+    if (from.empty())
+        return Fail(ERROR_FILE_NOT_FOUND);
+    if (to.empty())
+        return Fail(ERROR_PATH_NOT_FOUND);
+    if (const int err = Injected(MoveStep::OpenSource))
+        return FailErrno(err);
+    // Our own descriptor is the only one allowed; the content scan's is closed by now.
+    ExclusiveOpen source;
+    const int code = source.Open(from);
+    if (code == ERROR_SHARING_VIOLATION)
+        return Busy();
+    if (code != ERROR_SUCCESS)
+        return Fail(code);
+    return MoveHeld(source, from, to);
+}
+
+Result MoveScanned(ReadOnlyFile& file, const std::string& from, const std::string& to) {
+    ExclusiveOpen source;
+    const int code = source.Adopt(file, from);
+    if (to.empty())
+        return Fail(ERROR_PATH_NOT_FOUND);
+    if (const int err = Injected(MoveStep::OpenSource))
+        return FailErrno(err);
+    if (code == ERROR_SHARING_VIOLATION)
+        return Busy();
+    if (code != ERROR_SUCCESS)
+        return Fail(code);
+    return MoveHeld(source, from, to);
+}
+
 bool HasTempName(const std::string& name) {
     const std::size_t prefix = sizeof TempPrefix - 1;
     return name.size() == prefix + TempSuffixLength && name.compare(0, prefix, TempPrefix) == 0;
@@ -655,6 +672,14 @@ bool HasTempName(const std::string& name) {
 
 MoveOutcome MoveFileChecked(const std::string& from, const std::string& to, int* error) {
     const Result result = Move(from, to);
+    if (error)
+        *error = result.Code;
+    return result.Outcome;
+}
+
+MoveOutcome MoveScannedFile(ReadOnlyFile& file, const std::string& from, const std::string& to,
+                            int* error) {
+    const Result result = MoveScanned(file, from, to);
     if (error)
         *error = result.Code;
     return result.Outcome;

@@ -5,6 +5,8 @@
 
 namespace ferry {
 
+class ReadOnlyFile;
+
 // How a move ended, for callers that tell the outcomes apart.
 enum class MoveOutcome {
     Moved,     // the file is at the destination and no longer at the source
@@ -31,6 +33,12 @@ enum class MoveOutcome {
 // `error`, when given, receives the Windows system error code (0 on success, 2 source
 // missing, 3 destination folder missing, 5 access denied, 32 in use, 183 name taken, ...).
 MoveOutcome MoveFileChecked(const std::string& from, const std::string& to, int* error = nullptr);
+
+// The same for a file just scanned through `file`, opened ForMove at `from`: its descriptor
+// (and lease) is reused instead of opening the file again, and is closed by the time this
+// returns. Someone having opened the file since it was opened for the scan makes it InUse.
+MoveOutcome MoveScannedFile(ReadOnlyFile& file, const std::string& from, const std::string& to,
+                            int* error = nullptr);
 
 // The same, true when the file was moved.
 bool MoveFileNoReplace(const std::string& from, const std::string& to, int* error = nullptr);

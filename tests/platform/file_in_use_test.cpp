@@ -12,11 +12,13 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace ferry {
 
@@ -461,6 +463,60 @@ TEST(FileInUseTest, AReadWaitingOnAMoverFindsTheFileGoneOnceMoved) {
     EXPECT_TRUE(reader.Receive(result, 10000));
     EXPECT_EQ(result, 100u + ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(reader.Wait(10000), 0);
+}
+
+} // namespace ferry
+
+namespace ferry {
+
+// One descriptor serves the scan and the move. A file nobody touched moves under it; someone
+// opening the file while it is scanned waits on our lease only until the next block (not the
+// system's lease-break time), then finds the file in use by our shared lock, and the move
+// leaves the file where it is.
+TEST(FileInUseTest, OpenedWhileScannedIsLetInAndTheFileStays) {
+    TempDir from, to;
+    const std::string quiet = from.Write("quiet.txt", "MATCH");
+    {
+        ReadOnlyFile file(quiet, ReadOnlyFile::Purpose::ForMove);
+        ASSERT_EQ(file.LeaseState(), ReadOnlyFile::Lease::Held);
+        char text[8];
+        EXPECT_EQ(file.Read(text, sizeof text), 5u);
+        int error = -1;
+        EXPECT_EQ(MoveScannedFile(file, quiet, to / "quiet.txt", &error), MoveOutcome::Moved);
+        EXPECT_EQ(error, ERROR_SUCCESS);
+        EXPECT_EQ(TempDir::Read(to / "quiet.txt"), "MATCH");
+        EXPECT_FALSE(TempDir::Exists(quiet));
+    }
+
+    const std::string path = from.Write("busy.txt", std::string(200000, 'x'));
+    ReadOnlyFile file(path, ReadOnlyFile::Purpose::ForMove);
+    ASSERT_EQ(file.LeaseState(), ReadOnlyFile::Lease::Held);
+    std::vector<char> block(32768);
+    ASSERT_EQ(file.Read(block.data(), block.size()), block.size());
+    ChildProcess writer([&](ChildProcess& self) {
+        const int fd = open(path.c_str(), O_WRONLY | O_APPEND); // waits on the lease
+        if (fd < 0)
+            return 1;
+        self.Send(flock(fd, LOCK_EX | LOCK_NB) == 0 ? 2 : 1);
+        close(fd);
+        return 0;
+    });
+    uint64_t result = 0;
+    bool in = false;
+    for (int i = 0; i < 2000 && !in; ++i) {
+        file.Seek(block.size());
+        file.Read(block.data(), block.size());
+        in = writer.Receive(result, 2);
+    }
+    ASSERT_TRUE(in) << "the writer still waits on the lease";
+    EXPECT_EQ(result, 1u) << "an exclusive lock was granted while the file was being read";
+    EXPECT_EQ(writer.Wait(10000), 0);
+    EXPECT_EQ(file.LeaseState(), ReadOnlyFile::Lease::Refused);
+    int error = 0;
+    EXPECT_EQ(MoveScannedFile(file, path, to / "busy.txt", &error), MoveOutcome::InUse);
+    EXPECT_EQ(error, ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(TempDir::Exists(path));
+    EXPECT_FALSE(TempDir::Exists(to / "busy.txt"));
 }
 
 } // namespace ferry
