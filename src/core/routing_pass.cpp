@@ -111,6 +111,13 @@ void MovePass(const std::string& source, const std::string& destination, const s
     std::vector<std::string> names;
     if (!ListFiles(from, mask, names))
         return;
+    // Moves across file systems share their folder syncs. A file the batch finds opened before
+    // its source could go is back in the source folder: its outcome is told again.
+    MoveBatch batch;
+    auto finish = [&] {
+        for (const std::string& back : batch.Finish())
+            outcomes.Report(outcomes.Make(back.substr(from.size()), OutcomeKind::InUse));
+    };
     for (const std::string& name : names) {
         // Work called off stops here, between files: never in the middle of a move.
         ThrowIfThreadCancelled();
@@ -133,7 +140,7 @@ void MovePass(const std::string& source, const std::string& destination, const s
         // is there at that moment, which the rename itself makes sure of: the folder is
         // looked at only when the file stayed, since a missing one means no attempt at all.
         int code = 0;
-        const MoveOutcome how = MoveScannedFile(file, from + name, to + name, &code);
+        const MoveOutcome how = batch.Move(file, from + name, to + name, &code);
         if ((how == MoveOutcome::InUse || how == MoveOutcome::Failed) && !FolderExists(to)) {
             outcomes.Report(outcomes.Make(name, OutcomeKind::DestinationMissing));
             continue;
@@ -141,7 +148,10 @@ void MovePass(const std::string& source, const std::string& destination, const s
         outcomes.Moved(name, how, code, to + name);
         if (listener)
             listener();
+        if (batch.Due())
+            finish();
     }
+    finish();
     current.clear();
 }
 

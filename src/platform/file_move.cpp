@@ -5,6 +5,7 @@
 #include "platform/system_errors.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -271,6 +272,13 @@ public:
                SameFile(mine, there);
     }
 
+    // Hands the descriptor of the linked copy to the caller.
+    int Release() {
+        const int fd = Fd;
+        Fd = -1;
+        return fd;
+    }
+
     void Discard() {
         if (Fd >= 0)
             close(Fd);
@@ -395,7 +403,42 @@ Result ReleaseSource(ExclusiveOpen& source, const std::string& from, const std::
     return Done();
 }
 
-Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::string& to) {
+// What is left of a move across file systems once the copy is linked and the source's name
+// is gone: the source, still held and kept under its stash name, and the copy's descriptor.
+struct Deferred {
+    std::string From, To, Stash;
+    int Copy = -1;
+};
+
+// The first half of ReleaseSource: the source's name goes, its content stays under a stash
+// name until the copy's name is durable. Moved with `stash` set; Moved with `stash` empty
+// when no stash can be made here (the caller then releases the source at once); or the
+// failure, with the source's name in place.
+Result HideSource(ExclusiveOpen& source, const std::string& from, const std::string& to,
+                  std::string& stash) {
+    int err = Injected(MoveStep::RemoveSource);
+    if (!err)
+        stash = StashSource(source, from, to);
+    if (!err && stash.empty())
+        return Done();
+    if (!err && unlink(from.c_str()) != 0)
+        err = errno;
+    if (err) {
+        if (!stash.empty()) {
+            unlink(stash.c_str());
+            fremovexattr(source.Fd(), TempMark);
+        }
+        stash.clear();
+        return FailErrno(err);
+    }
+    source.Refresh();
+    return Done();
+}
+
+// `defer`, when given, takes the last steps of the move (syncing the destination folder,
+// the grace, dropping the source) for a batch to do together.
+Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::string& to,
+                  Deferred* defer = nullptr) {
     const struct stat st = source.Stat();
     // Refuse early what would fail at the end, before copying a large file for nothing.
     const std::string destFolder = FolderOf(to);
@@ -460,7 +503,10 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
             return Taken();
         return err == ENOENT ? Fail(ERROR_PATH_NOT_FOUND) : FailErrno(err);
     }
-    SyncFolder(destFolder);
+    // A batch syncs the folder once for all its copies, before any source goes.
+    const bool batched = defer && marked;
+    if (!batched)
+        SyncFolder(destFolder);
 
     // Someone opened the source since it was copied: it must not go now. Our marked copy
     // stays and is settled by a later move of this source.
@@ -470,6 +516,23 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
             SyncFolder(destFolder);
         }
         return Busy();
+    }
+    if (batched) {
+        std::string stash;
+        const Result hidden = HideSource(source, from, to, stash);
+        if (hidden.Outcome != MoveOutcome::Moved) {
+            if (temp.IsAt(to))
+                unlink(to.c_str()); // never made durable: nothing to sync
+            return hidden;
+        }
+        if (!stash.empty()) {
+            defer->From = from;
+            defer->To = to;
+            defer->Stash = stash;
+            defer->Copy = temp.Release();
+            return Done();
+        }
+        SyncFolder(destFolder); // no stash here: the source goes now, after its copy is durable
     }
     const Result released = ReleaseSource(source, from, to, marked);
     if (released.Outcome == MoveOutcome::Failed && !released.SourceGone && temp.IsAt(to)) {
@@ -607,13 +670,14 @@ Settled SettleTaken(ExclusiveOpen& source, const std::string& from, const std::s
     return Settled::CopyRemoved;
 }
 
-Result MoveHeld(ExclusiveOpen& source, const std::string& from, const std::string& to) {
+Result MoveHeld(ExclusiveOpen& source, const std::string& from, const std::string& to,
+                Deferred* defer = nullptr) {
     for (int attempt = 0;; ++attempt) {
         Result result = Fail(ERROR_NOT_SAME_DEVICE);
         if (!(Seam && Seam->ForceCopy))
             result = RenameHeld(from, to);
         if (result.Outcome == MoveOutcome::Failed && result.Code == ERROR_NOT_SAME_DEVICE)
-            result = CopyAcross(source, from, to);
+            result = CopyAcross(source, from, to, defer);
         if (result.Outcome != MoveOutcome::NameTaken || attempt > 0)
             return result;
         int settleCode = ERROR_GEN_FAILURE;
@@ -649,8 +713,8 @@ Result Move(const std::string& from, const std::string& to) {
     return MoveHeld(source, from, to);
 }
 
-Result MoveScanned(ReadOnlyFile& file, const std::string& from, const std::string& to) {
-    ExclusiveOpen source;
+Result MoveScanned(ReadOnlyFile& file, const std::string& from, const std::string& to,
+                   ExclusiveOpen& source, Deferred* defer) {
     const int code = source.Adopt(file, from);
     if (to.empty())
         return Fail(ERROR_PATH_NOT_FOUND);
@@ -660,7 +724,7 @@ Result MoveScanned(ReadOnlyFile& file, const std::string& from, const std::strin
         return Busy();
     if (code != ERROR_SUCCESS)
         return Fail(code);
-    return MoveHeld(source, from, to);
+    return MoveHeld(source, from, to, defer);
 }
 
 bool HasTempName(const std::string& name) {
@@ -679,10 +743,103 @@ MoveOutcome MoveFileChecked(const std::string& from, const std::string& to, int*
 
 MoveOutcome MoveScannedFile(ReadOnlyFile& file, const std::string& from, const std::string& to,
                             int* error) {
-    const Result result = MoveScanned(file, from, to);
+    ExclusiveOpen source;
+    const Result result = MoveScanned(file, from, to, source, nullptr);
     if (error)
         *error = result.Code;
     return result.Outcome;
+}
+
+struct MoveBatch::State {
+    struct Pending {
+        std::unique_ptr<ExclusiveOpen> Source; // holds the source, with its lease, to the end
+        Deferred Left;
+    };
+    std::vector<Pending> Moves;
+    std::chrono::steady_clock::time_point First, LastHidden;
+};
+
+MoveBatch::MoveBatch() : State_(std::make_unique<State>()) {}
+
+MoveBatch::~MoveBatch() {
+    Finish();
+}
+
+MoveOutcome MoveBatch::Move(ReadOnlyFile& file, const std::string& from, const std::string& to,
+                            int* error) {
+    auto source = std::make_unique<ExclusiveOpen>();
+    Deferred left;
+    const Result result = MoveScanned(file, from, to, *source, &left);
+    if (error)
+        *error = result.Code;
+    if (left.Copy >= 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (State_->Moves.empty())
+            State_->First = now;
+        State_->LastHidden = now;
+        State_->Moves.push_back({std::move(source), std::move(left)});
+    }
+    return result.Outcome;
+}
+
+bool MoveBatch::Due() const {
+    return State_->Moves.size() >= MaxMoves ||
+           (!State_->Moves.empty() && std::chrono::steady_clock::now() - State_->First >= MaxAge);
+}
+
+std::vector<std::string> MoveBatch::Finish() {
+    std::vector<std::string> returned;
+    std::vector<State::Pending> moves;
+    moves.swap(State_->Moves);
+    if (moves.empty())
+        return returned;
+    auto syncOnce = [](std::vector<std::string>& done, const std::string& folder) {
+        for (const std::string& synced : done)
+            if (synced == folder)
+                return;
+        done.push_back(folder);
+        SyncFolder(folder);
+    };
+    // Every copy's name durable before any source content goes.
+    std::vector<std::string> synced;
+    for (const State::Pending& move : moves)
+        syncOnce(synced, FolderOf(move.Left.To));
+    // One grace for the opens of the old names that may be under way.
+    const auto graceEnd = State_->LastHidden + std::chrono::milliseconds(5);
+    const auto now = std::chrono::steady_clock::now();
+    if (now < graceEnd) {
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(graceEnd - now);
+        const timespec grace{0, static_cast<long>(wait.count())};
+        nanosleep(&grace, nullptr);
+    }
+    synced.clear();
+    std::vector<int> unmark;
+    for (State::Pending& move : moves) {
+        ExclusiveOpen& source = *move.Source;
+        const Deferred& left = move.Left;
+        if (!source.Alone(true)) {
+            // Opened after all: as in ReleaseSource, the file returns to its name, whole.
+            renameat2(AT_FDCWD, left.Stash.c_str(), AT_FDCWD, left.From.c_str(), RENAME_NOREPLACE);
+            fremovexattr(source.Fd(), TempMark);
+            returned.push_back(left.From);
+        } else {
+            int err = Injected(MoveStep::DropStash);
+            if (!err && unlink(left.Stash.c_str()) != 0)
+                err = errno;
+            // A stash that stays is settled by the next pass over its folder.
+            if (!err)
+                unmark.push_back(left.Copy);
+        }
+        syncOnce(synced, FolderOf(left.From));
+    }
+    for (State::Pending& move : moves)
+        move.Source->Close();
+    for (const int copy : unmark)
+        if (!Injected(MoveStep::Unmark))
+            fremovexattr(copy, MoveMark);
+    for (const State::Pending& move : moves)
+        close(move.Left.Copy);
+    return returned;
 }
 
 bool MoveFileNoReplace(const std::string& from, const std::string& to, int* error) {

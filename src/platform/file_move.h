@@ -1,7 +1,11 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace ferry {
 
@@ -39,6 +43,39 @@ MoveOutcome MoveFileChecked(const std::string& from, const std::string& to, int*
 // returns. Someone having opened the file since it was opened for the scan makes it InUse.
 MoveOutcome MoveScannedFile(ReadOnlyFile& file, const std::string& from, const std::string& to,
                             int* error = nullptr);
+
+// The moves of one routing pass, each made as by MoveScannedFile, and visible as it is made:
+// the file is at the destination and gone from the source when Move returns. Across file
+// systems what makes a move durable is shared by the moves of a batch: the copy is synced
+// and linked and the source's name removed at once, but the source's content stays under a
+// stash name until Finish has synced each destination folder once, waited one grace for
+// opens of the old names under way, dropped the stashes and synced each source folder once.
+// No source content goes before its copy is durable; a kill leaves stashes that the next
+// pass settles as it settles any killed move.
+class MoveBatch {
+public:
+    // A batch is due when it holds this many moves, or its oldest is this old.
+    static constexpr std::size_t MaxMoves = 64;
+    static constexpr std::chrono::milliseconds MaxAge{200};
+
+    MoveBatch();
+    // Finishes what is pending (what Finish would return is lost).
+    ~MoveBatch();
+    MoveBatch(const MoveBatch&) = delete;
+    MoveBatch& operator=(const MoveBatch&) = delete;
+
+    MoveOutcome Move(ReadOnlyFile& file, const std::string& from, const std::string& to,
+                     int* error = nullptr);
+    bool Due() const;
+    // Finishes the pending moves. Returns the sources that someone opened before they could
+    // go: each has its name back (and its copy stays, for a later move to settle), so their
+    // moves ended InUse after all.
+    std::vector<std::string> Finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> State_;
+};
 
 // The same, true when the file was moved.
 bool MoveFileNoReplace(const std::string& from, const std::string& to, int* error = nullptr);
