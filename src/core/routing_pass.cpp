@@ -114,13 +114,14 @@ void MovePass(const std::string& source, const std::string& destination, const s
     // Moves across file systems share their folder syncs. A file the batch finds opened before
     // its source could go is back in the source folder: its outcome is told again.
     MoveBatch batch;
-    auto finish = [&] {
-        for (const std::string& back : batch.Finish())
+    auto report = [&](const std::vector<std::string>& returned) {
+        for (const std::string& back : returned)
             outcomes.Report(outcomes.Make(back.substr(from.size()), OutcomeKind::InUse));
     };
     for (const std::string& name : names) {
         // Work called off stops here, between files: never in the middle of a move.
         ThrowIfThreadCancelled();
+        report(batch.Advance());
         // A temporary or stash of a move in progress is not one of the user's files.
         if (IsMoveTemporary(from + name))
             continue;
@@ -148,10 +149,8 @@ void MovePass(const std::string& source, const std::string& destination, const s
         outcomes.Moved(name, how, code, to + name);
         if (listener)
             listener();
-        if (batch.Due())
-            finish();
     }
-    finish();
+    report(batch.Finish());
     current.clear();
 }
 

@@ -479,7 +479,8 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
         return Busy();
 
     // Keep what a move keeps: permission bits, times and, when we may, the owner.
-    if (geteuid() == 0 && fchown(temp.Fd, st.st_uid, st.st_gid) != 0) {
+    static const bool root = geteuid() == 0;
+    if (root && fchown(temp.Fd, st.st_uid, st.st_gid) != 0) {
         // The copy then belongs to us; the content is what matters.
     }
     fchmod(temp.Fd, st.st_mode & 07777);
@@ -750,14 +751,35 @@ MoveOutcome MoveScannedFile(ReadOnlyFile& file, const std::string& from, const s
     return result.Outcome;
 }
 
+// The moves of a batch go through two stages: filling, until the batch is due; then waiting,
+// with the destination folders synced, for the grace that the opens of the old names under way
+// are given, while the next batch fills. The grace then costs the pass no time of its own.
 struct MoveBatch::State {
     struct Pending {
         std::unique_ptr<ExclusiveOpen> Source; // holds the source, with its lease, to the end
         Deferred Left;
     };
-    std::vector<Pending> Moves;
-    std::chrono::steady_clock::time_point First, LastHidden;
+    struct Stage {
+        std::vector<Pending> Moves;
+        std::chrono::steady_clock::time_point First, LastHidden;
+        bool Synced = false;
+    };
+    Stage Filling, Waiting;
 };
+
+namespace {
+
+constexpr std::chrono::milliseconds Grace{5};
+
+void SyncOnce(std::vector<std::string>& done, const std::string& folder) {
+    for (const std::string& synced : done)
+        if (synced == folder)
+            return;
+    done.push_back(folder);
+    SyncFolder(folder);
+}
+
+} // namespace
 
 MoveBatch::MoveBatch() : State_(std::make_unique<State>()) {}
 
@@ -773,48 +795,42 @@ MoveOutcome MoveBatch::Move(ReadOnlyFile& file, const std::string& from, const s
     if (error)
         *error = result.Code;
     if (left.Copy >= 0) {
+        State::Stage& filling = State_->Filling;
         const auto now = std::chrono::steady_clock::now();
-        if (State_->Moves.empty())
-            State_->First = now;
-        State_->LastHidden = now;
-        State_->Moves.push_back({std::move(source), std::move(left)});
+        if (filling.Moves.empty())
+            filling.First = now;
+        filling.LastHidden = now;
+        filling.Moves.push_back({std::move(source), std::move(left)});
     }
     return result.Outcome;
 }
 
-bool MoveBatch::Due() const {
-    return State_->Moves.size() >= MaxMoves ||
-           (!State_->Moves.empty() && std::chrono::steady_clock::now() - State_->First >= MaxAge);
+// Every copy's name durable before any source content goes.
+static void SyncDestinations(MoveBatch::State::Stage& stage) {
+    if (stage.Synced)
+        return;
+    std::vector<std::string> synced;
+    for (const MoveBatch::State::Pending& move : stage.Moves)
+        SyncOnce(synced, FolderOf(move.Left.To));
+    stage.Synced = true;
 }
 
-std::vector<std::string> MoveBatch::Finish() {
-    std::vector<std::string> returned;
-    std::vector<State::Pending> moves;
-    moves.swap(State_->Moves);
-    if (moves.empty())
-        return returned;
-    auto syncOnce = [](std::vector<std::string>& done, const std::string& folder) {
-        for (const std::string& synced : done)
-            if (synced == folder)
-                return;
-        done.push_back(folder);
-        SyncFolder(folder);
-    };
-    // Every copy's name durable before any source content goes.
-    std::vector<std::string> synced;
-    for (const State::Pending& move : moves)
-        syncOnce(synced, FolderOf(move.Left.To));
-    // One grace for the opens of the old names that may be under way.
-    const auto graceEnd = State_->LastHidden + std::chrono::milliseconds(5);
+// Drops the stashes of a stage whose grace is over, or gives a source opened meanwhile its
+// name back; syncs each source folder once after. Appends the sources given back.
+static void Complete(MoveBatch::State::Stage& stage, std::vector<std::string>& returned) {
+    if (stage.Moves.empty())
+        return;
+    SyncDestinations(stage);
+    const auto graceEnd = stage.LastHidden + Grace;
     const auto now = std::chrono::steady_clock::now();
     if (now < graceEnd) {
         const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(graceEnd - now);
         const timespec grace{0, static_cast<long>(wait.count())};
         nanosleep(&grace, nullptr);
     }
-    synced.clear();
+    std::vector<std::string> synced;
     std::vector<int> unmark;
-    for (State::Pending& move : moves) {
+    for (MoveBatch::State::Pending& move : stage.Moves) {
         ExclusiveOpen& source = *move.Source;
         const Deferred& left = move.Left;
         if (!source.Alone(true)) {
@@ -830,15 +846,39 @@ std::vector<std::string> MoveBatch::Finish() {
             if (!err)
                 unmark.push_back(left.Copy);
         }
-        syncOnce(synced, FolderOf(left.From));
+        SyncOnce(synced, FolderOf(left.From));
     }
-    for (State::Pending& move : moves)
+    for (MoveBatch::State::Pending& move : stage.Moves)
         move.Source->Close();
     for (const int copy : unmark)
         if (!Injected(MoveStep::Unmark))
             fremovexattr(copy, MoveMark);
-    for (const State::Pending& move : moves)
+    for (const MoveBatch::State::Pending& move : stage.Moves)
         close(move.Left.Copy);
+    stage = MoveBatch::State::Stage{};
+}
+
+std::vector<std::string> MoveBatch::Advance() {
+    std::vector<std::string> returned;
+    State::Stage& waiting = State_->Waiting;
+    State::Stage& filling = State_->Filling;
+    const auto now = std::chrono::steady_clock::now();
+    if (!waiting.Moves.empty() && now >= waiting.LastHidden + Grace)
+        Complete(waiting, returned);
+    const bool due = filling.Moves.size() >= MaxMoves ||
+                     (!filling.Moves.empty() && now - filling.First >= MaxAge);
+    if (due) {
+        Complete(waiting, returned); // still in its grace only when batches fill very fast
+        SyncDestinations(filling);
+        std::swap(waiting, filling);
+    }
+    return returned;
+}
+
+std::vector<std::string> MoveBatch::Finish() {
+    std::vector<std::string> returned;
+    Complete(State_->Waiting, returned);
+    Complete(State_->Filling, returned);
     return returned;
 }
 

@@ -50,6 +50,7 @@ MoveOutcome MoveScannedFile(ReadOnlyFile& file, const std::string& from, const s
 // and linked and the source's name removed at once, but the source's content stays under a
 // stash name until Finish has synced each destination folder once, waited one grace for
 // opens of the old names under way, dropped the stashes and synced each source folder once.
+// A full batch waits out its grace while the next one fills.
 // No source content goes before its copy is durable; a kill leaves stashes that the next
 // pass settles as it settles any killed move.
 class MoveBatch {
@@ -66,14 +67,17 @@ public:
 
     MoveOutcome Move(ReadOnlyFile& file, const std::string& from, const std::string& to,
                      int* error = nullptr);
-    bool Due() const;
-    // Finishes the pending moves. Returns the sources that someone opened before they could
+    // To be called between moves: finishes a batch whose grace is over, and starts the grace
+    // of the filling one when it is due. Returns what Finish does, for the batch finished.
+    std::vector<std::string> Advance();
+    // Finishes all pending moves. Returns the sources that someone opened before they could
     // go: each has its name back (and its copy stays, for a later move to settle), so their
     // moves ended InUse after all.
     std::vector<std::string> Finish();
 
-private:
     struct State;
+
+private:
     std::unique_ptr<State> State_;
 };
 
