@@ -3,9 +3,7 @@
 #include "platform/files.h"
 #include "platform/system_errors.h"
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

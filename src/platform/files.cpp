@@ -223,12 +223,13 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path, Purpose purpose) {
     Fd_ = fd;
 }
 
+// A lease goes with the close. Only a child forked without exec while the file is open
+// would keep it longer (our descriptors are close-on-exec), and a scan holds no file for a
+// moment longer than the read of it, so it is not given back first, which would cost every
+// file that does not match one more system call.
 ReadOnlyFile::~ReadOnlyFile() {
-    if (Fd_ >= 0) {
-        if (Lease_ == Lease::Held)
-            fcntl(Fd_, F_SETLEASE, F_UNLCK);
+    if (Fd_ >= 0)
         close(Fd_);
-    }
 }
 
 std::size_t ReadOnlyFile::Read(void* buffer, std::size_t count) {
@@ -281,9 +282,6 @@ int ReadOnlyFile::Release() {
 void ReadOnlyFile::Close() {
     const int fd = Fd_;
     Fd_ = -1;
-    // Given back before the close: a child forked meanwhile shares the descriptor.
-    if (fd >= 0 && Lease_ == Lease::Held)
-        fcntl(fd, F_SETLEASE, F_UNLCK);
     if (fd >= 0 && close(fd) != 0 && errno != EINTR)
         throw EInOutError(SystemErrorFromErrno(errno));
 }
