@@ -412,26 +412,33 @@ struct Deferred {
 
 // The first half of ReleaseSource: the source's name goes, its content stays under a stash
 // name until the copy's name is durable. Moved with `stash` set; Moved with `stash` empty
-// when no stash can be made here (the caller then releases the source at once); or the
-// failure, with the source's name in place.
+// when no stash can be made here (the caller then releases the source at once, as a single
+// move does); or the failure, with the source's name in place.
 Result HideSource(ExclusiveOpen& source, const std::string& from, const std::string& to,
                   std::string& stash) {
-    int err = Injected(MoveStep::RemoveSource);
-    if (!err)
-        stash = StashSource(source, from, to);
-    if (!err && stash.empty())
-        return Done();
-    if (!err && unlink(from.c_str()) != 0)
-        err = errno;
-    if (err) {
-        if (!stash.empty()) {
-            unlink(stash.c_str());
-            fremovexattr(source.Fd(), TempMark);
-        }
-        stash.clear();
+    if (const int err = Injected(MoveStep::RemoveSource))
         return FailErrno(err);
+    // As StashSource, but the name moves to the stash in one step instead of a second name
+    // made and the first removed: a folder operation fewer per file.
+    struct stat named;
+    if (lstat(from.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
+        return Done();
+    const std::string value = StashValuePrefix + to;
+    if (fsetxattr(source.Fd(), TempMark, value.data(), value.size(), 0) != 0)
+        return Done();
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const std::string candidate =
+            IncludeTrailingSeparator(FolderOf(from)) + TempPrefix + RandomSuffix();
+        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE) == 0) {
+            stash = candidate;
+            source.Refresh();
+            return Done();
+        }
+        if (errno != EEXIST)
+            break;
     }
-    source.Refresh();
+    // Left to the plain way, which tells what is wrong.
+    fremovexattr(source.Fd(), TempMark);
     return Done();
 }
 
