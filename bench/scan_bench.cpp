@@ -15,7 +15,8 @@
 //   scan_bench route SRC DST PATTERN [LISTENER]           one routing pass; prints files, seconds.
 //                                                         LISTENER "none" (default) counts moves;
 //                                                         "real" calls SendNotification after
-//                                                         each, as the program does
+//                                                         each and gathers the outcomes, as
+//                                                         Run Tasks Now does
 //   scan_bench settings on|off PORT                       writes the notification settings into
 //                                                         the hive at $FERRYDESK_REGISTRY_DIR
 //   scan_bench rename SRC DST                             plain rename loop; prints files, seconds
@@ -24,6 +25,7 @@
 //   scan_bench memory [-i] PATTERN FILE                   peak memory of one scan (KiB)
 //   scan_bench baseline                                   peak memory doing nothing (KiB)
 
+#include "core/case_sensitive_match.h"
 #include "core/content_matcher.h"
 #include "core/routing_pass.h"
 #include "mail/notification.h"
@@ -199,12 +201,23 @@ int Route(const std::string& src, const std::string& dst, const std::string& pat
     long moves = 0;
     const bool real = listener == "real";
     const double start = Now();
-    // The form the program's Run Tasks Now uses, with its listener.
-    ProcessTaskFolder(src, dst, AllFilesMask, pattern, [&] {
-        ++moves;
-        if (real)
-            SendNotification();
-    });
+    if (real) {
+        // As Run Tasks Now runs it: the notification after each move, and each file's outcome
+        // gathered for the history.
+        std::vector<FileOutcome> outcomes;
+        ProcessTaskFolder(
+            src, dst, AllFilesMask, pattern, CaseSensitiveMatch.load(),
+            [&] {
+                ++moves;
+                SendNotification();
+            },
+            [&](const FileOutcome& outcome) {
+                outcomes.push_back(outcome);
+                outcomes.back().Task = "bench";
+            });
+    } else {
+        ProcessTaskFolder(src, dst, AllFilesMask, pattern, [&] { ++moves; });
+    }
     std::printf("%ld %.6f\n", moves, Now() - start);
     return 0;
 }

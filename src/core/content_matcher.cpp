@@ -142,13 +142,18 @@ private:
 
 } // namespace
 
+int64_t ScanOpenFile(ReadOnlyFile& file, const std::string& pattern, bool caseSensitive) {
+    FileSource source(file);
+    source.Seek(0);
+    return ScanForString(source, pattern, caseSensitive);
+}
+
 int64_t ScanFileForString(const std::string& fileName, const std::string& pattern,
                           bool caseSensitive) {
     if (pattern.empty() || fileName.empty())
         return -1;
     ReadOnlyFile file(fileName); // closed by its destructor when an error leaves
-    FileSource source(file);
-    const int64_t offset = ScanForString(source, pattern, caseSensitive);
+    const int64_t offset = ScanOpenFile(file, pattern, caseSensitive);
     file.Close();
     return offset;
 }

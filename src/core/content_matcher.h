@@ -6,6 +6,8 @@
 
 namespace ferry {
 
+class ReadOnlyFile;
+
 // Where a scan reads its bytes from: a file, or a stand-in in tests.
 class ScanSource {
 public:
@@ -34,5 +36,8 @@ int64_t ScanForString(ScanSource& source, const std::string& pattern, bool caseS
 // the system error code when the file cannot be opened, sized, read or closed.
 int64_t ScanFileForString(const std::string& fileName, const std::string& pattern,
                           bool caseSensitive);
+
+// ScanForString over a file the caller has opened, from its start; the file stays open.
+int64_t ScanOpenFile(ReadOnlyFile& file, const std::string& pattern, bool caseSensitive);
 
 } // namespace ferry

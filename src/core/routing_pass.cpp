@@ -111,29 +111,46 @@ void MovePass(const std::string& source, const std::string& destination, const s
     std::vector<std::string> names;
     if (!ListFiles(from, mask, names))
         return;
+    // Moves across file systems share their folder syncs. A file the batch finds opened before
+    // its source could go is back in the source folder: its outcome is told again.
+    MoveBatch batch;
+    auto report = [&](const std::vector<std::string>& returned) {
+        for (const std::string& back : returned)
+            outcomes.Report(outcomes.Make(back.substr(from.size()), OutcomeKind::InUse));
+    };
     for (const std::string& name : names) {
         // Work called off stops here, between files: never in the middle of a move.
         ThrowIfThreadCancelled();
+        report(batch.Advance());
         // A temporary or stash of a move in progress is not one of the user's files.
         if (IsMoveTemporary(from + name))
             continue;
         current = name;
         const bool exact = caseSensitive ? *caseSensitive : CaseSensitiveMatch.load();
-        if (ScanFileForString(from + name, matchString, exact) < 0)
+        if (matchString.empty())
             continue;
-        if (!FolderExists(to)) {
-            outcomes.Report(outcomes.Make(name, OutcomeKind::DestinationMissing));
+        // One descriptor serves the scan and the move, under a lease that anyone opening the
+        // file meanwhile breaks: such a file is left as in use.
+        ReadOnlyFile file(from + name, ReadOnlyFile::Purpose::ForMove);
+        if (ScanOpenFile(file, matchString, exact) < 0) {
+            file.Close();
             continue;
         }
         // A failed move (name taken, file in use) leaves the file for the next pass; the
-        // listener hears of the attempt either way. The scan's descriptor is closed by now,
-        // so it cannot make the file look in use.
+        // listener hears of the attempt either way. A file is moved only into a folder that
+        // is there at that moment, which the rename itself makes sure of: the folder is
+        // looked at only when the file stayed, since a missing one means no attempt at all.
         int code = 0;
-        const MoveOutcome how = MoveFileChecked(from + name, to + name, &code);
+        const MoveOutcome how = batch.Move(file, from + name, to + name, &code);
+        if ((how == MoveOutcome::InUse || how == MoveOutcome::Failed) && !FolderExists(to)) {
+            outcomes.Report(outcomes.Make(name, OutcomeKind::DestinationMissing));
+            continue;
+        }
         outcomes.Moved(name, how, code, to + name);
         if (listener)
             listener();
     }
+    report(batch.Finish());
     current.clear();
 }
 

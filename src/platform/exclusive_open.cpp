@@ -3,9 +3,7 @@
 #include "platform/files.h"
 #include "platform/system_errors.h"
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +16,6 @@ namespace ferry {
 
 namespace {
 
-std::atomic<bool> LeaseDisabled{false};
 const std::vector<pid_t>* SearchedProcesses = nullptr;
 
 bool Searched(const char* pid) {
@@ -126,10 +123,6 @@ bool OpenedByOthers(dev_t dev, ino_t ino, int ownFd, bool& complete) {
     return found;
 }
 
-void SetLeaseDisabledForTesting(bool disabled) {
-    LeaseDisabled = disabled;
-}
-
 void SetSearchedProcessesForTesting(const std::vector<pid_t>* pids) {
     SearchedProcesses = pids;
 }
@@ -158,27 +151,34 @@ int ExclusiveOpen::Open(const std::string& path) {
         return ERROR_ACCESS_DENIED;
     }
 
-    int leaseErr = EPERM;
-    if (!LeaseDisabled) {
-        // A broken lease is announced by a signal, SIGIO unless told otherwise, and SIGIO
-        // would end the program. We learn of a break by asking, so no signal is wanted: an
-        // ignored one covers the instant before the owner is cleared.
-        fcntl(fd, F_SETSIG, SIGURG);
-        if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
-            Lease_ = true;
-            fcntl(fd, F_SETOWN, 0);
-            leaseErr = 0;
-        } else {
-            leaseErr = errno;
-        }
-    }
+    const int leaseErr = TakeWriteLease(fd);
+    Lease_ = leaseErr == 0;
     if (leaseErr == EAGAIN || leaseErr == EBUSY) {
         Close();
         return ERROR_SHARING_VIOLATION;
     }
+    return Settle(path);
+}
+
+int ExclusiveOpen::Adopt(ReadOnlyFile& file, const std::string& path) {
+    Close();
+    const ReadOnlyFile::Lease lease = file.LeaseState();
+    Stat_ = file.Stat();
+    Fd_ = file.Release();
+    if (Fd_ < 0)
+        return ERROR_INVALID_HANDLE;
+    if (lease == ReadOnlyFile::Lease::Refused) {
+        Close();
+        return ERROR_SHARING_VIOLATION;
+    }
+    Lease_ = lease == ReadOnlyFile::Lease::Held;
+    return Settle(path);
+}
+
+int ExclusiveOpen::Settle(const std::string& path) {
     if (!Lease_) {
         bool complete = false;
-        if (OpenedByOthers(Stat_.st_dev, Stat_.st_ino, fd, complete) || !complete) {
+        if (OpenedByOthers(Stat_.st_dev, Stat_.st_ino, Fd_, complete) || !complete) {
             Close();
             return ERROR_SHARING_VIOLATION;
         }
@@ -223,6 +223,8 @@ bool ExclusiveOpen::Names(const std::string& path) const {
 void ExclusiveOpen::Close() {
     if (Fd_ < 0)
         return;
+    // Given back before the close: a child forked meanwhile shares the descriptor, and the
+    // lease would last until that child ends.
     if (Lease_)
         fcntl(Fd_, F_SETLEASE, F_UNLCK);
     close(Fd_);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/files.h"
+
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -27,6 +29,11 @@ public:
     // error code of a failed open (2, 3, 5, ...). Only regular files are taken.
     int Open(const std::string& path);
 
+    // The same with the descriptor of `file`, opened ForMove at `path` and scanned: its lease
+    // is kept when it still holds, and a break (someone opened the file since) is an answer
+    // of ERROR_SHARING_VIOLATION. The descriptor is ours from here on, whatever the answer.
+    int Adopt(ReadOnlyFile& file, const std::string& path);
+
     // True while nobody else has opened the file since Open and it is unchanged. With a lease
     // this is exact and cheap; without one the size and times are compared, and `thorough`
     // adds a fresh search of every process.
@@ -47,6 +54,10 @@ public:
     bool HasLease() const { return Lease_; }
 
 private:
+    // With the file open: searches for other holders when there is no lease, and checks the
+    // name. Closes the file on any answer but ERROR_SUCCESS.
+    int Settle(const std::string& path);
+
     int Fd_ = -1;
     bool Lease_ = false;
     struct stat Stat_ {};

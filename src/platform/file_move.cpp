@@ -5,6 +5,7 @@
 #include "platform/system_errors.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -271,6 +272,13 @@ public:
                SameFile(mine, there);
     }
 
+    // Hands the descriptor of the linked copy to the caller.
+    int Release() {
+        const int fd = Fd;
+        Fd = -1;
+        return fd;
+    }
+
     void Discard() {
         if (Fd >= 0)
             close(Fd);
@@ -395,7 +403,49 @@ Result ReleaseSource(ExclusiveOpen& source, const std::string& from, const std::
     return Done();
 }
 
-Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::string& to) {
+// What is left of a move across file systems once the copy is linked and the source's name
+// is gone: the source, still held and kept under its stash name, and the copy's descriptor.
+struct Deferred {
+    std::string From, To, Stash;
+    int Copy = -1;
+};
+
+// The first half of ReleaseSource: the source's name goes, its content stays under a stash
+// name until the copy's name is durable. Moved with `stash` set; Moved with `stash` empty
+// when no stash can be made here (the caller then releases the source at once, as a single
+// move does); or the failure, with the source's name in place.
+Result HideSource(ExclusiveOpen& source, const std::string& from, const std::string& to,
+                  std::string& stash) {
+    if (const int err = Injected(MoveStep::RemoveSource))
+        return FailErrno(err);
+    // As StashSource, but the name moves to the stash in one step instead of a second name
+    // made and the first removed: a folder operation fewer per file.
+    struct stat named;
+    if (lstat(from.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
+        return Done();
+    const std::string value = StashValuePrefix + to;
+    if (fsetxattr(source.Fd(), TempMark, value.data(), value.size(), 0) != 0)
+        return Done();
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const std::string candidate =
+            IncludeTrailingSeparator(FolderOf(from)) + TempPrefix + RandomSuffix();
+        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE) == 0) {
+            stash = candidate;
+            source.Refresh();
+            return Done();
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    // Left to the plain way, which tells what is wrong.
+    fremovexattr(source.Fd(), TempMark);
+    return Done();
+}
+
+// `defer`, when given, takes the last steps of the move (syncing the destination folder,
+// the grace, dropping the source) for a batch to do together.
+Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::string& to,
+                  Deferred* defer = nullptr) {
     const struct stat st = source.Stat();
     // Refuse early what would fail at the end, before copying a large file for nothing.
     const std::string destFolder = FolderOf(to);
@@ -436,7 +486,8 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
         return Busy();
 
     // Keep what a move keeps: permission bits, times and, when we may, the owner.
-    if (geteuid() == 0 && fchown(temp.Fd, st.st_uid, st.st_gid) != 0) {
+    static const bool root = geteuid() == 0;
+    if (root && fchown(temp.Fd, st.st_uid, st.st_gid) != 0) {
         // The copy then belongs to us; the content is what matters.
     }
     fchmod(temp.Fd, st.st_mode & 07777);
@@ -460,7 +511,10 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
             return Taken();
         return err == ENOENT ? Fail(ERROR_PATH_NOT_FOUND) : FailErrno(err);
     }
-    SyncFolder(destFolder);
+    // A batch syncs the folder once for all its copies, before any source goes.
+    const bool batched = defer && marked;
+    if (!batched)
+        SyncFolder(destFolder);
 
     // Someone opened the source since it was copied: it must not go now. Our marked copy
     // stays and is settled by a later move of this source.
@@ -470,6 +524,23 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
             SyncFolder(destFolder);
         }
         return Busy();
+    }
+    if (batched) {
+        std::string stash;
+        const Result hidden = HideSource(source, from, to, stash);
+        if (hidden.Outcome != MoveOutcome::Moved) {
+            if (temp.IsAt(to))
+                unlink(to.c_str()); // never made durable: nothing to sync
+            return hidden;
+        }
+        if (!stash.empty()) {
+            defer->From = from;
+            defer->To = to;
+            defer->Stash = stash;
+            defer->Copy = temp.Release();
+            return Done();
+        }
+        SyncFolder(destFolder); // no stash here: the source goes now, after its copy is durable
     }
     const Result released = ReleaseSource(source, from, to, marked);
     if (released.Outcome == MoveOutcome::Failed && !released.SourceGone && temp.IsAt(to)) {
@@ -607,27 +678,14 @@ Settled SettleTaken(ExclusiveOpen& source, const std::string& from, const std::s
     return Settled::CopyRemoved;
 }
 
-Result Move(const std::string& from, const std::string& to) {
-    if (from.empty())
-        return Fail(ERROR_FILE_NOT_FOUND);
-    if (to.empty())
-        return Fail(ERROR_PATH_NOT_FOUND);
-    if (const int err = Injected(MoveStep::OpenSource))
-        return FailErrno(err);
-    // Our own descriptor is the only one allowed; the content scan's is closed by now.
-    ExclusiveOpen source;
-    const int code = source.Open(from);
-    if (code == ERROR_SHARING_VIOLATION)
-        return Busy();
-    if (code != ERROR_SUCCESS)
-        return Fail(code);
-
+Result MoveHeld(ExclusiveOpen& source, const std::string& from, const std::string& to,
+                Deferred* defer = nullptr) {
     for (int attempt = 0;; ++attempt) {
         Result result = Fail(ERROR_NOT_SAME_DEVICE);
         if (!(Seam && Seam->ForceCopy))
             result = RenameHeld(from, to);
         if (result.Outcome == MoveOutcome::Failed && result.Code == ERROR_NOT_SAME_DEVICE)
-            result = CopyAcross(source, from, to);
+            result = CopyAcross(source, from, to, defer);
         if (result.Outcome != MoveOutcome::NameTaken || attempt > 0)
             return result;
         int settleCode = ERROR_GEN_FAILURE;
@@ -646,6 +704,37 @@ Result Move(const std::string& from, const std::string& to) {
     }
 }
 
+Result Move(const std::string& from, const std::string& to) {
+    if (from.empty())
+        return Fail(ERROR_FILE_NOT_FOUND);
+    if (to.empty())
+        return Fail(ERROR_PATH_NOT_FOUND);
+    if (const int err = Injected(MoveStep::OpenSource))
+        return FailErrno(err);
+    // Our own descriptor is the only one allowed; the content scan's is closed by now.
+    ExclusiveOpen source;
+    const int code = source.Open(from);
+    if (code == ERROR_SHARING_VIOLATION)
+        return Busy();
+    if (code != ERROR_SUCCESS)
+        return Fail(code);
+    return MoveHeld(source, from, to);
+}
+
+Result MoveScanned(ReadOnlyFile& file, const std::string& from, const std::string& to,
+                   ExclusiveOpen& source, Deferred* defer) {
+    const int code = source.Adopt(file, from);
+    if (to.empty())
+        return Fail(ERROR_PATH_NOT_FOUND);
+    if (const int err = Injected(MoveStep::OpenSource))
+        return FailErrno(err);
+    if (code == ERROR_SHARING_VIOLATION)
+        return Busy();
+    if (code != ERROR_SUCCESS)
+        return Fail(code);
+    return MoveHeld(source, from, to, defer);
+}
+
 bool HasTempName(const std::string& name) {
     const std::size_t prefix = sizeof TempPrefix - 1;
     return name.size() == prefix + TempSuffixLength && name.compare(0, prefix, TempPrefix) == 0;
@@ -658,6 +747,146 @@ MoveOutcome MoveFileChecked(const std::string& from, const std::string& to, int*
     if (error)
         *error = result.Code;
     return result.Outcome;
+}
+
+MoveOutcome MoveScannedFile(ReadOnlyFile& file, const std::string& from, const std::string& to,
+                            int* error) {
+    ExclusiveOpen source;
+    const Result result = MoveScanned(file, from, to, source, nullptr);
+    if (error)
+        *error = result.Code;
+    return result.Outcome;
+}
+
+// The moves of a batch go through two stages: filling, until the batch is due; then waiting,
+// with the destination folders synced, for the grace that the opens of the old names under way
+// are given, while the next batch fills. The grace then costs the pass no time of its own.
+struct MoveBatch::State {
+    struct Pending {
+        std::unique_ptr<ExclusiveOpen> Source; // holds the source, with its lease, to the end
+        Deferred Left;
+    };
+    struct Stage {
+        std::vector<Pending> Moves;
+        std::chrono::steady_clock::time_point First, LastHidden;
+        bool Synced = false;
+    };
+    Stage Filling, Waiting;
+};
+
+namespace {
+
+constexpr std::chrono::milliseconds Grace{5};
+
+void SyncOnce(std::vector<std::string>& done, const std::string& folder) {
+    for (const std::string& synced : done)
+        if (synced == folder)
+            return;
+    done.push_back(folder);
+    SyncFolder(folder);
+}
+
+} // namespace
+
+MoveBatch::MoveBatch() : State_(std::make_unique<State>()) {}
+
+MoveBatch::~MoveBatch() {
+    Finish();
+}
+
+MoveOutcome MoveBatch::Move(ReadOnlyFile& file, const std::string& from, const std::string& to,
+                            int* error) {
+    auto source = std::make_unique<ExclusiveOpen>();
+    Deferred left;
+    const Result result = MoveScanned(file, from, to, *source, &left);
+    if (error)
+        *error = result.Code;
+    if (left.Copy >= 0) {
+        State::Stage& filling = State_->Filling;
+        const auto now = std::chrono::steady_clock::now();
+        if (filling.Moves.empty())
+            filling.First = now;
+        filling.LastHidden = now;
+        filling.Moves.push_back({std::move(source), std::move(left)});
+    }
+    return result.Outcome;
+}
+
+// Every copy's name durable before any source content goes.
+static void SyncDestinations(MoveBatch::State::Stage& stage) {
+    if (stage.Synced)
+        return;
+    std::vector<std::string> synced;
+    for (const MoveBatch::State::Pending& move : stage.Moves)
+        SyncOnce(synced, FolderOf(move.Left.To));
+    stage.Synced = true;
+}
+
+// Drops the stashes of a stage whose grace is over, or gives a source opened meanwhile its
+// name back; syncs each source folder once after. Appends the sources given back.
+static void Complete(MoveBatch::State::Stage& stage, std::vector<std::string>& returned) {
+    if (stage.Moves.empty())
+        return;
+    SyncDestinations(stage);
+    const auto graceEnd = stage.LastHidden + Grace;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < graceEnd) {
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(graceEnd - now);
+        const timespec grace{0, static_cast<long>(wait.count())};
+        nanosleep(&grace, nullptr);
+    }
+    std::vector<std::string> synced;
+    std::vector<int> unmark;
+    for (MoveBatch::State::Pending& move : stage.Moves) {
+        ExclusiveOpen& source = *move.Source;
+        const Deferred& left = move.Left;
+        if (!source.Alone(true)) {
+            // Opened after all: as in ReleaseSource, the file returns to its name, whole.
+            renameat2(AT_FDCWD, left.Stash.c_str(), AT_FDCWD, left.From.c_str(), RENAME_NOREPLACE);
+            fremovexattr(source.Fd(), TempMark);
+            returned.push_back(left.From);
+        } else {
+            int err = Injected(MoveStep::DropStash);
+            if (!err && unlink(left.Stash.c_str()) != 0)
+                err = errno;
+            // A stash that stays is settled by the next pass over its folder.
+            if (!err)
+                unmark.push_back(left.Copy);
+        }
+        SyncOnce(synced, FolderOf(left.From));
+    }
+    for (MoveBatch::State::Pending& move : stage.Moves)
+        move.Source->Close();
+    for (const int copy : unmark)
+        if (!Injected(MoveStep::Unmark))
+            fremovexattr(copy, MoveMark);
+    for (const MoveBatch::State::Pending& move : stage.Moves)
+        close(move.Left.Copy);
+    stage = MoveBatch::State::Stage{};
+}
+
+std::vector<std::string> MoveBatch::Advance() {
+    std::vector<std::string> returned;
+    State::Stage& waiting = State_->Waiting;
+    State::Stage& filling = State_->Filling;
+    const auto now = std::chrono::steady_clock::now();
+    if (!waiting.Moves.empty() && now >= waiting.LastHidden + Grace)
+        Complete(waiting, returned);
+    const bool due = filling.Moves.size() >= MaxMoves ||
+                     (!filling.Moves.empty() && now - filling.First >= MaxAge);
+    if (due) {
+        Complete(waiting, returned); // still in its grace only when batches fill very fast
+        SyncDestinations(filling);
+        std::swap(waiting, filling);
+    }
+    return returned;
+}
+
+std::vector<std::string> MoveBatch::Finish() {
+    std::vector<std::string> returned;
+    Complete(State_->Waiting, returned);
+    Complete(State_->Filling, returned);
+    return returned;
 }
 
 bool MoveFileNoReplace(const std::string& from, const std::string& to, int* error) {

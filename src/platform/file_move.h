@@ -1,9 +1,15 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace ferry {
+
+class ReadOnlyFile;
 
 // How a move ended, for callers that tell the outcomes apart.
 enum class MoveOutcome {
@@ -31,6 +37,49 @@ enum class MoveOutcome {
 // `error`, when given, receives the Windows system error code (0 on success, 2 source
 // missing, 3 destination folder missing, 5 access denied, 32 in use, 183 name taken, ...).
 MoveOutcome MoveFileChecked(const std::string& from, const std::string& to, int* error = nullptr);
+
+// The same for a file just scanned through `file`, opened ForMove at `from`: its descriptor
+// (and lease) is reused instead of opening the file again, and is closed by the time this
+// returns. Someone having opened the file since it was opened for the scan makes it InUse.
+MoveOutcome MoveScannedFile(ReadOnlyFile& file, const std::string& from, const std::string& to,
+                            int* error = nullptr);
+
+// The moves of one routing pass, each made as by MoveScannedFile, and visible as it is made:
+// the file is at the destination and gone from the source when Move returns. Across file
+// systems what makes a move durable is shared by the moves of a batch: the copy is synced
+// and linked and the source's name removed at once, but the source's content stays under a
+// stash name until Finish has synced each destination folder once, waited one grace for
+// opens of the old names under way, dropped the stashes and synced each source folder once.
+// A full batch waits out its grace while the next one fills.
+// No source content goes before its copy is durable; a kill leaves stashes that the next
+// pass settles as it settles any killed move.
+class MoveBatch {
+public:
+    // A batch is due when it holds this many moves, or its oldest is this old.
+    static constexpr std::size_t MaxMoves = 64;
+    static constexpr std::chrono::milliseconds MaxAge{200};
+
+    MoveBatch();
+    // Finishes what is pending (what Finish would return is lost).
+    ~MoveBatch();
+    MoveBatch(const MoveBatch&) = delete;
+    MoveBatch& operator=(const MoveBatch&) = delete;
+
+    MoveOutcome Move(ReadOnlyFile& file, const std::string& from, const std::string& to,
+                     int* error = nullptr);
+    // To be called between moves: finishes a batch whose grace is over, and starts the grace
+    // of the filling one when it is due. Returns what Finish does, for the batch finished.
+    std::vector<std::string> Advance();
+    // Finishes all pending moves. Returns the sources that someone opened before they could
+    // go: each has its name back (and its copy stays, for a later move to settle), so their
+    // moves ended InUse after all.
+    std::vector<std::string> Finish();
+
+    struct State;
+
+private:
+    std::unique_ptr<State> State_;
+};
 
 // The same, true when the file was moved.
 bool MoveFileNoReplace(const std::string& from, const std::string& to, int* error = nullptr);

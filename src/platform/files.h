@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace ferry {
@@ -32,6 +33,12 @@ bool FolderExists(const std::string& path);
 // file in a missing folder is "path not found" (3) rather than "file not found" (2).
 int OpenErrorCode(const std::string& path, int err);
 
+// Takes a write lease on `fd`, quietly: a break is learnt by asking (F_GETLEASE), never by a
+// signal (the first lease makes the process ignore SIGIO, unless it handles it). Returns 0, or the
+// errno of the refusal (EAGAIN or EBUSY: the file is open elsewhere; anything else: no lease can be
+// had here).
+int TakeWriteLease(int fd);
+
 // A file opened for reading only, letting others read and write it meanwhile. Every
 // failure raises EInOutError with the Windows system error code.
 //
@@ -41,9 +48,23 @@ int OpenErrorCode(const std::string& path, int err);
 // Anything that is not a regular file is refused with ERROR_ACCESS_DENIED (5), so a FIFO
 // or a device can never stall or flood a scan. A file another copy of the program is moving
 // (under its lease) is read all the same: the open waits until that move gives it up.
+//
+// Opened `ForMove`, the file is also taken under a write lease when it can be, so that a scan
+// that ends in a move needs no second open: the lease is granted only while no other
+// descriptor of the file is open anywhere, and anyone opening it meanwhile breaks it. With
+// the lease held no one else has the file, so no lock is needed to keep a sharing denier out;
+// a break found between two blocks takes the shared lock, then lets the opener in.
 class ReadOnlyFile {
 public:
-    explicit ReadOnlyFile(const std::string& path);
+    enum class Purpose { Scan, ForMove };
+    // What became of the lease of a file opened ForMove.
+    enum class Lease {
+        None,    // not asked for, or not to be had here (not our file, no leases)
+        Held,    // held, and nobody has opened the file since
+        Refused, // another descriptor of the file was open, or one was opened meanwhile
+    };
+
+    explicit ReadOnlyFile(const std::string& path, Purpose purpose = Purpose::Scan);
     ~ReadOnlyFile();
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
@@ -60,10 +81,22 @@ public:
     // without raising when Close was not called.
     void Close();
 
+    // The lease as it stands now. Held turns Refused once someone opens the file, and the
+    // opener, who waits on the lease, is let in at once.
+    Lease LeaseState();
+    // What fstat said when the file was opened.
+    const struct stat& Stat() const { return Stat_; }
+    // Hands the descriptor, with its lease or lock, to the caller, who closes it.
+    int Release();
+
 private:
+    void LetOpenerIn();
+
     int Fd_ = -1;
     int64_t Position_ = 0;
     int64_t Size_ = 0;
+    Lease Lease_ = Lease::None;
+    struct stat Stat_ {};
 };
 
 } // namespace ferry

@@ -12,11 +12,13 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace ferry {
 
@@ -461,6 +463,176 @@ TEST(FileInUseTest, AReadWaitingOnAMoverFindsTheFileGoneOnceMoved) {
     EXPECT_TRUE(reader.Receive(result, 10000));
     EXPECT_EQ(result, 100u + ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(reader.Wait(10000), 0);
+}
+
+} // namespace ferry
+
+namespace ferry {
+
+// One descriptor serves the scan and the move. A file nobody touched moves under it; someone
+// opening the file while it is scanned waits on our lease only until the next block (not the
+// system's lease-break time), then finds the file in use by our shared lock, and the move
+// leaves the file where it is.
+TEST(FileInUseTest, OpenedWhileScannedIsLetInAndTheFileStays) {
+    TempDir from, to;
+    const std::string quiet = from.Write("quiet.txt", "MATCH");
+    {
+        ReadOnlyFile file(quiet, ReadOnlyFile::Purpose::ForMove);
+        ASSERT_EQ(file.LeaseState(), ReadOnlyFile::Lease::Held);
+        char text[8];
+        EXPECT_EQ(file.Read(text, sizeof text), 5u);
+        int error = -1;
+        EXPECT_EQ(MoveScannedFile(file, quiet, to / "quiet.txt", &error), MoveOutcome::Moved);
+        EXPECT_EQ(error, ERROR_SUCCESS);
+        EXPECT_EQ(TempDir::Read(to / "quiet.txt"), "MATCH");
+        EXPECT_FALSE(TempDir::Exists(quiet));
+    }
+
+    const std::string path = from.Write("busy.txt", std::string(200000, 'x'));
+    ReadOnlyFile file(path, ReadOnlyFile::Purpose::ForMove);
+    ASSERT_EQ(file.LeaseState(), ReadOnlyFile::Lease::Held);
+    std::vector<char> block(32768);
+    ASSERT_EQ(file.Read(block.data(), block.size()), block.size());
+    ChildProcess writer([&](ChildProcess& self) {
+        const int fd = open(path.c_str(), O_WRONLY | O_APPEND); // waits on the lease
+        if (fd < 0)
+            return 1;
+        self.Send(flock(fd, LOCK_EX | LOCK_NB) == 0 ? 2 : 1);
+        close(fd);
+        return 0;
+    });
+    uint64_t result = 0;
+    bool in = false;
+    for (int i = 0; i < 2000 && !in; ++i) {
+        file.Seek(block.size());
+        file.Read(block.data(), block.size());
+        in = writer.Receive(result, 2);
+    }
+    ASSERT_TRUE(in) << "the writer still waits on the lease";
+    EXPECT_EQ(result, 1u) << "an exclusive lock was granted while the file was being read";
+    EXPECT_EQ(writer.Wait(10000), 0);
+    EXPECT_EQ(file.LeaseState(), ReadOnlyFile::Lease::Refused);
+    int error = 0;
+    EXPECT_EQ(MoveScannedFile(file, path, to / "busy.txt", &error), MoveOutcome::InUse);
+    EXPECT_EQ(error, ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(TempDir::Exists(path));
+    EXPECT_FALSE(TempDir::Exists(to / "busy.txt"));
+}
+
+} // namespace ferry
+
+namespace ferry {
+
+namespace {
+
+std::vector<std::string> Stashes(const TempDir& folder) {
+    std::vector<std::string> ours;
+    for (const std::string& name : folder.Entries())
+        if (name.rfind(".~ferrydesk-", 0) == 0)
+            ours.push_back(name);
+    return ours;
+}
+
+} // namespace
+
+// A batch of moves across file systems: each file is at the destination and gone from its
+// name when its move returns, but its content stays under a stash until the batch ends.
+// Someone who opens it meanwhile (as an open of the old name under way would) gets it back
+// under its name when the batch ends; its copy stays and the next move settles it.
+TEST(FileInUseTest, SourceOpenedBeforeItsBatchEndsGetsItsNameBack) {
+    for (const bool named : {false, true}) {
+        SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
+        TempDir from, to;
+        SeamScope seam({true, named, {}});
+        const std::string quiet = from.Write("quiet.txt", "MATCH quiet");
+        const std::string opened = from.Write("opened.txt", "MATCH opened");
+        MoveBatch batch;
+        for (const std::string name : {"quiet.txt", "opened.txt"}) {
+            const std::string path = from / name;
+            ReadOnlyFile file(path, ReadOnlyFile::Purpose::ForMove);
+            int error = -1;
+            EXPECT_EQ(batch.Move(file, path, to / name, &error), MoveOutcome::Moved);
+            EXPECT_EQ(error, ERROR_SUCCESS);
+            EXPECT_FALSE(TempDir::Exists(path));
+        }
+        EXPECT_EQ(TempDir::Read(to / "quiet.txt"), "MATCH quiet");
+        ASSERT_EQ(Stashes(from).size(), 2u) << "a source went before the batch ended";
+
+        // Reading a stash would open it: it is told by the copy its mark names.
+        std::string stash;
+        for (const std::string& name : Stashes(from)) {
+            char mark[4096] = {};
+            if (lgetxattr((from / name).c_str(), "user.ferrydesk.temp", mark, sizeof mark - 1) >
+                    0 &&
+                std::string(mark).find("opened.txt") != std::string::npos)
+                stash = from / name;
+        }
+        ASSERT_FALSE(stash.empty());
+        // A first open is turned away by the lease, which it breaks; a second waits on it
+        // until the batch lets the file go.
+        errno = 0;
+        EXPECT_LT(open(stash.c_str(), O_RDONLY | O_NONBLOCK), 0);
+        EXPECT_EQ(errno, EWOULDBLOCK);
+        ChildProcess opener([&](ChildProcess& self) {
+            const int fd = open(stash.c_str(), O_RDONLY);
+            self.Send(fd >= 0 ? 1 : 2);
+            return 0;
+        });
+        EXPECT_EQ(batch.Finish(), std::vector<std::string>{opened});
+        uint64_t result = 0;
+        EXPECT_TRUE(opener.Receive(result, 10000));
+        EXPECT_EQ(result, 1u);
+        EXPECT_EQ(opener.Wait(10000), 0);
+
+        EXPECT_EQ(from.Entries(), std::vector<std::string>{"opened.txt"});
+        EXPECT_EQ(TempDir::Read(opened), "MATCH opened");
+        EXPECT_TRUE(Stashes(to).empty());
+        EXPECT_EQ(MoveFileChecked(opened, to / "opened.txt"), MoveOutcome::Moved);
+        EXPECT_TRUE(from.Entries().empty());
+        EXPECT_EQ(TempDir::Read(to / "opened.txt"), "MATCH opened");
+        EXPECT_EQ(to.Entries(), (std::vector<std::string>{"opened.txt", "quiet.txt"}));
+    }
+}
+
+// A pass killed with moves of its batch unfinished, or while it drops their stashes, leaves
+// every file whole at the destination once the leftovers are settled.
+TEST(FileInUseTest, BatchKilledBeforeItEndsIsSettledByTheNextPass) {
+    for (const bool atDrop : {false, true}) {
+        SCOPED_TRACE(atDrop ? "killed dropping the stashes" : "killed before the batch ended");
+        TempDir from, to;
+        std::vector<std::string> bodies;
+        for (int i = 0; i < 5; ++i) {
+            bodies.push_back("MATCH " + std::string(1000 * (i + 1), static_cast<char>('a' + i)));
+            from.Write("f" + std::to_string(i), bodies.back());
+        }
+        ChildProcess mover([&](ChildProcess&) {
+            MoveSeam seam{true, false, [atDrop](MoveStep step) {
+                              if (atDrop && step == MoveStep::DropStash)
+                                  raise(SIGKILL);
+                              return 0;
+                          }};
+            SetMoveSeamForTesting(&seam);
+            MoveBatch batch;
+            for (int i = 0; i < 5; ++i) {
+                const std::string path = from / ("f" + std::to_string(i));
+                ReadOnlyFile file(path, ReadOnlyFile::Purpose::ForMove);
+                if (batch.Move(file, path, to / ("f" + std::to_string(i))) != MoveOutcome::Moved)
+                    return 1;
+            }
+            if (!atDrop)
+                raise(SIGKILL);
+            batch.Finish();
+            return 0;
+        });
+        EXPECT_EQ(mover.Wait(10000), 128 + SIGKILL);
+        EXPECT_FALSE(Stashes(from).empty());
+        RemoveMoveLeftovers(from.Path());
+        RemoveMoveLeftovers(to.Path());
+        EXPECT_TRUE(from.Entries().empty());
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(TempDir::Read(to / ("f" + std::to_string(i))), bodies[i]) << i;
+        EXPECT_EQ(to.Entries().size(), 5u);
+    }
 }
 
 } // namespace ferry
