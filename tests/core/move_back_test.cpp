@@ -15,7 +15,7 @@
 
 namespace ferry {
 
-using test::ChildProcess;
+using test::ReadHolder;
 using test::TempDir;
 
 namespace {
@@ -108,23 +108,12 @@ TEST(MoveBackTest, ATakenNameAMissingFolderOrAFileInUseMovesNothing) {
 
     // Another program has it open at the destination.
     ASSERT_EQ(unlink((in / "a.txt").c_str()), 0);
-    ChildProcess holder([path = out / "a.txt"](ChildProcess& self) {
-        const int fd = open(path.c_str(), O_RDONLY);
-        if (fd < 0)
-            return 1;
-        self.Send(1);
-        uint64_t stop = 0;
-        self.Receive(stop, 20000);
-        close(fd);
-        return 0;
-    });
-    uint64_t ready = 0;
-    ASSERT_TRUE(holder.Receive(ready, 10000));
+    ReadHolder holder(out / "a.txt");
+    ASSERT_TRUE(holder.Ready());
     r = MoveBack(moved);
     EXPECT_EQ(r.Refusal, MoveBackRefusal::InUse);
     EXPECT_FALSE(r.Reason.empty());
-    holder.Send(1);
-    EXPECT_EQ(holder.Wait(10000), 0);
+    EXPECT_EQ(holder.Release(), 0);
     EXPECT_TRUE(TempDir::Exists(out / "a.txt"));
     EXPECT_EQ(MoveBack(moved).Refusal, MoveBackRefusal::None); // once let go
     EXPECT_EQ(TempDir::Read(in / "a.txt"), "MATCH a");

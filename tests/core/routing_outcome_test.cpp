@@ -22,7 +22,7 @@
 
 namespace ferry {
 
-using test::ChildProcess;
+using test::ReadHolder;
 using test::TempDir;
 
 namespace {
@@ -70,24 +70,13 @@ TEST(RoutingOutcomeTest, EachFileEndsInOneOutcomeAndTheListenerHearsEveryAttempt
     r.out.Write("taken.txt", "old");
     r.in.Write("held.txt", "MATCH held");
     r.in.Write("other.txt", "no match here");
-    ChildProcess holder([path = r.in / "held.txt"](ChildProcess& self) {
-        const int fd = open(path.c_str(), O_RDONLY);
-        if (fd < 0)
-            return 1;
-        self.Send(1);
-        uint64_t stop = 0;
-        self.Receive(stop, 20000);
-        close(fd);
-        return 0;
-    });
-    uint64_t ready = 0;
-    ASSERT_TRUE(holder.Receive(ready, 10000));
+    ReadHolder holder(r.in / "held.txt");
+    ASSERT_TRUE(holder.Ready());
 
     const int64_t before = NowMs();
     r.Pass();
     const int64_t after = NowMs();
-    holder.Send(1);
-    EXPECT_EQ(holder.Wait(10000), 0);
+    EXPECT_EQ(holder.Release(), 0);
 
     // The listener is called as ever: after each of the three attempts, failed ones too, each
     // time once that attempt's outcome is out.

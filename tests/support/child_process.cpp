@@ -122,4 +122,24 @@ void SleepMs(double ms) {
     std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long long>(ms * 1000)));
 }
 
+ReadHolder::ReadHolder(const std::string& path)
+    : Child_([path](ChildProcess& self) {
+          const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+          if (fd < 0)
+              return 1;
+          self.Send(1);
+          uint64_t stop = 0;
+          self.Receive(stop, 20000);
+          close(fd);
+          return 0;
+      }) {
+    uint64_t ready = 0;
+    Ready_ = Child_.Receive(ready, 10000);
+}
+
+int ReadHolder::Release() {
+    Child_.Send(1);
+    return Child_.Wait(10000);
+}
+
 } // namespace ferry::test

@@ -42,6 +42,20 @@ private:
     int ToParent_[2] = {-1, -1};
 };
 
+// A second process holding a file open for reading until Release: another program that
+// has the file open. Ready() tells whether it got the file open.
+class ReadHolder {
+public:
+    explicit ReadHolder(const std::string& path);
+    bool Ready() const { return Ready_; }
+    // Lets go of the file; the holder's exit code (0 when all went well).
+    int Release();
+
+private:
+    ChildProcess Child_;
+    bool Ready_ = false;
+};
+
 // Sleeps for `ms` milliseconds (fractions allowed).
 void SleepMs(double ms);
 
