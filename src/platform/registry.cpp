@@ -1,5 +1,6 @@
 #include "platform/registry.h"
 
+#include "platform/hive_watch.h"
 #include "platform/registry_hive.h"
 
 #include <atomic>
@@ -134,6 +135,7 @@ struct ThreadHives {
 thread_local ThreadHives tHives;
 
 LONG HiveFor(const std::string& path, bool create, std::shared_ptr<RegistryHive>& hive) {
+    hive_watch::NewCall();
     Global(); // the fork handler must be in place before any connection is kept
     ThreadHives& mine = tHives;
     const uint64_t generation = gForkGeneration.load(std::memory_order_relaxed);
@@ -164,6 +166,7 @@ LONG HiveFor(const std::string& path, bool create, std::shared_ptr<RegistryHive>
 
 // Finds what a handle stands for. Predefined roots open their hive for the call.
 LONG Resolve(HKEY key, bool create, KeyHandle& out) {
+    hive_watch::NewCall(); // every call begins here, or in ResolveIn or FindTransaction
     if (FindRoot(key)) {
         out.Id = RegistryHive::RootId;
         out.Access = KEY_ALL_ACCESS;
@@ -181,6 +184,7 @@ LONG Resolve(HKEY key, bool create, KeyHandle& out) {
 }
 
 LONG FindTransaction(HTRANSACTION transaction, std::shared_ptr<TransactionState>& out) {
+    hive_watch::NewCall();
     State& st = Global();
     std::lock_guard lock(st.Mutex);
     auto it = st.Transactions.find(reinterpret_cast<uintptr_t>(transaction));
@@ -227,6 +231,7 @@ LONG TransactionHive(TransactionState& tx, const std::string& path, bool create,
 
 // A handle's key as seen inside tx: on the transaction's connection to the key's hive.
 LONG ResolveIn(HKEY key, bool create, const std::shared_ptr<TransactionState>& tx, KeyHandle& out) {
+    hive_watch::NewCall();
     if (FindRoot(key)) {
         out.Id = RegistryHive::RootId;
         out.Access = KEY_ALL_ACCESS;
@@ -294,6 +299,14 @@ LONG NeedWrite(const KeyHandle& h, REGSAM right) {
 }
 
 } // namespace
+
+RegReadingScope::RegReadingScope() {
+    hive_watch::BeginReading();
+}
+
+RegReadingScope::~RegReadingScope() {
+    hive_watch::EndReading();
+}
 
 std::string RegistryDirectory() {
     if (const char* dir = std::getenv("FERRYDESK_REGISTRY_DIR"); dir && *dir) {

@@ -155,6 +155,17 @@ LONG RegRollbackTransaction(HTRANSACTION transaction);
 // Rolls back what was not committed and frees the handle.
 LONG RegCloseTransaction(HTRANSACTION transaction);
 
+// The registry calls this thread makes while one lives are one reading: each still reads
+// what is committed at the time, but whether anything changed is asked once, when it begins.
+// For a few reads that belong together, such as the settings one notification needs.
+class RegReadingScope {
+public:
+    RegReadingScope();
+    ~RegReadingScope();
+    RegReadingScope(const RegReadingScope&) = delete;
+    RegReadingScope& operator=(const RegReadingScope&) = delete;
+};
+
 // A description of the last failure on this thread, naming the hive file where one is
 // involved ("" after a success).
 std::string RegLastErrorText();

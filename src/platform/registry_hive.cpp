@@ -1,4 +1,5 @@
 #include "platform/registry_hive.h"
+#include "platform/hive_watch.h"
 #include "platform/registry_hive_sql.h"
 
 #include <sqlite3.h>
@@ -123,16 +124,38 @@ LONG RegistryHive::Open(const std::string& path, bool create, std::shared_ptr<Re
     }
     if (hive->Writable_)
         hive->LeaveWal();
+    // Watched from here on; what was found before the watch began is looked at once more.
+    hive->Watched_ = hive_watch::Watch(path);
+    const uint64_t epoch = hive->Watched_ ? hive_watch::Epoch(hive->Watched_) : 0;
     struct stat opened;
     if (stat(path.c_str(), &opened) == 0) {
         hive->Device_ = opened.st_dev;
         hive->Inode_ = opened.st_ino;
     }
+    if (hive->Watched_ && hive->LooksCurrent())
+        hive->CheckedEpoch_ = epoch;
     out = std::move(hive);
     return ERROR_SUCCESS;
 }
 
 bool RegistryHive::StillCurrent() {
+    // Nothing the answer depends on has changed since it was last found: it stands.
+    const uint64_t epoch = Watched_ ? hive_watch::Epoch(Watched_) : 0;
+    if (Watched_) {
+        std::lock_guard lock(Mutex_);
+        if (CheckedEpoch_ != 0 && epoch == CheckedEpoch_)
+            return !InTransaction_;
+    }
+    if (!LooksCurrent())
+        return false;
+    if (Watched_) {
+        std::lock_guard lock(Mutex_);
+        CheckedEpoch_ = epoch;
+    }
+    return true;
+}
+
+bool RegistryHive::LooksCurrent() {
     struct stat now;
     if (stat(Path_.c_str(), &now) != 0 || now.st_dev != Device_ || now.st_ino != Inode_)
         return false;
@@ -300,6 +323,10 @@ LONG RegistryHive::Exec(const char* sql, bool writing) {
 void RegistryHive::Refresh() {
     if (InTransaction_ || !HasTables_)
         return;
+    // Nobody wrote the file since its counter was last read: the counter is what it was.
+    const uint64_t epoch = Watched_ ? hive_watch::Epoch(Watched_) : 0;
+    if (Watched_ && Known_ && RefreshedEpoch_ != 0 && epoch == RefreshedEpoch_)
+        return;
     uint32_t counter = 0;
     if (!ReadHeader(counter)) {
         Forget(); // the statements will find out what is wrong and say so
@@ -310,10 +337,12 @@ void RegistryHive::Refresh() {
         Counter_ = counter;
         Known_ = true;
     }
+    RefreshedEpoch_ = epoch;
 }
 
 void RegistryHive::Forget() {
     Known_ = false;
+    RefreshedEpoch_ = 0;
     Paths_.clear();
     LiveKeys_.clear();
     Values_.clear();

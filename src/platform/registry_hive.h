@@ -37,6 +37,8 @@ public:
     const std::string& Path() const { return Path_; }
     // Whether a connection kept for later use may still serve: the file at Path() is the one
     // it opened, and the user's rights to it are what they were.
+    // Costs one look at a queue of change events while the file and the folders above it are
+    // watched, and a look at the file itself only after something changed.
     bool StillCurrent();
     // False when the file or its directory may not be written by this process.
     bool Writable() const { return Writable_; }
@@ -72,6 +74,7 @@ private:
     RegistryHive() = default;
     LONG Prepare(); // verifies the file is a hive, creating the tables in an empty one
     void LeaveWal();
+    bool LooksCurrent(); // StillCurrent, asking the file itself
     LONG Fail(int rc, bool writing);
     sqlite3_stmt* Statement(int slot, const char* sql);
     LONG Exec(const char* sql, bool writing);
@@ -112,6 +115,11 @@ private:
     bool InTransaction_ = false;
     uint64_t Device_ = 0;
     uint64_t Inode_ = 0;
+    // Changes to the file and the folders above it raise events (see hive_watch.h): the
+    // answers below stand for as long as the event epoch they were found at.
+    uint64_t Watched_ = 0;        // what hive_watch::Watch gave; 0 when not watched
+    uint64_t CheckedEpoch_ = 0;   // StillCurrent's; 0 when it must look
+    uint64_t RefreshedEpoch_ = 0; // the change counter's; 0 when it must be read
     // Keys seen to exist in the open transaction: nobody else can delete them before it ends.
     std::unordered_set<int64_t> KnownKeys_;
     // Outside transactions: what was read while the file's change counter was Counter_.

@@ -167,6 +167,8 @@ bool WriteOptionsSettings(const TOptionsInput& input) {
 
 std::optional<TNotificationSettings>
 ReadNotificationSettings(const std::function<void(const std::string&)>& takeRecipients) {
+    // Read afresh for every notification, asking once whether anything changed.
+    RegReadingScope reading;
     TRegistryKey key;
     if (!OpenExistingSettingsKey(key, "SMTPEnabled", false))
         return std::nullopt;

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -131,6 +133,65 @@ TEST_F(RegistryFreshReadTest, AHiveReplacedOrRemovedIsNotReadThroughTheOldConnec
     ASSERT_EQ(unlink(Sandbox.HivePath().c_str()), 0);
     EXPECT_EQ(ReadOpened("Server"), "<open " + std::to_string(ERROR_FILE_NOT_FOUND) + ">");
     EXPECT_NE(access(Sandbox.HivePath().c_str(), F_OK), 0);
+}
+
+// Between changes a kept connection answers from what it found, told of changes by the
+// kernel; these are the changes that must reach it all the same.
+TEST_F(RegistryFreshReadTest, ChangesAboveTheHiveAndInAForkedChildAreSeen) {
+    // The hive two folders down, so that a folder above its own can be swapped.
+    const std::string top = Sandbox.Dir() + "/profile";
+    const std::string dir = top + "/registry";
+    std::filesystem::create_directories(dir);
+    setenv("FERRYDESK_REGISTRY_DIR", dir.c_str(), 1);
+    ASSERT_TRUE(Set("Server", "first profile"));
+    EXPECT_EQ(ReadOpened("Server"), "first profile");
+    EXPECT_EQ(ReadOpened("Server"), "first profile");
+
+    // Another program moves the folder above away and puts another in its place.
+    ChildResult child = RunInChild([&] {
+        if (std::rename(top.c_str(), (top + ".old").c_str()) != 0)
+            return std::string("rename failed");
+        std::filesystem::create_directories(dir);
+        return Set("Server", "second profile") ? std::string() : RegLastErrorText();
+    });
+    ASSERT_TRUE(child.Ok()) << child.Output;
+    EXPECT_EQ(ReadOpened("Server"), "second profile");
+
+    // A forked child that writes and then reads must not take the news from its parent.
+    child = RunInChild([&] {
+        if (!Set("Server", "from the child"))
+            return RegLastErrorText();
+        const std::string seen = ReadOpened("Server");
+        return seen == "from the child" ? std::string() : "the child read " + seen;
+    });
+    ASSERT_TRUE(child.Ok()) << child.Output;
+    EXPECT_EQ(ReadOpened("Server"), "from the child");
+
+    // Rights taken away from the user's own hive: a kept writable connection must not go on
+    // writing. Only as an unprivileged user, since root may write anything.
+    if (geteuid() != 0)
+        return;
+    ASSERT_EQ(chmod(Sandbox.Dir().c_str(), 0755), 0);
+    ASSERT_EQ(chown(top.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown((dir + "/HKEY_LOCAL_MACHINE.hive").c_str(), 65534, 65534), 0);
+    child = RunInChild(
+        [&] {
+            std::string why;
+            if (!DropPrivileges(why))
+                return "skip: " + why;
+            if (!Set("Server", "own file") || ReadOpened("Server") != "own file")
+                return "cannot write the own hive: " + RegLastErrorText();
+            if (chmod((dir + "/HKEY_LOCAL_MACHINE.hive").c_str(), 0444) != 0)
+                return std::string("chmod failed");
+            if (Set("Server", "after chmod"))
+                return std::string("a read-only hive was still written");
+            return ReadOpened("Server") == "own file" ? std::string() : "value changed";
+        },
+        std::chrono::seconds(30));
+    if (child.Output.rfind("skip:", 0) == 0)
+        GTEST_SKIP() << child.Output;
+    EXPECT_TRUE(child.Ok()) << child.Output;
 }
 
 } // namespace
