@@ -97,14 +97,18 @@ std::string PassSummary::Text() const {
     return text;
 }
 
+void SetFileIdentity(const struct stat& file, FileOutcome& outcome) {
+    outcome.Device = static_cast<uint64_t>(file.st_dev);
+    outcome.Inode = static_cast<uint64_t>(file.st_ino);
+    outcome.MTimeNs = static_cast<int64_t>(file.st_mtim.tv_sec) * 1000000000 + file.st_mtim.tv_nsec;
+    outcome.Size = static_cast<int64_t>(file.st_size);
+}
+
 bool ReadFileIdentity(const std::string& path, FileOutcome& outcome) {
     struct stat entry;
     if (lstat(path.c_str(), &entry) != 0)
         return false;
-    outcome.Device = static_cast<uint64_t>(entry.st_dev);
-    outcome.Inode = static_cast<uint64_t>(entry.st_ino);
-    outcome.MTimeNs =
-        static_cast<int64_t>(entry.st_mtim.tv_sec) * 1000000000 + entry.st_mtim.tv_nsec;
+    SetFileIdentity(entry, outcome);
     struct stat target;
     outcome.Size = static_cast<int64_t>(S_ISLNK(entry.st_mode) && stat(path.c_str(), &target) == 0
                                             ? target.st_size

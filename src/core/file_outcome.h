@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+struct stat;
+
 namespace ferry {
 
 // How one matching file ended in a pass. Beside the move listener, which hears only that a
@@ -68,5 +70,7 @@ PassSummary Summarise(const std::vector<FileOutcome>& outcomes);
 // Fills Size, Device, Inode and MTimeNs from what is at `path` now (the entry itself, so a
 // link is known by the link; the size is its target's); false when nothing is there.
 bool ReadFileIdentity(const std::string& path, FileOutcome& outcome);
+// The same from what is already known of a file (not a link).
+void SetFileIdentity(const struct stat& file, FileOutcome& outcome);
 
 } // namespace ferry

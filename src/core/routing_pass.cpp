@@ -9,6 +9,7 @@
 #include "platform/system_errors.h"
 
 #include <chrono>
+#include <sys/stat.h>
 #include <vector>
 
 namespace ferry {
@@ -45,14 +46,19 @@ public:
             (*Reporter_)(o);
     }
 
-    void Moved(const std::string& file, MoveOutcome how, int code, const std::string& to) const {
+    // `scanned`: what the scan found of the file, when the move renamed that very file.
+    void Moved(const std::string& file, MoveOutcome how, int code, const std::string& to,
+               const struct stat* scanned) const {
         if (!Wanted())
             return;
         FileOutcome o;
         switch (how) {
         case MoveOutcome::Moved:
             o = Make(file, OutcomeKind::Moved);
-            ReadFileIdentity(to, o);
+            if (scanned)
+                SetFileIdentity(*scanned, o);
+            else
+                ReadFileIdentity(to, o);
             break;
         case MoveOutcome::NameTaken:
             o = Make(file, OutcomeKind::NameTaken);
@@ -109,7 +115,8 @@ void MovePass(const std::string& source, const std::string& destination, const s
 
     // The whole listing is taken before anything moves, so moving cannot disturb it.
     std::vector<std::string> names;
-    if (!ListFiles(from, mask, names))
+    std::vector<bool> plain; // not a symbolic link, whose own identity the scan does not see
+    if (!ListFiles(from, mask, names, plain))
         return;
     // Moves across file systems share their folder syncs. A file the batch finds opened before
     // its source could go is back in the source folder: its outcome is told again.
@@ -118,7 +125,8 @@ void MovePass(const std::string& source, const std::string& destination, const s
         for (const std::string& back : returned)
             outcomes.Report(outcomes.Make(back.substr(from.size()), OutcomeKind::InUse));
     };
-    for (const std::string& name : names) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
         // Work called off stops here, between files: never in the middle of a move.
         ThrowIfThreadCancelled();
         report(batch.Advance());
@@ -141,12 +149,14 @@ void MovePass(const std::string& source, const std::string& destination, const s
         // is there at that moment, which the rename itself makes sure of: the folder is
         // looked at only when the file stayed, since a missing one means no attempt at all.
         int code = 0;
-        const MoveOutcome how = batch.Move(file, from + name, to + name, &code);
+        struct stat renamed {};
+        const MoveOutcome how = batch.Move(file, from + name, to + name, &code, &renamed);
         if ((how == MoveOutcome::InUse || how == MoveOutcome::Failed) && !FolderExists(to)) {
             outcomes.Report(outcomes.Make(name, OutcomeKind::DestinationMissing));
             continue;
         }
-        outcomes.Moved(name, how, code, to + name);
+        outcomes.Moved(name, how, code, to + name,
+                       renamed.st_ino != 0 && plain[i] ? &renamed : nullptr);
         if (listener)
             listener();
     }

@@ -297,6 +297,7 @@ struct Result {
     MoveOutcome Outcome;
     int Code;
     bool SourceGone = false; // a failure after the source's name was already gone
+    bool Renamed = false;    // moved by a rename: the destination is the source's own file
 };
 
 Result Done() {
@@ -682,8 +683,10 @@ Result MoveHeld(ExclusiveOpen& source, const std::string& from, const std::strin
                 Deferred* defer = nullptr) {
     for (int attempt = 0;; ++attempt) {
         Result result = Fail(ERROR_NOT_SAME_DEVICE);
-        if (!(Seam && Seam->ForceCopy))
+        if (!(Seam && Seam->ForceCopy)) {
             result = RenameHeld(from, to);
+            result.Renamed = result.Outcome == MoveOutcome::Moved;
+        }
         if (result.Outcome == MoveOutcome::Failed && result.Code == ERROR_NOT_SAME_DEVICE)
             result = CopyAcross(source, from, to, defer);
         if (result.Outcome != MoveOutcome::NameTaken || attempt > 0)
@@ -795,12 +798,18 @@ MoveBatch::~MoveBatch() {
 }
 
 MoveOutcome MoveBatch::Move(ReadOnlyFile& file, const std::string& from, const std::string& to,
-                            int* error) {
+                            int* error, struct stat* renamed) {
     auto source = std::make_unique<ExclusiveOpen>();
     Deferred left;
     const Result result = MoveScanned(file, from, to, *source, &left);
     if (error)
         *error = result.Code;
+    if (renamed) {
+        if (result.Renamed)
+            *renamed = source->Stat();
+        else
+            renamed->st_ino = 0;
+    }
     if (left.Copy >= 0) {
         State::Stage& filling = State_->Filling;
         const auto now = std::chrono::steady_clock::now();

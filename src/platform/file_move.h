@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+struct stat;
+
 namespace ferry {
 
 class ReadOnlyFile;
@@ -65,8 +67,10 @@ public:
     MoveBatch(const MoveBatch&) = delete;
     MoveBatch& operator=(const MoveBatch&) = delete;
 
+    // `renamed`, when given, receives what the scan found of the file when it was moved by a
+    // rename (the file at `to` is then that very file), else st_ino 0.
     MoveOutcome Move(ReadOnlyFile& file, const std::string& from, const std::string& to,
-                     int* error = nullptr);
+                     int* error = nullptr, struct stat* renamed = nullptr);
     // To be called between moves: finishes a batch whose grace is over, and starts the grace
     // of the filling one when it is due. Returns what Finish does, for the batch finished.
     std::vector<std::string> Advance();

@@ -150,7 +150,14 @@ bool MatchesFileMask(const std::string& name, const std::string& mask) {
 
 bool ListFiles(const std::string& folder, const std::string& mask,
                std::vector<std::string>& names) {
+    std::vector<bool> plain;
+    return ListFiles(folder, mask, names, plain);
+}
+
+bool ListFiles(const std::string& folder, const std::string& mask, std::vector<std::string>& names,
+               std::vector<bool>& plain) {
     names.clear();
+    plain.clear();
     if (folder.empty())
         return false;
     DIR* dir = opendir(folder.c_str());
@@ -166,8 +173,10 @@ bool ListFiles(const std::string& folder, const std::string& mask,
             struct stat st;
             regular = fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
         }
-        if (regular && MatchesFileMask(name, mask))
+        if (regular && MatchesFileMask(name, mask)) {
             names.push_back(name);
+            plain.push_back(entry->d_type == DT_REG);
+        }
     }
     closedir(dir);
     return true;

@@ -25,6 +25,9 @@ bool MatchesFileMask(const std::string& name, const std::string& mask);
 // are skipped: opening a FIFO would block for ever. Returns false, with `names` left
 // empty, when the folder cannot be listed.
 bool ListFiles(const std::string& folder, const std::string& mask, std::vector<std::string>& names);
+// The same, telling for each name whether the listing saw a file itself (not a symbolic link).
+bool ListFiles(const std::string& folder, const std::string& mask, std::vector<std::string>& names,
+               std::vector<bool>& plain);
 
 // True when the path names an existing folder (following links).
 bool FolderExists(const std::string& path);

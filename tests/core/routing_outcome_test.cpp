@@ -113,6 +113,31 @@ TEST(RoutingOutcomeTest, EachFileEndsInOneOutcomeAndTheListenerHearsEveryAttempt
     }
 }
 
+// A moved file is known by what the scan saw of it; a moved link by the link itself (its
+// target's size), as Move back will look for it.
+TEST(RoutingOutcomeTest, AMovedFileAndAMovedLinkAreKnownByWhatLandedAtTheDestination) {
+    Reported r;
+    TempDir elsewhere;
+    elsewhere.Write("target.txt", "MATCH behind a link");
+    r.in.Write("plain.txt", "MATCH plain");
+    ASSERT_EQ(symlink((elsewhere / "target.txt").c_str(), (r.in / "link.txt").c_str()), 0);
+    r.Pass();
+    ASSERT_EQ(r.moves, 2);
+    auto by = r.ByFile();
+    for (const char* name : {"plain.txt", "link.txt"}) {
+        SCOPED_TRACE(name);
+        const FileOutcome& o = by[name];
+        EXPECT_EQ(o.Kind, OutcomeKind::Moved);
+        struct stat landed;
+        ASSERT_EQ(lstat((r.out / name).c_str(), &landed), 0);
+        EXPECT_EQ(o.Device, static_cast<uint64_t>(landed.st_dev));
+        EXPECT_EQ(o.Inode, static_cast<uint64_t>(landed.st_ino));
+        EXPECT_EQ(o.MTimeNs, landed.st_mtim.tv_sec * 1000000000 + landed.st_mtim.tv_nsec);
+    }
+    EXPECT_EQ(by["plain.txt"].Size, 11);
+    EXPECT_EQ(by["link.txt"].Size, 19);
+}
+
 TEST(RoutingOutcomeTest, OtherMoveFailuresAndAMissingDestinationAreReported) {
     // A move that fails for a reason of its own: the system's code and the program's text.
     Reported r;
