@@ -1,11 +1,13 @@
 #include "mail/notification.h"
 
 #include <memory>
+#include <optional>
 
 #include "mail/address.h"
 #include "mail/message.h"
 #include "mail/password_source.h"
 #include "mail/smtp.h"
+#include "platform/registry.h"
 #include "settings/mail_security_settings.h"
 #include "settings/settings_store.h"
 
@@ -58,6 +60,9 @@ void SendNotification() {
     // Nothing when the key is missing or notifications are off; its read errors continue.
     // The recipient text is parsed as soon as it is read, so that its error comes before any
     // error of reading the message text.
+    // The settings are read afresh for every notification, as one reading: whether anything
+    // changed since the last one is asked once.
+    std::optional<RegReadingScope> reading(std::in_place);
     std::optional<TNotificationSettings> settings = ReadNotificationSettings(
         [](const std::string& to) { TIdEMailAddressList().SetAddressesText(to); });
     if (!settings)
@@ -69,6 +74,7 @@ void SendNotification() {
     mail.to = settings->SMTPTo;
     mail.body = settings->SMTPMessage;
     TMailSecuritySettings security = ReadMailSecuritySettings();
+    reading.reset();
     mail.security = static_cast<int>(security.Security);
     mail.user = security.User;
     if (!mail.user.empty())

@@ -110,6 +110,32 @@ TEST_F(NotificationRouting, ThreeMovesGiveThreeMessagesPipelinedOrPlainAsTheServ
     }
 }
 
+// Each notification reads the settings as they are at that moment: another program's change
+// between two moves is in the very next message.
+TEST_F(NotificationRouting, SettingsChangedByAnotherProgramBetweenMovesAreUsedAtOnce) {
+    SmtpSink sink;
+    Configure(true, sink.Port());
+    const std::string key = "HKLM\\" + std::string(SettingsKey);
+    int moves = 0;
+    ProcessTaskFolder(source, destination, AllFilesMask, "ROUTE-ME", [&] {
+        SendNotification();
+        ++moves;
+        if (moves == 1)
+            EXPECT_EQ(Sandbox.RegTool({"add", key, "/v", "SMTPMessage", "/t", "REG_SZ", "/d",
+                                       "Second text.", "/f"}),
+                      0);
+        if (moves == 2)
+            EXPECT_EQ(Sandbox.RegTool(
+                          {"add", key, "/v", "SMTPEnabled", "/t", "REG_DWORD", "/d", "0", "/f"}),
+                      0);
+    });
+    EXPECT_EQ(Moved(), AllThree);
+    auto messages = sink.WaitForMessages(3, std::chrono::milliseconds(500));
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_NE(messages[0].data.find("\r\n\r\nFiles have been processed.\r\n"), std::string::npos);
+    EXPECT_NE(messages[1].data.find("\r\n\r\nSecond text.\r\n"), std::string::npos);
+}
+
 TEST_F(NotificationRouting, DisabledNotificationsOpenNoConnection) {
     SmtpScriptServer s;
     s.StepLimit(std::chrono::milliseconds(200));
