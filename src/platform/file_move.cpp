@@ -358,6 +358,16 @@ void SleepForOpensUnderWay() {
     nanosleep(&grace, nullptr);
 }
 
+// True when the name now leads to another file than the one held: someone saved a new file
+// under it (as editors do, by renaming over it) while the held one was copied. That file is
+// not ours to remove; the held one, copied whole, has no name here any more. A link is left
+// to the checks that follow: the scan saw its target, not the link.
+bool NameTakenByAnother(const ExclusiveOpen& source, const std::string& from) {
+    struct stat named;
+    return lstat(from.c_str(), &named) == 0 && S_ISREG(named.st_mode) &&
+           !SameFile(named, source.Stat());
+}
+
 // Removes the held source once its copy is in place. Its name goes first, while the file
 // is kept under a stash name for a moment: an open of the old name already on its way (past
 // the name, not yet at the lease) would otherwise reach a file that no name leads to any
@@ -366,6 +376,8 @@ void SleepForOpensUnderWay() {
 // copy carries no mark, so that a stash could not be settled after a kill.
 Result ReleaseSource(ExclusiveOpen& source, const std::string& from, const std::string& to,
                      bool stashable) {
+    if (NameTakenByAnother(source, from))
+        return Done();
     std::string stash;
     int err = Injected(MoveStep::RemoveSource);
     if (!err && stashable)
@@ -416,7 +428,8 @@ struct Deferred {
 // when no stash can be made here (the caller then releases the source at once, as a single
 // move does); or the failure, with the source's name in place.
 Result HideSource(ExclusiveOpen& source, const std::string& from, const std::string& to,
-                  std::string& stash) {
+                  std::string& stash, bool& replaced) {
+    replaced = false;
     if (const int err = Injected(MoveStep::RemoveSource))
         return FailErrno(err);
     // As StashSource, but the name moves to the stash in one step instead of a second name
@@ -424,6 +437,10 @@ Result HideSource(ExclusiveOpen& source, const std::string& from, const std::str
     struct stat named;
     if (lstat(from.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
         return Done();
+    if (!SameFile(named, source.Stat())) {
+        replaced = true; // as in NameTakenByAnother
+        return Done();
+    }
     const std::string value = StashValuePrefix + to;
     if (fsetxattr(source.Fd(), TempMark, value.data(), value.size(), 0) != 0)
         return Done();
@@ -528,11 +545,18 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
     }
     if (batched) {
         std::string stash;
-        const Result hidden = HideSource(source, from, to, stash);
+        bool replaced = false;
+        const Result hidden = HideSource(source, from, to, stash, replaced);
         if (hidden.Outcome != MoveOutcome::Moved) {
             if (temp.IsAt(to))
                 unlink(to.c_str()); // never made durable: nothing to sync
             return hidden;
+        }
+        if (replaced) {
+            SyncFolder(destFolder);
+            if (!Injected(MoveStep::Unmark))
+                fremovexattr(temp.Fd, MoveMark);
+            return Done();
         }
         if (!stash.empty()) {
             defer->From = from;

@@ -1,11 +1,13 @@
 #include "platform/file_move.h"
 
+#include "platform/files.h"
 #include "platform/system_errors.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -110,6 +112,40 @@ TEST(FileMoveTest, CopyPathThroughSeam) {
         EXPECT_FALSE(MoveFileNoReplace(src, to / "nofolder/b.txt", &error));
         EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
         EXPECT_TRUE(TempDir::Exists(src));
+    }
+}
+
+// An editor saves a new version over the source's name (a new file renamed over it, which
+// opens nothing of ours) while the old one is being copied: the old version arrives, the new
+// one stays where it was saved. Both a single move and a pass's batched one.
+TEST(FileMoveTest, AFileSavedOverTheSourceWhileItIsCopiedStays) {
+    for (const bool batched : {false, true}) {
+        SCOPED_TRACE(batched ? "batched" : "single");
+        TempDir from, to;
+        const std::string src = from.Write("report.txt", "old version");
+        SeamScope seam({true, false, [&](MoveStep step) {
+                            if (step == MoveStep::Sync) {
+                                const std::string saved = from.Write("report.new", "new version");
+                                EXPECT_EQ(std::rename(saved.c_str(), src.c_str()), 0);
+                            }
+                            return 0;
+                        }});
+        int error = -1;
+        MoveOutcome outcome;
+        if (batched) {
+            MoveBatch batch;
+            ReadOnlyFile file(src, ReadOnlyFile::Purpose::ForMove);
+            outcome = batch.Move(file, src, to / "report.txt", &error);
+            EXPECT_TRUE(batch.Finish().empty());
+        } else {
+            outcome = MoveFileChecked(src, to / "report.txt", &error);
+        }
+        EXPECT_EQ(outcome, MoveOutcome::Moved);
+        EXPECT_EQ(error, ERROR_SUCCESS);
+        EXPECT_EQ(TempDir::Read(to / "report.txt"), "old version");
+        EXPECT_EQ(TempDir::Read(src), "new version");
+        EXPECT_EQ(from.Entries(), std::vector<std::string>{"report.txt"});
+        EXPECT_EQ(to.Entries(), std::vector<std::string>{"report.txt"});
     }
 }
 
