@@ -209,6 +209,9 @@ bool ExclusiveOpen::Alone(bool thorough) const {
 }
 
 void ExclusiveOpen::Refresh() {
+    // Under a lease nothing is compared with what fstat said: the lease alone tells.
+    if (Lease_)
+        return;
     struct stat now;
     if (Fd_ >= 0 && fstat(Fd_, &now) == 0)
         Stat_ = now;

@@ -124,11 +124,33 @@ private:
     unsigned Filled = 0;
 };
 
+// The process's file creation mask, as the kernel tells it (umask() itself can only be read by
+// changing it, which other threads would notice); -1 when it cannot be told.
+int ProcessUmask() {
+    FILE* status = std::fopen("/proc/self/status", "re");
+    if (!status)
+        return -1;
+    char line[256];
+    int mask = -1;
+    unsigned value = 0;
+    while (std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "Umask: %o", &value) == 1) {
+            mask = static_cast<int>(value & 0777);
+            break;
+        }
+    std::fclose(status);
+    return mask;
+}
+
 // Reads a whole descriptor from the start through `visit`; 0 or an errno value.
-template <typename Visit> int ReadWhole(int fd, Visit visit) {
+// With `size` (what fstat said, under a lease that keeps writers out), the read that would
+// only find the end is not made.
+template <typename Visit> int ReadWhole(int fd, Visit visit, off_t size = -1) {
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[CopyChunk]);
     off_t offset = 0;
     for (;;) {
+        if (offset == size)
+            return 0;
         const ssize_t got = pread(fd, buffer.get(), CopyChunk, offset);
         if (got < 0) {
             if (errno == EINTR)
@@ -217,13 +239,19 @@ class TempCopy {
 public:
     ~TempCopy() { Discard(); }
 
-    int Create(const std::string& folder) {
+    // An unnamed file is made with the permission bits of `mode` at once (nobody can open it
+    // before it has a name); ModeAsCreated tells whether the umask left them all.
+    int Create(const std::string& folder, mode_t mode) {
         if (const int err = Injected(MoveStep::CreateTemp))
             return err;
         if (!(Seam && Seam->NamedTemp)) {
-            Fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-            if (Fd >= 0)
+            Fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode & 0777);
+            if (Fd >= 0) {
+                static const int mask = ProcessUmask();
+                ModeAsCreated =
+                    mask >= 0 && (mode & 0777 & ~static_cast<mode_t>(mask)) == (mode & 0777);
                 return 0;
+            }
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
                 return errno;
         }
@@ -290,6 +318,7 @@ public:
 
     int Fd = -1;
     bool Linked = false;
+    bool ModeAsCreated = false;
     std::string Name; // empty for an unnamed copy, or once linked
 };
 
@@ -316,16 +345,23 @@ Result FailErrno(int err) {
     return Fail(SystemErrorFromErrno(err));
 }
 
+// A name taken already is simply tried again with another, so the names need only differ,
+// not be unguessable: one seed per thread, not a system call per name.
 std::string RandomSuffix() {
     static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned char bytes[TempSuffixLength];
-    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-        for (std::size_t i = 0; i < sizeof bytes; ++i)
-            bytes[i] = static_cast<unsigned char>(std::rand());
+    thread_local uint64_t state = 0;
+    if (state == 0) {
+        if (getrandom(&state, sizeof state, 0) != static_cast<ssize_t>(sizeof state))
+            state = static_cast<uint64_t>(std::rand()) << 32 ^ static_cast<uint64_t>(getpid());
+        state |= 1;
     }
     std::string suffix;
-    for (const unsigned char byte : bytes)
-        suffix += letters[byte % (sizeof letters - 1)];
+    for (std::size_t i = 0; i < TempSuffixLength; ++i) {
+        state ^= state << 13; // xorshift64
+        state ^= state >> 7;
+        state ^= state << 17;
+        suffix += letters[(state >> 32) % (sizeof letters - 1)];
+    }
     return suffix;
 }
 
@@ -421,6 +457,17 @@ Result ReleaseSource(ExclusiveOpen& source, const std::string& from, const std::
 struct Deferred {
     std::string From, To, Stash;
     int Copy = -1;
+    struct PassCache* Cache = nullptr; // what the pass has learnt so far (given by the batch)
+};
+
+// What one pass learns once instead of asking for every file: that renames from a device into
+// a folder cross file systems (so the rename is not tried again), and a source folder it may
+// write. Either may be out of date by the time it is used; what then fails is handled as it
+// is without it (a copy where a rename would do; a source that cannot go keeps its copy back).
+struct PassCache {
+    dev_t AcrossDevice = 0;
+    std::string AcrossFolder;
+    std::string WritableSource;
 };
 
 // The first half of ReleaseSource: the source's name goes, its content stays under a stash
@@ -469,14 +516,18 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
     const std::string destFolder = FolderOf(to);
     if (Exists(to))
         return Taken();
-    if (!FolderExists(destFolder))
-        return Fail(ERROR_PATH_NOT_FOUND);
-    if (access(FolderOf(from).c_str(), W_OK | X_OK) != 0)
-        return FailErrno(errno);
+    PassCache* cache = defer ? defer->Cache : nullptr;
+    const std::string sourceFolder = FolderOf(from);
+    if (!cache || cache->WritableSource != sourceFolder) {
+        if (access(sourceFolder.c_str(), W_OK | X_OK) != 0)
+            return FailErrno(errno);
+        if (cache)
+            cache->WritableSource = sourceFolder;
+    }
 
     TempCopy temp;
-    if (const int err = temp.Create(destFolder))
-        return FailErrno(err);
+    if (const int err = temp.Create(destFolder, st.st_mode))
+        return err == ENOENT || err == ENOTDIR ? Fail(ERROR_PATH_NOT_FOUND) : FailErrno(err);
     if (const int err = Injected(MoveStep::Copy))
         return FailErrno(err);
 
@@ -485,30 +536,34 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
     ContentHash hash;
     off_t copied = 0;
     bool disturbed = false;
-    const int readErr = ReadWhole(source.Fd(), [&](const unsigned char* data, std::size_t size) {
-        if (const int err = WriteAll(temp.Fd, data, size))
-            return err;
-        hash.Add(data, size);
-        copied += static_cast<off_t>(size);
-        if (copied > st.st_size || !source.Alone(false)) {
-            disturbed = true;
-            return ECANCELED;
-        }
-        return 0;
-    });
+    const int readErr = ReadWhole(
+        source.Fd(),
+        [&](const unsigned char* data, std::size_t size) {
+            if (const int err = WriteAll(temp.Fd, data, size))
+                return err;
+            hash.Add(data, size);
+            copied += static_cast<off_t>(size);
+            // After the last block the checks before the link and before the source goes say it.
+            if (copied > st.st_size || (copied < st.st_size && !source.Alone(false))) {
+                disturbed = true;
+                return ECANCELED;
+            }
+            return 0;
+        },
+        st.st_size);
     if (disturbed || (!readErr && copied != st.st_size))
         return Busy();
     if (readErr)
         return FailErrno(readErr);
-    if (!source.Alone(true) || !source.Names(from))
-        return Busy();
 
     // Keep what a move keeps: permission bits, times and, when we may, the owner.
     static const bool root = geteuid() == 0;
     if (root && fchown(temp.Fd, st.st_uid, st.st_gid) != 0) {
         // The copy then belongs to us; the content is what matters.
     }
-    fchmod(temp.Fd, st.st_mode & 07777);
+    // A change of owner drops the set-id bits, which the creation never gives anyway.
+    if (!temp.ModeAsCreated || (st.st_mode & 07000) != 0)
+        fchmod(temp.Fd, st.st_mode & 07777);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     futimens(temp.Fd, times);
     // Without the mark (a file system without user attributes) a copy found under the name
@@ -707,9 +762,18 @@ Result MoveHeld(ExclusiveOpen& source, const std::string& from, const std::strin
                 Deferred* defer = nullptr) {
     for (int attempt = 0;; ++attempt) {
         Result result = Fail(ERROR_NOT_SAME_DEVICE);
-        if (!(Seam && Seam->ForceCopy)) {
+        PassCache* cache = defer ? defer->Cache : nullptr;
+        const bool across = cache && !cache->AcrossFolder.empty() &&
+                            cache->AcrossDevice == source.Stat().st_dev &&
+                            cache->AcrossFolder == FolderOf(to);
+        if (!(Seam && Seam->ForceCopy) && !across) {
             result = RenameHeld(from, to);
             result.Renamed = result.Outcome == MoveOutcome::Moved;
+            if (cache && result.Outcome == MoveOutcome::Failed &&
+                result.Code == ERROR_NOT_SAME_DEVICE) {
+                cache->AcrossDevice = source.Stat().st_dev;
+                cache->AcrossFolder = FolderOf(to);
+            }
         }
         if (result.Outcome == MoveOutcome::Failed && result.Code == ERROR_NOT_SAME_DEVICE)
             result = CopyAcross(source, from, to, defer);
@@ -789,6 +853,7 @@ MoveOutcome MoveScannedFile(ReadOnlyFile& file, const std::string& from, const s
 // with the destination folders synced, for the grace that the opens of the old names under way
 // are given, while the next batch fills. The grace then costs the pass no time of its own.
 struct MoveBatch::State {
+    PassCache Cache;
     struct Pending {
         std::unique_ptr<ExclusiveOpen> Source; // holds the source, with its lease, to the end
         Deferred Left;
@@ -825,6 +890,7 @@ MoveOutcome MoveBatch::Move(ReadOnlyFile& file, const std::string& from, const s
                             int* error, struct stat* renamed) {
     auto source = std::make_unique<ExclusiveOpen>();
     Deferred left;
+    left.Cache = &State_->Cache;
     const Result result = MoveScanned(file, from, to, *source, &left);
     if (error)
         *error = result.Code;

@@ -112,6 +112,18 @@ TEST(FileMoveTest, CopyPathThroughSeam) {
         EXPECT_FALSE(MoveFileNoReplace(src, to / "nofolder/b.txt", &error));
         EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
         EXPECT_TRUE(TempDir::Exists(src));
+        // Permission bits the creation mask would take away, and set-id bits, arrive too.
+        const mode_t old = umask(022);
+        for (const mode_t mode : {0666u, 0640u, 02755u}) {
+            const std::string name = "mode" + std::to_string(mode);
+            const std::string file = from.Write(name, "m");
+            ASSERT_EQ(chmod(file.c_str(), mode), 0);
+            ASSERT_TRUE(MoveFileNoReplace(file, to / name));
+            struct stat st;
+            ASSERT_EQ(stat((to / name).c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, mode) << name;
+        }
+        umask(old);
     }
 }
 
