@@ -258,7 +258,9 @@ void ReadOnlyFile::ReadFirstBlock(void* block, std::size_t count) {
     if (err == 0) {
         Lease_ = Lease::Held;
         // One read: under the lease no one else can write the file, so a regular file's read
-        // falls short only at its end.
+        // falls short only at its end, or where a device fault stops it after some bytes, which
+        // is always at a page boundary: only there does the size have to tell, and the rest is
+        // read so that the fault is raised.
         ssize_t got;
         do
             got = pread(Fd_, block, count, 0);
@@ -268,11 +270,17 @@ void ReadOnlyFile::ReadFirstBlock(void* block, std::size_t count) {
         FirstBlock_ = static_cast<std::size_t>(got);
         Position_ = got;
         Size_ = got;
-        if (FirstBlock_ < count)
+        static const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        if (FirstBlock_ < count && (FirstBlock_ == 0 || FirstBlock_ % page != 0))
             return;
         if (fstat(Fd_, &Stat_) != 0)
             throw EInOutError(SystemErrorFromErrno(errno));
         Size_ = static_cast<int64_t>(Stat_.st_size);
+        if (FirstBlock_ < count && Size_ > got)
+            FirstBlock_ += Read(static_cast<char*>(block) + FirstBlock_,
+                                static_cast<std::size_t>(std::min<int64_t>(count, Size_) - got));
+        if (FirstBlock_ < count)
+            return;
         // The shared lock first, so that whoever waits on the lease finds the file in use.
         flock(Fd_, LOCK_SH | LOCK_NB);
         fcntl(Fd_, F_SETLEASE, F_UNLCK);

@@ -70,9 +70,9 @@ public:
     // no one else has open. Such a file is taken under a write lease instead of being sized
     // and locked: the lease is granted only on a regular file with no other descriptor open
     // anywhere, so no holder can be denying sharing, and anyone opening it meanwhile waits for
-    // the lease. A short read then gives the size. A file that goes on past the block is sized
-    // and its lease traded for the shared lock before anything more is read, so the rest of
-    // the scan keeps others waiting no longer than the constructor above would. Stat() is
+    // the lease (an opener that may not wait is told EWOULDBLOCK). A short read then gives the
+    // size. A file that goes on past the block is sized and its lease traded for the shared
+    // lock before anything more is read: others wait at most for one block's read. Stat() is
     // left empty when the lease settled it.
     ReadOnlyFile(const std::string& path, void* block, std::size_t count);
     ~ReadOnlyFile();

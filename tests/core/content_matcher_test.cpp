@@ -241,7 +241,7 @@ TEST(ContentMatcherTest, FilesOnDisk) {
 TEST(ContentMatcherTest, FilesOnDiskAgreeWithTheBytes) {
     TempDir dir;
     std::vector<std::pair<std::string, std::string>> cases; // bytes, pattern
-    for (const std::size_t size : {1u, 2048u, 32767u, 32768u, 32769u, 100000u})
+    for (const std::size_t size : {1u, 2048u, 8192u, 32767u, 32768u, 32769u, 100000u})
         for (const std::size_t at :
              {std::size_t{0}, size - std::min<std::size_t>(size, 3), std::size_t{32766}}) {
             std::string bytes(size, 'x');

@@ -200,6 +200,14 @@ TEST(FilesTest, FirstBlockOpenKeepsTheSharingRules) {
         }
         EXPECT_FALSE(lockedOut(small)) << "a lock or lease outlived the file";
         {
+            // Ending on a page boundary, where a read may also stop at a fault: sized.
+            const std::string paged = dir.Write("paged", std::string(8192, 'p'));
+            ReadOnlyFile f(paged, block, sizeof block);
+            EXPECT_EQ(f.FirstBlock(), 8192u);
+            EXPECT_EQ(f.Size(), 8192);
+            EXPECT_TRUE(lockedOut(paged));
+        }
+        {
             // Past one block the rest is read under the shared lock alone: others open the
             // file at once, exclusive takers stay out.
             ReadOnlyFile f(large, block, sizeof block);
