@@ -19,10 +19,13 @@ std::size_t ScanBlockSizeFor(std::size_t patternLength) {
 
 namespace {
 
+// `ready`: how many of the file's first bytes the block already holds, or NoneRead.
+constexpr std::size_t NoneRead = static_cast<std::size_t>(-1);
+
 // Case-insensitive in UTF-8: a character may match a form of itself of another byte length,
 // so blocks overlap by the longest match plus the bytes that tell where characters begin.
 int64_t ScanFolded(ScanSource& source, const Utf8FoldPattern& needle, unsigned char* block,
-                   std::size_t blockSize) {
+                   std::size_t blockSize, std::size_t ready) {
     const int64_t size = source.Size();
     if (needle.HasNul())
         return -1;
@@ -31,7 +34,8 @@ int64_t ScanFolded(ScanSource& source, const Utf8FoldPattern& needle, unsigned c
     int64_t position = 0;
     while (position < size) {
         const auto wanted = static_cast<std::size_t>(std::min<int64_t>(blockSize, size - position));
-        const std::size_t got = source.Read(block, wanted);
+        const std::size_t got =
+            position == 0 && ready != NoneRead ? ready : source.Read(block, wanted);
         const int64_t end = position + static_cast<int64_t>(got);
         const bool last = got < wanted || end >= size;
         const std::size_t at = needle.FindIn(block, got, position == 0, last);
@@ -90,14 +94,13 @@ Prepared& Prepare(const std::string& pattern, bool caseSensitive) {
 
 } // namespace
 
-int64_t ScanForString(ScanSource& source, const std::string& pattern, bool caseSensitive) {
-    if (pattern.empty())
-        return -1;
-    Prepared& prepared = Prepare(pattern, caseSensitive);
+namespace {
+
+int64_t ScanPrepared(ScanSource& source, const Prepared& prepared, std::size_t ready) {
     unsigned char* const block = prepared.Block.get();
     const std::size_t blockSize = prepared.BlockSize;
     if (prepared.Folded)
-        return ScanFolded(source, *prepared.Folded, block, blockSize);
+        return ScanFolded(source, *prepared.Folded, block, blockSize, ready);
     const BytePattern& needle = *prepared.Bytes;
     const int64_t size = source.Size();
     if (needle.HasNul())
@@ -107,7 +110,8 @@ int64_t ScanForString(ScanSource& source, const std::string& pattern, bool caseS
     int64_t position = 0;
     while (position < size) {
         const auto wanted = static_cast<std::size_t>(std::min<int64_t>(blockSize, size - position));
-        const std::size_t got = source.Read(block, wanted);
+        const std::size_t got =
+            position == 0 && ready != NoneRead ? ready : source.Read(block, wanted);
         const std::size_t at = needle.FindIn(block, got);
         if (at != BytePattern::npos)
             return position + static_cast<int64_t>(at);
@@ -122,8 +126,6 @@ int64_t ScanForString(ScanSource& source, const std::string& pattern, bool caseS
     }
     return -1;
 }
-
-namespace {
 
 class FileSource : public ScanSource {
 public:
@@ -142,6 +144,12 @@ private:
 
 } // namespace
 
+int64_t ScanForString(ScanSource& source, const std::string& pattern, bool caseSensitive) {
+    if (pattern.empty())
+        return -1;
+    return ScanPrepared(source, Prepare(pattern, caseSensitive), NoneRead);
+}
+
 int64_t ScanOpenFile(ReadOnlyFile& file, const std::string& pattern, bool caseSensitive) {
     FileSource source(file);
     source.Seek(0);
@@ -152,8 +160,13 @@ int64_t ScanFileForString(const std::string& fileName, const std::string& patter
                           bool caseSensitive) {
     if (pattern.empty() || fileName.empty())
         return -1;
-    ReadOnlyFile file(fileName); // closed by its destructor when an error leaves
-    const int64_t offset = ScanOpenFile(file, pattern, caseSensitive);
+    ThrowIfThreadCancelled();
+    const Prepared& prepared = Prepare(pattern, caseSensitive);
+    // The open reads the first block too: a small file then costs the fewest system calls.
+    // Closed by its destructor when an error leaves.
+    ReadOnlyFile file(fileName, prepared.Block.get(), prepared.BlockSize);
+    FileSource source(file);
+    const int64_t offset = ScanPrepared(source, prepared, file.FirstBlock());
     file.Close();
     return offset;
 }

@@ -4,7 +4,9 @@
 
 #include "base/exception.h"
 #include "platform/codepage.h"
+#include "platform/exclusive_open.h"
 #include "platform/system_errors.h"
+#include "support/code_page_scope.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -231,6 +233,48 @@ TEST(ContentMatcherTest, FilesOnDisk) {
         EXPECT_STREQ(e.what(), "I/O error 32");
     }
     close(holder);
+}
+
+// A file's scan reads its first block as it opens it: whatever the lengths, the case mode and
+// the way the file was opened (under a lease or sized and locked), it finds what the scan of
+// the same bytes in memory finds.
+TEST(ContentMatcherTest, FilesOnDiskAgreeWithTheBytes) {
+    TempDir dir;
+    std::vector<std::pair<std::string, std::string>> cases; // bytes, pattern
+    for (const std::size_t size : {1u, 2048u, 8192u, 32767u, 32768u, 32769u, 100000u})
+        for (const std::size_t at :
+             {std::size_t{0}, size - std::min<std::size_t>(size, 3), std::size_t{32766}}) {
+            std::string bytes(size, 'x');
+            if (at + 3 <= size)
+                bytes.replace(at, 3, "AbC");
+            cases.push_back({bytes, "AbC"});
+        }
+    // Longer than half a block: blocks grow, and so does the first read.
+    std::string pattern(40000, 'p');
+    pattern[0] = 'q';
+    cases.push_back({std::string(50000, 'x') + pattern + std::string(10000, 'x'), pattern});
+    auto check = [&](const char* what) {
+        for (const bool leases : {true, false}) {
+            SetLeaseDisabledForTesting(!leases);
+            for (std::size_t i = 0; i < cases.size(); ++i) {
+                const auto& [bytes, needle] = cases[i];
+                const std::string path = dir.Write("f" + std::to_string(i), bytes);
+                for (const bool exact : {true, false})
+                    ASSERT_EQ(ScanFileForString(path, needle, exact), Scan(bytes, needle, exact))
+                        << what << ", case " << i << (exact ? "" : " folded")
+                        << (leases ? " with leases" : " without");
+            }
+        }
+        SetLeaseDisabledForTesting(false);
+    };
+    check("code page");
+    // In UTF-8 a folded match may be longer than the pattern, and blocks overlap by more.
+    cases.push_back({std::string(32765, 'x') + "STRA\xc3\x9f"
+                                               "E",
+                     "stra\xc3\x9f"
+                     "e"});
+    FERRY_IN_LOCALE("C.UTF-8");
+    check("UTF-8");
 }
 
 } // namespace ferry

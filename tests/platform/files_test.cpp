@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "base/exception.h"
+#include "platform/exclusive_open.h"
 #include "platform/system_errors.h"
 #include "support/temp_dir.h"
 
@@ -169,6 +170,61 @@ TEST(FilesTest, ExclusiveHolderGivesSharingViolation) {
     }
     EXPECT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
     close(holder);
+}
+
+// The open that reads the first block refuses what the plain open refuses, keeps exclusive
+// takers out while open, and leaves no lock or lease behind: with leases and without.
+TEST(FilesTest, FirstBlockOpenKeepsTheSharingRules) {
+    TempDir dir;
+    const std::string small = dir.Write("small.txt", "0123456789");
+    const std::string large = dir.Write("large.txt", std::string(70000, 'b'));
+    auto lockedOut = [](const std::string& path) {
+        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0)
+            return errno == EWOULDBLOCK; // waits on a lease
+        const bool refused = flock(fd, LOCK_EX | LOCK_NB) != 0;
+        close(fd);
+        return refused;
+    };
+    char block[32768];
+    for (const bool leases : {true, false}) {
+        SCOPED_TRACE(leases ? "with leases" : "without leases");
+        SetLeaseDisabledForTesting(!leases);
+        {
+            ReadOnlyFile f(small, block, sizeof block);
+            EXPECT_EQ(f.FirstBlock(), 10u);
+            EXPECT_EQ(f.Size(), 10);
+            EXPECT_EQ(std::string(block, 10), "0123456789");
+            EXPECT_TRUE(lockedOut(small));
+        }
+        EXPECT_FALSE(lockedOut(small)) << "a lock or lease outlived the file";
+        {
+            // Past one block the rest is read under the shared lock alone: others open the
+            // file at once, exclusive takers stay out.
+            ReadOnlyFile f(large, block, sizeof block);
+            EXPECT_EQ(f.FirstBlock(), sizeof block);
+            EXPECT_EQ(f.Size(), 70000);
+            const int other = open(large.c_str(), O_RDONLY | O_NONBLOCK);
+            EXPECT_GE(other, 0) << "the rest of the scan keeps others waiting";
+            EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+            close(other);
+        }
+        // Open elsewhere (no lease to be had): read when shared, refused when held.
+        const int holder = open(small.c_str(), O_RDONLY);
+        {
+            ReadOnlyFile f(small, block, 4);
+            EXPECT_EQ(f.FirstBlock(), 4u);
+            EXPECT_EQ(f.Size(), 10);
+            EXPECT_NE(flock(holder, LOCK_EX | LOCK_NB), 0);
+        }
+        ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+        EXPECT_EQ(ErrorOf([&] { ReadOnlyFile f(small, block, sizeof block); }),
+                  ERROR_SHARING_VIOLATION);
+        close(holder);
+        EXPECT_EQ(ErrorOf([&] { ReadOnlyFile f(dir.Path(), block, sizeof block); }),
+                  ERROR_ACCESS_DENIED);
+    }
+    SetLeaseDisabledForTesting(false);
 }
 
 TEST(FilesTest, ErrnoMapsByMeaning) {
