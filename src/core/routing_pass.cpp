@@ -4,12 +4,15 @@
 #include "base/exception.h"
 #include "core/case_sensitive_match.h"
 #include "core/content_matcher.h"
+#include "core/read_ahead.h"
 #include "platform/file_move.h"
 #include "platform/files.h"
 #include "platform/system_errors.h"
 
 #include <chrono>
+#include <memory>
 #include <sys/stat.h>
+#include <system_error>
 #include <vector>
 
 namespace ferry {
@@ -125,22 +128,41 @@ void MovePass(const std::string& source, const std::string& destination, const s
         for (const std::string& back : returned)
             outcomes.Report(outcomes.Make(back.substr(from.size()), OutcomeKind::InUse));
     };
+    // The next file is read while this one is moved and its listener runs; see read_ahead.h.
+    std::unique_ptr<ReadAhead> ahead;
+    if (names.size() > 1) {
+        try {
+            ahead = std::make_unique<ReadAhead>(from, names, matchString, caseSensitive);
+        } catch (const std::system_error&) {
+            // No thread to be had: each file is read at its turn.
+        }
+    }
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string& name = names[i];
         // Work called off stops here, between files: never in the middle of a move.
         ThrowIfThreadCancelled();
         report(batch.Advance());
+        const bool exact = caseSensitive ? *caseSensitive : CaseSensitiveMatch.load();
+        std::unique_ptr<ReadAhead::Scanned> early = ahead ? ahead->Take(i, exact) : nullptr;
         // A temporary or stash of a move in progress is not one of the user's files.
         if (IsMoveTemporary(from + name))
             continue;
         current = name;
-        const bool exact = caseSensitive ? *caseSensitive : CaseSensitiveMatch.load();
         if (matchString.empty())
             continue;
         // One descriptor serves the scan and the move, under a lease that anyone opening the
         // file meanwhile breaks: such a file is left as in use.
-        ReadOnlyFile file(from + name, ReadOnlyFile::Purpose::ForMove);
-        if (ScanOpenFile(file, matchString, exact) < 0) {
+        std::unique_ptr<ReadOnlyFile> opened;
+        int64_t found = -1;
+        if (early) {
+            opened = std::move(early->File);
+            found = early->Result;
+        } else {
+            opened = std::make_unique<ReadOnlyFile>(from + name, ReadOnlyFile::Purpose::ForMove);
+            found = ScanOpenFile(*opened, matchString, exact);
+        }
+        ReadOnlyFile& file = *opened;
+        if (found < 0) {
             file.Close();
             continue;
         }
@@ -150,7 +172,18 @@ void MovePass(const std::string& source, const std::string& destination, const s
         // looked at only when the file stayed, since a missing one means no attempt at all.
         int code = 0;
         struct stat renamed {};
-        const MoveOutcome how = batch.Move(file, from + name, to + name, &code, &renamed);
+        MoveOutcome how = batch.Move(file, from + name, to + name, &code, &renamed);
+        if (how == MoveOutcome::InUse && early) {
+            // Opened by someone since it was read ahead: nothing was done, and the file is
+            // read and moved at its turn, as it would have been without reading ahead.
+            early.reset();
+            ReadOnlyFile again(from + name, ReadOnlyFile::Purpose::ForMove);
+            if (ScanOpenFile(again, matchString, exact) < 0) {
+                again.Close();
+                continue;
+            }
+            how = batch.Move(again, from + name, to + name, &code, &renamed);
+        }
         if ((how == MoveOutcome::InUse || how == MoveOutcome::Failed) && !FolderExists(to)) {
             outcomes.Report(outcomes.Make(name, OutcomeKind::DestinationMissing));
             continue;

@@ -97,6 +97,8 @@ public:
     // The lease as it stands now. Held turns Refused once someone opens the file, and the
     // opener, who waits on the lease, is let in at once.
     Lease LeaseState();
+    // The lease as the open left it, without asking the kernel again.
+    Lease LeaseAsOpened() const { return Lease_; }
     // What fstat said when the file was opened.
     const struct stat& Stat() const { return Stat_; }
     // Bytes the first-block constructor read; 0 after the others.

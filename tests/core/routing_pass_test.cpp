@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace ferry {
@@ -108,6 +111,36 @@ TEST(RoutingPassTest, CaseRuleIsReadForEveryFile) {
     EXPECT_EQ(f.moves, 1);
     EXPECT_EQ(f.out.Entries().size(), 1u);
     EXPECT_EQ(f.in.Entries().size(), 1u);
+}
+
+// The next file is read while the listener runs; what decides is still the file as it is at
+// its own turn. The listener rewrites every file left after the first move so that it no
+// longer matches: only that first file may go. Rewriting a file read ahead must not wait
+// long either: its lease is given up once someone opens it.
+TEST(RoutingPassTest, AFileChangedWhileTheOneBeforeIsNotifiedIsJudgedAtItsTurn) {
+    Folders f;
+    for (const char* name : {"a", "b", "c", "d", "e", "f"})
+        f.in.Write(name, "MATCH here");
+    std::chrono::steady_clock::duration longest{};
+    ProcessTaskFolder(f.in.Path(), f.out.Path(), AllFilesMask, "MATCH", true, [&] {
+        ++f.moves;
+        // Time enough for the next file to be read ahead, as a notification would give.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (const std::string& name : f.in.Entries()) {
+            const auto start = std::chrono::steady_clock::now();
+            const int fd = open((f.in / name).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            longest = std::max(longest, std::chrono::steady_clock::now() - start);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(write(fd, "no longer", 9), 9);
+            close(fd);
+        }
+    });
+    EXPECT_EQ(f.moves, 1);
+    EXPECT_EQ(f.out.Entries().size(), 1u);
+    ASSERT_EQ(f.in.Entries().size(), 5u);
+    for (const std::string& name : f.in.Entries())
+        EXPECT_EQ(TempDir::Read(f.in / name), "no longer") << name;
+    EXPECT_LT(longest, std::chrono::milliseconds(200));
 }
 
 TEST(RoutingPassTest, UnreadableFileEndsThePass) {

@@ -1,0 +1,55 @@
+#pragma once
+
+// While a routing pass moves one file and calls its listener, a second thread opens and scans
+// the next file of the list, under the write lease that the pass takes anyway. The lease is
+// what lets the scan made ahead stand in for one made at the file's turn: Linux grants it only
+// while no one else has the file open, and anyone who opens the file later breaks it. So when
+// the pass comes to the file and the lease is unbroken, nobody has opened the file since it
+// was read, and a scan made now would find exactly the same. Otherwise, and whenever the case
+// setting changed in between or the file could not be read ahead, the pass scans the file at
+// its turn as it always has. While the file waits for its turn, the thread gives its lease up
+// within about a millisecond of a break, so an opener waits hardly longer than for a scan.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ferry {
+
+class ReadOnlyFile;
+
+class ReadAhead {
+public:
+    struct Scanned {
+        std::unique_ptr<ReadOnlyFile> File; // open for the move, its lease held
+        int64_t Result = -1;                // as ScanOpenFile: the offset of the match, or -1
+    };
+
+    // Files larger than this are left to the pass: a scan of them would hold the thread, and
+    // the end of the pass with it, for longer than a pass should wait to be called off.
+    static constexpr int64_t MaxSize = 1 << 20;
+
+    // `caseSensitive` null: the process-wide setting, read when each file is scanned. The
+    // folder and names are the pass's and must outlive this object.
+    ReadAhead(const std::string& folder, const std::vector<std::string>& names,
+              const std::string& matchString, const bool* caseSensitive);
+    // Stops the thread; what it holds is closed.
+    ~ReadAhead();
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // The scan of names[index] made ahead with case sensitivity `exact`; null when the caller
+    // must scan the file itself, now. Every index is taken, in order. Whether anyone opened
+    // the file since is told by its lease, which the move asks for anyway: a move that finds
+    // it broken leaves the file as it was, and the caller then scans the file afresh.
+    std::unique_ptr<Scanned> Take(std::size_t index, bool exact);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> State_;
+};
+
+} // namespace ferry
