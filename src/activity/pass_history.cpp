@@ -3,19 +3,12 @@
 #include "core/scheduler.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <exception>
 
 namespace ferry {
 
 namespace {
-
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 std::atomic<bool> FailureNoted{false};
 
@@ -29,7 +22,7 @@ void NoteHistoryFailure(const std::string& what) {
 void RunRecordedPass(const std::vector<TaskRecord>& rows, const ReportingRoutine& routine,
                      ActivityStore* store, RecordedPass& recorded) {
     recorded = RecordedPass();
-    recorded.StartMs = NowMs();
+    recorded.StartMs = WallClockMs();
     std::vector<FileOutcome> outcomes;
     std::exception_ptr error;
     try {
@@ -42,7 +35,7 @@ void RunRecordedPass(const std::vector<TaskRecord>& rows, const ReportingRoutine
     } catch (...) {
         error = std::current_exception();
     }
-    recorded.EndMs = NowMs();
+    recorded.EndMs = WallClockMs();
     recorded.Summary = Summarise(outcomes);
     if (store) {
         try {

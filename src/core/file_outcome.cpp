@@ -1,5 +1,6 @@
 #include "core/file_outcome.h"
 
+#include <chrono>
 #include <sys/stat.h>
 
 namespace ferry {
@@ -95,6 +96,12 @@ std::string PassSummary::Text() const {
         text += t.Task.empty() ? parts : t.Task + ": " + parts;
     }
     return text;
+}
+
+int64_t WallClockMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 void SetFileIdentity(const struct stat& file, FileOutcome& outcome) {

@@ -70,6 +70,9 @@ PassSummary Summarise(const std::vector<FileOutcome>& outcomes);
 // Fills Size, Device, Inode and MTimeNs from what is at `path` now (the entry itself, so a
 // link is known by the link; the size is its target's); false when nothing is there.
 bool ReadFileIdentity(const std::string& path, FileOutcome& outcome);
+
+// The wall clock as outcomes and passes carry it: milliseconds since 1970.
+int64_t WallClockMs();
 // The same from what is already known of a file (not a link).
 void SetFileIdentity(const struct stat& file, FileOutcome& outcome);
 

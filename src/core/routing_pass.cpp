@@ -9,7 +9,6 @@
 #include "platform/files.h"
 #include "platform/system_errors.h"
 
-#include <chrono>
 #include <memory>
 #include <sys/stat.h>
 #include <system_error>
@@ -18,12 +17,6 @@
 namespace ferry {
 
 namespace {
-
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // Builds and hands on the outcomes of one pass; does nothing without a reporter.
 class Outcomes {
@@ -36,7 +29,7 @@ public:
 
     FileOutcome Make(const std::string& file, OutcomeKind kind) const {
         FileOutcome o;
-        o.TimeMs = NowMs();
+        o.TimeMs = WallClockMs();
         o.SourceFolder = Source_;
         o.DestinationFolder = Destination_;
         o.File = file;
