@@ -139,39 +139,59 @@ void Drain(Watcher& w) {
 
 } // namespace
 
-uint64_t Watch(const std::string& path) {
-    if (path.empty() || path[0] != '/' || !LocalFileSystem(path))
-        return 0;
-    Watcher& w = Get();
-    std::lock_guard lock(w.Mutex);
+namespace {
+
+// Starts the queue and watches the folder of `path` and every folder above it. With the mutex
+// held; false when something could not be watched.
+bool WatchFolders(Watcher& w, const std::string& path) {
     if (w.Failed)
-        return 0;
+        return false;
     if (w.Fd < 0) {
         w.Fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (w.Fd < 0)
-            return 0;
+            return false;
     }
-    const int file = Add(w, path, kFileEvents);
-    if (file < 0)
-        return 0;
-    w.Whole.insert(file);
-    w.Leads.erase(file);
     std::string child = FolderOf(path);
     const int folder = Add(w, child, kFolderEvents);
     if (folder < 0)
-        return 0;
+        return false;
     w.Whole.insert(folder);
     w.Leads.erase(folder);
     while (child != "/") {
         const std::string above = FolderOf(child);
         const int wd = Add(w, above, kFolderEvents);
         if (wd < 0)
-            return 0;
+            return false;
         if (!w.Whole.count(wd))
             w.Leads[wd].insert(child.substr(child.find_last_of('/') + 1));
         child = above;
     }
+    return true;
+}
+
+} // namespace
+
+uint64_t Watch(const std::string& path) {
+    if (path.empty() || path[0] != '/' || !LocalFileSystem(path))
+        return 0;
+    Watcher& w = Get();
+    std::lock_guard lock(w.Mutex);
+    if (!WatchFolders(w, path))
+        return 0;
+    const int file = Add(w, path, kFileEvents);
+    if (file < 0)
+        return 0;
+    w.Whole.insert(file);
+    w.Leads.erase(file);
     return w.Generation;
+}
+
+uint64_t WatchName(const std::string& path) {
+    if (path.empty() || path[0] != '/' || !LocalFileSystem(FolderOf(path)))
+        return 0;
+    Watcher& w = Get();
+    std::lock_guard lock(w.Mutex);
+    return WatchFolders(w, path) ? w.Generation : 0;
 }
 
 uint64_t Epoch(uint64_t watched) {

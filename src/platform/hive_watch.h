@@ -16,7 +16,11 @@ namespace ferry::hive_watch {
 // watch refused): the caller must then look at the file itself each time.
 uint64_t Watch(const std::string& path);
 
-// For what Watch returned: a number that differs from any earlier one whenever a watched
+// The same for a name that leads nowhere yet: its folder and every folder above are watched, so
+// that a file made or moved under that name, or a folder above replaced, counts as a change.
+uint64_t WatchName(const std::string& path);
+
+// For what Watch or WatchName returned: a number that differs from any earlier one whenever a watched
 // change happened since that one was given (always, once the watch is no longer kept, as in a
 // forked child). Within one registry call the first look is reused, so a call looks once.
 uint64_t Epoch(uint64_t watched);

@@ -4,11 +4,13 @@
 #include "platform/registry_hive.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -128,10 +130,33 @@ LONG Done(LONG code, std::string text = {}) {
 // the file each time (the hive serves a remembered one only while the header's change counter
 // says nobody committed since); what is checked here is that the path still names the file the
 // connection opened, with the same rights, and that it is still a hive in rollback mode.
+// A hive found missing is remembered with a watch on the names around it, so that asking for it
+// again (another user's machine-wide settings, say, that nobody ever made) costs no look at
+// the file system until a name there changes.
+struct MissingHive {
+    uint64_t Watched = 0;
+    uint64_t Epoch = 0;
+    std::string Error;
+};
 struct ThreadHives {
     std::unordered_map<std::string, std::shared_ptr<RegistryHive>> Hives;
+    std::unordered_map<std::string, MissingHive> Missing;
     uint64_t Generation = 0;
 };
+
+// Remembers that no hive is at path, when the watch began before the name was seen missing.
+void RememberMissing(ThreadHives& mine, const std::string& path, const std::string& error) {
+    MissingHive missing;
+    missing.Watched = hive_watch::WatchName(path);
+    if (missing.Watched == 0)
+        return;
+    missing.Epoch = hive_watch::Epoch(missing.Watched);
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 || errno != ENOENT)
+        return;
+    missing.Error = error;
+    mine.Missing[path] = std::move(missing);
+}
 thread_local ThreadHives tHives;
 
 LONG HiveFor(const std::string& path, bool create, std::shared_ptr<RegistryHive>& hive) {
@@ -143,7 +168,16 @@ LONG HiveFor(const std::string& path, bool create, std::shared_ptr<RegistryHive>
         // The parent's connections: never closed here, so its files stay as they are.
         new std::unordered_map<std::string, std::shared_ptr<RegistryHive>>(std::move(mine.Hives));
         mine.Hives.clear();
+        mine.Missing.clear();
         mine.Generation = generation;
+    }
+    if (!create) {
+        auto missing = mine.Missing.find(path);
+        if (missing != mine.Missing.end()) {
+            if (hive_watch::Epoch(missing->second.Watched) == missing->second.Epoch)
+                return Done(ERROR_FILE_NOT_FOUND, missing->second.Error);
+            mine.Missing.erase(missing);
+        }
     }
     auto it = mine.Hives.find(path);
     if (it != mine.Hives.end()) {
@@ -157,8 +191,11 @@ LONG HiveFor(const std::string& path, bool create, std::shared_ptr<RegistryHive>
     LONG r = RegistryHive::Open(path, false, hive, error);
     if (r == ERROR_FILE_NOT_FOUND && create)
         r = RegistryHive::Open(path, true, hive, error);
+    if (r == ERROR_FILE_NOT_FOUND && !create)
+        RememberMissing(mine, path, error);
     if (r != ERROR_SUCCESS)
         return Done(r, error);
+    mine.Missing.erase(path);
     if (hive->HasTables())
         mine.Hives[path] = hive;
     return ERROR_SUCCESS;

@@ -194,5 +194,50 @@ TEST_F(RegistryFreshReadTest, ChangesAboveTheHiveAndInAForkedChildAreSeen) {
     EXPECT_TRUE(child.Ok()) << child.Output;
 }
 
+TEST_F(RegistryFreshReadTest, AMissingHiveIsSeenAsSoonAsAnotherProgramMakesIt) {
+    // The hive two folders down, and not made yet.
+    const std::string top = Sandbox.Dir() + "/later";
+    const std::string dir = top + "/registry";
+    const std::string hive = dir + "/HKEY_LOCAL_MACHINE.hive";
+    std::filesystem::create_directories(dir);
+    setenv("FERRYDESK_REGISTRY_DIR", dir.c_str(), 1);
+    EXPECT_EQ(ReadOpened("Server"), "<open 2>");
+    EXPECT_EQ(ReadOpened("Server"), "<open 2>");
+
+    // Made by another program.
+    ChildResult child = RunInChild([&] {
+        return Set("Server", "made") ? std::string() : RegLastErrorText();
+    });
+    ASSERT_TRUE(child.Ok()) << child.Output;
+    EXPECT_EQ(ReadOpened("Server"), "made");
+
+    // Moved away, and back in under its name.
+    ASSERT_EQ(std::rename(hive.c_str(), (hive + ".away").c_str()), 0);
+    EXPECT_EQ(ReadOpened("Server"), "<open 2>");
+    EXPECT_EQ(ReadOpened("Server"), "<open 2>");
+    child = RunInChild([&] {
+        return std::rename((hive + ".away").c_str(), hive.c_str()) == 0 ? std::string()
+                                                                          : "rename failed";
+    });
+    ASSERT_TRUE(child.Ok()) << child.Output;
+    EXPECT_EQ(ReadOpened("Server"), "made");
+
+    // Gone again; then a folder above is swapped for one that has a hive.
+    ASSERT_EQ(std::rename(hive.c_str(), (hive + ".away").c_str()), 0);
+    EXPECT_EQ(ReadOpened("Server"), "<open 2>");
+    EXPECT_EQ(ReadOpened("Server"), "<open 2>");
+    child = RunInChild([&] {
+        if (std::rename(top.c_str(), (top + ".old").c_str()) != 0)
+            return std::string("rename failed");
+        std::filesystem::create_directories(dir + ".new");
+        std::filesystem::copy_file(top + ".old/registry/HKEY_LOCAL_MACHINE.hive.away",
+                                   dir + ".new/HKEY_LOCAL_MACHINE.hive");
+        return std::rename((dir + ".new").c_str(), dir.c_str()) == 0 ? std::string()
+                                                                      : "rename failed";
+    });
+    ASSERT_TRUE(child.Ok()) << child.Output;
+    EXPECT_EQ(ReadOpened("Server"), "made");
+}
+
 } // namespace
 } // namespace ferry
