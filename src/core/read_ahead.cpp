@@ -2,6 +2,7 @@
 
 #include "core/case_sensitive_match.h"
 #include "core/content_matcher.h"
+#include "platform/exclusive_open.h"
 #include "platform/file_move.h"
 #include "platform/files.h"
 
@@ -35,16 +36,28 @@ struct ReadAhead::State {
     const bool* CaseSensitive;
 
     // How many files the thread has read ahead and handed over, and how many the pass has
-    // taken: file i is read once i files were taken, and taken once i + 1 were handed over.
+    // taken: file i is read once i + 1 - Depth files were taken, and taken once i + 1 were
+    // handed over.
     std::atomic<std::size_t> Handed{0};
     std::atomic<std::size_t> Taken{0};
     std::atomic<bool> Stop{false};
     std::atomic<int> Sleepers{0};
     std::mutex Mutex;
     std::condition_variable Wake;
-    // Under Mutex: the file handed over and not taken yet (null when the pass is to read it).
-    std::unique_ptr<Scanned> Item;
-    bool Exact = false;
+    // Under Mutex: the files handed over and not taken yet, file i at i % Depth (null when the
+    // pass is to read it), and the case sensitivity each was scanned with.
+    std::unique_ptr<Scanned> Items[Depth];
+    bool Exact[Depth] = {};
+
+    // Descriptors the pass is done with, for the thread to close: one writer, one reader.
+    struct Closing {
+        int Fd;
+        bool Lease;
+    };
+    static constexpr std::size_t kClosings = 256;
+    Closing Closings[kClosings] = {};
+    std::atomic<std::size_t> Queued{0};
+    std::atomic<std::size_t> Closed{0};
 
     std::thread Thread;
 
@@ -56,6 +69,27 @@ struct ReadAhead::State {
         if (Sleepers.load() > 0) {
             std::lock_guard lock(Mutex);
             Wake.notify_all();
+        }
+    }
+
+    // From the pass; false when the queue is full and the caller must close it.
+    bool Queue(int fd, bool lease) {
+        const std::size_t queued = Queued.load(std::memory_order_relaxed);
+        if (queued - Closed.load(std::memory_order_acquire) == kClosings)
+            return false;
+        Closings[queued % kClosings] = {fd, lease};
+        Queued.store(queued + 1); // ordered before WakeOther's look at Sleepers
+        return true;
+    }
+
+    // On the thread, and once it has ended.
+    void CloseQueued() {
+        std::size_t closed = Closed.load(std::memory_order_relaxed);
+        const std::size_t queued = Queued.load(std::memory_order_acquire);
+        for (; closed != queued; ++closed) {
+            const Closing& c = Closings[closed % kClosings];
+            CloseLeased(c.Fd, c.Lease);
+            Closed.store(closed + 1, std::memory_order_release);
         }
     }
 
@@ -103,28 +137,44 @@ struct ReadAhead::State {
         }
     }
 
+    // Under Mutex: the files handed over, up to `handed`, and not taken yet give their leases
+    // up to whoever opened them meanwhile.
+    void LetOpenersIn(std::size_t handed) {
+        for (std::size_t i = Taken.load(); i < handed; ++i)
+            if (const auto& item = Items[i % Depth])
+                item->File->LeaseState();
+    }
+
     void Run() {
         bool leases = true;
         for (std::size_t index = 0; index < Names.size(); ++index) {
-            // While the file handed over last waits for its turn, whoever opens it is let in
-            // at once (its lease turns Refused, and the pass reads it again at its turn).
-            WaitUntil([&] { return Stop.load() || Taken.load() >= index; },
-                      [&] {
-                          if (Item && Taken.load() < index)
-                              Item->File->LeaseState();
-                      });
+            // While the files handed over wait for their turn, whoever opens one is let in at
+            // once (its lease turns Refused, and the pass reads it again at its turn).
+            WaitUntil(
+                [&] {
+                    CloseQueued();
+                    return Stop.load() || Taken.load() + Depth > index;
+                },
+                [&] { LetOpenersIn(index); });
             if (Stop.load())
                 return;
             const bool exact = CaseSensitive ? *CaseSensitive : CaseSensitiveMatch.load();
             std::unique_ptr<Scanned> item = Read(index, exact, leases);
             {
                 std::lock_guard lock(Mutex);
-                Item = std::move(item);
-                Exact = exact;
+                Items[index % Depth] = std::move(item);
+                Exact[index % Depth] = exact;
             }
             Handed.store(index + 1);
             WakeOther();
         }
+        // Every file is handed over: what is left is closing for the pass.
+        WaitUntil(
+            [&] {
+                CloseQueued();
+                return Stop.load();
+            },
+            [&] { LetOpenersIn(Names.size()); });
     }
 };
 
@@ -141,6 +191,16 @@ ReadAhead::~ReadAhead() {
         State_->Wake.notify_all();
     }
     State_->Thread.join();
+    State_->CloseQueued();
+}
+
+void ReadAhead::Close(int fd, bool lease) {
+    State& st = *State_;
+    if (!st.Queue(fd, lease)) {
+        CloseLeased(fd, lease);
+        return;
+    }
+    st.WakeOther();
 }
 
 std::unique_ptr<ReadAhead::Scanned> ReadAhead::Take(std::size_t index, bool exact) {
@@ -150,8 +210,8 @@ std::unique_ptr<ReadAhead::Scanned> ReadAhead::Take(std::size_t index, bool exac
     bool scannedExact = false;
     {
         std::lock_guard lock(st.Mutex);
-        item = std::move(st.Item);
-        scannedExact = st.Exact;
+        item = std::move(st.Items[index % Depth]);
+        scannedExact = st.Exact[index % Depth];
     }
     st.Taken.store(index + 1);
     st.WakeOther();

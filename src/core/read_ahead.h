@@ -1,13 +1,14 @@
 #pragma once
 
 // While a routing pass moves one file and calls its listener, a second thread opens and scans
-// the next file of the list, under the write lease that the pass takes anyway. The lease is
+// the next files of the list (up to Depth of them), under the write lease that the pass takes
+// anyway, and closes the files the pass is done with. The lease is
 // what lets the scan made ahead stand in for one made at the file's turn: Linux grants it only
 // while no one else has the file open, and anyone who opens the file later breaks it. So when
 // the pass comes to the file and the lease is unbroken, nobody has opened the file since it
 // was read, and a scan made now would find exactly the same. Otherwise, and whenever the case
 // setting changed in between or the file could not be read ahead, the pass scans the file at
-// its turn as it always has. While the file waits for its turn, the thread gives its lease up
+// its turn as it always has. While a file waits for its turn, the thread gives its lease up
 // within about a millisecond of a break, so an opener waits hardly longer than for a scan.
 
 #include <cstddef>
@@ -30,6 +31,8 @@ public:
     // Files larger than this are left to the pass: a scan of them would hold the thread, and
     // the end of the pass with it, for longer than a pass should wait to be called off.
     static constexpr int64_t MaxSize = 1 << 20;
+    // How many files may be read ahead of the one the pass is at.
+    static constexpr std::size_t Depth = 2;
 
     // `caseSensitive` null: the process-wide setting, read when each file is scanned. The
     // folder and names are the pass's and must outlive this object.
@@ -45,6 +48,10 @@ public:
     // the file since is told by its lease, which the move asks for anyway: a move that finds
     // it broken leaves the file as it was, and the caller then scans the file afresh.
     std::unique_ptr<Scanned> Take(std::size_t index, bool exact);
+
+    // Closes a descriptor the pass is done with (as CloseLeased), on the thread, within
+    // moments: a lease it still holds keeps anyone opening the moved file waiting until then.
+    void Close(int fd, bool lease);
 
     struct State;
 

@@ -130,6 +130,8 @@ void MovePass(const std::string& source, const std::string& destination, const s
             // No thread to be had: each file is read at its turn.
         }
     }
+    if (ahead)
+        batch.CloseWith([&ahead](int fd, bool lease) { ahead->Close(fd, lease); });
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string& name = names[i];
         // Work called off stops here, between files: never in the middle of a move.

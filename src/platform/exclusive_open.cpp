@@ -226,13 +226,25 @@ bool ExclusiveOpen::Names(const std::string& path) const {
 void ExclusiveOpen::Close() {
     if (Fd_ < 0)
         return;
-    // Given back before the close: a child forked meanwhile shares the descriptor, and the
-    // lease would last until that child ends.
-    if (Lease_)
-        fcntl(Fd_, F_SETLEASE, F_UNLCK);
-    close(Fd_);
+    bool lease = false;
+    const int fd = Release(lease);
+    CloseLeased(fd, lease);
+}
+
+int ExclusiveOpen::Release(bool& lease) {
+    const int fd = Fd_;
+    lease = Lease_;
     Fd_ = -1;
     Lease_ = false;
+    return fd;
+}
+
+void CloseLeased(int fd, bool lease) {
+    if (fd < 0)
+        return;
+    if (lease)
+        fcntl(fd, F_SETLEASE, F_UNLCK);
+    close(fd);
 }
 
 } // namespace ferry

@@ -49,6 +49,9 @@ public:
     // Gives the lease back and closes the file.
     void Close();
 
+    // Hands the descriptor over, for CloseLeased; `lease` tells whether it holds one.
+    int Release(bool& lease);
+
     int Fd() const { return Fd_; }
     const struct stat& Stat() const { return Stat_; }
     bool HasLease() const { return Lease_; }
@@ -62,6 +65,11 @@ private:
     bool Lease_ = false;
     struct stat Stat_ {};
 };
+
+// Gives a lease back, when the descriptor holds one, and closes the descriptor. The lease goes
+// first: a child forked meanwhile shares the descriptor, and the lease would last until that
+// child ends.
+void CloseLeased(int fd, bool lease);
 
 // True when a process other than this descriptor of ours has the file (dev, ino) open or
 // mapped. `complete` is set false when some process could not be searched.

@@ -854,6 +854,7 @@ MoveOutcome MoveScannedFile(ReadOnlyFile& file, const std::string& from, const s
 // are given, while the next batch fills. The grace then costs the pass no time of its own.
 struct MoveBatch::State {
     PassCache Cache;
+    Closer CloseFile;
     struct Pending {
         std::unique_ptr<ExclusiveOpen> Source; // holds the source, with its lease, to the end
         Deferred Left;
@@ -907,8 +908,16 @@ MoveOutcome MoveBatch::Move(ReadOnlyFile& file, const std::string& from, const s
             filling.First = now;
         filling.LastHidden = now;
         filling.Moves.push_back({std::move(source), std::move(left)});
+    } else if (State_->CloseFile && source->Fd() >= 0) {
+        bool lease = false;
+        const int fd = source->Release(lease);
+        State_->CloseFile(fd, lease);
     }
     return result.Outcome;
+}
+
+void MoveBatch::CloseWith(Closer closer) {
+    State_->CloseFile = std::move(closer);
 }
 
 // Every copy's name durable before any source content goes.

@@ -71,6 +71,13 @@ public:
     // rename (the file at `to` is then that very file), else st_ino 0.
     MoveOutcome Move(ReadOnlyFile& file, const std::string& from, const std::string& to,
                      int* error = nullptr, struct stat* renamed = nullptr);
+    // Where the descriptor of a file that a Move has done with goes (with whether it holds a
+    // lease, for CloseLeased): a pass may close them on a thread of its own, as long as it does
+    // so promptly, since a lease still held keeps anyone opening the moved file waiting.
+    // Unset, each is closed before Move returns.
+    using Closer = std::function<void(int fd, bool lease)>;
+    void CloseWith(Closer closer);
+
     // To be called between moves: finishes a batch whose grace is over, and starts the grace
     // of the filling one when it is due. Returns what Finish does, for the batch finished.
     std::vector<std::string> Advance();

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <set>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -141,6 +143,55 @@ TEST(RoutingPassTest, AFileChangedWhileTheOneBeforeIsNotifiedIsJudgedAtItsTurn) 
     for (const std::string& name : f.in.Entries())
         EXPECT_EQ(TempDir::Read(f.in / name), "no longer") << name;
     EXPECT_LT(longest, std::chrono::milliseconds(200));
+}
+
+// Counts this process's open descriptors.
+int OpenDescriptors() {
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)entry;
+        ++n;
+    }
+    return n;
+}
+
+TEST(RoutingPassTest, AMovedFileIsFreeForOthersWhileTheNextIsNotified) {
+    Folders f;
+    for (int i = 0; i < 300; ++i)
+        f.in.Write("f" + std::to_string(i), "MATCH");
+    const int before = OpenDescriptors();
+    int refused = 0;
+    std::chrono::steady_clock::duration longest{};
+    std::set<std::string> seen;
+    ProcessTaskFolder(f.in.Path(), f.out.Path(), AllFilesMask, "MATCH", true, [&] {
+        ++f.moves;
+        if (f.moves % 30 != 1)
+            return;
+        // The file just moved: whoever opens it now may not have to wait for us (an opener
+        // that may not wait is refused while we still hold it).
+        std::string moved;
+        for (const std::string& name : f.out.Entries())
+            if (seen.insert(name).second)
+                moved = name;
+        const auto start = std::chrono::steady_clock::now();
+        int fd = -1;
+        for (int attempt = 0; attempt < 1000 && fd < 0; ++attempt) {
+            fd = open((f.out / moved).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) {
+                ASSERT_EQ(errno, EWOULDBLOCK);
+                ++refused;
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+        }
+        longest = std::max(longest, std::chrono::steady_clock::now() - start);
+        ASSERT_GE(fd, 0) << moved;
+        close(fd);
+    });
+    EXPECT_EQ(f.moves, 300);
+    EXPECT_EQ(f.out.Entries().size(), 300u);
+    EXPECT_LT(longest, std::chrono::milliseconds(50)) << refused << " refusals";
+    // Every descriptor of the pass is closed by the time it returns.
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 TEST(RoutingPassTest, UnreadableFileEndsThePass) {
