@@ -1,12 +1,12 @@
 #include "platform/file_move.h"
 
+#include "platform/copy_mark.h"
 #include "platform/exclusive_open.h"
 #include "platform/files.h"
 #include "platform/system_errors.h"
 
 #include <cerrno>
 #include <chrono>
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -179,44 +179,10 @@ int WriteAll(int fd, const unsigned char* data, std::size_t size) {
     return 0;
 }
 
-// What a finished copy's mark says: the source it was made from, as it was, and the hash of
-// what was copied.
-struct CopyMark {
-    unsigned long long Dev = 0, Ino = 0;
-    long long Size = 0, MtimeSec = 0, MtimeNsec = 0, CtimeSec = 0, CtimeNsec = 0;
-    uint64_t Hash = 0;
-
-    static CopyMark Of(const struct stat& st, uint64_t hash) {
-        return {st.st_dev,          st.st_ino,         st.st_size,         st.st_mtim.tv_sec,
-                st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec, hash};
-    }
-    std::string Text() const {
-        char text[256];
-        std::snprintf(text, sizeof text, "1 %llu %llu %lld %lld %lld %lld %lld %016" PRIx64, Dev,
-                      Ino, Size, MtimeSec, MtimeNsec, CtimeSec, CtimeNsec, Hash);
-        return text;
-    }
-    static bool Parse(const std::string& text, CopyMark& mark) {
-        return std::sscanf(text.c_str(), "1 %llu %llu %lld %lld %lld %lld %lld %" SCNx64, &mark.Dev,
-                           &mark.Ino, &mark.Size, &mark.MtimeSec, &mark.MtimeNsec, &mark.CtimeSec,
-                           &mark.CtimeNsec, &mark.Hash) == 8;
-    }
-    bool Names(const struct stat& st) const { return Dev == st.st_dev && Ino == st.st_ino; }
-    // The source as it was when copied: same file, same size, not written or changed since.
-    bool Unchanged(const struct stat& st) const {
-        const CopyMark now = Of(st, Hash);
-        return Names(st) && Size == now.Size && MtimeSec == now.MtimeSec &&
-               MtimeNsec == now.MtimeNsec && CtimeSec == now.CtimeSec && CtimeNsec == now.CtimeNsec;
-    }
-};
-
 bool ReadMark(const std::string& path, CopyMark& mark) {
-    char text[256];
-    const ssize_t size = lgetxattr(path.c_str(), MoveMark, text, sizeof text - 1);
-    if (size < 0)
-        return false;
-    text[size] = '\0';
-    return CopyMark::Parse(text, mark);
+    char value[256];
+    const ssize_t size = lgetxattr(path.c_str(), MoveMark, value, sizeof value);
+    return size >= 0 && CopyMark::Parse(std::string_view(value, static_cast<std::size_t>(size)), mark);
 }
 
 // True when the file at `path` hashes to `expected`.
@@ -568,7 +534,7 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
     futimens(temp.Fd, times);
     // Without the mark (a file system without user attributes) a copy found under the name
     // after a kill cannot be told from the user's; it then stays, and so does the source.
-    const std::string mark = CopyMark::Of(st, hash.Value()).Text();
+    const std::string mark = CopyMark::Of(st, hash.Value()).Encode();
     const bool marked = fsetxattr(temp.Fd, MoveMark, mark.data(), mark.size(), 0) == 0;
 
     int err = Injected(MoveStep::Sync);

@@ -1,4 +1,5 @@
 #include "base/exception.h"
+#include "platform/copy_mark.h"
 #include "platform/exclusive_open.h"
 #include "platform/file_move.h"
 #include "platform/files.h"
@@ -9,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <memory>
@@ -304,6 +308,38 @@ TEST(FileInUseTest, SourceOpenedOrChangedDuringCopyKeepsItWhole) {
         EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::Moved);
         EXPECT_FALSE(TempDir::Exists(src));
         EXPECT_EQ(TempDir::Read(to / "f"), "rewritten");
+    }
+    // A copy left so by an earlier version, whose mark is text, is known as ours just the same.
+    {
+        TempDir from, to;
+        const std::string src = from.Write("f", body);
+        {
+            SeamScope seam({true, false, [&](MoveStep step) {
+                                if (step == MoveStep::Link) {
+                                    const int fd = open(src.c_str(), O_RDONLY | O_NONBLOCK);
+                                    if (fd >= 0)
+                                        close(fd);
+                                }
+                                return 0;
+                            }});
+            EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::InUse);
+        }
+        char value[256];
+        const ssize_t size =
+            getxattr((to / "f").c_str(), "user.ferrydesk.move", value, sizeof value);
+        ASSERT_GT(size, 0);
+        CopyMark mark;
+        ASSERT_TRUE(CopyMark::Parse(std::string_view(value, static_cast<std::size_t>(size)), mark));
+        char text[256];
+        std::snprintf(text, sizeof text, "1 %llu %llu %lld %lld %lld %lld %lld %016" PRIx64,
+                      mark.Dev, mark.Ino, mark.Size, mark.MtimeSec, mark.MtimeNsec,
+                      mark.CtimeSec, mark.CtimeNsec, mark.Hash);
+        ASSERT_EQ(setxattr((to / "f").c_str(), "user.ferrydesk.move", text, std::strlen(text), 0),
+                  0);
+        SeamScope copy({true, false, {}});
+        EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::Moved);
+        EXPECT_FALSE(TempDir::Exists(src));
+        EXPECT_TRUE(TempDir::Read(to / "f") == body);
     }
 }
 
