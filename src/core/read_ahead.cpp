@@ -34,9 +34,12 @@ struct ReadAhead::State {
     const std::vector<std::string>& Names;
     const std::string& Match;
     const bool* CaseSensitive;
+    const std::string Destination;
+    MoveBatch* Batch;
+    std::size_t Ahead = Depth; // the thread's own
 
     // How many files the thread has read ahead and handed over, and how many the pass has
-    // taken: file i is read once i + 1 - Depth files were taken, and taken once i + 1 were
+    // taken: file i is read once i + 1 - Ahead files were taken, and taken once i + 1 were
     // handed over.
     std::atomic<std::size_t> Handed{0};
     std::atomic<std::size_t> Taken{0};
@@ -44,10 +47,10 @@ struct ReadAhead::State {
     std::atomic<int> Sleepers{0};
     std::mutex Mutex;
     std::condition_variable Wake;
-    // Under Mutex: the files handed over and not taken yet, file i at i % Depth (null when the
-    // pass is to read it), and the case sensitivity each was scanned with.
-    std::unique_ptr<Scanned> Items[Depth];
-    bool Exact[Depth] = {};
+    // Under Mutex: the files handed over and not taken yet, file i at i % CopyDepth (null when
+    // the pass is to read it), and the case sensitivity each was scanned with.
+    std::unique_ptr<Scanned> Items[CopyDepth];
+    bool Exact[CopyDepth] = {};
 
     // Descriptors the pass is done with, for the thread to close: one writer, one reader.
     struct Closing {
@@ -62,8 +65,10 @@ struct ReadAhead::State {
     std::thread Thread;
 
     State(const std::string& folder, const std::vector<std::string>& names,
-          const std::string& match, const bool* caseSensitive)
-        : Folder(folder), Names(names), Match(match), CaseSensitive(caseSensitive) {}
+          const std::string& match, const bool* caseSensitive, const std::string& destination,
+          MoveBatch* batch)
+        : Folder(folder), Names(names), Match(match), CaseSensitive(caseSensitive),
+          Destination(destination), Batch(batch) {}
 
     void WakeOther() {
         if (Sleepers.load() > 0) {
@@ -131,6 +136,11 @@ struct ReadAhead::State {
             if (item->File->Size() > MaxSize)
                 return nullptr;
             item->Result = ScanOpenFile(*item->File, Match, exact);
+            if (item->Result >= 0 && Batch) {
+                item->Copy = Batch->Prepare(*item->File, Destination);
+                if (item->Copy)
+                    Ahead = CopyDepth;
+            }
             return item;
         } catch (...) {
             return nullptr;
@@ -141,7 +151,7 @@ struct ReadAhead::State {
     // up to whoever opened them meanwhile.
     void LetOpenersIn(std::size_t handed) {
         for (std::size_t i = Taken.load(); i < handed; ++i)
-            if (const auto& item = Items[i % Depth])
+            if (const auto& item = Items[i % CopyDepth])
                 item->File->LeaseState();
     }
 
@@ -153,7 +163,7 @@ struct ReadAhead::State {
             WaitUntil(
                 [&] {
                     CloseQueued();
-                    return Stop.load() || Taken.load() + Depth > index;
+                    return Stop.load() || Taken.load() + Ahead > index;
                 },
                 [&] { LetOpenersIn(index); });
             if (Stop.load())
@@ -162,8 +172,8 @@ struct ReadAhead::State {
             std::unique_ptr<Scanned> item = Read(index, exact, leases);
             {
                 std::lock_guard lock(Mutex);
-                Items[index % Depth] = std::move(item);
-                Exact[index % Depth] = exact;
+                Items[index % CopyDepth] = std::move(item);
+                Exact[index % CopyDepth] = exact;
             }
             Handed.store(index + 1);
             WakeOther();
@@ -179,8 +189,10 @@ struct ReadAhead::State {
 };
 
 ReadAhead::ReadAhead(const std::string& folder, const std::vector<std::string>& names,
-                     const std::string& matchString, const bool* caseSensitive)
-    : State_(std::make_unique<State>(folder, names, matchString, caseSensitive)) {
+                     const std::string& matchString, const bool* caseSensitive,
+                     const std::string& destination, MoveBatch* batch)
+    : State_(std::make_unique<State>(folder, names, matchString, caseSensitive, destination,
+                                     batch)) {
     State_->Thread = std::thread([state = State_.get()] { state->Run(); });
 }
 
@@ -210,8 +222,8 @@ std::unique_ptr<ReadAhead::Scanned> ReadAhead::Take(std::size_t index, bool exac
     bool scannedExact = false;
     {
         std::lock_guard lock(st.Mutex);
-        item = std::move(st.Items[index % Depth]);
-        scannedExact = st.Exact[index % Depth];
+        item = std::move(st.Items[index % CopyDepth]);
+        scannedExact = st.Exact[index % CopyDepth];
     }
     st.Taken.store(index + 1);
     st.WakeOther();

@@ -19,6 +19,8 @@
 
 namespace ferry {
 
+class MoveBatch;
+struct PreparedCopy;
 class ReadOnlyFile;
 
 class ReadAhead {
@@ -26,18 +28,24 @@ public:
     struct Scanned {
         std::unique_ptr<ReadOnlyFile> File; // open for the move, its lease held
         int64_t Result = -1;                // as ScanOpenFile: the offset of the match, or -1
+        std::unique_ptr<PreparedCopy> Copy; // made ahead for a move across file systems
     };
 
     // Files larger than this are left to the pass: a scan of them would hold the thread, and
     // the end of the pass with it, for longer than a pass should wait to be called off.
     static constexpr int64_t MaxSize = 1 << 20;
-    // How many files may be read ahead of the one the pass is at.
+    // How many files may be read ahead of the one the pass is at: a few while the moves are
+    // renames; more once they are copies, so that one sync serves many of them.
     static constexpr std::size_t Depth = 2;
+    static constexpr std::size_t CopyDepth = 32;
 
-    // `caseSensitive` null: the process-wide setting, read when each file is scanned. The
-    // folder and names are the pass's and must outlive this object.
+    // `caseSensitive` null: the process-wide setting, read when each file is scanned. With a
+    // `batch`, a file that matches is also copied ahead into `destination` when its move
+    // crosses file systems (MoveBatch::Prepare). The folders, names and batch are the pass's
+    // and must outlive this object.
     ReadAhead(const std::string& folder, const std::vector<std::string>& names,
-              const std::string& matchString, const bool* caseSensitive);
+              const std::string& matchString, const bool* caseSensitive,
+              const std::string& destination = std::string(), MoveBatch* batch = nullptr);
     // Stops the thread; what it holds is closed.
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;

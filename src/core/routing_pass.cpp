@@ -125,7 +125,8 @@ void MovePass(const std::string& source, const std::string& destination, const s
     std::unique_ptr<ReadAhead> ahead;
     if (names.size() > 1) {
         try {
-            ahead = std::make_unique<ReadAhead>(from, names, matchString, caseSensitive);
+            ahead = std::make_unique<ReadAhead>(from, names, matchString, caseSensitive, to,
+                                                &batch);
         } catch (const std::system_error&) {
             // No thread to be had: each file is read at its turn.
         }
@@ -148,9 +149,11 @@ void MovePass(const std::string& source, const std::string& destination, const s
         // One descriptor serves the scan and the move, under a lease that anyone opening the
         // file meanwhile breaks: such a file is left as in use.
         std::unique_ptr<ReadOnlyFile> opened;
+        std::unique_ptr<PreparedCopy> copy;
         int64_t found = -1;
         if (early) {
             opened = std::move(early->File);
+            copy = std::move(early->Copy);
             found = early->Result;
         } else {
             opened = std::make_unique<ReadOnlyFile>(from + name, ReadOnlyFile::Purpose::ForMove);
@@ -167,7 +170,8 @@ void MovePass(const std::string& source, const std::string& destination, const s
         // looked at only when the file stayed, since a missing one means no attempt at all.
         int code = 0;
         struct stat renamed {};
-        MoveOutcome how = batch.Move(file, from + name, to + name, &code, &renamed);
+        MoveOutcome how =
+            batch.Move(file, from + name, to + name, &code, &renamed, std::move(copy));
         if (how == MoveOutcome::InUse && early) {
             // Opened by someone since it was read ahead: nothing was done, and the file is
             // read and moved at its turn, as it would have been without reading ahead.

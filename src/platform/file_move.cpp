@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/system_errors.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -434,6 +435,15 @@ struct PassCache {
     dev_t AcrossDevice = 0;
     std::string AcrossFolder;
     std::string WritableSource;
+
+    // Copies made ahead (see MoveBatch::Prepare) are numbered as they are finished; every one
+    // numbered up to Durable was finished before a sync of their file system that succeeded.
+    std::atomic<uint64_t> Prepared{0};
+    uint64_t Durable = 0; // the pass's own
+    // The reading thread's own: the destination folder's device, looked at once.
+    std::string PrepareFolder;
+    dev_t PrepareDevice = 0;
+    bool PrepareAcross = false;
 };
 
 // The first half of ReleaseSource: the source's name goes, its content stays under a stash
@@ -473,25 +483,13 @@ Result HideSource(ExclusiveOpen& source, const std::string& from, const std::str
     return Done();
 }
 
-// `defer`, when given, takes the last steps of the move (syncing the destination folder,
-// the grace, dropping the source) for a batch to do together.
-Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::string& to,
-                  Deferred* defer = nullptr) {
-    const struct stat st = source.Stat();
-    // Refuse early what would fail at the end, before copying a large file for nothing.
-    const std::string destFolder = FolderOf(to);
-    if (Exists(to))
-        return Taken();
-    PassCache* cache = defer ? defer->Cache : nullptr;
-    const std::string sourceFolder = FolderOf(from);
-    if (!cache || cache->WritableSource != sourceFolder) {
-        if (access(sourceFolder.c_str(), W_OK | X_OK) != 0)
-            return FailErrno(errno);
-        if (cache)
-            cache->WritableSource = sourceFolder;
-    }
-
-    TempCopy temp;
+// Copies the held source (`fd`, as `st` says it is) into a new temporary in `destFolder`
+// with its rights, times and, where it can, our mark. Between blocks `alone()` tells whether
+// the source is still untouched; a writer that opens it ends the copy at once (InUse), and
+// the source stays whole where it is. Moved when the copy is made; not synced yet.
+template <typename Alone>
+Result MakeCopy(int fd, const struct stat& st, Alone alone, const std::string& destFolder,
+                TempCopy& temp, bool& marked) {
     if (const int err = temp.Create(destFolder, st.st_mode))
         return err == ENOENT || err == ENOTDIR ? Fail(ERROR_PATH_NOT_FOUND) : FailErrno(err);
     if (const int err = Injected(MoveStep::Copy))
@@ -503,14 +501,14 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
     off_t copied = 0;
     bool disturbed = false;
     const int readErr = ReadWhole(
-        source.Fd(),
+        fd,
         [&](const unsigned char* data, std::size_t size) {
             if (const int err = WriteAll(temp.Fd, data, size))
                 return err;
             hash.Add(data, size);
             copied += static_cast<off_t>(size);
             // After the last block the checks before the link and before the source goes say it.
-            if (copied > st.st_size || (copied < st.st_size && !source.Alone(false))) {
+            if (copied > st.st_size || (copied < st.st_size && !alone())) {
                 disturbed = true;
                 return ECANCELED;
             }
@@ -535,10 +533,57 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
     // Without the mark (a file system without user attributes) a copy found under the name
     // after a kill cannot be told from the user's; it then stays, and so does the source.
     const std::string mark = CopyMark::Of(st, hash.Value()).Encode();
-    const bool marked = fsetxattr(temp.Fd, MoveMark, mark.data(), mark.size(), 0) == 0;
+    marked = fsetxattr(temp.Fd, MoveMark, mark.data(), mark.size(), 0) == 0;
+    return Done();
+}
 
-    int err = Injected(MoveStep::Sync);
-    if (!err && fsync(temp.Fd) != 0)
+// `defer`, when given, takes the last steps of the move (syncing the destination folder,
+// the grace, dropping the source) for a batch to do together.
+//
+// `prepared`, when given, is a copy of this source made ahead by MoveBatch::Prepare; it is
+// used when it was made in the destination folder.
+Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::string& to,
+                  Deferred* defer = nullptr, PreparedCopy* prepared = nullptr) {
+    const struct stat st = source.Stat();
+    // Refuse early what would fail at the end, before copying a large file for nothing.
+    const std::string destFolder = FolderOf(to);
+    if (Exists(to))
+        return Taken();
+    PassCache* cache = defer ? defer->Cache : nullptr;
+    const std::string sourceFolder = FolderOf(from);
+    if (!cache || cache->WritableSource != sourceFolder) {
+        if (access(sourceFolder.c_str(), W_OK | X_OK) != 0)
+            return FailErrno(errno);
+        if (cache)
+            cache->WritableSource = sourceFolder;
+    }
+
+    TempCopy temp;
+    bool marked = false;
+    bool durable = false;
+    if (prepared && prepared->Fd >= 0 && prepared->Folder == destFolder) {
+        // Made ahead from this very descriptor, which nobody has opened since (the lease).
+        temp.Fd = prepared->Fd;
+        prepared->Fd = -1;
+        marked = prepared->Marked;
+        durable = cache && prepared->Sequence <= cache->Durable;
+        if (!durable && cache && !Injected(MoveStep::Sync)) {
+            // One sync of the file system serves every copy made ahead so far.
+            const uint64_t finished = cache->Prepared.load();
+            if (syncfs(temp.Fd) == 0) {
+                cache->Durable = finished;
+                durable = true;
+            }
+        }
+    } else {
+        const Result made = MakeCopy(
+            source.Fd(), st, [&] { return source.Alone(false); }, destFolder, temp, marked);
+        if (made.Outcome != MoveOutcome::Moved)
+            return made;
+    }
+
+    int err = durable ? 0 : Injected(MoveStep::Sync);
+    if (!err && !durable && fsync(temp.Fd) != 0)
         err = errno;
     if (err)
         return FailErrno(err);
@@ -725,13 +770,15 @@ Settled SettleTaken(ExclusiveOpen& source, const std::string& from, const std::s
 }
 
 Result MoveHeld(ExclusiveOpen& source, const std::string& from, const std::string& to,
-                Deferred* defer = nullptr) {
+                Deferred* defer = nullptr, PreparedCopy* prepared = nullptr) {
     for (int attempt = 0;; ++attempt) {
         Result result = Fail(ERROR_NOT_SAME_DEVICE);
         PassCache* cache = defer ? defer->Cache : nullptr;
-        const bool across = cache && !cache->AcrossFolder.empty() &&
-                            cache->AcrossDevice == source.Stat().st_dev &&
-                            cache->AcrossFolder == FolderOf(to);
+        // A copy made ahead was made because the move crosses file systems; it serves once.
+        const bool across = (prepared && attempt == 0) ||
+                            (cache && !cache->AcrossFolder.empty() &&
+                             cache->AcrossDevice == source.Stat().st_dev &&
+                             cache->AcrossFolder == FolderOf(to));
         if (!(Seam && Seam->ForceCopy) && !across) {
             result = RenameHeld(from, to);
             result.Renamed = result.Outcome == MoveOutcome::Moved;
@@ -742,7 +789,7 @@ Result MoveHeld(ExclusiveOpen& source, const std::string& from, const std::strin
             }
         }
         if (result.Outcome == MoveOutcome::Failed && result.Code == ERROR_NOT_SAME_DEVICE)
-            result = CopyAcross(source, from, to, defer);
+            result = CopyAcross(source, from, to, defer, attempt == 0 ? prepared : nullptr);
         if (result.Outcome != MoveOutcome::NameTaken || attempt > 0)
             return result;
         int settleCode = ERROR_GEN_FAILURE;
@@ -779,7 +826,7 @@ Result Move(const std::string& from, const std::string& to) {
 }
 
 Result MoveScanned(ReadOnlyFile& file, const std::string& from, const std::string& to,
-                   ExclusiveOpen& source, Deferred* defer) {
+                   ExclusiveOpen& source, Deferred* defer, PreparedCopy* prepared = nullptr) {
     const int code = source.Adopt(file, from);
     if (to.empty())
         return Fail(ERROR_PATH_NOT_FOUND);
@@ -789,7 +836,7 @@ Result MoveScanned(ReadOnlyFile& file, const std::string& from, const std::strin
         return Busy();
     if (code != ERROR_SUCCESS)
         return Fail(code);
-    return MoveHeld(source, from, to, defer);
+    return MoveHeld(source, from, to, defer, prepared);
 }
 
 bool HasTempName(const std::string& name) {
@@ -854,11 +901,12 @@ MoveBatch::~MoveBatch() {
 }
 
 MoveOutcome MoveBatch::Move(ReadOnlyFile& file, const std::string& from, const std::string& to,
-                            int* error, struct stat* renamed) {
+                            int* error, struct stat* renamed,
+                            std::unique_ptr<PreparedCopy> prepared) {
     auto source = std::make_unique<ExclusiveOpen>();
     Deferred left;
     left.Cache = &State_->Cache;
-    const Result result = MoveScanned(file, from, to, *source, &left);
+    const Result result = MoveScanned(file, from, to, *source, &left, prepared.get());
     if (error)
         *error = result.Code;
     if (renamed) {
@@ -880,6 +928,43 @@ MoveOutcome MoveBatch::Move(ReadOnlyFile& file, const std::string& from, const s
         State_->CloseFile(fd, lease);
     }
     return result.Outcome;
+}
+
+PreparedCopy::~PreparedCopy() {
+    if (Fd >= 0)
+        close(Fd); // an unnamed file: gone with its last descriptor
+}
+
+std::unique_ptr<PreparedCopy> MoveBatch::Prepare(ReadOnlyFile& file, const std::string& toFolder) {
+    // Tests that steer the steps of a move, or want named temporaries, get the moves they steer.
+    if (Seam && (Seam->Fail || Seam->NamedTemp))
+        return nullptr;
+    PassCache& cache = State_->Cache;
+    const std::string folder = FolderOf(IncludeTrailingSeparator(toFolder) + "x");
+    if (cache.PrepareFolder != folder) {
+        struct stat there;
+        if (stat(folder.c_str(), &there) != 0)
+            return nullptr;
+        cache.PrepareFolder = folder;
+        cache.PrepareDevice = there.st_dev;
+    }
+    const struct stat& st = file.Stat();
+    if (st.st_dev == cache.PrepareDevice && !(Seam && Seam->ForceCopy))
+        return nullptr; // a rename moves it
+    auto copy = std::make_unique<PreparedCopy>();
+    TempCopy temp;
+    bool marked = false;
+    const Result made = MakeCopy(
+        file.Fd(), st, [&] { return file.LeaseState() == ReadOnlyFile::Lease::Held; }, folder,
+        temp, marked);
+    // Only an unnamed copy: it vanishes with the process, whenever that ends.
+    if (made.Outcome != MoveOutcome::Moved || !temp.Name.empty())
+        return nullptr;
+    copy->Fd = temp.Release();
+    copy->Folder = folder;
+    copy->Marked = marked;
+    copy->Sequence = ++cache.Prepared;
+    return copy;
 }
 
 void MoveBatch::CloseWith(Closer closer) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -46,6 +47,21 @@ MoveOutcome MoveFileChecked(const std::string& from, const std::string& to, int*
 MoveOutcome MoveScannedFile(ReadOnlyFile& file, const std::string& from, const std::string& to,
                             int* error = nullptr);
 
+// A copy of a file made ahead of its move across file systems: an unnamed file in the
+// destination folder with the source's content, rights, times and mark, not synced yet.
+// It vanishes when destroyed unused, or with the process.
+struct PreparedCopy {
+    PreparedCopy() = default;
+    ~PreparedCopy();
+    PreparedCopy(const PreparedCopy&) = delete;
+    PreparedCopy& operator=(const PreparedCopy&) = delete;
+
+    int Fd = -1;
+    std::string Folder; // where it was made
+    bool Marked = false;
+    uint64_t Sequence = 0; // in the order of the batch's copies made ahead
+};
+
 // The moves of one routing pass, each made as by MoveScannedFile, and visible as it is made:
 // the file is at the destination and gone from the source when Move returns. Across file
 // systems what makes a move durable is shared by the moves of a batch: the copy is synced
@@ -69,8 +85,18 @@ public:
 
     // `renamed`, when given, receives what the scan found of the file when it was moved by a
     // rename (the file at `to` is then that very file), else st_ino 0.
+    // `prepared`: what Prepare made of this file, or null. It stands for the file only while
+    // nobody has opened the file since, which the lease tells; otherwise the move ends InUse
+    // as always. One sync of the destination's file system makes every copy made ahead so far
+    // durable at once, instead of one sync for each.
     MoveOutcome Move(ReadOnlyFile& file, const std::string& from, const std::string& to,
-                     int* error = nullptr, struct stat* renamed = nullptr);
+                     int* error = nullptr, struct stat* renamed = nullptr,
+                     std::unique_ptr<PreparedCopy> prepared = nullptr);
+
+    // For a thread reading ahead of the pass, while Move runs on the pass's own: copies a
+    // file that is to be moved into `toFolder` (`file` opened ForMove, its lease held) into a
+    // PreparedCopy. Null when the move is a rename (one file system) or the copy cannot be made.
+    std::unique_ptr<PreparedCopy> Prepare(ReadOnlyFile& file, const std::string& toFolder);
     // Where the descriptor of a file that a Move has done with goes (with whether it holds a
     // lease, for CloseLeased): a pass may close them on a thread of its own, as long as it does
     // so promptly, since a lease still held keeps anyone opening the moved file waiting.

@@ -105,6 +105,8 @@ public:
     std::size_t FirstBlock() const { return FirstBlock_; }
     // Hands the descriptor, with its lease or lock, to the caller, who closes it.
     int Release();
+    // The descriptor, still ours; for reads at an offset (pread), which leave Read's alone.
+    int Fd() const { return Fd_; }
 
 private:
     void LetOpenerIn();

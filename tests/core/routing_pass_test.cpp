@@ -2,6 +2,7 @@
 
 #include "base/exception.h"
 #include "core/case_sensitive_match.h"
+#include "platform/file_move.h"
 #include "platform/system_errors.h"
 #include "support/temp_dir.h"
 
@@ -192,6 +193,53 @@ TEST(RoutingPassTest, AMovedFileIsFreeForOthersWhileTheNextIsNotified) {
     EXPECT_LT(longest, std::chrono::milliseconds(50)) << refused << " refusals";
     // Every descriptor of the pass is closed by the time it returns.
     EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// Files are copied ahead of their turn when the move crosses file systems; a copy made ahead
+// must never stand for a file that was changed after it was made.
+TEST(RoutingPassTest, AFileChangedAfterItWasCopiedAheadIsMovedAsItIsAtItsTurn) {
+    TempDir probe;
+    const std::string other = TempDir::OtherFileSystemThan(probe.Path());
+    for (const bool across : {false, true}) {
+        if (across && other.empty())
+            continue;
+        SCOPED_TRACE(across ? "across file systems" : "copies on one file system");
+        const MoveSeam seam{true, false, {}};
+        if (!across)
+            SetMoveSeamForTesting(&seam);
+        TempDir in(across ? other : ""), out;
+        for (int i = 0; i < 40; ++i)
+            in.Write("f" + std::to_string(100 + i), std::string(3000 + i, 'x') + "MATCH");
+        // The pass takes the files in the folder's own order: the three after the first are
+        // among those copied ahead while the first one is notified.
+        std::vector<std::string> order;
+        for (const auto& entry : std::filesystem::directory_iterator(in.Path()))
+            order.push_back(entry.path().filename().string());
+        ASSERT_EQ(order.size(), 40u);
+        const std::string rewritten = order[1], dropped = order[2], appended = order[3];
+        const std::string appendedBefore = TempDir::Read(in / appended);
+        int moves = 0;
+        ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, "MATCH", true, [&] {
+            if (++moves != 1)
+                return;
+            // Time enough for the next files to be read and copied ahead.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            in.Write(rewritten, "MATCH, written again");
+            in.Write(dropped, "no longer to be moved");
+            const int fd = open((in / appended).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(write(fd, " and more", 9), 9);
+            close(fd);
+        });
+        SetMoveSeamForTesting(nullptr);
+        EXPECT_EQ(moves, 39);
+        EXPECT_EQ(in.Entries(), std::vector<std::string>{dropped});
+        EXPECT_EQ(TempDir::Read(in / dropped), "no longer to be moved");
+        EXPECT_EQ(out.Entries().size(), 39u);
+        EXPECT_EQ(TempDir::Read(out / rewritten), "MATCH, written again");
+        EXPECT_TRUE(TempDir::Read(out / appended) == appendedBefore + " and more");
+        EXPECT_TRUE(TempDir::Read(out / order[39]).find("MATCH") != std::string::npos);
+    }
 }
 
 TEST(RoutingPassTest, UnreadableFileEndsThePass) {
