@@ -168,6 +168,12 @@ struct ReadAhead::State {
                 [&] { LetOpenersIn(index); });
             if (Stop.load())
                 return;
+            if (Ahead > Depth) {
+                // Many files wait under their leases while this one is read and copied: whoever
+                // opened one meanwhile waits for one file's work at most.
+                std::lock_guard lock(Mutex);
+                LetOpenersIn(index);
+            }
             const bool exact = CaseSensitive ? *CaseSensitive : CaseSensitiveMatch.load();
             std::unique_ptr<Scanned> item = Read(index, exact, leases);
             {

@@ -219,6 +219,7 @@ TEST(RoutingPassTest, AFileChangedAfterItWasCopiedAheadIsMovedAsItIsAtItsTurn) {
         const std::string rewritten = order[1], dropped = order[2], appended = order[3];
         const std::string appendedBefore = TempDir::Read(in / appended);
         int moves = 0;
+        std::chrono::steady_clock::duration waited{};
         ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, "MATCH", true, [&] {
             if (++moves != 1)
                 return;
@@ -226,12 +227,15 @@ TEST(RoutingPassTest, AFileChangedAfterItWasCopiedAheadIsMovedAsItIsAtItsTurn) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             in.Write(rewritten, "MATCH, written again");
             in.Write(dropped, "no longer to be moved");
+            const auto start = std::chrono::steady_clock::now();
             const int fd = open((in / appended).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+            waited = std::chrono::steady_clock::now() - start;
             ASSERT_GE(fd, 0);
             ASSERT_EQ(write(fd, " and more", 9), 9);
             close(fd);
         });
         SetMoveSeamForTesting(nullptr);
+        EXPECT_LT(waited, std::chrono::milliseconds(200));
         EXPECT_EQ(moves, 39);
         EXPECT_EQ(in.Entries(), std::vector<std::string>{dropped});
         EXPECT_EQ(TempDir::Read(in / dropped), "no longer to be moved");
