@@ -197,8 +197,8 @@ struct ReadAhead::State {
 ReadAhead::ReadAhead(const std::string& folder, const std::vector<std::string>& names,
                      const std::string& matchString, const bool* caseSensitive,
                      const std::string& destination, MoveBatch* batch)
-    : State_(std::make_unique<State>(folder, names, matchString, caseSensitive, destination,
-                                     batch)) {
+    : State_(
+          std::make_unique<State>(folder, names, matchString, caseSensitive, destination, batch)) {
     State_->Thread = std::thread([state = State_.get()] { state->Run(); });
 }
 

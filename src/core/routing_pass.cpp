@@ -125,8 +125,8 @@ void MovePass(const std::string& source, const std::string& destination, const s
     std::unique_ptr<ReadAhead> ahead;
     if (names.size() > 1) {
         try {
-            ahead = std::make_unique<ReadAhead>(from, names, matchString, caseSensitive, to,
-                                                &batch);
+            ahead =
+                std::make_unique<ReadAhead>(from, names, matchString, caseSensitive, to, &batch);
         } catch (const std::system_error&) {
             // No thread to be had: each file is read at its turn.
         }

@@ -183,7 +183,8 @@ int WriteAll(int fd, const unsigned char* data, std::size_t size) {
 bool ReadMark(const std::string& path, CopyMark& mark) {
     char value[256];
     const ssize_t size = lgetxattr(path.c_str(), MoveMark, value, sizeof value);
-    return size >= 0 && CopyMark::Parse(std::string_view(value, static_cast<std::size_t>(size)), mark);
+    return size >= 0 &&
+           CopyMark::Parse(std::string_view(value, static_cast<std::size_t>(size)), mark);
 }
 
 // True when the file at `path` hashes to `expected`.
@@ -443,7 +444,6 @@ struct PassCache {
     // The reading thread's own: the destination folder's device, looked at once.
     std::string PrepareFolder;
     dev_t PrepareDevice = 0;
-    bool PrepareAcross = false;
 };
 
 // The first half of ReleaseSource: the source's name goes, its content stays under a stash
@@ -775,10 +775,10 @@ Result MoveHeld(ExclusiveOpen& source, const std::string& from, const std::strin
         Result result = Fail(ERROR_NOT_SAME_DEVICE);
         PassCache* cache = defer ? defer->Cache : nullptr;
         // A copy made ahead was made because the move crosses file systems; it serves once.
-        const bool across = (prepared && attempt == 0) ||
-                            (cache && !cache->AcrossFolder.empty() &&
-                             cache->AcrossDevice == source.Stat().st_dev &&
-                             cache->AcrossFolder == FolderOf(to));
+        const bool across =
+            (prepared && attempt == 0) ||
+            (cache && !cache->AcrossFolder.empty() && cache->AcrossDevice == source.Stat().st_dev &&
+             cache->AcrossFolder == FolderOf(to));
         if (!(Seam && Seam->ForceCopy) && !across) {
             result = RenameHeld(from, to);
             result.Renamed = result.Outcome == MoveOutcome::Moved;
@@ -955,8 +955,8 @@ std::unique_ptr<PreparedCopy> MoveBatch::Prepare(ReadOnlyFile& file, const std::
     TempCopy temp;
     bool marked = false;
     const Result made = MakeCopy(
-        file.Fd(), st, [&] { return file.LeaseState() == ReadOnlyFile::Lease::Held; }, folder,
-        temp, marked);
+        file.Fd(), st, [&] { return file.LeaseState() == ReadOnlyFile::Lease::Held; }, folder, temp,
+        marked);
     // Only an unnamed copy: it vanishes with the process, whenever that ends.
     if (made.Outcome != MoveOutcome::Moved || !temp.Name.empty())
         return nullptr;

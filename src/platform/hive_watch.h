@@ -20,9 +20,9 @@ uint64_t Watch(const std::string& path);
 // that a file made or moved under that name, or a folder above replaced, counts as a change.
 uint64_t WatchName(const std::string& path);
 
-// For what Watch or WatchName returned: a number that differs from any earlier one whenever a watched
-// change happened since that one was given (always, once the watch is no longer kept, as in a
-// forked child). Within one registry call the first look is reused, so a call looks once.
+// For what Watch or WatchName returned: a number that differs from any earlier one whenever a
+// watched change happened since that one was given (always, once the watch is no longer kept, as in
+// a forked child). Within one registry call the first look is reused, so a call looks once.
 uint64_t Epoch(uint64_t watched);
 
 // A registry call begins: the next Epoch() looks afresh, unless a reading is under way.

@@ -44,17 +44,17 @@ TEST(CopyMarkTest, ReadsBackWhatItWroteAndStaysSmall) {
 TEST(CopyMarkTest, TheTextOfEarlierVersionsIsStillReadAndDamageIsNot) {
     const CopyMark mark = Typical();
     char text[256];
-    std::snprintf(text, sizeof text, "1 %llu %llu %lld %lld %lld %lld %lld %016" PRIx64,
-                  mark.Dev, mark.Ino, mark.Size, mark.MtimeSec, mark.MtimeNsec, mark.CtimeSec,
-                  mark.CtimeNsec, mark.Hash);
+    std::snprintf(text, sizeof text, "1 %llu %llu %lld %lld %lld %lld %lld %016" PRIx64, mark.Dev,
+                  mark.Ino, mark.Size, mark.MtimeSec, mark.MtimeNsec, mark.CtimeSec, mark.CtimeNsec,
+                  mark.Hash);
     CopyMark read;
     ASSERT_TRUE(CopyMark::Parse(text, read));
     EXPECT_EQ(read, mark);
 
     const std::string encoded = mark.Encode();
     for (const std::string& damaged :
-         {std::string(), encoded.substr(0, encoded.size() - 1), encoded + "x",
-          encoded.substr(0, 4), std::string(text) + " more", std::string("1 2 3"),
+         {std::string(), encoded.substr(0, encoded.size() - 1), encoded + "x", encoded.substr(0, 4),
+          std::string(text) + " more", std::string("1 2 3"),
           std::string("\x02") + std::string(12, '\xFF')}) {
         CopyMark untouched = mark;
         EXPECT_FALSE(CopyMark::Parse(damaged, untouched)) << damaged.size() << " bytes";

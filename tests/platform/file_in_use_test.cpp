@@ -332,8 +332,8 @@ TEST(FileInUseTest, SourceOpenedOrChangedDuringCopyKeepsItWhole) {
         ASSERT_TRUE(CopyMark::Parse(std::string_view(value, static_cast<std::size_t>(size)), mark));
         char text[256];
         std::snprintf(text, sizeof text, "1 %llu %llu %lld %lld %lld %lld %lld %016" PRIx64,
-                      mark.Dev, mark.Ino, mark.Size, mark.MtimeSec, mark.MtimeNsec,
-                      mark.CtimeSec, mark.CtimeNsec, mark.Hash);
+                      mark.Dev, mark.Ino, mark.Size, mark.MtimeSec, mark.MtimeNsec, mark.CtimeSec,
+                      mark.CtimeNsec, mark.Hash);
         ASSERT_EQ(setxattr((to / "f").c_str(), "user.ferrydesk.move", text, std::strlen(text), 0),
                   0);
         SeamScope copy({true, false, {}});

@@ -205,9 +205,8 @@ TEST_F(RegistryFreshReadTest, AMissingHiveIsSeenAsSoonAsAnotherProgramMakesIt) {
     EXPECT_EQ(ReadOpened("Server"), "<open 2>");
 
     // Made by another program.
-    ChildResult child = RunInChild([&] {
-        return Set("Server", "made") ? std::string() : RegLastErrorText();
-    });
+    ChildResult child =
+        RunInChild([&] { return Set("Server", "made") ? std::string() : RegLastErrorText(); });
     ASSERT_TRUE(child.Ok()) << child.Output;
     EXPECT_EQ(ReadOpened("Server"), "made");
 
@@ -217,7 +216,7 @@ TEST_F(RegistryFreshReadTest, AMissingHiveIsSeenAsSoonAsAnotherProgramMakesIt) {
     EXPECT_EQ(ReadOpened("Server"), "<open 2>");
     child = RunInChild([&] {
         return std::rename((hive + ".away").c_str(), hive.c_str()) == 0 ? std::string()
-                                                                          : "rename failed";
+                                                                        : "rename failed";
     });
     ASSERT_TRUE(child.Ok()) << child.Output;
     EXPECT_EQ(ReadOpened("Server"), "made");
@@ -233,7 +232,7 @@ TEST_F(RegistryFreshReadTest, AMissingHiveIsSeenAsSoonAsAnotherProgramMakesIt) {
         std::filesystem::copy_file(top + ".old/registry/HKEY_LOCAL_MACHINE.hive.away",
                                    dir + ".new/HKEY_LOCAL_MACHINE.hive");
         return std::rename((dir + ".new").c_str(), dir.c_str()) == 0 ? std::string()
-                                                                      : "rename failed";
+                                                                     : "rename failed";
     });
     ASSERT_TRUE(child.Ok()) << child.Output;
     EXPECT_EQ(ReadOpened("Server"), "made");
