@@ -157,6 +157,7 @@ struct ReadAhead::State {
 
     void Run() {
         bool leases = true;
+        auto nextLook = std::chrono::steady_clock::now();
         for (std::size_t index = 0; index < Names.size(); ++index) {
             // While the files handed over wait for their turn, whoever opens one is let in at
             // once (its lease turns Refused, and the pass reads it again at its turn).
@@ -168,11 +169,12 @@ struct ReadAhead::State {
                 [&] { LetOpenersIn(index); });
             if (Stop.load())
                 return;
-            if (Ahead > Depth) {
+            if (Ahead > Depth && std::chrono::steady_clock::now() >= nextLook) {
                 // Many files wait under their leases while this one is read and copied: whoever
-                // opened one meanwhile waits for one file's work at most.
+                // opened one meanwhile waits a millisecond and one file's work at most.
                 std::lock_guard lock(Mutex);
                 LetOpenersIn(index);
+                nextLook = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
             }
             const bool exact = CaseSensitive ? *CaseSensitive : CaseSensitiveMatch.load();
             std::unique_ptr<Scanned> item = Read(index, exact, leases);
