@@ -38,6 +38,20 @@ public:
     MoveSeam Seam;
 };
 
+// A move across file systems of `src` to `to` that someone opens the source of once the copy
+// is linked: both stay, the copy marked as ours, for the next move to settle.
+void LeaveLinkedCopy(const std::string& src, const std::string& to) {
+    SeamScope seam({true, false, [&](MoveStep step) {
+                        if (step == MoveStep::Link) {
+                            const int fd = open(src.c_str(), O_RDONLY | O_NONBLOCK);
+                            if (fd >= 0)
+                                close(fd);
+                        }
+                        return 0;
+                    }});
+    EXPECT_EQ(MoveFileChecked(src, to), MoveOutcome::InUse);
+}
+
 class NoLeaseScope {
 public:
     NoLeaseScope() { SetLeaseDisabledForTesting(true); }
@@ -266,17 +280,7 @@ TEST(FileInUseTest, SourceOpenedOrChangedDuringCopyKeepsItWhole) {
     {
         TempDir from, to;
         const std::string src = from.Write("f", body);
-        {
-            SeamScope seam({true, false, [&](MoveStep step) {
-                                if (step == MoveStep::Link) {
-                                    const int fd = open(src.c_str(), O_RDONLY | O_NONBLOCK);
-                                    if (fd >= 0)
-                                        close(fd);
-                                }
-                                return 0;
-                            }});
-            EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::InUse);
-        }
+        LeaveLinkedCopy(src, to / "f");
         EXPECT_TRUE(TempDir::Read(src) == body);
         EXPECT_TRUE(TempDir::Read(to / "f") == body);
         SeamScope copy({true, false, {}});
@@ -292,17 +296,7 @@ TEST(FileInUseTest, SourceOpenedOrChangedDuringCopyKeepsItWhole) {
     {
         TempDir from, to;
         const std::string src = from.Write("f", body);
-        {
-            SeamScope seam({true, false, [&](MoveStep step) {
-                                if (step == MoveStep::Link) {
-                                    const int fd = open(src.c_str(), O_RDONLY | O_NONBLOCK);
-                                    if (fd >= 0)
-                                        close(fd);
-                                }
-                                return 0;
-                            }});
-            EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::InUse);
-        }
+        LeaveLinkedCopy(src, to / "f");
         from.Write("f", "rewritten");
         SeamScope copy({true, false, {}});
         EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::Moved);
@@ -313,17 +307,7 @@ TEST(FileInUseTest, SourceOpenedOrChangedDuringCopyKeepsItWhole) {
     {
         TempDir from, to;
         const std::string src = from.Write("f", body);
-        {
-            SeamScope seam({true, false, [&](MoveStep step) {
-                                if (step == MoveStep::Link) {
-                                    const int fd = open(src.c_str(), O_RDONLY | O_NONBLOCK);
-                                    if (fd >= 0)
-                                        close(fd);
-                                }
-                                return 0;
-                            }});
-            EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::InUse);
-        }
+        LeaveLinkedCopy(src, to / "f");
         char value[256];
         const ssize_t size =
             getxattr((to / "f").c_str(), "user.ferrydesk.move", value, sizeof value);
@@ -348,17 +332,7 @@ TEST(FileInUseTest, OnlyOurOwnCopiesAndTemporariesAreSettled) {
     TempDir from, to;
     // A copy that was ours, but edited at the destination since, is the user's now.
     const std::string src = from.Write("f", body);
-    {
-        SeamScope seam({true, false, [&](MoveStep step) {
-                            if (step == MoveStep::Link) {
-                                const int fd = open(src.c_str(), O_RDONLY | O_NONBLOCK);
-                                if (fd >= 0)
-                                    close(fd);
-                            }
-                            return 0;
-                        }});
-        EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::InUse);
-    }
+    LeaveLinkedCopy(src, to / "f");
     {
         const int fd = open((to / "f").c_str(), O_WRONLY);
         ASSERT_EQ(pwrite(fd, "EDIT", 4, 10), 4);
