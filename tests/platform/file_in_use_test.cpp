@@ -38,18 +38,25 @@ public:
     MoveSeam Seam;
 };
 
-// A move across file systems of `src` to `to` that someone opens the source of once the copy
-// is linked: both stay, the copy marked as ours, for the next move to settle.
-void LeaveLinkedCopy(const std::string& src, const std::string& to) {
-    SeamScope seam({true, false, [&](MoveStep step) {
-                        if (step == MoveStep::Link) {
-                            const int fd = open(src.c_str(), O_RDONLY | O_NONBLOCK);
+// A move across file systems of `src` to `to` (into a named temporary when `named`) that
+// someone opens the source of, with `flags`, when the move comes to step `at`.
+MoveOutcome MoveOpenedAt(const std::string& src, const std::string& to, MoveStep at,
+                         bool named = false, int flags = O_RDONLY | O_NONBLOCK) {
+    SeamScope seam({true, named, [&](MoveStep step) {
+                        if (step == at) {
+                            const int fd = open(src.c_str(), flags);
                             if (fd >= 0)
                                 close(fd);
                         }
                         return 0;
                     }});
-    EXPECT_EQ(MoveFileChecked(src, to), MoveOutcome::InUse);
+    return MoveFileChecked(src, to);
+}
+
+// Opened once the copy is linked: both stay, the copy marked as ours, for the next move to
+// settle.
+void LeaveLinkedCopy(const std::string& src, const std::string& to) {
+    EXPECT_EQ(MoveOpenedAt(src, to, MoveStep::Link), MoveOutcome::InUse);
 }
 
 class NoLeaseScope {
@@ -245,15 +252,8 @@ TEST(FileInUseTest, SourceOpenedOrChangedDuringCopyKeepsItWhole) {
     for (const bool named : {false, true}) {
         TempDir from, to;
         const std::string src = from.Write("f", body);
-        SeamScope seam({true, named, [&](MoveStep step) {
-                            if (step == MoveStep::Sync) {
-                                const int fd = open(src.c_str(), O_WRONLY | O_NONBLOCK);
-                                if (fd >= 0)
-                                    close(fd);
-                            }
-                            return 0;
-                        }});
-        EXPECT_EQ(MoveFileChecked(src, to / "f"), MoveOutcome::InUse);
+        EXPECT_EQ(MoveOpenedAt(src, to / "f", MoveStep::Sync, named, O_WRONLY | O_NONBLOCK),
+                  MoveOutcome::InUse);
         EXPECT_TRUE(TempDir::Read(src) == body);
         EXPECT_TRUE(to.Entries().empty());
     }
