@@ -449,7 +449,7 @@ static LONG OpenKeyImpl(HKEY hKey, const char* subKey, REGSAM samDesired, HKEY* 
     if (!result)
         return Done(ERROR_INVALID_PARAMETER);
     *result = nullptr;
-    std::vector<std::string> parts;
+    thread_local std::vector<std::string> parts; // its room kept from call to call
     if (LONG r = SplitPath(subKey, parts))
         return r;
     KeyHandle parent;

@@ -60,11 +60,17 @@ std::string DirectoryOf(const std::string& path) {
 } // namespace
 
 std::string RegistryFold(std::string_view name) {
-    std::string out(name);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+    std::string out;
+    RegistryFoldAppend(out, name);
     return out;
+}
+
+void RegistryFoldAppend(std::string& out, std::string_view name) {
+    const std::size_t at = out.size();
+    out.resize(at + name.size());
+    char* to = out.data() + at;
+    for (const char c : name)
+        *to++ = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 RegistryHive::~RegistryHive() {

@@ -126,11 +126,14 @@ private:
     bool Known_ = false;
     uint32_t Counter_ = 0;
     std::unordered_map<std::string, int64_t> Paths_; // "from\\fold\\fold" to key id
+    std::string PathKey_;                            // OpenPath's look-up key, under Mutex_
     std::unordered_set<int64_t> LiveKeys_;
     std::unordered_map<ValueKey, CachedValue, ValueKeyHash> Values_;
 };
 
 // ASCII lower case, the form names are compared in.
 std::string RegistryFold(std::string_view name);
+// The same, appended to out.
+void RegistryFoldAppend(std::string& out, std::string_view name);
 
 } // namespace ferry

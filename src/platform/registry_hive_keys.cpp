@@ -70,11 +70,13 @@ LONG RegistryHive::OpenPath(int64_t from, const std::vector<std::string>& parts,
     LastError.clear();
     Refresh();
     const bool remember = !InTransaction_ && Known_;
-    std::string path;
+    std::string& path = PathKey_; // kept, so that a key asked for again costs no allocation
     if (remember) {
         path = std::to_string(from);
-        for (const std::string& part : parts)
-            path += '\\' + RegistryFold(part);
+        for (const std::string& part : parts) {
+            path += '\\';
+            RegistryFoldAppend(path, part);
+        }
         if (auto it = Paths_.find(path); it != Paths_.end()) {
             id = it->second;
             return ERROR_SUCCESS;
@@ -97,7 +99,7 @@ LONG RegistryHive::OpenPath(int64_t from, const std::vector<std::string>& parts,
     if (remember) {
         if (Paths_.size() >= 1024)
             Paths_.clear();
-        Paths_.emplace(std::move(path), cur);
+        Paths_.emplace(path, cur);
         LiveKeys_.insert(cur);
     }
     return ERROR_SUCCESS;

@@ -55,6 +55,14 @@ bool SettingsKeyPresent(const std::string& valueName) {
 
 bool OpenExistingSettingsKey(TRegistryKey& key, const std::string& valueName, bool writing,
                              TRegistryTransaction* tx) {
+    // The open alone tells as much as the test would when it succeeds or finds no key: the
+    // two differ only in the rights asked for. A refusal may be either's, and is asked again.
+    if (!tx) {
+        if (key.OpenKey(SettingsRoot(), SettingsKey, false))
+            return true;
+        if (key.OpenResult() == ERROR_FILE_NOT_FOUND)
+            return false;
+    }
     LONG probe = Probe(tx);
     if (StoreUnavailable(probe))
         RaiseUnavailable(valueName, writing, probe);

@@ -354,6 +354,9 @@ TEST_F(SettingsProcessesTest, ReadOnlyUserSeesTheKeyButCannotOpenIt) {
             TaskTable t = TableOf("x", 1);
             expect(RegistryErrorOf([&] { Save(t); }) == "Failed to set data for 'NumberOfEntries'",
                    "save did not fail with the write error");
+            expect(RegistryErrorOf([] { ReadNotificationSettings(nullptr); }) ==
+                       "Failed to get data for 'SMTPEnabled'",
+                   "the notification's read did not fail with the read error");
             TStartupLoad s;
             TaskTable loaded;
             expect(RegistryErrorOf([&] { LoadStartupSettings(loaded, s); }) ==
