@@ -22,6 +22,11 @@
 //   scan_bench rename SRC DST                             plain rename loop; prints files, seconds
 //   scan_bench renameat2 SRC DST                          bare C loop: readdir + renameat2
 //                                                         (no replace); prints files, seconds
+//   scan_bench checked SRC DST PATTERN                  the least a pass with the program's checks
+//                                                         can do: a thread opens, leases and reads
+//                                                         each file ahead; the other asks the
+//                                                         lease, the name and an inotify queue,
+//                                                         then renames; prints files, seconds
 //   scan_bench memory [-i] PATTERN FILE                   peak memory of one scan (KiB)
 //   scan_bench baseline                                   peak memory doing nothing (KiB)
 
@@ -32,6 +37,7 @@
 #include "platform/files.h"
 #include "settings/settings_store.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -41,7 +47,10 @@
 #include <fcntl.h>
 #include <iostream>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -269,6 +278,83 @@ int RenameLoop(const std::string& src, const std::string& dst) {
     return 0;
 }
 
+// The pass's system calls and nothing else of it: per file, on the reading thread, open +
+// fstat + write lease + one read + a plain search, then close once moved; on the moving
+// thread, the lease asked (nobody opened the file since), the name looked up (it still
+// leads there), the settings' change queue read, and the rename. Two files are read ahead.
+int CheckedLoop(const std::string& src, const std::string& dst, const std::string& pattern) {
+    const double start = Now();
+    std::vector<std::string> names;
+    ListFiles(src, AllFilesMask, names);
+    const std::string from = src + "/", to = dst + "/";
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch < 0 || inotify_add_watch(watch, dst.c_str(), IN_CREATE | IN_MOVED_FROM) < 0) {
+        std::perror("inotify");
+        return 1;
+    }
+    constexpr std::size_t kAhead = 2, kRing = 256;
+    struct Item {
+        int Fd = -1;
+        bool Match = false;
+        ino_t Ino = 0;
+    };
+    std::vector<Item> items(names.size());
+    int closing[kRing];
+    std::atomic<std::size_t> handed{0}, taken{0}, queued{0}, closed{0};
+    std::atomic<bool> done{false};
+    auto closeQueued = [&] {
+        for (std::size_t c = closed.load(); c != queued.load(std::memory_order_acquire); ++c) {
+            ::close(closing[c % kRing]);
+            closed.store(c + 1, std::memory_order_release);
+        }
+    };
+    std::thread reader([&] {
+        std::vector<char> block(32769);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            while (taken.load() + kAhead <= i)
+                closeQueued();
+            Item& item = items[i];
+            item.Fd = ::open((from + names[i]).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            struct stat st;
+            if (item.Fd >= 0 && ::fstat(item.Fd, &st) == 0 &&
+                ::fcntl(item.Fd, F_SETLEASE, F_WRLCK) == 0) {
+                item.Ino = st.st_ino;
+                const ssize_t got = ::pread(item.Fd, block.data(), block.size(), 0);
+                item.Match = got > 0 && ::memmem(block.data(), static_cast<std::size_t>(got),
+                                                 pattern.data(), pattern.size());
+            }
+            handed.store(i + 1);
+        }
+        while (!done.load())
+            closeQueued();
+        closeQueued();
+    });
+    long moved = 0;
+    alignas(inotify_event) char events[4096];
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        while (handed.load() <= i) {
+        }
+        Item item = items[i];
+        taken.store(i + 1);
+        const std::string a = from + names[i], b = to + names[i];
+        struct stat st;
+        if (item.Match && ::fcntl(item.Fd, F_GETLEASE) == F_WRLCK && ::stat(a.c_str(), &st) == 0 &&
+            st.st_ino == item.Ino &&
+            ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0)
+            ++moved;
+        (void)!::read(watch, events, sizeof events);
+        while (queued.load() - closed.load() == kRing) {
+        }
+        closing[queued.load() % kRing] = item.Fd;
+        queued.store(queued.load() + 1, std::memory_order_release);
+    }
+    done.store(true);
+    reader.join();
+    ::close(watch);
+    std::printf("%ld %.6f\n", moved, Now() - start);
+    return 0;
+}
+
 int Memory(bool exact, const std::string& pattern, const std::string& file) {
     const long before = PeakKiB();
     const double start = Now();
@@ -320,6 +406,8 @@ int main(int argc, char** argv) {
             return Scan(exact, args[1]);
         if (mode == "route" && (args.size() == 4 || args.size() == 5))
             return Route(args[1], args[2], args[3], args.size() == 5 ? args[4] : "none");
+        if (mode == "checked" && args.size() == 4)
+            return CheckedLoop(args[1], args[2], args[3]);
         if (mode == "rename" && args.size() == 3)
             return RenameLoop(args[1], args[2]);
         if (mode == "memory" && args.size() == 3)
