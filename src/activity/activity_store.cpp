@@ -403,27 +403,20 @@ void ActivityStore::Clear() {
         w, [&] { w.Exec("DELETE FROM outcome; DELETE FROM pass", "cannot clear the history"); });
 }
 
-bool ActivityStore::DesktopNotifications() const {
-    Connection& r = Impl_->Reader;
-    std::lock_guard lock(r.Lock);
-    Statement s(r.Db, "SELECT value FROM preference WHERE name = 'DesktopNotifications'", r.Path);
-    const int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW)
-        return sqlite3_column_int(s, 0) != 0;
-    if (rc != SQLITE_DONE)
-        r.Fail("cannot read the preference");
-    return true;
-}
-
-void ActivityStore::SetDesktopNotifications(bool on) {
+void ActivityStore::CarryDesktopNotifications(const std::function<void(bool on)>& keep) {
     Connection& w = Impl_->Writer;
     std::lock_guard lock(w.Lock);
-    Statement s(w.Db,
-                "INSERT INTO preference(name, value) VALUES('DesktopNotifications', ?) "
-                "ON CONFLICT(name) DO UPDATE SET value = excluded.value",
-                w.Path);
-    sqlite3_bind_int(s, 1, on ? 1 : 0);
-    w.Step(s, "cannot store the preference");
+    InTransaction(w, [&] {
+        Statement s(w.Db, "SELECT value FROM preference WHERE name = 'DesktopNotifications'",
+                    w.Path);
+        const int rc = sqlite3_step(s);
+        if (rc == SQLITE_DONE)
+            return;
+        if (rc != SQLITE_ROW)
+            w.Fail("cannot read the preference");
+        keep(sqlite3_column_int(s, 0) != 0);
+        w.Exec("DELETE FROM preference", "cannot forget the preference");
+    });
 }
 
 } // namespace ferry

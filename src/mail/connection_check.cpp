@@ -25,11 +25,12 @@ void ReportTLS(TIdSMTP& client, std::string& text) {
 
 } // namespace
 
-TMailConnectionReport CheckMailConnection(const NotificationMail& mail) {
+TMailConnectionReport CheckMailConnection(const TMailSettings& settings,
+                                          const std::string& password, const MailLimits& limits) {
     TMailConnectionReport report;
-    const std::string where = mail.server + ":" + std::to_string(mail.port);
+    const std::string where = settings.SMTPServer + ":" + std::to_string(settings.SMTPPort);
     TIdSMTP client;
-    ConfigureNotificationClient(client, mail);
+    ConfigureMailClient(client, settings, password, limits);
 
     std::string& text = report.text;
     bool connected = false;
@@ -39,10 +40,10 @@ TMailConnectionReport CheckMailConnection(const NotificationMail& mail) {
         text += "Connected to " + where + ".\n";
         client.Authenticate();
         ReportTLS(client, text);
-        if (mail.user.empty())
+        if (settings.SMTPUser.empty())
             text += "No user name is set, so no sign-in was tried.\n";
         else
-            text += "Signed in as " + mail.user + ".\n";
+            text += "Signed in as " + settings.SMTPUser + ".\n";
         report.ok = true;
     } catch (const std::exception& e) {
         if (!connected)

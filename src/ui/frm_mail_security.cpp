@@ -28,10 +28,10 @@ QLabel* Caption(QWidget* parent, const char* name, const char* text, int y, QWid
 
 } // namespace
 
-TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSecuritySettings& current,
-                                     bool passwordStored, std::string server, int port)
+TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSettings& current,
+                                     bool passwordStored)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      Server_(std::move(server)), Port_(port) {
+      Current_(current) {
     setObjectName(QStringLiteral("FRM_MailSecurity"));
     setWindowTitle(QStringLiteral("Ferrydesk - Mail Security"));
     setFont(FormFont(QStringLiteral("Tahoma")));
@@ -46,10 +46,10 @@ TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSecuritySetting
     CMB_Security->addItem(QStringLiteral("STARTTLS (usually port 587)"));
     CMB_Security->addItem(QStringLiteral("TLS (usually port 465)"));
     CMB_Security->setGeometry(75, 8, 231, 21);
-    CMB_Security->setCurrentIndex(static_cast<int>(current.Security));
+    CMB_Security->setCurrentIndex(static_cast<int>(current.SMTPSecurity));
     LBL_Security = Caption(this, "LBL_Security", "&Security:", 8, CMB_Security);
 
-    TXT_User = new QLineEdit(AnsiToQString(current.User), this);
+    TXT_User = new QLineEdit(AnsiToQString(current.SMTPUser), this);
     TXT_User->setObjectName(QStringLiteral("TXT_User"));
     TXT_User->setGeometry(75, 35, 231, 21);
     LBL_User = Caption(this, "LBL_User", "&User name:", 35, TXT_User);
@@ -93,10 +93,10 @@ TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSecuritySetting
     connect(BTN_Cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-TMailSecuritySettings TFRM_MailSecurity::Settings() const {
-    TMailSecuritySettings s;
-    s.Security = static_cast<TMailSecurity>(std::max(0, CMB_Security->currentIndex()));
-    s.User = QStringToAnsi(TXT_User->text());
+TMailSettings TFRM_MailSecurity::Settings() const {
+    TMailSettings s = Current_;
+    s.SMTPSecurity = static_cast<TMailSecurity>(std::max(0, CMB_Security->currentIndex()));
+    s.SMTPUser = QStringToAnsi(TXT_User->text());
     return s;
 }
 
@@ -107,25 +107,20 @@ std::optional<std::string> TFRM_MailSecurity::NewPassword() const {
 }
 
 void TFRM_MailSecurity::BTN_CheckClick() {
-    NotificationMail mail;
-    mail.server = Server_;
-    mail.port = Port_;
-    TMailSecuritySettings s = Settings();
-    mail.security = static_cast<int>(s.Security);
-    mail.user = s.User;
+    const TMailSettings s = Settings();
+    std::string password;
     if (auto typed = NewPassword())
-        mail.password = *typed;
-    else if (!s.User.empty() && StoredPassword)
-        mail.password = StoredPassword(Server_, s.User);
+        password = *typed;
+    else if (!s.SMTPUser.empty() && StoredPassword)
+        password = StoredPassword(s.SMTPUser);
     // A trial should not hold the window for a minute when a server stays silent.
-    mail.connectTimeoutMs = 15000;
-    mail.readTimeoutMs = 15000;
+    const MailLimits limits{15000, 15000};
 
     MEM_Result->setPlainText(
-        QStringLiteral("Connecting to %1:%2 …").arg(AnsiToQString(Server_)).arg(Port_));
+        QStringLiteral("Connecting to %1:%2 …").arg(AnsiToQString(s.SMTPServer)).arg(s.SMTPPort));
     MEM_Result->repaint();
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    TMailConnectionReport report = CheckMailConnection(mail);
+    TMailConnectionReport report = CheckMailConnection(s, password, limits);
     QApplication::restoreOverrideCursor();
     MEM_Result->setPlainText(QString::fromUtf8(report.text.c_str()).trimmed());
 }

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <optional>
 #include <string>
 
-#include "settings/mail_security_settings.h"
+#include "settings/mail_settings.h"
 
 class QComboBox;
 class QLabel;
@@ -21,12 +22,12 @@ namespace ferry {
 class TFRM_MailSecurity : public QDialog {
     Q_OBJECT
 public:
-    // server and port are the Options fields as they stand, for the trial connection and for
-    // finding the stored password. passwordStored says whether the keyring holds one.
-    TFRM_MailSecurity(QWidget* parent, const TMailSecuritySettings& current, bool passwordStored,
-                      std::string server, int port);
+    // `current` are the Options fields as they stand, for the trial connection; its security
+    // mode and user are the ones shown. passwordStored says whether the keyring holds one.
+    TFRM_MailSecurity(QWidget* parent, const TMailSettings& current, bool passwordStored);
 
-    TMailSecuritySettings Settings() const;
+    // `current` with the mode and user chosen here.
+    TMailSettings Settings() const;
     // The password typed in; nothing when the field was left empty (keep the stored one).
     std::optional<std::string> NewPassword() const;
 
@@ -45,11 +46,10 @@ public:
     QPushButton* BTN_Cancel;
 
     // Looks up the stored password for the trial connection when none is typed in.
-    std::function<std::string(const std::string& server, const std::string& user)> StoredPassword;
+    std::function<std::string(const std::string& user)> StoredPassword;
 
 private:
-    std::string Server_;
-    int Port_;
+    TMailSettings Current_;
 };
 
 } // namespace ferry

@@ -50,15 +50,12 @@ TEST(ActivityStoreTest, KeepsEveryFieldAcrossReopeningAndFilters) {
         first = store.RecordPass(10, 20, {moved, Outcome("Notes", "c.txt", OutcomeKind::InUse)});
         EXPECT_GT(first, 0);
         EXPECT_GT(store.RecordPass(30, 40, {error}), first);
-        EXPECT_TRUE(store.DesktopNotifications());
-        store.SetDesktopNotifications(false);
     }
     struct stat st;
     ASSERT_EQ(stat((dir / "state/ferrydesk").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     ActivityStore store(path);
-    EXPECT_FALSE(store.DesktopNotifications());
     const std::vector<ActivityEntry> all = store.List({});
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[0].Outcome.Detail, "I/O error 32."); // newest first
@@ -97,7 +94,6 @@ TEST(ActivityStoreTest, KeepsEveryFieldAcrossReopeningAndFilters) {
     EXPECT_TRUE(store.List({}).empty());
     EXPECT_TRUE(store.RecentPasses(10).empty());
     EXPECT_TRUE(store.Tasks().empty());
-    EXPECT_FALSE(store.DesktopNotifications()); // the preference outlives Clear
     // Ids are never handed out again: an entry a window still shows cannot name a new one.
     store.RecordPass(50, 60, {Outcome("Invoices", "d.pdf", OutcomeKind::Moved)});
     EXPECT_GT(store.List({})[0].Id, all[0].Id);

@@ -1,8 +1,9 @@
-#include "core/routing_pass.h"
+#include "core/engine.h"
 
 #include "base/exception.h"
 #include "platform/file_move.h"
 #include "support/child_process.h"
+#include "support/task_run.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -88,7 +89,7 @@ int CountOurs(const TempDir& folder) {
 }
 
 void Pass(const TempDir& in, const TempDir& out) {
-    ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, "MATCH", true, nullptr);
+    test::TaskRun().Pass(in.Path(), out.Path());
 }
 
 struct Mode {

@@ -11,7 +11,7 @@
 
 #include "mail/password_source.h"
 #include "modal_driver.h"
-#include "settings/mail_security_settings.h"
+#include "settings/mail_settings.h"
 #include "support/smtp_sink.h"
 #include "support/test_certificates.h"
 #include "ui/frm_mail_security.h"
@@ -162,9 +162,14 @@ TEST_F(MailSecurity, CheckConnectionReportsWhatHappened) {
     Passwords->Store("localhost", "ann", "s3cret");
 
     auto check = [&](TMailSecurity mode, const std::string& user) {
-        TFRM_MailSecurity dialog(nullptr, {mode, user}, true, "localhost", sink.Port());
-        dialog.StoredPassword = [&](const std::string& server, const std::string& u) {
-            return Passwords->Read(server, u).value_or("");
+        TMailSettings current;
+        current.SMTPServer = "localhost";
+        current.SMTPPort = sink.Port();
+        current.SMTPSecurity = mode;
+        current.SMTPUser = user;
+        TFRM_MailSecurity dialog(nullptr, current, true);
+        dialog.StoredPassword = [&](const std::string& u) {
+            return Passwords->Read("localhost", u).value_or("");
         };
         QTest::mouseClick(dialog.BTN_Check, Qt::LeftButton);
         return dialog.MEM_Result->toPlainText().toStdString();

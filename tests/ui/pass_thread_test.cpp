@@ -18,7 +18,6 @@
 #include "core/case_sensitive_match.h"
 #include "support/tcp_server.h"
 #include "support/temp_dir.h"
-#include "ui/backend.h"
 #include "ui/frm_add_task.h"
 #include "ui/frm_edit_task.h"
 #include "ui/frm_options.h"
@@ -32,8 +31,9 @@ namespace {
 using namespace std::chrono_literals;
 constexpr uint64_t kMinute = 60000;
 
-// A routine that holds every pass at its first task until the test lets it go.
-class HeldRoutine {
+// Holds every pass at its start until the test lets it go, and fails the next one there when
+// asked, as an unreadable file would.
+class HeldPasses {
 public:
     std::atomic<int> Runs{0};
     std::atomic<int> Running{0};
@@ -42,22 +42,21 @@ public:
     std::atomic<bool> FailNext{false};
     std::thread::id UiThread = std::this_thread::get_id();
 
-    TaskFolderRoutine Routine() {
-        return
-            [this](const std::string&, const std::string&, const std::string&, const std::string&) {
-                if (std::this_thread::get_id() == UiThread)
-                    OnUiThread = true;
-                const int now = ++Running;
-                MostAtOnce = std::max(MostAtOnce.load(), now);
-                ++Runs;
-                {
-                    std::unique_lock<std::mutex> guard(Lock_);
-                    Opened_.wait_for(guard, 20s, [this] { return Open_; });
-                }
-                --Running;
-                if (FailNext.exchange(false))
-                    throw EInOutError(32);
-            };
+    std::function<void()> AtStart() {
+        return [this] {
+            if (std::this_thread::get_id() == UiThread)
+                OnUiThread = true;
+            const int now = ++Running;
+            MostAtOnce = std::max(MostAtOnce.load(), now);
+            ++Runs;
+            {
+                std::unique_lock<std::mutex> guard(Lock_);
+                Opened_.wait_for(guard, 20s, [this] { return Open_; });
+            }
+            --Running;
+            if (FailNext.exchange(false))
+                throw EInOutError(32);
+        };
     }
     void SetOpen(bool open) {
         {
@@ -81,12 +80,12 @@ private:
 
 class PassThread : public ProgramTest {
 protected:
-    HeldRoutine Held;
+    HeldPasses Held;
 
     void StartHeld() {
         StoreTasks({{"t", "/watched", "/target", "x"}});
         SettleAfterTick = false;
-        Routine = Held.Routine();
+        Watch.OnStart = Held.AtStart();
         StartProgram();
         FRM_TaskList->TXT_TimeInterval->setText(QStringLiteral("1"));
         QTest::mouseClick(FRM_TaskList->BTN_TimerSet, Qt::LeftButton);
@@ -328,7 +327,6 @@ protected:
         StoreString("SMTPServer", "127.0.0.1");
         StoreString("SMTPFrom", "ferry@example.com");
         StoreString("SMTPTo", "clerk@example.com");
-        Routine = backend::RoutingPass(); // the real pass and notification
         StartProgram();
     }
     void TearDown() override {
