@@ -2,6 +2,7 @@
 
 #include "base/exception.h"
 #include "support/child_process.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -137,19 +138,15 @@ TEST(ActivityStoreTest, RefusesADatabaseThatIsNotAHistory) {
 }
 
 TEST(ActivityStoreTest, DefaultPathFollowsXdgStateHome) {
-    const char* savedState = std::getenv("XDG_STATE_HOME");
-    const std::string saved = savedState ? savedState : "";
-    setenv("XDG_STATE_HOME", "/x/state/", 1);
-    EXPECT_EQ(ActivityStore::DefaultPath(), "/x/state/ferrydesk/activity.sqlite3");
-    setenv("XDG_STATE_HOME", "relative", 1); // not absolute: ignored
+    {
+        test::ScopedEnv state("XDG_STATE_HOME", "/x/state/");
+        EXPECT_EQ(ActivityStore::DefaultPath(), "/x/state/ferrydesk/activity.sqlite3");
+    }
+    test::ScopedEnv state("XDG_STATE_HOME", "relative"); // not absolute: ignored
     const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
     if (!home.empty()) {
         EXPECT_EQ(ActivityStore::DefaultPath(), home + "/.local/state/ferrydesk/activity.sqlite3");
     }
-    if (savedState)
-        setenv("XDG_STATE_HOME", saved.c_str(), 1);
-    else
-        unsetenv("XDG_STATE_HOME");
 }
 
 // Two running copies finishing passes at the same moments: every outcome of both is kept.

@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "env_guard.h"
 #include "mail/notification.h"
 #include "mail/smtp.h"
 #include "net/tls_io_handler.h"
 #include "platform/host.h"
+#include "support/scoped_env.h"
 #include "support/smtp_script_server.h"
 #include "support/smtp_sink.h"
 #include "support/test_certificates.h"
@@ -17,9 +17,9 @@
 namespace ferry {
 namespace {
 
+using test::ScopedEnv;
 using test::SmtpSink;
 using test::TestCertificates;
-using testing::ScopedEnv;
 
 class SmtpTls : public ::testing::Test {
 protected:

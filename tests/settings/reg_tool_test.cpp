@@ -5,6 +5,7 @@
 #include "platform/codepage.h"
 #include "platform/registry_file.h"
 #include "support/code_page_scope.h"
+#include "support/scoped_env.h"
 
 #include <fstream>
 #include <sstream>
@@ -228,25 +229,6 @@ TEST_F(RegToolTest, ImportReadsBothFormsAsTheEditorWritesThem) {
     EXPECT_FALSE(KeyExists("SOFTWARE\\App5"));
 }
 
-// The tool runs in a locale of its own for one scope.
-class ToolLocale {
-public:
-    explicit ToolLocale(const char* locale) {
-        if (const char* old = std::getenv("LC_ALL"))
-            Old_ = old;
-        setenv("LC_ALL", locale, 1);
-    }
-    ~ToolLocale() {
-        if (Old_.empty())
-            unsetenv("LC_ALL");
-        else
-            setenv("LC_ALL", Old_.c_str(), 1);
-    }
-
-private:
-    std::string Old_;
-};
-
 TEST_F(RegToolTest, TextInTheLocalesCodePageSurvivesExportAndImport) {
     struct Row {
         const char* Locale;
@@ -265,7 +247,7 @@ TEST_F(RegToolTest, TextInTheLocalesCodePageSurvivesExportAndImport) {
             GTEST_SKIP() << codePage.Why();
         const std::string bytes = SystemCodePage().FromUtf16(row.Name);
         ASSERT_EQ(SystemCodePage().ToUtf16(bytes), row.Name); // nothing lost on the way in
-        ToolLocale locale(row.Locale);
+        test::ScopedLocale locale(row.Locale);
         RegistrySandbox sandbox;
         const char* k = "SOFTWARE\\Quillmere\\Ferrydesk\\Entry1";
         Set(k, "Identifier", REG_SZ, Sz(bytes));
@@ -298,7 +280,7 @@ TEST_F(RegToolTest, TextInTheLocalesCodePageSurvivesExportAndImport) {
     test::ScopedCodePage koi8("ru_RU.KOI8-R");
     if (!koi8.Ok())
         return;
-    ToolLocale locale("ru_RU.KOI8-R");
+    test::ScopedLocale locale("ru_RU.KOI8-R");
     const std::string file = Sandbox.Dir() + "/cjk.reg";
     WriteFile(file, Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
                           u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\App]\r\n"

@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "platform/host.h"
-
 namespace ferry::test {
 
 namespace {
@@ -27,6 +25,17 @@ ScopedEnv::ScopedEnv(const char* name, const char* value) : Name_(name) {
 
 ScopedEnv::~ScopedEnv() {
     Set(Name_, Old_ ? Old_->c_str() : nullptr);
+}
+
+std::time_t UtcTime(int year, int month, int day, int hour, int minute, int second) {
+    struct tm tm = {};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    return timegm(&tm);
 }
 
 } // namespace ferry::test

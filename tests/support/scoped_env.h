@@ -1,9 +1,12 @@
 #pragma once
 
-// An environment variable set, or unset, for as long as one object lives.
+// The surroundings a test sets for one scope: an environment variable, the locale, the clock.
 
+#include <ctime>
 #include <optional>
 #include <string>
+
+#include "platform/host.h"
 
 namespace ferry::test {
 
@@ -20,5 +23,29 @@ private:
     std::string Name_;
     std::optional<std::string> Old_;
 };
+
+// A locale for one scope: LC_ALL wins over everything else.
+class ScopedLocale {
+public:
+    explicit ScopedLocale(const char* locale) : All_("LC_ALL", locale) {}
+
+private:
+    ScopedEnv All_;
+};
+
+// A fixed clock for one scope.
+class ScopedClock {
+public:
+    explicit ScopedClock(std::time_t now) : Old_(SetClock([now] { return now; })) {}
+    ~ScopedClock() { SetClock(Old_); }
+    ScopedClock(const ScopedClock&) = delete;
+    ScopedClock& operator=(const ScopedClock&) = delete;
+
+private:
+    ClockFunction Old_;
+};
+
+// The instant of a UTC calendar time.
+std::time_t UtcTime(int year, int month, int day, int hour, int minute, int second);
 
 } // namespace ferry::test

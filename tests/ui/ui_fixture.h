@@ -15,6 +15,7 @@
 #include "settings/settings_store.h"
 #include "support/manual_interval_timer.h"
 #include "support/registry_sandbox.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "ui/application.h"
 #include "ui/frm_task_list.h"
@@ -55,31 +56,6 @@ public:
         Folders.pop_front();
         return true;
     }
-};
-
-// An environment variable for as long as the object lives, then the old value again.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : Name_(name) {
-        if (const char* old = std::getenv(name)) {
-            Had_ = true;
-            Old_ = old;
-        }
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (Had_)
-            setenv(Name_, Old_.c_str(), 1);
-        else
-            unsetenv(Name_);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* Name_;
-    bool Had_ = false;
-    std::string Old_;
 };
 
 // Every pass the program runs, told on the worker after the program's own observers. A test
