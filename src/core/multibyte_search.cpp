@@ -1,5 +1,7 @@
 #include "core/multibyte_search.h"
 
+#include "platform/multibyte_charset.h"
+
 namespace ferry {
 
 namespace {
@@ -19,34 +21,33 @@ MultiBytePattern::MultiBytePattern(const CodePage& codePage, const std::string& 
 
 std::size_t MultiBytePattern::FindIn(const unsigned char* data, std::size_t size,
                                      std::size_t& next) const {
+    const MultiByteCharset& set = *CodePage_.MultiByte();
     const std::size_t length = Pattern_.size();
-    const std::size_t target = size >= length ? size - length + 1 : 0;
     const unsigned char* haystack = data;
     if (Folded_) {
         // Upper-casing keeps every character's length, so positions stay those of the data.
         Scratch_.assign(data, data + size);
-        CodePage_.UpperInPlace(reinterpret_cast<char*>(Scratch_.data()), size);
+        set.Upper(Scratch_.data(), size);
         haystack = Scratch_.data();
     }
 
-    // The character boundaries are walked once, front to back, as far as the candidates
-    // need; `below` is the last one at or before `target`.
-    std::size_t walk = 0, below = 0;
-    auto advanceTo = [&](std::size_t position) {
-        while (walk < position) {
-            const std::size_t n = CodePage_.CharLength(data + walk, size - walk);
-            if (n == 0) {
-                walk = size + 1; // a character cut off by the block's end
-                return;
-            }
+    // Whether a candidate begins a character: told by the bytes before it where the set
+    // allows, else by one walk from the start, front to back, as far as the candidates need.
+    std::size_t walk = 0;
+    auto startsCharacter = [&](std::size_t at) {
+        if (set.Resyncs())
+            return set.LastBoundary(data, size, at) == at;
+        while (walk < at) {
+            const std::size_t n = set.CharLength(data + walk, size - walk);
+            if (n == 0)
+                return false; // a character cut off by the block's end
             walk += n;
-            if (walk <= target)
-                below = walk;
         }
+        return walk == at;
     };
     auto endsCharacter = [&](std::size_t from, std::size_t end) {
         while (from < end) {
-            const std::size_t n = CodePage_.CharLength(data + from, size - from);
+            const std::size_t n = set.CharLength(data + from, size - from);
             if (n == 0)
                 return false;
             from += n;
@@ -60,14 +61,12 @@ std::size_t MultiBytePattern::FindIn(const unsigned char* data, std::size_t size
             if (at == BytePattern::npos)
                 break;
             at += from;
-            advanceTo(at);
-            if (walk == at && endsCharacter(at, at + length))
+            if (startsCharacter(at) && endsCharacter(at, at + length))
                 return at;
             from = at + 1;
         }
     }
-    advanceTo(target);
-    next = below;
+    next = set.LastBoundary(data, size, size >= length ? size - length + 1 : 0);
     return npos;
 }
 

@@ -33,6 +33,8 @@ public:
     Kind GetKind() const { return Kind_; }
     bool IsUtf8() const { return Kind_ == Kind::Utf8; }
     bool IsMultiByte() const { return Kind_ == Kind::MultiByte; }
+    // The multi-byte code page's layout; null for the others.
+    const MultiByteCharset* MultiByte() const { return Multi_.get(); }
     // Code page 932: Japanese text in Shift JIS.
     bool IsShiftJis() const { return ShiftJis_; }
     // The character set's name as the locale gives it ("UTF-8", "KOI8-R", "WINDOWS-1252").

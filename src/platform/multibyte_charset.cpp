@@ -104,6 +104,15 @@ std::shared_ptr<const MultiByteCharset> MultiByteCharset::Load(const std::string
     }
     if (!multi)
         return nullptr;
+    // A byte that may follow a lead byte in the middle of a character, yet opens nothing
+    // itself (GB18030's digits), would be taken for the end of a character.
+    bool longer = false, threeOrFour = false, loneTrail = false;
+    for (unsigned b = 0; b < 256; ++b) {
+        longer = longer || set->Longer_[b];
+        threeOrFour = threeOrFour || set->Length_[b] > 2;
+        loneTrail = loneTrail || (set->Trail_[b] && set->Length_[b] == 1);
+    }
+    set->Resyncs_ = !longer && !(threeOrFour && loneTrail);
 
     std::unordered_map<char32_t, unsigned> codeOf;
     for (const auto& [code, cp] : chars)
@@ -123,40 +132,42 @@ std::shared_ptr<const MultiByteCharset> MultiByteCharset::Load(const std::string
                 set->Upper2_[i] = static_cast<unsigned short>(i);
         }
         set->Upper2_[code] = static_cast<unsigned short>(it->second);
+        set->Cased_[code >> 8] = true;
     }
     return set;
 }
 
-std::size_t MultiByteCharset::CharLength(const unsigned char* p, std::size_t available) const {
-    if (available == 0)
-        return 0;
-    std::size_t n = Length_[p[0]];
-    if (n == 1)
-        return 1;
-    if (available < 2)
-        return 0;
-    if (!Trail_[p[1]])
-        return 1;
-    if (n == 2 && Longer_[p[1]])
-        n = 4;
-    for (std::size_t i = 2; i < n; ++i) {
-        if (i >= available)
-            return 0;
-        if (!Trail_[p[i]])
-            return 1;
+std::size_t MultiByteCharset::LastBoundary(const unsigned char* data, std::size_t size,
+                                           std::size_t position) const {
+    std::size_t at = 0;
+    if (Resyncs_) {
+        // Back over the bytes that may open a character: the one before them ends one.
+        at = position;
+        while (at > 0 && Length_[data[at - 1]] > 1)
+            --at;
     }
-    return n;
+    for (;;) {
+        const std::size_t n = CharLength(data + at, size - at);
+        if (n == 0 || at + n > position)
+            return at;
+        at += n;
+    }
 }
 
 void MultiByteCharset::Upper(unsigned char* text, std::size_t length) const {
     for (std::size_t i = 0; i < length;) {
+        const unsigned char b = text[i];
+        if (Length_[b] == 1) {
+            text[i++] = Upper1_[b];
+            continue;
+        }
         const std::size_t n = CharLength(text + i, length - i);
         if (n == 0)
             break;
         if (n == 1) {
-            text[i] = Upper1_[text[i]];
-        } else if (n == 2 && !Upper2_.empty()) {
-            const unsigned short u = Upper2_[static_cast<unsigned>(text[i]) << 8 | text[i + 1]];
+            text[i] = Upper1_[b];
+        } else if (n == 2 && Cased_[b]) {
+            const unsigned short u = Upper2_[static_cast<unsigned>(b) << 8 | text[i + 1]];
             text[i] = static_cast<unsigned char>(u >> 8);
             text[i + 1] = static_cast<unsigned char>(u & 0xFF);
         }

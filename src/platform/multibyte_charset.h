@@ -24,7 +24,34 @@ public:
 
     // Bytes of the character at p (1 to 4). A byte that opens a character whose following
     // bytes do not fit stands alone (1). 0 when `available` ends inside the character.
-    std::size_t CharLength(const unsigned char* p, std::size_t available) const;
+    std::size_t CharLength(const unsigned char* p, std::size_t available) const {
+        if (available == 0)
+            return 0;
+        std::size_t n = Length_[p[0]];
+        if (n == 1)
+            return 1;
+        if (available < 2)
+            return 0;
+        if (!Trail_[p[1]])
+            return 1;
+        if (n == 2 && Longer_[p[1]])
+            n = 4;
+        for (std::size_t i = 2; i < n; ++i) {
+            if (i >= available)
+                return 0;
+            if (!Trail_[p[i]])
+                return 1;
+        }
+        return n;
+    }
+
+    // The last character boundary at or before `position` in data[0, size), data[0]
+    // beginning a character. Where every byte that cannot open a character also ends one
+    // (all but GB18030), it is found from the bytes just before `position`; else by walking
+    // from the start.
+    std::size_t LastBoundary(const unsigned char* data, std::size_t size,
+                             std::size_t position) const;
+    bool Resyncs() const { return Resyncs_; }
 
     // Upper-cases length bytes in place, character by character. A character without a
     // capital of its own length, and one cut off at the end, stays as it is.
@@ -46,7 +73,9 @@ private:
     std::array<bool, 256> Trail_{};           // may follow a lead byte
     std::array<bool, 256> Longer_{};          // as second byte, makes a four-byte character
     std::array<unsigned char, 256> Upper1_{};
+    bool Resyncs_ = true;                // a byte that opens nothing always ends a character
     std::vector<unsigned short> Upper2_; // by (first << 8 | second); empty when none changes
+    std::array<bool, 256> Cased_{};      // lead bytes of a character Upper2_ changes
 };
 
 } // namespace ferry
