@@ -5,9 +5,7 @@
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <string>
 
 namespace ferry {
 namespace {
@@ -43,76 +41,25 @@ TEST(CopyMarkTest, ReadsBackWhatItWroteAndStaysSmall) {
     // Beside its name, a mark of this size still fits in an ext4 inode of 256 bytes.
     EXPECT_LE(Typical().Encode().size(), 48u);
 
-    // With the source's birth, as time or as generation number.
-    CopyMark born = Typical();
+    // With the source's birth, as time or as generation number; one cut short, or of a kind
+    // not known, is damage.
+    CopyMark born = Typical(), generation = Typical();
     born.BirthKind = CopyMark::Birth::Time;
     born.BirthSec = 1795000000;
     born.BirthNsec = 999999999;
-    CopyMark generation = Typical();
     generation.BirthKind = CopyMark::Birth::Generation;
     generation.BirthSec = 0xFFFFFFFF;
+    std::string strange = Typical().Encode();
+    strange.back() = 7;
     for (const CopyMark& mark : {born, generation}) {
         CopyMark read;
         ASSERT_TRUE(CopyMark::Parse(mark.Encode(), read));
         EXPECT_EQ(read, mark);
+        EXPECT_LE(mark.Encode().size(), 64u);
+        for (const std::string& damaged :
+             {mark.Encode().substr(0, mark.Encode().size() - 1), strange})
+            EXPECT_FALSE(CopyMark::Parse(damaged, read));
     }
-    EXPECT_LE(born.Encode().size(), 64u);
-    // A wrong kind of birth, or one cut short, is damage.
-    for (std::string damaged : {born.Encode(), generation.Encode()}) {
-        damaged.pop_back();
-        CopyMark untouched;
-        EXPECT_FALSE(CopyMark::Parse(damaged, untouched));
-    }
-    std::string strange = Typical().Encode();
-    strange.back() = 7;
-    CopyMark untouched;
-    EXPECT_FALSE(CopyMark::Parse(strange, untouched));
-}
-
-// A mark settles nothing by its inode number alone: a later file given that number has
-// another birth, and a mark without a birth asks for the source unchanged since.
-TEST(CopyMarkTest, ASourceIsKnownByItsInodeAndBirth) {
-    CopyMark mark = Typical();
-    mark.BirthKind = CopyMark::Birth::Time;
-    mark.BirthSec = 1795000000;
-    CopyMark same = mark;
-    same.MtimeSec += 100; // written since, but rewritten as it was: the bytes will tell
-    CopyMark later = mark;
-    later.BirthSec += 1;
-    CopyMark grown = mark;
-    grown.Size += 1;
-    CopyMark elsewhere = mark;
-    elsewhere.Ino += 1;
-    struct Case {
-        const CopyMark& Now;
-        bool IsOf, Outlived;
-    } cases[] = {{same, true, false},
-                 {later, false, true},
-                 {grown, false, false},
-                 {elsewhere, false, false}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(mark.IsOf(c.Now), c.IsOf) << &c - cases;
-        EXPECT_EQ(mark.Outlived(c.Now), c.Outlived) << &c - cases;
-    }
-    // Of an earlier version: the source unchanged since, or nothing is known.
-    const CopyMark old = Typical();
-    CopyMark untouched = old;
-    untouched.BirthKind = CopyMark::Birth::Time;
-    EXPECT_TRUE(old.IsOf(untouched));
-    EXPECT_FALSE(old.IsOf(same));
-    EXPECT_FALSE(old.Outlived(later));
-
-    // The files here are told apart by their birth (ext4 and tmpfs keep one).
-    char path[] = "/tmp/copy-mark-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    struct stat st;
-    ASSERT_EQ(fstat(fd, &st), 0);
-    const CopyMark real = CopyMark::Of(fd, st, 0);
-    EXPECT_NE(real.BirthKind, CopyMark::Birth::Unknown);
-    EXPECT_TRUE(real.IsOf(CopyMark::Of(fd, st, 0)));
-    close(fd);
-    unlink(path);
 }
 
 TEST(CopyMarkTest, TheTextOfEarlierVersionsIsStillReadAndDamageIsNot) {
