@@ -97,10 +97,23 @@ bool IsTextType(DWORD t) {
     return t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ;
 }
 
+// Bytes of the character at s[pos] in the code page: in Shift JIS, GBK and Big5 a second
+// byte may be a backslash (0x5C), which must not escape what follows.
+size_t CharAt(std::string_view s, size_t pos) {
+    const size_t n = SystemCodePage().CharLength(
+        reinterpret_cast<const unsigned char*>(s.data()) + pos, s.size() - pos);
+    return n == 0 ? 1 : n;
+}
+
 // A quoted string at s[pos] (pos at the opening quote); pos ends after the closing quote.
 bool ParseQuoted(std::string_view s, size_t& pos, std::string& out) {
     out.clear();
     for (++pos; pos < s.size(); ++pos) {
+        if (const size_t n = CharAt(s, pos); n > 1) {
+            out.append(s.substr(pos, n));
+            pos += n - 1;
+            continue;
+        }
         char c = s[pos];
         if (c == '"') {
             ++pos;
@@ -140,10 +153,15 @@ bool ParseHexBytes(std::string_view s, std::string& out) {
 
 std::string Quote(std::string_view s) {
     std::string out = "\"";
-    for (char c : s) {
-        if (c == '\\' || c == '"')
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (const size_t n = CharAt(s, i); n > 1) {
+            out.append(s.substr(i, n));
+            i += n - 1;
+            continue;
+        }
+        if (s[i] == '\\' || s[i] == '"')
             out += '\\';
-        out += c;
+        out += s[i];
     }
     return out + "\"";
 }

@@ -257,6 +257,13 @@ TEST_F(RegToolTest, TextInTheLocalesCodePageSurvivesExportAndImport) {
                         u"\u53E3\u5EA7 \U0001F600"},
         {"ru_RU.KOI8-R", u"Bank \u0421\u0447\u0451\u0442"},
         {"de_DE.ISO-8859-1", u"\u00DCberweisung f\u00FCr M\u00FCller"},
+        // Multi-byte sets; in Shift JIS and Big5 the last character ends in 0x5C, which
+        // must not escape the closing quote.
+        {"ja_JP.SJIS", u"請求書 表ソ"},
+        {"ja_JP.EUC-JP", u"請求書 表ソ"},
+        {"zh_CN.GBK", u"发票 說"},
+        {"zh_TW.BIG5", u"發票 許"},
+        {"ko_KR.EUC-KR", u"청구서"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Locale);
