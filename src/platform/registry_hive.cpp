@@ -352,6 +352,7 @@ void RegistryHive::Forget() {
     Paths_.clear();
     LiveKeys_.clear();
     Values_.clear();
+    Listing_ = Listing();
 }
 
 LONG RegistryHive::BeginTransaction() {

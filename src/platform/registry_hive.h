@@ -129,6 +129,25 @@ private:
     std::string PathKey_;                            // OpenPath's look-up key, under Mutex_
     std::unordered_set<int64_t> LiveKeys_;
     std::unordered_map<ValueKey, CachedValue, ValueKeyHash> Values_;
+
+    // The names (and values) of one key as the last enumeration read them, whole: walking a
+    // key index by index then costs one look-up per call instead of a scan up to the index.
+    // Kept while nothing could have changed them (Forget drops it).
+    struct ListedValue {
+        std::string Name;
+        DWORD Type = 0;
+        std::string Data;
+    };
+    struct Listing {
+        bool Valid = false;
+        bool OfValues = false;
+        int64_t Key = 0;
+        std::vector<std::string> Keys;
+        std::vector<ListedValue> Values;
+    };
+    Listing Listing_;
+    // Makes Listing_ the subkeys or the values of key, unless it already is and still stands.
+    LONG List(int64_t key, bool values);
 };
 
 // ASCII lower case, the form names are compared in.
