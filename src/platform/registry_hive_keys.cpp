@@ -203,7 +203,7 @@ LONG RegistryHive::DeleteKey(int64_t key, bool keepSelf, bool onlyIfLeaf) {
 LONG RegistryHive::EnumKey(int64_t key, DWORD index, std::string& name) {
     std::lock_guard lock(Mutex_);
     LastError.clear();
-    LONG r = List(key, false);
+    LONG r = List(key, false, index == 0);
     if (r != ERROR_SUCCESS)
         return r;
     if (index >= Listing_.Keys.size())
@@ -212,12 +212,12 @@ LONG RegistryHive::EnumKey(int64_t key, DWORD index, std::string& name) {
     return ERROR_SUCCESS;
 }
 
-LONG RegistryHive::List(int64_t key, bool values) {
+LONG RegistryHive::List(int64_t key, bool values, bool afresh) {
     // Outside a transaction the file says whether anyone wrote since the listing was read;
     // inside one nobody else can, and our own writes forget it.
     Refresh();
     const bool keep = InTransaction_ || Known_;
-    if (keep && Listing_.Valid && Listing_.Key == key && Listing_.OfValues == values)
+    if (!afresh && keep && Listing_.Valid && Listing_.Key == key && Listing_.OfValues == values)
         return ERROR_SUCCESS;
     Listing_ = Listing();
     LONG r = CheckKey(key, true);

@@ -111,7 +111,7 @@ LONG RegistryHive::EnumValue(int64_t key, DWORD index, std::string& name, DWORD*
                              std::string* data) {
     std::lock_guard lock(Mutex_);
     LastError.clear();
-    LONG r = List(key, true);
+    LONG r = List(key, true, index == 0);
     if (r != ERROR_SUCCESS)
         return r;
     if (index >= Listing_.Values.size())
