@@ -29,25 +29,36 @@ FileOutcome MoveOne(const TempDir& in, const TempDir& out, const std::string& na
                       [&](const FileOutcome& o) { outcomes.push_back(o); });
     EXPECT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes.at(0).Kind, OutcomeKind::Moved);
+    RefreshChangeTime(outcomes.at(0)); // as the history keeps it
     return outcomes.at(0);
 }
 
 } // namespace
 
 TEST(MoveBackTest, ReturnsTheUnchangedFileAndRefusesOtherwise) {
-    TempDir in, out;
-    const FileOutcome moved = MoveOne(in, out, "invoice.pdf", "MATCH 1");
-    const MoveBackResult done = MoveBack(moved);
-    EXPECT_EQ(done.Refusal, MoveBackRefusal::None);
-    EXPECT_TRUE(done.Reason.empty());
-    EXPECT_EQ(TempDir::Read(in / "invoice.pdf"), "MATCH 1");
-    EXPECT_TRUE(out.Entries().empty());
+    TempDir probe;
+    const std::string other = TempDir::OtherFileSystemThan(probe.Path());
+    for (const bool across : {false, true}) {
+        if (across && other.empty())
+            continue;
+        SCOPED_TRACE(across ? "moved across file systems" : "renamed");
+        TempDir in(across ? other : ""), out;
+        const FileOutcome moved = MoveOne(in, out, "invoice.pdf", "MATCH 1");
+        EXPECT_NE(moved.CTimeNs, 0);
+        const MoveBackResult done = MoveBack(moved);
+        EXPECT_EQ(done.Refusal, MoveBackRefusal::None) << done.Reason;
+        EXPECT_TRUE(done.Reason.empty());
+        EXPECT_EQ(TempDir::Read(in / "invoice.pdf"), "MATCH 1");
+        EXPECT_TRUE(out.Entries().empty());
 
-    // Twice: the file is gone from the destination by then.
-    const MoveBackResult again = MoveBack(moved);
-    EXPECT_EQ(again.Refusal, MoveBackRefusal::Gone);
-    EXPECT_EQ(again.Reason, "The file is no longer in " + out.Path() + ".");
-    EXPECT_EQ(TempDir::Read(in / "invoice.pdf"), "MATCH 1");
+        // Twice: the file is gone from the destination by then.
+        const MoveBackResult again = MoveBack(moved);
+        EXPECT_EQ(again.Refusal, MoveBackRefusal::Gone);
+        EXPECT_EQ(again.Reason, "invoice.pdf is no longer in " + out.Path() +
+                                    ", so it cannot be moved back. It was moved, renamed or "
+                                    "deleted since the pass moved it there.");
+        EXPECT_EQ(TempDir::Read(in / "invoice.pdf"), "MATCH 1");
+    }
 }
 
 TEST(MoveBackTest, AChangedOrReplacedFileStays) {
@@ -62,7 +73,10 @@ TEST(MoveBackTest, AChangedOrReplacedFileStays) {
     }
     MoveBackResult r = MoveBack(grown);
     EXPECT_EQ(r.Refusal, MoveBackRefusal::Changed);
-    EXPECT_EQ(r.Reason, "The file has changed since it was moved.");
+    EXPECT_EQ(r.Reason, "log.txt in " + out.Path() +
+                            " has changed since it was moved, so it stays there. If you still "
+                            "want it in " +
+                            in.Path() + ", move it there yourself.");
     EXPECT_EQ(TempDir::Read(out / "log.txt"), "MATCH logmore");
 
     // Another file of the same name, size and time put in its place: not the same file.
@@ -84,6 +98,28 @@ TEST(MoveBackTest, AChangedOrReplacedFileStays) {
     const timespec later[2] = {{0, UTIME_OMIT}, {st.st_mtim.tv_sec + 100, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, (out / "touched.txt").c_str(), later, 0), 0);
     EXPECT_EQ(MoveBack(touched).Refusal, MoveBackRefusal::Changed);
+
+    // Edited in place to the same size, its modification time put back: only the change
+    // time, which nobody can set, tells.
+    const FileOutcome edited = MoveOne(in, out, "edited.txt", "MATCH 1");
+    {
+        const int fd = open((out / "edited.txt").c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(pwrite(fd, "2", 1, 6), 1);
+        close(fd);
+        const timespec back[2] = {{0, UTIME_OMIT},
+                                  {edited.MTimeNs / 1000000000, edited.MTimeNs % 1000000000}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (out / "edited.txt").c_str(), back, 0), 0);
+    }
+    r = MoveBack(edited);
+    EXPECT_EQ(r.Refusal, MoveBackRefusal::Changed);
+    EXPECT_EQ(TempDir::Read(out / "edited.txt"), "MATCH 2");
+    EXPECT_FALSE(TempDir::Exists(in / "edited.txt"));
+    // From a history kept before the change time was: known by the other marks only.
+    FileOutcome older = edited;
+    older.CTimeNs = 0;
+    EXPECT_EQ(MoveBack(older).Refusal, MoveBackRefusal::None);
+    EXPECT_EQ(TempDir::Read(in / "edited.txt"), "MATCH 2");
 }
 
 TEST(MoveBackTest, ATakenNameAMissingFolderOrAFileInUseMovesNothing) {
@@ -92,7 +128,8 @@ TEST(MoveBackTest, ATakenNameAMissingFolderOrAFileInUseMovesNothing) {
     in.Write("a.txt", "a new file of the same name");
     MoveBackResult r = MoveBack(moved);
     EXPECT_EQ(r.Refusal, MoveBackRefusal::NameTaken);
-    EXPECT_EQ(r.Reason, "A file named a.txt is already in " + in.Path() + ".");
+    EXPECT_EQ(r.Reason, "A file named a.txt is already in " + in.Path() + ", so a.txt stays in " +
+                            out.Path() + ". Rename or move one of them, then try again.");
     EXPECT_EQ(TempDir::Read(in / "a.txt"), "a new file of the same name");
     EXPECT_EQ(TempDir::Read(out / "a.txt"), "MATCH a");
 
@@ -103,7 +140,8 @@ TEST(MoveBackTest, ATakenNameAMissingFolderOrAFileInUseMovesNothing) {
     ASSERT_EQ(rmdir(source.c_str()), 0);
     r = MoveBack(gone);
     EXPECT_EQ(r.Refusal, MoveBackRefusal::SourceFolderMissing);
-    EXPECT_EQ(r.Reason, "The folder " + source + " no longer exists.");
+    EXPECT_EQ(r.Reason, "The folder " + source + " no longer exists, so a.txt stays in " +
+                            out.Path() + ". Create the folder again, then try again.");
     EXPECT_TRUE(TempDir::Exists(out / "a.txt"));
 
     // Another program has it open at the destination.
@@ -112,7 +150,8 @@ TEST(MoveBackTest, ATakenNameAMissingFolderOrAFileInUseMovesNothing) {
     ASSERT_TRUE(holder.Ready());
     r = MoveBack(moved);
     EXPECT_EQ(r.Refusal, MoveBackRefusal::InUse);
-    EXPECT_FALSE(r.Reason.empty());
+    EXPECT_EQ(r.Reason, "a.txt is open in another program, so it stays in " + out.Path() +
+                            ". Close it there, then try again.");
     EXPECT_EQ(holder.Release(), 0);
     EXPECT_TRUE(TempDir::Exists(out / "a.txt"));
     EXPECT_EQ(MoveBack(moved).Refusal, MoveBackRefusal::None); // once let go
