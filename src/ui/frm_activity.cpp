@@ -176,16 +176,17 @@ QString TFRM_Activity::OutcomeText(const ActivityEntry& entry) {
 }
 
 void TFRM_Activity::SetRecordingProblem(const std::string& reason, int64_t sinceMs, int passes) {
-    const QString path = PathToQString(ActivityStore::DefaultPath());
     if (!Store_) {
-        LBL_Unavailable->setText(
-            reason.empty()
-                ? QStringLiteral("The history could not be opened, so passes are not recorded. It "
-                                 "is kept in %1.")
-                      .arg(path)
-                : QStringLiteral("The history could not be opened, so passes are not recorded: "
-                                 "%1. It is kept in %2.")
-                      .arg(AnsiToQString(reason), path));
+        const std::string path = ActivityStore::DefaultPath();
+        QString text =
+            QStringLiteral("The history could not be opened, so passes are not recorded");
+        if (!reason.empty())
+            text += QStringLiteral(": ") + AnsiToQString(reason);
+        text += QStringLiteral(".");
+        // Where it is, unless the reason has named it already.
+        if (reason.find(path) == std::string::npos)
+            text += QStringLiteral(" It is kept in %1.").arg(PathToQString(path));
+        LBL_Unavailable->setText(text);
         return;
     }
     if (reason.empty() || passes <= 0) {

@@ -527,8 +527,7 @@ TEST_F(ActivityTest, AForeignFileAtTheHistorysPlaceIsNamedInTheWindow) {
                                      "recorded: '" +
                                      path +
                                      "' is not a history of this program; it is left as "
-                                     "it is. It is kept in " +
-                                     path + "."));
+                                     "it is."));
     EXPECT_EQ(TempDir::Read(path), "not a database at all, but the user's");
 }
 
