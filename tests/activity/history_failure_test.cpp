@@ -2,7 +2,6 @@
 // fails is told in plain words, the windows' writes give up within a moment, and a database
 // of another kind is left exactly as it was found.
 #include "activity/activity_store.h"
-#include "activity/pass_history.h"
 #include "support/registry_sandbox.h"
 #include "support/temp_dir.h"
 
@@ -63,21 +62,14 @@ TEST(HistoryFailureTest, AHistoryHeldByAnotherProgramIsToldAndNeverWaitedOnLong)
     ASSERT_TRUE(holder.Hold(path, why)) << why;
 
     const std::string busy = "another program is using the history right now";
-    // The pass waits a little for a copy finishing its own pass, then says so.
-    RecordedPass recorded;
-    const double pass = Seconds([&] {
-        RunRecordedPass(
-            {{"Invoices", "/nowhere", "/nowhere", "x"}},
-            [](const TaskRecord&, const OutcomeReporter& report) { report(Moved("b.pdf")); },
-            &store, recorded);
-    });
-    EXPECT_EQ(recorded.PassId, 0);
-    EXPECT_EQ(recorded.HistoryError, busy);
-    EXPECT_LT(pass, 6.0);
+    // A pass waits a little for a copy finishing its own pass, then says so.
+    std::pair<HistoryError::Cause, std::string> failed;
+    EXPECT_LT(Seconds([&] { failed = Raised([&] { store.RecordPass(3, 4, {Moved("b")}); }); }),
+              6.0);
+    EXPECT_EQ(failed, std::make_pair(HistoryError::Busy, busy));
     // The window's writes give up at once, in the same words; its reads go on.
     for (auto write : {std::function<void()>([&] { store.Clear(); }),
                        std::function<void()>([&] { store.SetMovedBack(kept); })}) {
-        std::pair<HistoryError::Cause, std::string> failed;
         EXPECT_LT(Seconds([&] { failed = Raised(write); }), 1.5);
         EXPECT_EQ(failed, std::make_pair(HistoryError::Busy, busy));
     }

@@ -16,7 +16,7 @@ namespace {
 
 using namespace on_display;
 
-const char* const kKey = "HKLM\\SOFTWARE\\Quillmere\\Ferrydesk";
+const char* const kKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmere\\Ferrydesk";
 
 class StoreBusyProgram : public ::testing::Test {
 protected:
@@ -45,20 +45,17 @@ protected:
             20s))
             << "the window manager did not start";
         // An hour between passes: no tick of the timer comes to the rescue here.
-        for (const auto& [name, type, data] :
-             std::vector<std::tuple<std::string, std::string, std::string>>{
-                 {"NumberOfEntries", "REG_DWORD", "4"},
-                 {"ProcessInterval", "REG_DWORD", "60"},
-                 {"SMTPEnabled", "REG_DWORD", "0"},
-                 {"MSCaseSensitive", "REG_DWORD", "0"}})
-            Add(kKey, name, type, data);
-        for (int n = 1; n <= 4; ++n) {
-            const std::string entry = std::string(kKey) + "\\Entry" + std::to_string(n);
-            Add(entry, "Identifier", "REG_SZ", "Task " + std::to_string(n));
-            Add(entry, "Source", "REG_SZ", State.Path());
-            Add(entry, "Destination", "REG_SZ", State.Path());
-            Add(entry, "MatchString", "REG_SZ", "x");
-        }
+        std::string reg = "REGEDIT4\r\n\r\n[" + std::string(kKey) +
+                          "]\r\n\"NumberOfEntries\"=dword:00000004\r\n\"ProcessInterval\"=dword:"
+                          "0000003c\r\n\"SMTPEnabled\"=dword:00000000\r\n\"MSCaseSensitive\"=dword:"
+                          "00000000\r\n";
+        for (const char* n : {"1", "2", "3", "4"})
+            reg += "\r\n[" + std::string(kKey) + "\\Entry" + n + "]\r\n\"Identifier\"=\"Task " + n +
+                   "\"\r\n\"Source\"=\"" + State.Path() + "\"\r\n\"Destination\"=\"" +
+                   State.Path() + "\"\r\n\"MatchString\"=\"x\"\r\n";
+        const std::string file = State.Write("settings.reg", reg);
+        std::string output;
+        ASSERT_EQ(Sandbox.RegTool({"import", file}, &output), 0) << output;
     }
     void TearDown() override {
         Holder.Release();
@@ -66,13 +63,6 @@ protected:
         Manager.Wait(5s);
     }
 
-    void Add(const std::string& key, const std::string& name, const std::string& type,
-             const std::string& data) {
-        std::string output;
-        ASSERT_EQ(Sandbox.RegTool({"add", key, "/v", name, "/t", type, "/d", data, "/f"}, &output),
-                  0)
-            << output;
-    }
     int StoredCount() {
         HKEY key = nullptr;
         if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmere\\Ferrydesk", 0, KEY_READ, &key) !=
