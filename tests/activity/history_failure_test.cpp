@@ -1,6 +1,5 @@
-// A history that cannot be written, or a file at its place that is not a history: each way it
-// fails is told in plain words, the windows' writes give up within a moment, and a database
-// of another kind is left exactly as it was found.
+// A history that cannot be written: each way it fails is told in plain words, and the
+// windows' writes give up within a moment.
 #include "activity/activity_store.h"
 #include "support/registry_sandbox.h"
 #include "support/temp_dir.h"
@@ -133,26 +132,6 @@ TEST(HistoryFailureTest, AFullDiskIsToldAsSuch) {
                                  std::string("the disk that holds the history is full")));
     }
     EXPECT_EQ(umount2(disk.c_str(), MNT_DETACH), 0);
-}
-
-TEST(HistoryFailureTest, ADatabaseOfAnotherKindIsLeftExactlyAsFound) {
-    TempDir dir;
-    const std::string foreign = dir / "foreign.sqlite3";
-    Sql(foreign, "CREATE TABLE notes(text); INSERT INTO notes VALUES('mine')");
-    const std::string newer = dir / "newer.sqlite3";
-    ActivityStore(newer).RecordPass(1, 2, {Moved("a.pdf")});
-    Sql(newer, "PRAGMA journal_mode=DELETE; PRAGMA user_version=99");
-    for (const std::string& path : {foreign, newer}) {
-        const std::string before = TempDir::Read(path);
-        const auto failed = Raised([&] { ActivityStore{path}; });
-        EXPECT_EQ(failed.first, path == foreign ? HistoryError::Foreign : HistoryError::Newer);
-        EXPECT_EQ(failed.second,
-                  path == foreign
-                      ? "'" + path + "' is not a history of this program; it is left as it is"
-                      : "the history '" + path + "' was written by a newer version of the program");
-        EXPECT_EQ(TempDir::Read(path), before) << "changed: " << path;
-        EXPECT_FALSE(TempDir::Exists(path + "-wal")) << path;
-    }
 }
 
 // A history kept before the change time was has the column added at its first open, and the

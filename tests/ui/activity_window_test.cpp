@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -512,10 +513,18 @@ TEST_F(ActivityTest, PassesTheHistoryCannotTakeAreToldOnceAndShownUntilItWorksAg
     EXPECT_EQ(Balloons.back().second, QStringLiteral("Invoices: 1 file moved"));
 }
 
-// A file of another kind where the history belongs: refused as it is, and said so.
-TEST_F(ActivityTest, AForeignFileAtTheHistorysPlaceIsNamedInTheWindow) {
+// A database of another kind where the history belongs: refused before anything in it
+// changes (its journal mode too), and named in the window.
+TEST_F(ActivityTest, AForeignDatabaseAtTheHistorysPlaceIsLeftAsFoundAndNamed) {
     const std::string path = ActivityStore::DefaultPath();
-    State.Write(path.substr(State.Path().size() + 1), "not a database at all, but the user's");
+    State.MakeDir(path.substr(State.Path().size() + 1, path.rfind('/') - State.Path().size() - 1));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes(text); INSERT INTO notes VALUES('mine')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    const std::string before = TempDir::Read(path);
     StartProgram();
     EXPECT_EQ(FRM_TaskList->Activity(), nullptr);
     ClickLink(FRM_TaskList->LBL_Activity);
@@ -528,7 +537,8 @@ TEST_F(ActivityTest, AForeignFileAtTheHistorysPlaceIsNamedInTheWindow) {
                                      path +
                                      "' is not a history of this program; it is left as "
                                      "it is."));
-    EXPECT_EQ(TempDir::Read(path), "not a database at all, but the user's");
+    EXPECT_EQ(TempDir::Read(path), before);
+    EXPECT_FALSE(TempDir::Exists(path + "-wal"));
 }
 
 } // namespace
