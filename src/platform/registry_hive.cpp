@@ -151,8 +151,8 @@ bool RegistryHive::Busy(const std::string& path) {
     sqlite3* db = nullptr;
     // No busy handler: a lock held elsewhere is reported at once instead of waited for. The
     // write lock is taken and given back with nothing written; a journal is never made.
-    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    int rc =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc == SQLITE_OK) {
         rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
         if ((rc & 0xff) == SQLITE_READONLY)
