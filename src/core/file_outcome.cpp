@@ -21,6 +21,8 @@ const char* OutcomeKindText(OutcomeKind kind) {
         return "left (move failed)";
     case OutcomeKind::PassError:
         return "error";
+    case OutcomeKind::DestinationIsSource:
+        return "left (destination is source)";
     }
     return "";
 }
@@ -58,6 +60,9 @@ PassSummary Summarise(const std::vector<FileOutcome>& outcomes) {
         case OutcomeKind::PassError:
             counts->Error = true;
             break;
+        case OutcomeKind::DestinationIsSource:
+            ++counts->DestinationIsSource;
+            break;
         }
     }
     return summary;
@@ -65,7 +70,8 @@ PassSummary Summarise(const std::vector<FileOutcome>& outcomes) {
 
 bool PassSummary::Empty() const {
     for (const TaskCounts& t : Tasks)
-        if (t.Moved || t.NameTaken || t.InUse || t.DestinationMissing || t.MoveFailed || t.Error)
+        if (t.Moved || t.NameTaken || t.InUse || t.DestinationMissing || t.MoveFailed ||
+            t.DestinationIsSource || t.Error)
             return false;
     return true;
 }
@@ -89,6 +95,7 @@ std::string PassSummary::Text() const {
         add(t.InUse, OutcomeKindText(OutcomeKind::InUse));
         add(t.DestinationMissing, OutcomeKindText(OutcomeKind::DestinationMissing));
         add(t.MoveFailed, OutcomeKindText(OutcomeKind::MoveFailed));
+        add(t.DestinationIsSource, OutcomeKindText(OutcomeKind::DestinationIsSource));
         if (t.Error)
             parts += parts.empty() ? "error" : ", error";
         if (parts.empty())

@@ -18,10 +18,13 @@ enum class OutcomeKind : int {
     DestinationMissing = 3, // left: the destination folder does not exist
     MoveFailed = 4,         // left: the move failed for another reason (ErrorCode, Detail)
     PassError = 5,          // the error that ended the pass (Detail as shown to the user)
+    // left: its name at the destination leads to the file itself (the task's two folders are
+    // one), so it is never touched
+    DestinationIsSource = 6,
 };
 
 // The words an outcome is shown with: "moved", "left (name taken)", "left (in use)",
-// "left (destination missing)", "left (move failed)", "error".
+// "left (destination missing)", "left (move failed)", "error", "left (destination is source)".
 const char* OutcomeKindText(OutcomeKind kind);
 
 // Texts are in the program's code page, as every text the task rows hold.
@@ -58,6 +61,7 @@ struct PassSummary {
         int InUse = 0;
         int DestinationMissing = 0;
         int MoveFailed = 0;
+        int DestinationIsSource = 0;
         bool Error = false;
     };
     std::vector<TaskCounts> Tasks;

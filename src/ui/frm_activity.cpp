@@ -82,9 +82,9 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     CMB_Kind->setGeometry(295, 106, 160, 21);
     LBL_Kind = FilterCaption(this, "LBL_Kind", "&Outcome:", 240, 106, CMB_Kind);
     CMB_Kind->addItem(QStringLiteral("All outcomes"), -1);
-    for (OutcomeKind kind :
-         {OutcomeKind::Moved, OutcomeKind::NameTaken, OutcomeKind::InUse,
-          OutcomeKind::DestinationMissing, OutcomeKind::MoveFailed, OutcomeKind::PassError}) {
+    for (OutcomeKind kind : {OutcomeKind::Moved, OutcomeKind::NameTaken, OutcomeKind::InUse,
+                             OutcomeKind::DestinationMissing, OutcomeKind::MoveFailed,
+                             OutcomeKind::DestinationIsSource, OutcomeKind::PassError}) {
         CMB_Kind->addItem(QString::fromLatin1(OutcomeKindText(kind)), static_cast<int>(kind));
         if (kind == OutcomeKind::Moved)
             CMB_Kind->addItem(QStringLiteral("moved back"), kMovedBackFilter);

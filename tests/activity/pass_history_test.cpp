@@ -54,6 +54,11 @@ TEST(PassHistoryTest, SummaryTexts) {
                   .Text(),
               "A: 1 file moved, 2 left (in use), 1 left (destination missing), "
               "1 left (move failed), error");
+    EXPECT_EQ(Summarise({outcome("B", K::DestinationIsSource), outcome("B", K::NameTaken),
+                         outcome("B", K::DestinationIsSource)})
+                  .Text(),
+              "B: 1 left (name taken), 2 left (destination is source)");
+    EXPECT_FALSE(Summarise({outcome("B", K::DestinationIsSource)}).Empty());
     EXPECT_EQ(Summarise({outcome("B", K::PassError)}).Text(), "B: error");
     EXPECT_FALSE(Summarise({outcome("B", K::PassError)}).Empty());
 }

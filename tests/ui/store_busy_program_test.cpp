@@ -5,24 +5,16 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "on_display.h"
+#include "end_to_end.h"
 #include "platform/registry.h"
-#include "support/registry_sandbox.h"
-#include "support/temp_dir.h"
-#include "virtual_display.h"
 
 namespace ferry::test {
 namespace {
 
-using namespace on_display;
+using namespace e2e;
 
-const char* const kKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmere\\Ferrydesk";
-
-class StoreBusyProgram : public ::testing::Test {
+class StoreBusyProgram : public EndToEnd {
 protected:
-    RegistrySandbox Sandbox;
-    TempDir State;
-    ScopedEnv StateHome{"XDG_STATE_HOME", State.Path().c_str()};
     VirtualDisplay Display;
     ChildProcess Manager;
     HiveHolder Holder;
@@ -45,12 +37,13 @@ protected:
             20s))
             << "the window manager did not start";
         // An hour between passes: no tick of the timer comes to the rescue here.
-        std::string reg = "REGEDIT4\r\n\r\n[" + std::string(kKey) +
+        const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmere\\Ferrydesk";
+        std::string reg = "REGEDIT4\r\n\r\n[" + key +
                           "]\r\n\"NumberOfEntries\"=dword:00000004\r\n\"ProcessInterval\"=dword:"
                           "0000003c\r\n\"SMTPEnabled\"=dword:00000000\r\n\"MSCaseSensitive\"=dword:"
                           "00000000\r\n";
         for (const char* n : {"1", "2", "3", "4"})
-            reg += "\r\n[" + std::string(kKey) + "\\Entry" + n + "]\r\n\"Identifier\"=\"Task " + n +
+            reg += "\r\n[" + key + "\\Entry" + n + "]\r\n\"Identifier\"=\"Task " + n +
                    "\"\r\n\"Source\"=\"" + State.Path() + "\"\r\n\"Destination\"=\"" +
                    State.Path() + "\"\r\n\"MatchString\"=\"x\"\r\n";
         const std::string file = State.Write("settings.reg", reg);
@@ -79,11 +72,7 @@ protected:
         ASSERT_TRUE(Holder.Hold(Sandbox.HivePath(), why)) << why;
     }
     std::string Start(ChildProcess& program) {
-        {
-            ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
-            ScopedEnv x("DISPLAY", Display.Name().c_str());
-            program.StartProgram({std::string(FERRY_BINARY_DIR) + "/bin/ferrydesk"});
-        }
+        StartProgram(program, Display);
         std::string window;
         WaitFor([&] { return !(window = FindWindow(Display, kMainTitle)).empty(); }, 20s);
         return window;
