@@ -1,5 +1,7 @@
 #include "core/file_outcome.h"
 
+#include "platform/files.h"
+
 #include <chrono>
 #include <sys/stat.h>
 
@@ -115,7 +117,17 @@ void SetFileIdentity(const struct stat& file, FileOutcome& outcome) {
     outcome.Device = static_cast<uint64_t>(file.st_dev);
     outcome.Inode = static_cast<uint64_t>(file.st_ino);
     outcome.MTimeNs = static_cast<int64_t>(file.st_mtim.tv_sec) * 1000000000 + file.st_mtim.tv_nsec;
+    outcome.CTimeNs = static_cast<int64_t>(file.st_ctim.tv_sec) * 1000000000 + file.st_ctim.tv_nsec;
     outcome.Size = static_cast<int64_t>(file.st_size);
+}
+
+void RefreshChangeTime(FileOutcome& moved) {
+    if (moved.Kind != OutcomeKind::Moved || moved.File.empty())
+        return;
+    FileOutcome now;
+    if (ReadFileIdentity(IncludeTrailingSeparator(moved.DestinationFolder) + moved.File, now) &&
+        now.Device == moved.Device && now.Inode == moved.Inode && now.MTimeNs == moved.MTimeNs)
+        moved.CTimeNs = now.CTimeNs;
 }
 
 bool ReadFileIdentity(const std::string& path, FileOutcome& outcome) {

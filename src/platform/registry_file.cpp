@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace ferry {
@@ -84,11 +85,11 @@ bool Utf16BytesToAnsi(const std::string& in, std::string& out) {
 
 std::string AnsiToUtf16Bytes(std::string_view in) {
     const std::u16string units = SystemCodePage().ToUtf16(in);
-    std::string out;
-    out.reserve(units.size() * 2);
+    std::string out(units.size() * 2, '\0');
+    char* to = out.data();
     for (char16_t u : units) {
-        out += static_cast<char>(u & 0xff);
-        out += static_cast<char>(u >> 8);
+        *to++ = static_cast<char>(u & 0xff);
+        *to++ = static_cast<char>(u >> 8);
     }
     return out;
 }
@@ -151,19 +152,40 @@ bool ParseHexBytes(std::string_view s, std::string& out) {
     }
 }
 
-std::string Quote(std::string_view s) {
-    std::string out = "\"";
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (const size_t n = CharAt(s, i); n > 1) {
-            out.append(s.substr(i, n));
-            i += n - 1;
-            continue;
+// Appends s in quotes, a backslash before each backslash and quote. In a multi-byte code page
+// a character's trail byte may be a backslash and is never escaped.
+void AppendQuoted(std::string& out, std::string_view s) {
+    out += '"';
+    if (SystemCodePage().IsMultiByte()) {
+        for (size_t i = 0; i < s.size(); ++i) {
+            if (const size_t n = CharAt(s, i); n > 1) {
+                out.append(s.substr(i, n));
+                i += n - 1;
+                continue;
+            }
+            if (s[i] == '\\' || s[i] == '"')
+                out += '\\';
+            out += s[i];
         }
-        if (s[i] == '\\' || s[i] == '"')
-            out += '\\';
-        out += s[i];
+        out += '"';
+        return;
     }
-    return out + "\"";
+    for (size_t at = 0; at < s.size();) {
+        const size_t special = std::min(s.find_first_of("\\\"", at), s.size());
+        out.append(s, at, special - at);
+        if (special < s.size()) {
+            out += '\\';
+            out += s[special];
+        }
+        at = special + 1;
+    }
+    out += '"';
+}
+
+std::string Quote(std::string_view s) {
+    std::string out;
+    AppendQuoted(out, s);
+    return out;
 }
 
 bool HasLineBreak(std::string_view s) {
@@ -490,7 +512,9 @@ bool WriteRegFile(const RegFile& file, bool unicode, std::string& bytes, std::st
             bool plainString = v.Type == REG_SZ && !d.empty() && d.back() == '\0' &&
                                d.find('\0') == d.size() - 1 && !HasLineBreak(d);
             if (plainString) {
-                text += head + Quote(d.substr(0, d.size() - 1)) + "\r\n";
+                text += head;
+                AppendQuoted(text, std::string_view(d).substr(0, d.size() - 1));
+                text += "\r\n";
             } else if (v.Type == REG_DWORD && d.size() == 4) {
                 uint32_t x = 0;
                 for (int b = 3; b >= 0; --b)
@@ -523,25 +547,33 @@ LONG CollectKey(HKEY root, HKEY key, const std::string& path, RegFile& out) {
     RegFileKey entry;
     entry.Root = root;
     entry.Path = path;
-    for (DWORD i = 0;; ++i) {
-        RegFileValue v;
-        LONG r = RegEnumValue(key, i, v.Name, &v.Type, &v.Data);
-        if (r == ERROR_NO_MORE_ITEMS)
-            break;
-        if (r != ERROR_SUCCESS)
-            return r;
-        entry.Values.push_back(std::move(v));
+    std::vector<std::string> subkeys;
+    {
+        // One key's walk is one reading: whether the hive changed is asked once, not per value.
+        RegReadingScope reading;
+        for (DWORD i = 0;; ++i) {
+            RegFileValue v;
+            LONG r = RegEnumValue(key, i, v.Name, &v.Type, &v.Data);
+            if (r == ERROR_NO_MORE_ITEMS)
+                break;
+            if (r != ERROR_SUCCESS)
+                return r;
+            entry.Values.push_back(std::move(v));
+        }
+        for (DWORD i = 0;; ++i) {
+            std::string name;
+            LONG r = RegEnumKeyEx(key, i, name);
+            if (r == ERROR_NO_MORE_ITEMS)
+                break;
+            if (r != ERROR_SUCCESS)
+                return r;
+            subkeys.push_back(std::move(name));
+        }
     }
     out.Keys.push_back(std::move(entry));
-    for (DWORD i = 0;; ++i) {
-        std::string name;
-        LONG r = RegEnumKeyEx(key, i, name);
-        if (r == ERROR_NO_MORE_ITEMS)
-            break;
-        if (r != ERROR_SUCCESS)
-            return r;
+    for (const std::string& name : subkeys) {
         HKEY sub = nullptr;
-        r = RegOpenKeyEx(key, name.c_str(), 0, KEY_READ, &sub);
+        LONG r = RegOpenKeyEx(key, name.c_str(), 0, KEY_READ, &sub);
         if (r != ERROR_SUCCESS)
             return r;
         r = CollectKey(root, sub, path.empty() ? name : path + "\\" + name, out);
