@@ -24,6 +24,7 @@ expected=(
     "$prefix/bin/ferrydesk"
     "$prefix/bin/ferrydesk-reg"
     "$prefix/share/applications/$id.desktop"
+    "$prefix/share/systemd/user/ferrydesk.service"
     "$prefix/share/metainfo/$id.metainfo.xml"
     "$prefix/share/doc/ferrydesk/copyright"
     "$prefix/share/doc/ferrydesk/changelog.gz"
