@@ -354,6 +354,8 @@ struct FolderWatch::Impl {
                 break;
             case Look::Busy:
                 w.Busy = true;
+                // Our look opened and closed it; only where another copy's lease refused the
+                // open is a holder's close taken for ours, and then the re-checks still come.
                 ++w.OwnCloses;
                 ++w.BusyChecks;
                 w.Due = w.BusyChecks > Options.BusyRechecks
