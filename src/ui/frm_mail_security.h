@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -17,7 +19,9 @@ namespace ferry {
 // "Ferrydesk - Mail Security": how the notification e-mail reaches the server (no
 // encryption, STARTTLS, or TLS from the first byte), the user name to sign in with and its
 // password, and a trial connection. Opened from the Options dialog, which stores what it
-// returns when the user applies the options.
+// returns when the user applies the options. The trial runs on a thread of its own, so the
+// windows keep answering while a server is slow or silent; its report comes back as a queued
+// event, and closing the dialog calls it off.
 class TFRM_MailSecurity : public QDialog {
     Q_OBJECT
 public:
@@ -25,12 +29,16 @@ public:
     // finding the stored password. passwordStored says whether the keyring holds one.
     TFRM_MailSecurity(QWidget* parent, const TMailSecuritySettings& current, bool passwordStored,
                       std::string server, int port);
+    ~TFRM_MailSecurity() override;
 
     TMailSecuritySettings Settings() const;
     // The password typed in; nothing when the field was left empty (keep the stored one).
     std::optional<std::string> NewPassword() const;
 
     void BTN_CheckClick();
+    // Whether a trial connection is under way.
+    bool Checking() const { return Check_ != nullptr; }
+    void done(int result) override;
 
     QLabel* LBL_Security;
     QComboBox* CMB_Security;
@@ -44,12 +52,20 @@ public:
     QPushButton* BTN_OK;
     QPushButton* BTN_Cancel;
 
-    // Looks up the stored password for the trial connection when none is typed in.
+    // Looks up the stored password for the trial connection when none is typed in. Called on
+    // the trial's own thread: it must not touch any window.
     std::function<std::string(const std::string& server, const std::string& user)> StoredPassword;
 
 private:
+    struct CheckRun;
+
+    void ShowCheckResult(const std::string& report);
+    // Calls off a trial under way; its report, should it still come, is not shown.
+    void StopCheck();
+
     std::string Server_;
     int Port_;
+    std::shared_ptr<CheckRun> Check_;
 };
 
 } // namespace ferry

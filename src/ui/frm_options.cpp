@@ -180,8 +180,10 @@ void TFRM_Options::BTN_SecurityClick() {
                   (!Security_.User.empty() && !PasswordFor(Security_.User).empty());
     TFRM_MailSecurity dialog(this, Security_, stored, server,
                              static_cast<uint16_t>(TXT_SMTPPort->text().toInt()));
-    dialog.StoredPassword = [this](const std::string&, const std::string& user) {
-        return PasswordFor(user);
+    // Asked on the trial's own thread: what it needs is taken now, not read from the window.
+    dialog.StoredPassword = [pending = PendingPassword_, server](const std::string&,
+                                                                 const std::string& user) {
+        return pending ? *pending : LookUpMailPassword(server, user);
     };
     CentreOnScreen(&dialog);
     if (dialog.exec() != QDialog::Accepted)
