@@ -303,7 +303,8 @@ void ExpectAnswering(const Latency& latency, double seconds) {
     EXPECT_GT(latency.Samples, 0);
 }
 
-// Three matching files and a mail server that takes the connection and never says a word.
+// Three matching files and a mail server that takes the connection and never says a word, or,
+// under `security`, stops in the TLS handshake (after agreeing to STARTTLS, for 1).
 class SilentMailServer : public ProgramTest {
 protected:
     TempDir Files;
@@ -311,13 +312,20 @@ protected:
     std::atomic<bool> Done{false};
     std::unique_ptr<TcpTestServer> Server;
 
-    void SetUpFilesAndServer() {
+    void SetUpFilesAndServer(int security = 0) {
         In = Files.MakeDir("in");
         Out = Files.MakeDir("out");
         for (const char* name : {"1.txt", "2.txt", "3.txt"})
             Files.Write(std::string("in/") + name, std::string("INVOICE ") + name);
         Server = std::make_unique<TcpTestServer>(
-            [this](TcpTestPeer& peer, int) {
+            [this, security](TcpTestPeer& peer, int) {
+                if (security == 1) {
+                    peer.Send("220 stall.test\r\n");
+                    peer.ReadLine();
+                    peer.Send("250-stall.test\r\n250 STARTTLS\r\n");
+                    peer.ReadLine();
+                    peer.Send("220 go ahead\r\n");
+                }
                 while (!Done && !peer.WaitClosed(100)) {
                 }
             },
@@ -328,6 +336,8 @@ protected:
         StoreString("SMTPServer", "127.0.0.1");
         StoreString("SMTPFrom", "ferry@example.com");
         StoreString("SMTPTo", "clerk@example.com");
+        if (security != 0)
+            StoreInteger("SMTPSecurity", security);
         Routine = backend::RoutingPass(); // the real pass and notification
         StartProgram();
     }
@@ -347,12 +357,14 @@ protected:
         for (const std::string& entry : Files.Entries("out"))
             EXPECT_TRUE(entry == "1.txt" || entry == "2.txt" || entry == "3.txt") << entry;
     }
+    void WindowsAnswerAndTheEndCutsTheWaitShort(int security);
+    void WholePassTakesTheReplyLimits(int security);
 };
 
 // The event loop answers within 100 ms while the pass waits on the server; then the program
 // ends, and the wait is cut short. The whole pass (three reply limits) is the slow test below.
-TEST_F(SilentMailServer, TheWindowsAnswerWhileThePassWaitsAndTheEndCutsTheWaitShort) {
-    SetUpFilesAndServer();
+void SilentMailServer::WindowsAnswerAndTheEndCutsTheWaitShort(int security) {
+    SetUpFilesAndServer(security);
     QElapsedTimer pass;
     pass.start();
     QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
@@ -380,9 +392,20 @@ TEST_F(SilentMailServer, TheWindowsAnswerWhileThePassWaitsAndTheEndCutsTheWaitSh
     EXPECT_EQ(Files.Entries("out").size(), 1u) << "a file was begun after the end was asked";
 }
 
-// Six minutes and more: run with --gtest_also_run_disabled_tests.
-TEST_F(SilentMailServer, DISABLED_TheWholePassTakesTheReplyLimitsAndMovesAllThree) {
-    SetUpFilesAndServer();
+TEST_F(SilentMailServer, TheWindowsAnswerWhileThePassWaitsAndTheEndCutsTheWaitShort) {
+    WindowsAnswerAndTheEndCutsTheWaitShort(0);
+}
+
+TEST_F(SilentMailServer, AStalledStartTlsHandshakeIsCutShortToo) {
+    WindowsAnswerAndTheEndCutsTheWaitShort(1);
+}
+
+TEST_F(SilentMailServer, AStalledImplicitTlsHandshakeIsCutShortToo) {
+    WindowsAnswerAndTheEndCutsTheWaitShort(2);
+}
+
+void SilentMailServer::WholePassTakesTheReplyLimits(int security) {
+    SetUpFilesAndServer(security);
     QElapsedTimer pass;
     pass.start();
     QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
@@ -395,6 +418,15 @@ TEST_F(SilentMailServer, DISABLED_TheWholePassTakesTheReplyLimitsAndMovesAllThre
     EXPECT_EQ(Files.Entries("out").size(), 3u);
     EXPECT_TRUE(Prompts.Errors.empty());
     ExpectNoFileHalfMoved();
+}
+
+// Three minutes and more each: run with --gtest_also_run_disabled_tests.
+TEST_F(SilentMailServer, DISABLED_TheWholePassTakesTheReplyLimitsAndMovesAllThree) {
+    WholePassTakesTheReplyLimits(0);
+}
+
+TEST_F(SilentMailServer, DISABLED_AStalledHandshakeHoldsThePassForTheReplyLimitsOnly) {
+    WholePassTakesTheReplyLimits(2);
 }
 
 } // namespace
