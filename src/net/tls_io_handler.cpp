@@ -6,7 +6,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -18,26 +17,19 @@
 
 namespace ferry {
 
-namespace {
-
-// The most of the peer's first bytes kept, to tell a server that answered in plain text.
-constexpr size_t HeadBytes = 64;
-
-} // namespace
-
-// The socket under the TLS layer, as its BIO sees it.
+// The socket under the TLS layer, as its BIO sees it. The peer's first bytes are kept, to tell
+// a server that answered in plain text.
 struct TlsSocketLink {
+    static constexpr size_t HeadBytes = 64;
     int Fd = -1;
     size_t Received = 0;
-    std::string Head; // the first bytes the peer sent
+    std::string Head;
 };
 
 namespace {
 
-using SocketLink = TlsSocketLink;
-
-SocketLink* LinkOf(BIO* bio) {
-    return static_cast<SocketLink*>(BIO_get_data(bio));
+TlsSocketLink* LinkOf(BIO* bio) {
+    return static_cast<TlsSocketLink*>(BIO_get_data(bio));
 }
 
 // OpenSSL's own socket BIO writes with write(), which raises SIGPIPE when the peer has gone;
@@ -56,7 +48,7 @@ int SocketWrite(BIO* bio, const char* data, int size) {
 // would sit in the kernel for as long as a silent server likes.
 int SocketRead(BIO* bio, char* data, int size) {
     BIO_clear_retry_flags(bio);
-    SocketLink* link = LinkOf(bio);
+    TlsSocketLink* link = LinkOf(bio);
     ssize_t n;
     do
         n = ::recv(link->Fd, data, size, MSG_DONTWAIT);
@@ -67,9 +59,8 @@ int SocketRead(BIO* bio, char* data, int size) {
     }
     if (n > 0) {
         link->Received += static_cast<size_t>(n);
-        if (link->Head.size() < HeadBytes)
-            link->Head.append(data,
-                              std::min(static_cast<size_t>(n), HeadBytes - link->Head.size()));
+        const size_t room = TlsSocketLink::HeadBytes - link->Head.size();
+        link->Head.append(data, std::min(static_cast<size_t>(n), room));
     }
     return static_cast<int>(n);
 }
@@ -192,12 +183,12 @@ int Remaining(std::chrono::steady_clock::time_point start, int limitMs) {
 } // namespace
 
 std::string SecondsText(int milliseconds) {
-    if (milliseconds % 1000 == 0)
-        return std::to_string(milliseconds / 1000) +
-               (milliseconds == 1000 ? " second" : " seconds");
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f seconds", milliseconds / 1000.0);
-    return text;
+    // In tenths, by hand: printf would follow the locale's decimal comma.
+    const int tenths = (milliseconds + 50) / 100;
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0)
+        text += "." + std::to_string(tenths % 10);
+    return text + (text == "1" ? " second" : " seconds");
 }
 
 std::string CertificateProblemText(long verifyResult, const std::string& hostName) {
@@ -381,8 +372,8 @@ void TIdIOHandlerTLS::RunHandshake(const std::string& name) {
         }
         if (!PlainTextAnswer(Link_->Head).empty()) {
             // OpenSSL stopped at a record header; the rest of the line has usually come with it.
-            char more[HeadBytes];
-            ssize_t n = ::recv(Link_->Fd, more, HeadBytes - Link_->Head.size(), MSG_DONTWAIT);
+            char more[TlsSocketLink::HeadBytes];
+            ssize_t n = ::recv(Link_->Fd, more, sizeof more - Link_->Head.size(), MSG_DONTWAIT);
             if (n > 0)
                 Link_->Head.append(more, static_cast<size_t>(n));
         }
