@@ -7,6 +7,7 @@
 #include <string>
 
 #include "settings/mail_security_settings.h"
+#include "ui/password_store_query.h"
 
 class QComboBox;
 class QLabel;
@@ -30,6 +31,10 @@ public:
     TFRM_MailSecurity(QWidget* parent, const TMailSecuritySettings& current, bool passwordStored,
                       std::string server, int port);
     ~TFRM_MailSecurity() override;
+
+    // What the password store said, in LBL_Stored; the whole reason in its tip when there
+    // is no store or it failed.
+    void ShowStoreAnswer(const TStoreAnswer& answer);
 
     TMailSecuritySettings Settings() const;
     // The password typed in; nothing when the field was left empty (keep the stored one).
