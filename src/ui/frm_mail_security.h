@@ -41,8 +41,6 @@ public:
     std::optional<std::string> NewPassword() const;
 
     void BTN_CheckClick();
-    // Whether a trial connection is under way.
-    bool Checking() const { return Check_ != nullptr; }
     void done(int result) override;
 
     QLabel* LBL_Security;
