@@ -66,16 +66,19 @@ bool LooksLikeHtml(const unsigned char* p, std::size_t n) {
     std::size_t i = 0;
     if (StartsWith(p, n, "\xEF\xBB\xBF"))
         i = 3;
-    // white space and comments may come before the first tag
+    // white space, comments and an XML declaration may come before the first tag
     for (int rounds = 0; rounds < 16; ++rounds) {
         while (i < n && (p[i] == ' ' || p[i] == '\t' || p[i] == '\r' || p[i] == '\n'))
             ++i;
-        if (!StartsWith(p + i, n - i, "<!--"))
+        // an XHTML page opens with an XML declaration
+        const bool comment = StartsWith(p + i, n - i, "<!--");
+        if (!comment && !StartsWith(p + i, n - i, "<?xml"))
             break;
+        const std::string_view close = comment ? "-->" : "?>";
         const unsigned char* end = nullptr;
-        for (std::size_t k = i + 4; k + 2 < n; ++k)
-            if (p[k] == '-' && p[k + 1] == '-' && p[k + 2] == '>') {
-                end = p + k + 3;
+        for (std::size_t k = i + 2; k + close.size() <= n; ++k)
+            if (StartsWith(p + k, n - k, close)) {
+                end = p + k + close.size();
                 break;
             }
         if (!end)
