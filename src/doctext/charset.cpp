@@ -35,9 +35,8 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
     // Each input byte makes at most two UTF-16 units.
     UChar* buf = text.getBuffer(length * 2 + 16);
     status = U_ZERO_ERROR;
-    const int32_t made = buf ? ucnv_toUChars(conv, buf, length * 2 + 16, bytes.data(), length,
-                                             &status)
-                             : 0;
+    const int32_t made =
+        buf ? ucnv_toUChars(conv, buf, length * 2 + 16, bytes.data(), length, &status) : 0;
     text.releaseBuffer(U_SUCCESS(status) ? made : 0);
     ucnv_close(conv);
     std::string out;

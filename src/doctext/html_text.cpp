@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <strings.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/tree.h>
+#include <strings.h>
 #include <vector>
 
 namespace ferry {
@@ -23,10 +23,10 @@ bool NameIs(const xmlNode* n, const char* const* names) {
 }
 
 const char* const Hidden[] = {"script", "style", "template", "noscript", "head", nullptr};
-const char* const Blocks[] = {"p",  "div", "br", "li",    "tr",      "td",      "th",
-                              "h1", "h2",  "h3", "h4",    "h5",      "h6",      "title",
-                              "table", "ul", "ol", "blockquote", "pre", "section", "article",
-                              "header", "footer", "dd", "dt", "hr", nullptr};
+const char* const Blocks[] = {"p",      "div",    "br", "li",         "tr",  "td",      "th",
+                              "h1",     "h2",     "h3", "h4",         "h5",  "h6",      "title",
+                              "table",  "ul",     "ol", "blockquote", "pre", "section", "article",
+                              "header", "footer", "dd", "dt",         "hr",  nullptr};
 
 bool DeclaresCharset(std::string_view html) {
     const std::string_view head = html.substr(0, 4096);
@@ -52,8 +52,8 @@ std::string HtmlText(std::string_view html, const std::string& charset, std::siz
         // Without a declaration the parser would take the bytes for Latin-1.
         encoding = "UTF-8";
     }
-    htmlDocPtr doc = htmlReadMemory(html.data(), static_cast<int>(html.size()), nullptr, encoding,
-                                    options);
+    htmlDocPtr doc =
+        htmlReadMemory(html.data(), static_cast<int>(html.size()), nullptr, encoding, options);
     if (!doc)
         return "";
     std::string out;
@@ -82,7 +82,8 @@ std::string HtmlText(std::string_view html, const std::string& charset, std::siz
             if (NameIs(n, Hidden)) {
                 // only the head's title is taken
                 for (const xmlNode* c = n->children; c; c = c->next)
-                    if (c->type == XML_ELEMENT_NODE && xmlStrcasecmp(c->name, BAD_CAST "title") == 0)
+                    if (c->type == XML_ELEMENT_NODE &&
+                        xmlStrcasecmp(c->name, BAD_CAST "title") == 0)
                         stack.push_back(c);
                 continue;
             }

@@ -42,7 +42,8 @@ std::string_view SplitHeader(std::string_view entity, std::vector<Field>& fields
     while (at < entity.size()) {
         std::size_t eol = entity.find('\n', at);
         const std::size_t next = eol == std::string_view::npos ? entity.size() : eol + 1;
-        std::string_view line = entity.substr(at, (eol == std::string_view::npos ? entity.size() : eol) - at);
+        std::string_view line =
+            entity.substr(at, (eol == std::string_view::npos ? entity.size() : eol) - at);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         at = next;
@@ -99,8 +100,8 @@ std::string ParseContentType(std::string_view value, std::string& charset, std::
             at = value.find(';', v);
         } else {
             at = value.find(';', v);
-            param = std::string(
-                TrimSpace(value.substr(v, at == std::string_view::npos ? std::string_view::npos : at - v)));
+            param = std::string(TrimSpace(
+                value.substr(v, at == std::string_view::npos ? std::string_view::npos : at - v)));
         }
         if (name == "charset")
             charset = param;
@@ -208,6 +209,8 @@ private:
 
 } // namespace
 
-void ReadMail(std::string_view message, TextSink& sink) { MailReader(sink).Message(message, true, 0); }
+void ReadMail(std::string_view message, TextSink& sink) {
+    MailReader(sink).Message(message, true, 0);
+}
 
 } // namespace ferry

@@ -36,10 +36,10 @@ std::string LocaleLanguage() {
     static const struct {
         const char* Two;
         const char* Three;
-    } codes[] = {{"en", "eng"}, {"de", "deu"}, {"fr", "fra"}, {"es", "spa"}, {"it", "ita"},
-                 {"nl", "nld"}, {"pt", "por"}, {"ru", "rus"}, {"uk", "ukr"}, {"el", "ell"},
-                 {"pl", "pol"}, {"cs", "ces"}, {"sk", "slk"}, {"sv", "swe"}, {"da", "dan"},
-                 {"nb", "nor"}, {"nn", "nor"}, {"fi", "fin"}, {"hu", "hun"}, {"tr", "tur"},
+    } codes[] = {{"en", "eng"}, {"de", "deu"}, {"fr", "fra"},     {"es", "spa"}, {"it", "ita"},
+                 {"nl", "nld"}, {"pt", "por"}, {"ru", "rus"},     {"uk", "ukr"}, {"el", "ell"},
+                 {"pl", "pol"}, {"cs", "ces"}, {"sk", "slk"},     {"sv", "swe"}, {"da", "dan"},
+                 {"nb", "nor"}, {"nn", "nor"}, {"fi", "fin"},     {"hu", "hun"}, {"tr", "tur"},
                  {"ja", "jpn"}, {"ko", "kor"}, {"zh", "chi_sim"}, {"bg", "bul"}, {"ro", "ron"}};
     const std::string two = locale.substr(0, locale.find_first_of("_.@"));
     for (const auto& c : codes)

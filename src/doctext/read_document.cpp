@@ -31,7 +31,8 @@ std::string ReadWhole(int fd) {
     std::string data(static_cast<std::size_t>(st.st_size), '\0');
     std::size_t have = 0;
     while (have < data.size()) {
-        const ssize_t n = pread(fd, data.data() + have, data.size() - have, static_cast<off_t>(have));
+        const ssize_t n =
+            pread(fd, data.data() + have, data.size() - have, static_cast<off_t>(have));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)

@@ -52,12 +52,22 @@ int CharsetCodePage(long charset) {
 }
 
 bool IsSkippedDestination(std::string_view word) {
-    static constexpr std::string_view skipped[] = {
-        "colortbl", "stylesheet", "info",     "pict",      "objdata",    "fldinst",
-        "listtable", "listoverridetable", "revtbl", "rsidtbl", "generator", "xmlnstbl",
-        "themedata", "colorschememapping", "datastore", "latentstyles", "datafield",
-        "pgdsctbl", "filetbl", "mmathPr", "template", "userprops", "nonshppict", "bkmkstart",
-        "bkmkend", "fontemb", "fontfile", "falt", "panose", "xe", "tc", "private"};
+    static constexpr std::string_view skipped[] = {"colortbl",   "stylesheet",
+                                                   "info",       "pict",
+                                                   "objdata",    "fldinst",
+                                                   "listtable",  "listoverridetable",
+                                                   "revtbl",     "rsidtbl",
+                                                   "generator",  "xmlnstbl",
+                                                   "themedata",  "colorschememapping",
+                                                   "datastore",  "latentstyles",
+                                                   "datafield",  "pgdsctbl",
+                                                   "filetbl",    "mmathPr",
+                                                   "template",   "userprops",
+                                                   "nonshppict", "bkmkstart",
+                                                   "bkmkend",    "fontemb",
+                                                   "fontfile",   "falt",
+                                                   "panose",     "xe",
+                                                   "tc",         "private"};
     for (std::string_view s : skipped)
         if (word == s)
             return true;
@@ -178,7 +188,9 @@ private:
         if (i >= In_.size())
             return i;
         const char c = In_[i];
-        auto isLetter = [](char ch) { return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z'); };
+        auto isLetter = [](char ch) {
+            return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
+        };
         if (!isLetter(c)) {
             switch (c) {
             case '\'': {
@@ -294,8 +306,8 @@ private:
             return next;
         }
         const char* text = nullptr;
-        if (w == "par" || w == "line" || w == "sect" || w == "page" || w == "row" ||
-            w == "cell" || w == "nestcell" || w == "lbr")
+        if (w == "par" || w == "line" || w == "sect" || w == "page" || w == "row" || w == "cell" ||
+            w == "nestcell" || w == "lbr")
             text = "\n";
         else if (w == "tab")
             text = " ";

@@ -9,6 +9,8 @@ void TextSink::Add(std::string label, std::string text) {
     Text_.Pieces.push_back({std::move(label), std::move(text)});
 }
 
-DocumentText TextSink::Take() { return std::move(Text_); }
+DocumentText TextSink::Take() {
+    return std::move(Text_);
+}
 
 } // namespace ferry

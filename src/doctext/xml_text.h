@@ -14,11 +14,11 @@
 namespace ferry {
 
 struct XmlTextRules {
-    std::vector<std::string> Text;   // character data inside these is taken
-    std::vector<std::string> Space;  // each of these is a space (a tab, a line break)
-    std::vector<std::string> Line;   // the end of each of these ends a line (a paragraph)
-    std::vector<std::string> Skip;   // skipped with all they hold (deleted text, phonetics)
-    std::string Piece;               // each of these is a piece of its own ("" for none)
+    std::vector<std::string> Text;  // character data inside these is taken
+    std::vector<std::string> Space; // each of these is a space (a tab, a line break)
+    std::vector<std::string> Line;  // the end of each of these ends a line (a paragraph)
+    std::vector<std::string> Skip;  // skipped with all they hold (deleted text, phonetics)
+    std::string Piece;              // each of these is a piece of its own ("" for none)
     // An element skipped when it has this attribute value (a cell whose value is an index).
     std::string SkipIfElement, SkipIfAttribute, SkipIfValue;
 };

@@ -12,7 +12,9 @@ bool StartsWith(const unsigned char* p, std::size_t n, std::string_view magic) {
     return n >= magic.size() && std::memcmp(p, magic.data(), magic.size()) == 0;
 }
 
-char Lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char Lower(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 bool StartsWithNoCase(const unsigned char* p, std::size_t n, std::string_view word) {
     if (n < word.size())
@@ -27,8 +29,8 @@ bool StartsWithNoCase(const unsigned char* p, std::size_t n, std::string_view wo
 // "Note: ..." has one such line at most, so two fields that mail writers put in are asked for.
 bool LooksLikeMail(const unsigned char* p, std::size_t n) {
     static constexpr std::string_view fields[] = {
-        "from:", "to:", "subject:", "date:", "message-id:", "mime-version:",
-        "received:", "return-path:", "content-type:", "reply-to:", "cc:", "delivered-to:"};
+        "from:",     "to:",          "subject:",      "date:",     "message-id:", "mime-version:",
+        "received:", "return-path:", "content-type:", "reply-to:", "cc:",         "delivered-to:"};
     int known = 0;
     std::size_t at = 0;
     while (at < n) {
@@ -125,6 +127,5 @@ DocumentKind SniffKind(const unsigned char* p, std::size_t n) {
         return DocumentKind::Mail;
     return DocumentKind::None;
 }
-
 
 } // namespace ferry

@@ -22,7 +22,9 @@ DocumentReader::DocumentReader(DocumentReaderConfig config) : Config_(std::move(
 
 DocumentReader::~DocumentReader() = default;
 
-pid_t DocumentReader::HelperPid() const { return Helper_->Pid(); }
+pid_t DocumentReader::HelperPid() const {
+    return Helper_->Pid();
+}
 
 DocumentText DocumentReader::Read(int fd, const LookInOptions& options) {
     FileIdentity id;

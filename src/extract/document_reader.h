@@ -22,13 +22,13 @@ class TextCache;
 
 // What a task asks to be read.
 struct LookInOptions {
-    bool Ocr = false;           // scanned pages and images too
-    std::string Languages;      // OCR languages, "eng+deu"; "" lets the helper choose
+    bool Ocr = false;      // scanned pages and images too
+    std::string Languages; // OCR languages, "eng+deu"; "" lets the helper choose
 };
 
 struct DocumentReaderConfig {
-    std::string HelperProgram = "@find";  // "@find": FindExtractHelper()
-    std::string CachePath = "@default";   // "@default": TextCache::DefaultPath(); "": none
+    std::string HelperProgram = "@find"; // "@find": FindExtractHelper()
+    std::string CachePath = "@default";  // "@default": TextCache::DefaultPath(); "": none
     int64_t CacheBytes = 256ll << 20;
     // Wall-clock bounds for one file; past them the helper is killed.
     std::chrono::milliseconds Wall{60000};

@@ -17,9 +17,9 @@ struct TextPiece {
 };
 
 enum class TextStatus : uint8_t {
-    Text = 0,          // a document: Pieces hold what a person reads (possibly nothing)
-    NotADocument = 1,  // a type without text of its own: match the bytes
-    Unreadable = 2,    // a document whose text could not be had: Reason says why
+    Text = 0,         // a document: Pieces hold what a person reads (possibly nothing)
+    NotADocument = 1, // a type without text of its own: match the bytes
+    Unreadable = 2,   // a document whose text could not be had: Reason says why
 };
 
 enum class UnreadableReason : uint8_t {

@@ -20,7 +20,9 @@ namespace {
 // The descriptor number the helper finds its socket at.
 constexpr int HelperSocketFd = 3;
 
-bool Executable(const std::string& path) { return !path.empty() && access(path.c_str(), X_OK) == 0; }
+bool Executable(const std::string& path) {
+    return !path.empty() && access(path.c_str(), X_OK) == 0;
+}
 
 } // namespace
 
@@ -41,7 +43,9 @@ std::string FindExtractHelper() {
 
 ExtractHelper::ExtractHelper(std::string program) : Program_(std::move(program)) {}
 
-ExtractHelper::~ExtractHelper() { Stop(); }
+ExtractHelper::~ExtractHelper() {
+    Stop();
+}
 
 bool ExtractHelper::Start() {
     if (!Executable(Program_))

@@ -9,6 +9,7 @@
 #include "extract/document_text.h"
 #include "extract/wire_format.h"
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <sys/types.h>
@@ -28,7 +29,7 @@ public:
     DocumentText Extract(int fd, const ExtractRequest& request, std::chrono::milliseconds wall,
                          bool& transient);
 
-    // The running helper's process id, or -1.
+    // The running helper's process id, or -1 (any thread may ask).
     pid_t Pid() const { return Pid_; }
     // Ends the helper (closing its socket lets it leave on its own; it is killed if not).
     void Stop();
@@ -43,7 +44,7 @@ private:
     Got Receive(std::string& payload, std::chrono::steady_clock::time_point deadline);
 
     std::string Program_;
-    pid_t Pid_ = -1;
+    std::atomic<pid_t> Pid_{-1};
     int Socket_ = -1;
 };
 

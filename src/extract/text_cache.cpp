@@ -87,7 +87,9 @@ TextCache::TextCache(std::string path, int64_t maxBytes)
     }
 }
 
-TextCache::~TextCache() { Close(); }
+TextCache::~TextCache() {
+    Close();
+}
 
 void TextCache::Close() {
     if (Db_)

@@ -42,11 +42,10 @@ long TextPattern::FindIn(const DocumentText& text) const {
         return -1;
     for (std::size_t i = 0; i < text.Pieces.size(); ++i) {
         const std::string& t = text.Pieces[i].Text;
-        const bool found =
-            CaseSensitive_
-                ? t.find(Pattern_) != std::string::npos
-                : Folded_->FindIn(reinterpret_cast<const unsigned char*>(t.data()), t.size(), true,
-                                  true) != Utf8FoldPattern::npos;
+        const bool found = CaseSensitive_
+                               ? t.find(Pattern_) != std::string::npos
+                               : Folded_->FindIn(reinterpret_cast<const unsigned char*>(t.data()),
+                                                 t.size(), true, true) != Utf8FoldPattern::npos;
         if (found)
             return static_cast<long>(i);
     }

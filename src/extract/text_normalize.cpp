@@ -41,8 +41,12 @@ std::string Normalize(std::string_view utf8, bool trim) {
 
 } // namespace
 
-std::string NormalizeText(std::string_view utf8) { return Normalize(utf8, true); }
+std::string NormalizeText(std::string_view utf8) {
+    return Normalize(utf8, true);
+}
 
-std::string NormalizePattern(std::string_view utf8) { return Normalize(utf8, false); }
+std::string NormalizePattern(std::string_view utf8) {
+    return Normalize(utf8, false);
+}
 
 } // namespace ferry

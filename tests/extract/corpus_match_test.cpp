@@ -19,7 +19,7 @@ struct Case {
 
 // What each matching document must show, and what its twin must not.
 const Case Phrases[] = {
-    {"ACME-7731", true, true},                 // split across runs of two styles
+    {"ACME-7731", true, true}, // split across runs of two styles
     {"acme-7731", false, true},
     {"acme-7731", true, false},
     {"Customer account: ACME-7731", true, true},
@@ -65,7 +65,8 @@ TEST(DocumentCorpus, EveryTypeMatchesItsPhrasesAndItsTwinDoesNot) {
     for (const Document& d : Documents) {
         const DocumentText match = reader.ReadFile(CorpusFile(d.Match), {});
         const DocumentText other = reader.ReadFile(CorpusFile(d.NoMatch), {});
-        ASSERT_EQ(match.Status, TextStatus::Text) << d.Match << ": " << UnreadableText(match.Reason);
+        ASSERT_EQ(match.Status, TextStatus::Text)
+            << d.Match << ": " << UnreadableText(match.Reason);
         ASSERT_EQ(other.Status, TextStatus::Text) << d.NoMatch;
         for (const Case& c : Phrases) {
             const TextPattern pattern(c.Pattern, c.CaseSensitive);
@@ -116,7 +117,8 @@ TEST(DocumentCorpus, ScansAreReadOnlyWithOcr) {
     DocumentReader reader(test::HelperConfig());
     const LookInOptions ocr{true, "eng"};
     const TextPattern account("acme-7731", false);
-    for (const char* scan : {"scan-match.png", "scan-match.jpg", "scan-match.tif", "scan-match.pdf"}) {
+    for (const char* scan :
+         {"scan-match.png", "scan-match.jpg", "scan-match.tif", "scan-match.pdf"}) {
         const DocumentText text = reader.ReadFile(CorpusFile(scan), ocr);
         ASSERT_EQ(text.Status, TextStatus::Text) << scan << ": " << UnreadableText(text.Reason);
         EXPECT_EQ(MatchDocument(text, account).Label, "OCR, page 1") << scan;
