@@ -102,9 +102,11 @@ public:
             } else if (c == '}') {
                 Flush(state);
                 if (stack.empty())
-                    break; // the document's own group has ended
+                    break;
                 state = stack.back();
                 stack.pop_back();
+                if (stack.empty())
+                    break; // the document's own group has ended: what follows is no text
                 SkipLeft_ = 0;
                 ++i;
             } else if (c == '\\') {
