@@ -8,10 +8,12 @@
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <random>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace ferry {
 namespace {
@@ -140,6 +142,47 @@ TEST(HostileDocuments, AMissingHelperIsAReasonNotACrash) {
     EXPECT_EQ(text.Reason, UnreadableReason::HelperMissing);
     // a file of no document type never needs the helper
     EXPECT_EQ(reader.ReadFile(CorpusFile("corpus.txt"), {}).Status, TextStatus::NotADocument);
+}
+
+} // namespace
+} // namespace ferry
+
+namespace ferry {
+namespace {
+
+std::string ProcLine(pid_t pid, const std::string& file, const std::string& key) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key, 0) == 0)
+            return line;
+    return "";
+}
+
+TEST(HostileDocuments, TheHelperRunsFenced) {
+    DocumentReader reader(test::HelperConfig());
+    ASSERT_EQ(reader.ReadFile(CorpusFile("invoice-match.odt"), {}).Status, TextStatus::Text);
+    const pid_t helper = reader.HelperPid();
+    ASSERT_GT(helper, 0);
+    // no socket can be made and no program started: a system-call filter is on
+    EXPECT_EQ(ProcLine(helper, "status", "Seccomp:"), "Seccomp:\t2");
+    EXPECT_EQ(ProcLine(helper, "status", "NoNewPrivs:"), "NoNewPrivs:\t1");
+    const std::string limit = ProcLine(helper, "limits", "Max address space");
+    EXPECT_NE(limit.find("536870912"), std::string::npos) << limit;
+    EXPECT_NE(ProcLine(helper, "limits", "Max core file size").find(" 0 "), std::string::npos);
+    // a network namespace of its own, where this machine allows one
+    char mine[64] = {}, its[64] = {};
+    readlink("/proc/self/ns/net", mine, sizeof mine - 1);
+    readlink(("/proc/" + std::to_string(helper) + "/ns/net").c_str(), its, sizeof its - 1);
+    if (std::string(mine) == its)
+        std::cerr << "note: no network namespace for the helper here; the filter alone fences it\n";
+    // only the socket to us is open beside the standard three and the file in hand
+    int fds = 0;
+    for (int fd = 0; fd < 64; ++fd)
+        if (access(("/proc/" + std::to_string(helper) + "/fd/" + std::to_string(fd)).c_str(),
+                   F_OK) == 0)
+            ++fds;
+    EXPECT_EQ(fds, 4);
 }
 
 } // namespace

@@ -11,6 +11,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define SANITIZED 1
+#endif
+#endif
+#ifndef SANITIZED
+#define SANITIZED 0
+#endif
+
 namespace ferry {
 
 namespace {
@@ -55,7 +64,7 @@ bool FilterSyscalls() {
 
 SandboxState EnterSandbox() {
     SandboxState state;
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) && !SANITIZED
     // (the sanitizers' shadow memory alone is larger: their builds go without)
     Limit(RLIMIT_AS, HelperAddressSpace);
 #endif
