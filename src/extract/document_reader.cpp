@@ -5,6 +5,7 @@
 #include "extract/text_cache.h"
 #include "extract/text_normalize.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 

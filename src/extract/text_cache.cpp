@@ -92,6 +92,8 @@ TextCache::~TextCache() {
 }
 
 void TextCache::Close() {
+    sqlite3_finalize(Get_);
+    Get_ = nullptr;
     if (Db_)
         sqlite3_close_v2(Db_);
     Db_ = nullptr;
@@ -126,24 +128,26 @@ bool TextCache::Open() {
     if (!sum || sqlite3_step(*sum) != SQLITE_ROW)
         return false;
     Stored_ = sqlite3_column_int64(*sum, 0);
-    return true;
+    return sqlite3_prepare_v2(Db_,
+                              "SELECT size, mtime, ctime, body FROM text"
+                              " WHERE dev=? AND ino=? AND mode=?",
+                              -1, &Get_, nullptr) == SQLITE_OK;
 }
 
 bool TextCache::Get(const FileIdentity& id, const std::string& mode, DocumentText& out) {
     if (!Db_)
         return false;
-    Statement s(Db_, "SELECT size, mtime, ctime, body FROM text WHERE dev=? AND ino=? AND mode=?");
-    if (!s)
-        return false;
-    BindIdentity(*s, id, mode);
-    if (sqlite3_step(*s) != SQLITE_ROW)
-        return false;
-    if (sqlite3_column_int64(*s, 0) != id.Size || sqlite3_column_int64(*s, 1) != id.ModifiedNs ||
-        sqlite3_column_int64(*s, 2) != id.ChangedNs)
-        return false;
-    const auto* body = static_cast<const char*>(sqlite3_column_blob(*s, 3));
-    const int n = sqlite3_column_bytes(*s, 3);
-    return DecodeText(std::string_view(body ? body : "", static_cast<std::size_t>(n)), out);
+    sqlite3_stmt* s = Get_;
+    BindIdentity(s, id, mode);
+    bool found = false;
+    if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int64(s, 0) == id.Size &&
+        sqlite3_column_int64(s, 1) == id.ModifiedNs && sqlite3_column_int64(s, 2) == id.ChangedNs) {
+        const auto* body = static_cast<const char*>(sqlite3_column_blob(s, 3));
+        const int n = sqlite3_column_bytes(s, 3);
+        found = DecodeText(std::string_view(body ? body : "", static_cast<std::size_t>(n)), out);
+    }
+    sqlite3_reset(s);
+    return found;
 }
 
 void TextCache::Put(const FileIdentity& id, const std::string& mode, const DocumentText& text) {

@@ -12,6 +12,7 @@
 #include <string>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace ferry {
 
@@ -49,6 +50,7 @@ private:
     std::string Path_;
     int64_t MaxBytes_;
     sqlite3* Db_ = nullptr;
+    sqlite3_stmt* Get_ = nullptr; // prepared once: a warm pass asks for every file
     int64_t Stored_ = 0;
 };
 

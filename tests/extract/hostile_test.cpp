@@ -119,7 +119,11 @@ TEST(HostileDocuments, AHelperKilledMidFileOrTooSlowIsReplaced) {
     ASSERT_GT(helper, 0);
     auto reading =
         std::async(std::launch::async, [&] { return patient.ReadFile(dir / "speckles.tif", ocr); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // killed once it holds the file (its descriptor beside the socket and the standard three)
+    const std::string fd4 = "/proc/" + std::to_string(helper) + "/fd/4";
+    for (int i = 0; i < 1000 && access(fd4.c_str(), F_OK) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     kill(helper, SIGKILL);
     ASSERT_EQ(reading.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_EQ(reading.get().Reason, UnreadableReason::HelperCrashed);
