@@ -47,7 +47,10 @@ bool EncodedWord(std::string_view s, std::size_t at, std::string& text, std::siz
     std::string_view charset = s.substr(at + 2, q1 - at - 2);
     charset = charset.substr(0, charset.find('*')); // a language tag may follow
     const std::string_view payload = s.substr(q1 + 3, close - q1 - 3);
-    if (charset.empty() || payload.find_first_of(" \t\r\n") != std::string_view::npos)
+    // The charset is a token and the text has no white space: "=? x?Q?y?=" is plain text.
+    if (charset.empty() ||
+        charset.find_first_of(" \t\r\n()<>@,;:\"/[]?.=") != std::string_view::npos ||
+        payload.find_first_of(" \t\r\n") != std::string_view::npos)
         return false;
     const std::string bytes =
         (enc == 'B' || enc == 'b') ? DecodeBase64(payload) : DecodeQuotedPrintable(payload, true);

@@ -59,8 +59,9 @@ TEST(MimeDecodeTest, EncodedWordsInHeaderFields) {
         {"=?UTF-8?X?abc?=", "=?UTF-8?X?abc?="}, // unknown encoding: as it stands
         {"=?UTF-8?Q?no end", "=?UTF-8?Q?no end"},
         {"=?UTF-8?Q?has space?=", "=?UTF-8?Q?has space?="},
-        {"M\xFCller", "Müller"}, // raw Latin-1: read as 1252
-        {"Müller", "Müller"},    // raw UTF-8
+        {"=? utf-8?Q?a?=", "=? utf-8?Q?a?="}, // no token: no encoded word
+        {"M\xFCller", "Müller"},              // raw Latin-1: read as 1252
+        {"Müller", "Müller"},                 // raw UTF-8
     };
     for (const auto& c : cases)
         EXPECT_EQ(DecodeHeaderWords(c.In), c.Out) << c.In;
