@@ -27,29 +27,76 @@ pid_t DocumentReader::HelperPid() const {
     return Helper_->Pid();
 }
 
-DocumentText DocumentReader::Read(int fd, const LookInOptions& options) {
-    FileIdentity id;
-    if (!FileIdentity::Of(fd, id))
-        return {};
+bool DocumentReader::ModeFor(int fd, const LookInOptions& options, std::string& mode,
+                             DocumentKind& kind) {
     unsigned char head[SniffBytes];
     ssize_t got;
     do
         got = pread(fd, head, sizeof head, 0);
     while (got < 0 && errno == EINTR);
     if (got < 0)
-        return DocumentText::Failed(UnreadableReason::Damaged);
-    const DocumentKind kind = SniffKind(head, static_cast<std::size_t>(got));
-    if (kind == DocumentKind::None || (IsImageKind(kind) && !options.Ocr))
-        return {};
-
+        return false;
+    kind = SniffKind(head, static_cast<std::size_t>(got));
     // Only a PDF or an image reads differently with OCR; every other kind shares one row.
     const bool ocr = options.Ocr && (kind == DocumentKind::Pdf || IsImageKind(kind));
-    const std::string mode = ocr ? "ocr:" + options.Languages : "text";
+    mode = ocr ? "ocr:" + options.Languages : "text";
+    return true;
+}
+
+DocumentReader::Look DocumentReader::Find(int fd, const LookInOptions& options,
+                                          const TextPattern& pattern) {
+    Look look;
+    FileIdentity id;
+    if (!FileIdentity::Of(fd, id))
+        return look;
+    std::string mode = "text";
+    DocumentKind kind = DocumentKind::None;
+    if (options.Ocr && !ModeFor(fd, options, mode, kind)) {
+        look.Status = TextStatus::Unreadable;
+        look.Reason = UnreadableReason::Damaged;
+        return look;
+    }
+    const std::string key = pattern.Key();
+    if (Cache_ && Cache_->GetMatch(id, mode, key, look.Found, look.Label)) {
+        ++Counts_.MatchHits;
+        look.Status = TextStatus::Text;
+        return look;
+    }
+    const DocumentText text = Read(fd, options);
+    look.Status = text.Status;
+    look.Reason = text.Reason;
+    if (text.Status == TextStatus::Text) {
+        const DocumentMatch m = MatchDocument(text, pattern);
+        look.Found = m.Found;
+        look.Label = m.Label;
+        if (Cache_)
+            Cache_->PutMatch(id, mode, key, m.Found, m.Label);
+    }
+    return look;
+}
+
+DocumentText DocumentReader::Read(int fd, const LookInOptions& options) {
+    FileIdentity id;
+    if (!FileIdentity::Of(fd, id))
+        return {};
     DocumentText text;
-    if (Cache_ && Cache_->Get(id, mode, text)) {
+    // Without OCR every kind is read one way: a file read before is answered before its
+    // first bytes are looked at.
+    if (!options.Ocr && Cache_ && Cache_->Get(id, "text", text)) {
         ++Counts_.CacheHits;
         return text;
     }
+    std::string mode;
+    DocumentKind kind = DocumentKind::None;
+    if (!ModeFor(fd, options, mode, kind))
+        return DocumentText::Failed(UnreadableReason::Damaged);
+    if (kind == DocumentKind::None || (IsImageKind(kind) && !options.Ocr))
+        return {};
+    if (options.Ocr && Cache_ && Cache_->Get(id, mode, text)) {
+        ++Counts_.CacheHits;
+        return text;
+    }
+    const bool ocr = mode != "text";
 
     ExtractRequest request;
     request.Ocr = ocr;

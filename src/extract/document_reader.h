@@ -6,6 +6,7 @@
 // the cache when this version of the file was read before, else from the helper process,
 // which stays up between files. Not for use by two threads at once: one reader per thread.
 
+#include "extract/document_kind.h"
 #include "extract/document_text.h"
 #include "extract/text_match.h"
 
@@ -44,18 +45,34 @@ public:
 
     // The text of the regular file open at `fd`; its offset is left alone.
     DocumentText Read(int fd, const LookInOptions& options);
+    // Whether the task's pattern is in the text of the file open at `fd`: what the "read and
+    // match" stage asks. Status NotADocument means the bytes are to be matched instead;
+    // Unreadable gives the reason. An unchanged file matched before against the same pattern
+    // is answered from the cache without its text being read.
+    struct Look {
+        TextStatus Status = TextStatus::NotADocument;
+        UnreadableReason Reason = UnreadableReason::None;
+        bool Found = false;
+        std::string Label; // the piece it was found in ("PDF text, page 2")
+    };
+    Look Find(int fd, const LookInOptions& options, const TextPattern& pattern);
+
     // The same for a file by name (opened read-only here).
     DocumentText ReadFile(const std::string& path, const LookInOptions& options);
 
     // Counters for tests and benchmarks.
     struct Counts {
-        long CacheHits = 0;
+        long CacheHits = 0; // texts taken from the cache
+        long MatchHits = 0; // outcomes of Find taken from the cache
         long HelperReads = 0;
     };
     const Counts& GetCounts() const { return Counts_; }
     pid_t HelperPid() const;
 
 private:
+    // The cache row's mode for the file; false when its first bytes cannot be read.
+    bool ModeFor(int fd, const LookInOptions& options, std::string& mode, DocumentKind& kind);
+
     DocumentReaderConfig Config_;
     std::unique_ptr<ExtractHelper> Helper_;
     std::unique_ptr<TextCache> Cache_;

@@ -93,7 +93,8 @@ TextCache::~TextCache() {
 
 void TextCache::Close() {
     sqlite3_finalize(Get_);
-    Get_ = nullptr;
+    sqlite3_finalize(GetMatch_);
+    Get_ = GetMatch_ = nullptr;
     if (Db_)
         sqlite3_close_v2(Db_);
     Db_ = nullptr;
@@ -114,24 +115,35 @@ bool TextCache::Open() {
         SQLITE_OK)
         return false;
     sqlite3_busy_timeout(Db_, 2000);
-    const char* setup = "PRAGMA journal_mode=WAL;"
+    // Large pages hold a document's text on one page: a warm pass reads every text it
+    // matches, a page at a time. (The page size counts only when the store is made; the
+    // rowid table keeps a text in its row's page, which an index's rows could not. Mapping
+    // the file instead would cost a page fault per 4 KiB, dearer than the copy.)
+    const char* setup = "PRAGMA page_size=65536;"
+                        "PRAGMA journal_mode=WAL;"
                         "PRAGMA synchronous=NORMAL;"
                         "CREATE TABLE IF NOT EXISTS text("
                         " dev INTEGER NOT NULL, ino INTEGER NOT NULL, mode TEXT NOT NULL,"
                         " size INTEGER NOT NULL, mtime INTEGER NOT NULL, ctime INTEGER NOT NULL,"
-                        " added INTEGER NOT NULL, bytes INTEGER NOT NULL, body BLOB NOT NULL,"
-                        " PRIMARY KEY(dev, ino, mode)) WITHOUT ROWID;"
-                        "CREATE INDEX IF NOT EXISTS text_added ON text(added);";
+                        " added INTEGER NOT NULL, bytes INTEGER NOT NULL, body BLOB NOT NULL);"
+                        "CREATE UNIQUE INDEX IF NOT EXISTS text_file ON text(dev, ino, mode);"
+                        // counting and dropping read this index, not the texts
+                        "CREATE INDEX IF NOT EXISTS text_age ON text(added, bytes);"
+                        "CREATE TABLE IF NOT EXISTS matched("
+                        " dev INTEGER NOT NULL, ino INTEGER NOT NULL, mode TEXT NOT NULL,"
+                        " pattern BLOB NOT NULL, size INTEGER NOT NULL, mtime INTEGER NOT NULL,"
+                        " ctime INTEGER NOT NULL, found INTEGER NOT NULL, label TEXT NOT NULL,"
+                        " PRIMARY KEY(dev, ino, mode, pattern)) WITHOUT ROWID;";
     if (sqlite3_exec(Db_, setup, nullptr, nullptr, nullptr) != SQLITE_OK)
         return false;
-    Statement sum(Db_, "SELECT COALESCE(SUM(bytes), 0) FROM text");
-    if (!sum || sqlite3_step(*sum) != SQLITE_ROW)
-        return false;
-    Stored_ = sqlite3_column_int64(*sum, 0);
     return sqlite3_prepare_v2(Db_,
                               "SELECT size, mtime, ctime, body FROM text"
                               " WHERE dev=? AND ino=? AND mode=?",
-                              -1, &Get_, nullptr) == SQLITE_OK;
+                              -1, &Get_, nullptr) == SQLITE_OK &&
+           sqlite3_prepare_v2(Db_,
+                              "SELECT size, mtime, ctime, found, label FROM matched"
+                              " WHERE dev=? AND ino=? AND mode=? AND pattern=?",
+                              -1, &GetMatch_, nullptr) == SQLITE_OK;
 }
 
 bool TextCache::Get(const FileIdentity& id, const std::string& mode, DocumentText& out) {
@@ -160,6 +172,11 @@ void TextCache::Put(const FileIdentity& id, const std::string& mode, const Docum
     const int64_t added = std::chrono::duration_cast<std::chrono::nanoseconds>(
                               std::chrono::system_clock::now().time_since_epoch())
                               .count();
+    Statement forget(Db_, "DELETE FROM matched WHERE dev=? AND ino=? AND mode=?");
+    if (!forget)
+        return;
+    BindIdentity(*forget, id, mode);
+    sqlite3_step(*forget);
     Statement s(Db_, "INSERT OR REPLACE INTO text(dev, ino, mode, size, mtime, ctime, added, "
                      "bytes, body) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
     if (!s)
@@ -173,7 +190,12 @@ void TextCache::Put(const FileIdentity& id, const std::string& mode, const Docum
     sqlite3_bind_blob(*s, 9, body.data(), static_cast<int>(body.size()), SQLITE_TRANSIENT);
     if (sqlite3_step(*s) != SQLITE_DONE)
         return;
-    Stored_ += bytes; // a replaced row is counted again until the next drop recounts
+    // The total is counted at the first addition, not at opening: counting reads every page,
+    // and a pass that finds every text stored adds nothing.
+    if (Stored_ < 0)
+        Stored_ = StoredBytes();
+    else
+        Stored_ += bytes; // a replaced row is counted again until the next drop recounts
     if (Stored_ > MaxBytes_)
         DropOldest();
 }
@@ -199,9 +221,51 @@ void TextCache::DropOldest() {
             sqlite3_step(*del);
         }
     }
+    // outcomes whose text has gone go with it
+    sqlite3_exec(Db_,
+                 "DELETE FROM matched WHERE NOT EXISTS (SELECT 1 FROM text t WHERE"
+                 " t.dev = matched.dev AND t.ino = matched.ino AND t.mode = matched.mode)",
+                 nullptr, nullptr, nullptr);
     Statement again(Db_, "SELECT COALESCE(SUM(bytes), 0) FROM text");
     if (again && sqlite3_step(*again) == SQLITE_ROW)
         Stored_ = sqlite3_column_int64(*again, 0);
+}
+
+bool TextCache::GetMatch(const FileIdentity& id, const std::string& mode,
+                         const std::string& pattern, bool& found, std::string& label) {
+    if (!Db_)
+        return false;
+    sqlite3_stmt* s = GetMatch_;
+    BindIdentity(s, id, mode);
+    sqlite3_bind_blob(s, 4, pattern.data(), static_cast<int>(pattern.size()), SQLITE_STATIC);
+    bool hit = false;
+    if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int64(s, 0) == id.Size &&
+        sqlite3_column_int64(s, 1) == id.ModifiedNs && sqlite3_column_int64(s, 2) == id.ChangedNs) {
+        found = sqlite3_column_int(s, 3) != 0;
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, 4));
+        label = text ? text : "";
+        hit = true;
+    }
+    sqlite3_reset(s);
+    return hit;
+}
+
+void TextCache::PutMatch(const FileIdentity& id, const std::string& mode,
+                         const std::string& pattern, bool found, const std::string& label) {
+    if (!Db_)
+        return;
+    Statement s(Db_, "INSERT OR REPLACE INTO matched(dev, ino, mode, pattern, size, mtime, ctime,"
+                     " found, label) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    if (!s)
+        return;
+    BindIdentity(*s, id, mode);
+    sqlite3_bind_blob(*s, 4, pattern.data(), static_cast<int>(pattern.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(*s, 5, id.Size);
+    sqlite3_bind_int64(*s, 6, id.ModifiedNs);
+    sqlite3_bind_int64(*s, 7, id.ChangedNs);
+    sqlite3_bind_int(*s, 8, found ? 1 : 0);
+    sqlite3_bind_text(*s, 9, label.data(), static_cast<int>(label.size()), SQLITE_STATIC);
+    sqlite3_step(*s);
 }
 
 int64_t TextCache::StoredBytes() {

@@ -39,6 +39,13 @@ public:
     // `mode` tells apart readings of one file that differ ("text", "ocr:eng+deu").
     bool Get(const FileIdentity& id, const std::string& mode, DocumentText& out);
     void Put(const FileIdentity& id, const std::string& mode, const DocumentText& text);
+    // Whether a pattern (TextPattern::Key) was found in a version of a file, and in which
+    // piece: a warm pass with unchanged tasks reads no text at all. Outcomes go with the text
+    // they were found in, when it is replaced or dropped.
+    bool GetMatch(const FileIdentity& id, const std::string& mode, const std::string& pattern,
+                  bool& found, std::string& label);
+    void PutMatch(const FileIdentity& id, const std::string& mode, const std::string& pattern,
+                  bool found, const std::string& label);
     // Bytes of stored text, as the store counts them.
     int64_t StoredBytes();
 
@@ -51,7 +58,8 @@ private:
     int64_t MaxBytes_;
     sqlite3* Db_ = nullptr;
     sqlite3_stmt* Get_ = nullptr; // prepared once: a warm pass asks for every file
-    int64_t Stored_ = 0;
+    sqlite3_stmt* GetMatch_ = nullptr;
+    int64_t Stored_ = -1; // not counted yet
 };
 
 } // namespace ferry

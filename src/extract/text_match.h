@@ -26,6 +26,11 @@ public:
     long FindIn(const DocumentText& text) const;
 
     const std::string& Utf8() const { return Pattern_; }
+    // The pattern with its case rule, as the cache keeps outcomes under.
+    std::string Key() const {
+        return Pattern_ +
+               (CaseSensitive_ ? std::string(1, '\0') + "c" : std::string(1, '\0') + "i");
+    }
 
 private:
     std::string Pattern_;

@@ -6,9 +6,11 @@
 #include "support/temp_dir.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace ferry {
 namespace {
@@ -21,6 +23,14 @@ mode_t ModeOf(const std::string& path) {
     stat(path.c_str(), &st);
     return st.st_mode & 0777;
 }
+
+// An open descriptor for Find, closed at the end of the test's statement.
+struct Open {
+    explicit Open(const std::string& path) : Fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~Open() { close(Fd); }
+    operator int() const { return Fd; }
+    int Fd;
+};
 
 TEST(TextCache, EachVersionOfAFileIsReadOnce) {
     TempDir dir;
@@ -55,10 +65,32 @@ TEST(TextCache, EachVersionOfAFileIsReadOnce) {
     EXPECT_NE(second, first);
     EXPECT_EQ(reader.GetCounts().HelperReads, 5);
 
+    // A task's outcome is kept too: asked again, neither the text nor the helper is needed;
+    // another pattern is matched in the stored text; a new version is matched afresh.
+    const TextPattern beta("beta-1200", false), acme("ACME-7731", true);
+    DocumentReader::Look look = reader.Find(Open(doc), {}, beta);
+    EXPECT_TRUE(look.Found);
+    EXPECT_EQ(look.Label, "document text");
+    const long hits = reader.GetCounts().CacheHits;
+    look = reader.Find(Open(doc), {}, beta);
+    EXPECT_TRUE(look.Found);
+    EXPECT_EQ(look.Label, "document text");
+    EXPECT_EQ(reader.GetCounts().MatchHits, 1);
+    EXPECT_EQ(reader.GetCounts().CacheHits, hits);
+    EXPECT_FALSE(reader.Find(Open(doc), {}, acme).Found);
+    EXPECT_EQ(reader.GetCounts().CacheHits, hits + 1);
+    EXPECT_EQ(reader.GetCounts().HelperReads, 5);
+
     // Another reader (the next start of the program) finds what this one stored.
     DocumentReader later(test::HelperConfig(store));
     EXPECT_EQ(later.ReadFile(doc, {}), second);
     EXPECT_EQ(later.GetCounts().HelperReads, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    dir.Write("in/invoice.docx", TempDir::Read(CorpusFile("invoice-match.docx")));
+    EXPECT_FALSE(later.Find(Open(doc), {}, beta).Found);
+    EXPECT_TRUE(later.Find(Open(doc), {}, acme).Found);
+    EXPECT_EQ(later.GetCounts().HelperReads, 1);
+    EXPECT_EQ(later.GetCounts().MatchHits, 0);
 }
 
 TEST(TextCache, TheStoreKeepsToItsBoundOldestFirst) {
