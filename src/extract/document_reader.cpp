@@ -80,19 +80,15 @@ DocumentText DocumentReader::Read(int fd, const LookInOptions& options) {
     if (!FileIdentity::Of(fd, id))
         return {};
     DocumentText text;
-    // Without OCR every kind is read one way: a file read before is answered before its
-    // first bytes are looked at.
-    if (!options.Ocr && Cache_ && Cache_->Get(id, "text", text)) {
-        ++Counts_.CacheHits;
-        return text;
-    }
+    // The first bytes are looked at before the cache: most files of a folder are no
+    // documents, and telling so costs less than a look-up.
     std::string mode;
     DocumentKind kind = DocumentKind::None;
     if (!ModeFor(fd, options, mode, kind))
         return DocumentText::Failed(UnreadableReason::Damaged);
     if (kind == DocumentKind::None || (IsImageKind(kind) && !options.Ocr))
         return {};
-    if (options.Ocr && Cache_ && Cache_->Get(id, mode, text)) {
+    if (Cache_ && Cache_->Get(id, mode, text)) {
         ++Counts_.CacheHits;
         return text;
     }
