@@ -25,6 +25,7 @@ expected=(
     "$prefix/bin/ferrydesk-reg"
     "$prefix/libexec/ferrydesk/ferrydesk-extract"
     "$prefix/share/applications/$id.desktop"
+    "$prefix/share/systemd/user/ferrydesk.service"
     "$prefix/share/metainfo/$id.metainfo.xml"
     "$prefix/share/doc/ferrydesk/copyright"
     "$prefix/share/doc/ferrydesk/changelog.gz"
