@@ -29,10 +29,14 @@ void PassHistory::PassEnded(const PassEnd& end) {
     recorded.StartMs = end.StartMs;
     recorded.EndMs = end.EndMs;
     recorded.Summary = end.Summary;
+    // A rename changed the files' change time; what Move back compares is the one after it.
+    for (FileOutcome& outcome : Outcomes_)
+        RefreshChangeTime(outcome);
     if (Store_) {
         try {
             recorded.PassId = Store_->RecordPass(end.StartMs, end.EndMs, Outcomes_);
         } catch (const std::exception& e) {
+            recorded.HistoryError = e.what();
             NoteHistoryFailure(e.what());
         }
     }

@@ -13,7 +13,8 @@
 namespace ferry {
 
 // The history never makes a pass fail: with no store, or when recording fails, the pass goes
-// on as it would without one, and the first failure is written to stderr.
+// on as it would without one; the failure is told in LastPass (HistoryError), and the first
+// one is written to stderr.
 class PassHistory : public PassObserver {
 public:
     // `store` null: nothing is kept.
@@ -23,6 +24,8 @@ public:
     void FileEnded(const FileOutcome& outcome) override;
     void PassEnded(const PassEnd& end) override;
 
+    // Whether there is a store to write the passes to.
+    bool Keeping() const { return Store_ != nullptr; }
     // The last pass that ended: its times, summary, and its id when it was written (0 when
     // nothing was). May be asked from another thread than the pass's.
     RecordedPass LastPass() const;

@@ -27,5 +27,6 @@ int main(int argc, char** argv) {
     QApplication qt(argc, argv);
     ferry::TApplication application;
     application.CreateForms();
+    application.HandleTerminationSignals();
     return application.Run();
 }

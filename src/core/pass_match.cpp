@@ -1,9 +1,11 @@
 #include "core/pass_match.h"
 
+#include "base/exception.h"
 #include "core/content_matcher.h"
 #include "core/read_ahead.h"
 #include "platform/exclusive_open.h"
 #include "platform/file_move.h"
+#include "platform/system_errors.h"
 
 #include <system_error>
 
@@ -52,8 +54,16 @@ bool ContentMatch::Again(std::size_t index, MatchedFile& file) {
 
 bool ContentMatch::Read(std::size_t index, MatchedFile& file) {
     file = MatchedFile();
-    file.File = std::make_unique<ReadOnlyFile>(Folders_.From + Listing_.Names[index],
-                                               ReadOnlyFile::Purpose::ForMove);
+    try {
+        file.File = std::make_unique<ReadOnlyFile>(Folders_.From + Listing_.Names[index],
+                                                   ReadOnlyFile::Purpose::ForMove);
+    } catch (const EInOutError& e) {
+        // Gone since the listing (another copy of the program moved it, its owner deleted
+        // it): none of the folder's files any more, and nothing is done with it.
+        if (e.ErrorCode == ERROR_FILE_NOT_FOUND)
+            return false;
+        throw;
+    }
     if (ScanOpenFile(*file.File, Match_, Exact_) < 0) {
         file.File->Close();
         return false;

@@ -43,7 +43,8 @@ public:
     ContentMatch& operator=(const ContentMatch&) = delete;
 
     // File `index` at its turn (every index, in order): true, with the file open in `file`,
-    // when it matches. Raises EInOutError when the file cannot be read.
+    // when it matches; false too for a file gone since the listing. Raises EInOutError when
+    // the file cannot be read.
     bool Next(std::size_t index, MatchedFile& file);
     // File `index` read again now, for a file someone opened since it was read ahead.
     bool Again(std::size_t index, MatchedFile& file);

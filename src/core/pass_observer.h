@@ -33,7 +33,8 @@ public:
     // How one matching file ended, its task's name filled in.
     virtual void FileEnded(const FileOutcome& outcome) {}
     // After every attempt to move a matching file, whether it moved or not, once its outcome
-    // has been told: the move listener. What this raises ends the pass, as a file error would.
+    // has been told (a move across file systems is told only once it is final, by the end of
+    // its task): the move listener. What this raises ends the pass, as a file error would.
     virtual void MoveAttempted(const FileOutcome& outcome) {}
     // Last of all, also when an error ended the pass. Must not raise.
     virtual void PassEnded(const PassEnd& end) {}

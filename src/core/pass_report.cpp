@@ -5,6 +5,8 @@
 #include "core/pass_move.h"
 #include "platform/system_errors.h"
 
+#include <algorithm>
+
 namespace ferry {
 
 void PassReport::Start() {
@@ -36,7 +38,7 @@ void PassReport::Tell(const FileOutcome& outcome) {
 }
 
 void PassReport::Moved(const std::string& file, const MoveResult& result,
-                       const std::string& toFolder) {
+                       const std::string& fromFolder, const std::string& toFolder) {
     FileOutcome o;
     switch (result.How) {
     case MoveResult::Moved:
@@ -48,6 +50,10 @@ void PassReport::Moved(const std::string& file, const MoveResult& result,
         break;
     case MoveResult::NameTaken:
         o = Make(file, OutcomeKind::NameTaken);
+        o.ErrorCode = result.Code;
+        break;
+    case MoveResult::DestinationIsSource:
+        o = Make(file, OutcomeKind::DestinationIsSource);
         o.ErrorCode = result.Code;
         break;
     case MoveResult::InUse:
@@ -66,13 +72,25 @@ void PassReport::Moved(const std::string& file, const MoveResult& result,
     case MoveResult::NoLongerMatches:
         return;
     }
-    Tell(o);
+    if (result.Unfinished)
+        Held_.push_back({fromFolder + file, o});
+    else
+        Tell(o);
     Observer_.MoveAttempted(o);
 }
 
-void PassReport::Returned(const std::vector<std::string>& paths, std::size_t folderLength) {
-    for (const std::string& path : paths)
-        Tell(Make(path.substr(folderLength), OutcomeKind::InUse));
+void PassReport::Finished(const MovesFinished& finished) {
+    for (std::size_t n = Held_.size() - std::min(Held_.size(), finished.StillUnfinished); n > 0;
+         --n) {
+        Held& held = Held_.front();
+        const auto& returned = finished.Returned;
+        if (std::find(returned.begin(), returned.end(), held.From) != returned.end()) {
+            held.Outcome = Make(held.Outcome.File, OutcomeKind::InUse);
+            held.Outcome.ErrorCode = ERROR_SHARING_VIOLATION;
+        }
+        Tell(held.Outcome);
+        Held_.pop_front();
+    }
 }
 
 void PassReport::Failed(std::exception_ptr error) {

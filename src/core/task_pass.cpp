@@ -26,19 +26,26 @@ void RunTask(const TaskRecord& task, const PassRules& rules, PassReport& report)
     MoveStage move(folders);
     ContentMatch match(folders, files, task.MatchString, rules, move.Batch());
     MatchedFile file;
-    for (std::size_t i = 0; i < files.Names.size(); ++i) {
-        const std::string& name = files.Names[i];
-        // Work called off stops here, between files: never in the middle of a move.
-        ThrowIfThreadCancelled();
-        report.Returned(move.Advance(), folders.From.size());
-        report.At(name);
-        if (!match.Next(i, file))
-            continue;
-        // A failed move (name taken, file in use) leaves the file for the next pass.
-        report.Moved(name, move.Move(name, i, files.Plain[i], file, match), folders.To);
+    try {
+        for (std::size_t i = 0; i < files.Names.size(); ++i) {
+            const std::string& name = files.Names[i];
+            // Work called off stops here, between files: never in the middle of a move.
+            ThrowIfThreadCancelled();
+            report.Finished(move.Advance());
+            report.At(name);
+            if (!match.Next(i, file))
+                continue;
+            // A failed move (name taken, file in use) leaves the file for the next pass.
+            report.Moved(name, move.Move(name, i, files.Plain[i], file, match), folders.From,
+                         folders.To);
+        }
+    } catch (...) {
+        // What was moved is told before the error that ended the pass.
+        report.Finished(move.Finish());
+        throw;
     }
     report.At("");
-    report.Returned(move.Finish(), folders.From.size());
+    report.Finished(move.Finish());
 }
 
 } // namespace ferry

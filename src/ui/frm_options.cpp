@@ -18,6 +18,7 @@
 #include "ui/form_style.h"
 #include "ui/frm_mail_security.h"
 #include "ui/guard.h"
+#include "ui/password_store_query.h"
 #include "ui/user_prompts.h"
 
 namespace ferry {
@@ -190,15 +191,28 @@ void TFRM_Options::SendMail(const std::string& server, uint16_t port) {
 std::string TFRM_Options::PasswordFor(const std::string& user) const {
     if (PendingPassword_)
         return *PendingPassword_;
-    return LookUpMailPassword(QStringToAnsi(TXT_SMTPServer->text()), user);
+    const std::string server = QStringToAnsi(TXT_SMTPServer->text());
+    std::string password;
+    RunOffUiThread([&] { password = LookUpMailPassword(server, user); });
+    return password;
 }
 
 void TFRM_Options::BTN_SecurityClick() {
-    const bool stored =
-        PendingPassword_.has_value() || (!User_.empty() && !PasswordFor(User_).empty());
-    TFRM_MailSecurity dialog(
-        this, OnScreen(static_cast<uint16_t>(TXT_SMTPPort->text().toInt())).Mail, stored);
-    dialog.StoredPassword = [this](const std::string& user) { return PasswordFor(user); };
+    const std::string server = QStringToAnsi(TXT_SMTPServer->text());
+    TFRM_MailSecurity dialog(this,
+                             OnScreen(static_cast<uint16_t>(TXT_SMTPPort->text().toInt())).Mail,
+                             PendingPassword_.has_value());
+    // Asked on the trial's own thread: what it needs is taken now, not read from the window.
+    dialog.StoredPassword = [pending = PendingPassword_, server](const std::string&,
+                                                                 const std::string& user) {
+        return pending ? *pending : LookUpMailPassword(server, user);
+    };
+    // The dialog opens at once; the store's answer follows when it comes.
+    if (!PendingPassword_) {
+        dialog.ShowStoreAnswer({});
+        AskPasswordStore(&dialog, server, User_,
+                         [&dialog](const TStoreAnswer& answer) { dialog.ShowStoreAnswer(answer); });
+    }
     CentreOnScreen(&dialog);
     if (dialog.exec() != QDialog::Accepted)
         return;
@@ -218,7 +232,12 @@ void TFRM_Options::StoreMailSecurity() {
         auto source = MailPasswordSource();
         if (!source)
             throw Exception("No password store is available; the password was not saved.");
-        source->Store(QStringToAnsi(TXT_SMTPServer->text()), User_, *PendingPassword_);
+        const std::string server = QStringToAnsi(TXT_SMTPServer->text());
+        try {
+            RunOffUiThread([&] { source->Store(server, User_, *PendingPassword_); });
+        } catch (const EPasswordStoreMissing& e) {
+            throw Exception(std::string("The password was not saved. ") + e.what());
+        }
     }
     SecurityChanged_ = false;
     PendingPassword_.reset();

@@ -13,6 +13,7 @@
 
 class QLabel;
 class QLineEdit;
+class QTimer;
 class QPushButton;
 class QSystemTrayIcon;
 class QTableView;
@@ -84,8 +85,14 @@ public:
     // The Activity link and a click on the notification: open the Activity window, or bring
     // it to the front.
     void LBL_ActivityClick();
-    // After every pass, once the history has it: the Activity window reads it again.
+    // After every pass, once the history and the tray balloon have it: the Activity window
+    // reads the history again, and says whether passes go unrecorded.
     void PassRecorded();
+    // While task changes wait for a store another program holds: saves them once it lets go.
+    void StoreRetryTimer();
+    // The program ends without the user (a signal): the pass is called off and the task
+    // changes get one more try. Returns what could not be saved ("" when nothing).
+    std::string FormTerminate();
 
     QLabel* LBL_TimeInterval;
     QLineEdit* TXT_TimeInterval;
@@ -101,6 +108,7 @@ public:
     QLabel* LBL_Activity; // a link in the free space right of the notice
     QSystemTrayIcon* TrayIcon = nullptr;
     TFRM_Activity* FRM_Activity = nullptr; // made when first opened
+    QTimer* StoreRetry = nullptr;          // runs while a save waits for a busy store
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -115,6 +123,7 @@ private:
     void LimitIntervalText();
     void ShowPassRunning(bool running);
     void ShowTrayMessage(const QString& title, const QString& text);
+    void ShowRecordingProblem();
 
     TApplication& App_;
     TFRM_AddTask* AddTask_ = nullptr;
@@ -123,6 +132,7 @@ private:
     TaskTable Table_;
     TaskTableModel* Model_;
     std::unique_ptr<IntervalTimer> Timer1_;
+    std::string ActivityOpenError_;           // why the history could not be opened
     std::unique_ptr<ActivityStore> Activity_; // outlives the runner's thread (Stop in ~)
     Scheduler Scheduler_;
     // What every pass is told: on the worker, the history and the mail; on this thread, once
