@@ -1,0 +1,31 @@
+#pragma once
+
+// The byte strings each character of a literal may appear as in text under a case rule:
+// what a filter over many literals at once needs to know of each.
+
+#include "core/conditions/text_reader.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ferry {
+
+// One character of a literal: the forms it matches (several under a case rule, of one or
+// more byte lengths). No forms: the literal can never occur in this code page.
+struct LiteralElement {
+    std::vector<std::string> Forms;
+};
+
+// A literal in the text's code page, compared as the content matcher compares: byte for
+// byte; by the code page's upper case; by Unicode's simple case folding in UTF-8 (a byte
+// outside any character matching only itself).
+std::vector<LiteralElement> ShapeLiteral(std::string_view bytes, const TextReader& reader,
+                                         bool caseSensitive);
+
+// A piece of text that a regular expression's matches must hold (UTF-8, lower-cased by the
+// expression library), as it may appear in text of the reader's code page under Unicode's
+// simple case folding. İ also stands for its lower case i.
+std::vector<LiteralElement> ShapeRequiredText(std::string_view utf8, const TextReader& reader);
+
+} // namespace ferry

@@ -1,0 +1,187 @@
+#include "core/conditions/folder_matcher.h"
+
+#include "support/code_page_scope.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace ferry {
+
+namespace {
+
+TaskConditions Task(const std::string& match, MatchKind kind = MatchKind::Text) {
+    TaskConditions task;
+    task.MatchString = match;
+    task.Kind = kind;
+    return task;
+}
+
+class MemorySource : public ScanSource {
+public:
+    explicit MemorySource(std::string bytes) : Bytes(std::move(bytes)) {}
+    int64_t Size() override { return static_cast<int64_t>(Bytes.size()); }
+    std::size_t Read(void* buffer, std::size_t count) override {
+        const auto from = static_cast<std::size_t>(Position);
+        const std::size_t n = from >= Bytes.size() ? 0 : std::min(count, Bytes.size() - from);
+        std::memcpy(buffer, Bytes.data() + from, n);
+        Position += static_cast<int64_t>(n);
+        return n;
+    }
+    void Seek(int64_t position) override { Position = position; }
+
+    std::string Bytes;
+    int64_t Position = 0;
+};
+
+// Texts are written in UTF-8 here and given to the matcher in the system code page.
+std::string InCodePage(const std::string& utf8) {
+    return SystemCodePage().FromUtf16(CodePage::Utf8().ToUtf16(utf8));
+}
+
+struct Case {
+    MatchKind Kind;
+    const char* Match;
+    const char* Exclude;
+    // The file's text; the first read block ends where '|' stands.
+    const char* Text;
+    bool Exact;    // holds when matching case-sensitively
+    bool Caseless; // holds otherwise
+    bool Utf8Only = false;
+};
+
+const Case kCases[] = {
+    {MatchKind::Text, "INVOICE", "", "invoice low|ercase here", false, true},
+    {MatchKind::Text, "ACME-7731", "", "ref ACME|-7731.", true, true},
+    {MatchKind::Text, "mail", "", "e|mails", true, true}, // one piece of text, no word rules
+    {MatchKind::AnyWord, "invoice bill", "", "the BI|LL is due", false, true},
+    {MatchKind::AnyWord, "invoice", "", "invo|ices only", false, false},
+    {MatchKind::AnyWord, "\"ACME Ltd\" Globex", "", "glo|bex corp", false, true},
+    {MatchKind::AnyWord, "can", "", "we ca|n't", false, false},
+    {MatchKind::AllWords, "ACME invoice", "", "invoice for AC|ME", true, true},
+    {MatchKind::AllWords, "ACME invoice", "", "ACME on|ly", false, false},
+    {MatchKind::Phrase, "ACME Ltd", "", "to ACME \n |  Ltd, London", true, true},
+    {MatchKind::Phrase, "ACME Ltd", "", "Ltd A|CME", false, false},
+    {MatchKind::Phrase, "ACME Ltd", "", "ACME Lt|dx", false, false},
+    {MatchKind::Phrase, "\"ACME Ltd\"", "", "acme l|td", false, true},
+    {MatchKind::Pattern, "ACME-[0-9]{4}", "", "ref acme-|7731", false, true},
+    {MatchKind::Pattern, "^Total: \\d+$", "", "x\nTotal|: 12\ny", true, true},
+    {MatchKind::Pattern, "^Total$", "", "x Tot|al", false, false},
+    {MatchKind::AnyWord, "statement", "REMINDER", "statement REM|INDER", false, false},
+    {MatchKind::AnyWord, "statement", "reminder", "statement REM|INDER", true, false},
+    {MatchKind::Text, "statement", "\"final notice\"", "statement, FINAL |NOTICE", true, false},
+    {MatchKind::Text, "statement", "remind", "statement remi|nder", true, true},
+    {MatchKind::Pattern, "total", "void", "total due, VO|ID", true, false},
+    {MatchKind::AnyWord, "Übersicht", "", "die ÜBERS|ICHT", false, true},
+    {MatchKind::AnyWord, "счёт", "", "наш СЧ|ЁТ", false, true, true},
+    {MatchKind::AnyWord, "счёт", "", "наш сч|ёта", false, false, true},
+    {MatchKind::Pattern, "σελίδα \\d", "", "ΣΕΛΊ|ΔΑ 2", false, true, true},
+};
+
+struct Setting {
+    const char* Name;
+    const char* Locale; // null: the C locale the tests start in
+    bool Document;
+};
+
+// Where a block boundary falls in the multi-task read and in the content matcher's own.
+constexpr std::size_t kBoundary = 32768;
+
+void RunCase(const Case& c, const Setting& setting, bool exact) {
+    std::string utf8 = c.Text;
+    const std::size_t cut = utf8.find('|');
+    utf8.erase(cut, 1);
+    TaskConditions task;
+    task.Kind = c.Kind;
+    task.MatchString = InCodePage(c.Match);
+    task.ExcludeString = InCodePage(c.Exclude);
+    // The same task alone, and behind another so that the many-task read answers for it.
+    TaskConditions other;
+    other.MatchString = "zqxj";
+    const FolderMatcher alone({task}, exact), shared({other, task}, exact);
+    const bool expected = exact ? c.Exact : c.Caseless;
+    const std::string what = std::string(setting.Name) + (exact ? ", case-sensitive: " : ": ") +
+                             c.Match + " in " + c.Text;
+    std::vector<TaskVerdict> a, b;
+    if (setting.Document) {
+        const std::vector<TextPiece> pieces{{"page 1", "nothing here"}, {"page 2", utf8}};
+        a = alone.MatchText(pieces, {true});
+        b = shared.MatchText(pieces, {true, true});
+        if (expected) {
+            EXPECT_EQ(a[0].Found.at(0).Piece, "page 2") << what;
+        }
+    } else {
+        const std::string head = InCodePage(utf8.substr(0, cut));
+        const std::string bytes = std::string(kBoundary - head.size() - 1, '.') + "\n" + head +
+                                  InCodePage(utf8.substr(cut));
+        MemorySource one(bytes), two(bytes);
+        a = alone.MatchBytes(one, {true});
+        b = shared.MatchBytes(two, {true, true});
+        if (expected) {
+            const int64_t offset = a[0].Found.at(0).Offset;
+            EXPECT_GE(offset, static_cast<int64_t>(kBoundary - head.size())) << what;
+            EXPECT_LT(offset, static_cast<int64_t>(bytes.size())) << what;
+            EXPECT_EQ(b[1].Found.at(0).Offset, offset) << what;
+        }
+    }
+    EXPECT_EQ(a[0].Holds, expected) << what << " (" << a[0].Reason << ")";
+    EXPECT_EQ(b[1].Holds, expected) << what << " (" << b[1].Reason << ", with another task)";
+    EXPECT_FALSE(b[0].Holds) << what;
+    EXPECT_EQ(a[0].Holds, a[0].Reason.empty()) << what;
+}
+
+} // namespace
+
+// Every kind and exclusion, in both case rules, on a file's bytes with the match across a
+// read block's border (in the 8-bit C locale and in UTF-8) and on a document's text; each
+// task alone (the content matcher's own scan for the first kind) and in a many-task read.
+TEST(ConditionsMatchTest, KindsAndExclusionsEverywhere) {
+    const Setting settings[] = {{"bytes, Windows-1252", nullptr, false},
+                                {"bytes, UTF-8", "en_US.UTF-8", false},
+                                {"document text", nullptr, true},
+                                {"document text, UTF-8", "en_US.UTF-8", true}};
+    for (const Setting& setting : settings) {
+        std::unique_ptr<test::ScopedCodePage> scope;
+        if (setting.Locale) {
+            scope = std::make_unique<test::ScopedCodePage>(setting.Locale);
+            if (!scope->Ok())
+                GTEST_SKIP() << scope->Why();
+        }
+        for (const Case& c : kCases)
+            for (const bool exact : {true, false})
+                if (!c.Utf8Only || SystemCodePage().IsUtf8())
+                    RunCase(c, setting, exact);
+    }
+}
+
+TEST(ConditionsMatchTest, ReasonsSayWhichConditionFailed) {
+    auto reason = [](MatchKind kind, const char* match, const char* exclude, const char* text) {
+        TaskConditions task;
+        task.Kind = kind;
+        task.MatchString = match;
+        task.ExcludeString = exclude;
+        FolderMatcher matcher({task, Task("x")}, false);
+        MemorySource source(text);
+        return matcher.MatchBytes(source, {true, true})[0].Reason;
+    };
+    EXPECT_EQ(reason(MatchKind::AllWords, "a \"b c\" d", "", "a d"), "it lacks the words \"b c\"");
+    EXPECT_EQ(reason(MatchKind::AnyWord, "b c", "", "a d"), "it holds none of the words b c");
+    EXPECT_EQ(reason(MatchKind::Phrase, "b c", "", "c b"), "it does not hold the phrase \"b c\"");
+    EXPECT_EQ(reason(MatchKind::Text, "b", "\"x y\"", "b X Y"),
+              "it holds the excluded phrase \"x y\"");
+    EXPECT_EQ(reason(MatchKind::Pattern, "(a", "", "a"),
+              "the regular expression is not valid: missing ): (a");
+    EXPECT_EQ(reason(MatchKind{7}, "a", "", "a"), "unknown match kind 7");
+    EXPECT_EQ(reason(MatchKind::AnyWord, " \"\" ", "", "a"), "the match string holds no words");
+
+    // A task that can take nothing says so at once and leaves the others to work.
+    const TaskConditions bad = Task("(a", MatchKind::Pattern);
+    const FolderMatcher matcher({bad, Task("b")}, true);
+    EXPECT_EQ(matcher.Problem(0), "the regular expression is not valid: missing ): (a");
+    MemorySource source("abc");
+    const auto verdicts = matcher.MatchBytes(source, {true, true});
+    EXPECT_FALSE(verdicts[0].Holds);
+    EXPECT_TRUE(verdicts[1].Holds);
+}
+
+} // namespace ferry
