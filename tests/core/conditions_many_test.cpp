@@ -45,9 +45,13 @@ std::string InCodePage(const std::string& utf8) {
     return SystemCodePage().FromUtf16(CodePage::Utf8().ToUtf16(utf8));
 }
 
-const char* const kWords[] = {"invoice",  "Invoice",  "INVOICE",   "acme", "ACME",  "Ltd",
-                              "ltd",      "7731",     "ACME-7731", "bill", "total", "statement",
-                              "reminder", "REMINDER", "über",      "ÜBER", "k",     "K"};
+// Long words put the many-task read on its sampling; the long s and the Kelvin sign are
+// case forms of s and k that differ in length from them (a ? in an 8-bit code page).
+const char* const kWords[] = {"invoice",    "Invoice",   "INVOICE",    "acme",       "ACME",
+                              "Ltd",        "ltd",       "7731",       "ACME-7731",  "bill",
+                              "total",      "statement", "reminder",   "REMINDER",   "über",
+                              "ÜBER",       "k",         "K",          "Kunststoff", "KUNſTſTOFF",
+                              "settlement", "kelvin",    "\u212AELVIN"};
 // Index 6 stands for a NUL.
 const char* const kGlue[] = {" ", " ", "\n", "  ", "-", ".", "", ""};
 const char* const kPatterns[] = {"ACME-\\d{4}", "inv[a-z]+e", "^total", "(bill|statement) ", "ltd$",
@@ -102,9 +106,9 @@ TaskConditions RandomTask(Random& r) {
 
 void CompareWithTasksAlone(unsigned seed) {
     Random r{std::mt19937(seed)};
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < 10; ++round) {
         std::vector<TaskConditions> tasks;
-        for (std::size_t n = 4 + r.Below(6); n > 0; --n)
+        for (std::size_t n = r.Below(2) ? 4 + r.Below(6) : 30 + r.Below(20); n > 0; --n)
             tasks.push_back(RandomTask(r));
         const bool exact = r.Below(2);
         const FolderMatcher together(tasks, exact);
@@ -124,8 +128,8 @@ void CompareWithTasksAlone(unsigned seed) {
                     "seed " + std::to_string(seed) + ", task " + tasks[t].MatchString + " kind " +
                     std::to_string(static_cast<int>(tasks[t].Kind)) + " excluding " +
                     tasks[t].ExcludeString + (exact ? ", case-sensitive" : "");
-                ASSERT_EQ(all[t].Holds, one.Holds)
-                    << what << ": " << all[t].Reason << " / " << one.Reason;
+                ASSERT_EQ(all[t].Holds, one.Holds) << what << ": " << together.Reason(t, all[t])
+                                                   << " / " << alone[t]->Reason(0, one);
                 // The first kind alone is the content matcher's own scan: same first offset.
                 if (tasks[t].Kind == MatchKind::Text && one.Holds) {
                     ASSERT_EQ(all[t].Found.at(0).Offset, one.Found.at(0).Offset) << what;

@@ -15,7 +15,7 @@ bool BlockReader::Next(TextBlock& block, int64_t& offset) {
     std::size_t wanted, got;
     if (First_) {
         First_ = false;
-        wanted = static_cast<std::size_t>(std::min<int64_t>(ScanBlockSize, Size_));
+        wanted = static_cast<std::size_t>(std::min<int64_t>(BlockSize, Size_));
         got = Ready_ ? Ready_ : (wanted ? Source_.Read(Buffer_, wanted) : 0);
         Filled_ = got;
     } else {
@@ -23,7 +23,7 @@ bool BlockReader::Next(TextBlock& block, int64_t& offset) {
         std::memmove(Buffer_, Buffer_ + Filled_ - keep, keep);
         Start_ += static_cast<int64_t>(Filled_ - keep);
         const int64_t next = Start_ + static_cast<int64_t>(keep);
-        wanted = static_cast<std::size_t>(std::min<int64_t>(ScanBlockSize, Size_ - next));
+        wanted = static_cast<std::size_t>(std::min<int64_t>(BlockSize, Size_ - next));
         got = Source_.Read(Buffer_ + keep, wanted);
         Filled_ = keep + got;
     }

@@ -14,12 +14,16 @@ namespace ferry {
 
 class BlockReader {
 public:
+    // New bytes per block: larger than the content matcher's blocks, so that most files
+    // take one read.
+    static constexpr std::size_t BlockSize = 4 * ScanBlockSize;
+
     // `buffer` holds Capacity(overlap) bytes; its first `ready` bytes may already hold the
     // file's first bytes (an open that reads them), the source then standing after them.
     BlockReader(ScanSource& source, std::size_t overlap, unsigned char* buffer,
                 std::size_t ready = 0);
 
-    static std::size_t Capacity(std::size_t overlap) { return overlap + ScanBlockSize; }
+    static std::size_t Capacity(std::size_t overlap) { return overlap + BlockSize; }
 
     // The next block and the file offset of its first byte; false after the last.
     bool Next(TextBlock& block, int64_t& offset);

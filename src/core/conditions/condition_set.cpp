@@ -72,8 +72,7 @@ ConditionSet::ConditionSet(const std::vector<ParsedConditions>& tasks, const Cod
                     const auto& required = search->RequiredTexts();
                     for (std::size_t i = 0; i < required.size(); ++i) {
                         const std::size_t literal =
-                            AddLiteral("p" + std::to_string(plan.Pattern) + ":" + std::to_string(i),
-                                       required[i]);
+                            AddLiteral('r' + required[i], ShapeRequiredText(required[i], *Reader_));
                         RequiredOf_[literal].emplace_back(plan.Pattern, static_cast<int>(i));
                     }
                     Patterns_.push_back(std::move(search));
@@ -82,6 +81,7 @@ ConditionSet::ConditionSet(const std::vector<ParsedConditions>& tasks, const Cod
         }
         Plans_.push_back(std::move(plan));
     }
+    Filter_.Seal();
 }
 
 std::size_t ConditionSet::AddTerm(const ConditionTerm& shown, bool wholeWords, bool caseSensitive,

@@ -4,6 +4,7 @@
 #include "core/conditions/block_reader.h"
 #include "platform/files.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace ferry {
@@ -181,47 +182,16 @@ private:
         const ParsedConditions& parsed = Parsed_[t];
         TaskVerdict v;
         v.Holds = States_[t] == State::Holds;
-        if (!plan.Problem.empty()) {
-            v.Reason = plan.Problem;
-            return v;
-        }
-        std::vector<std::size_t> missing;
-        for (std::size_t i = 0; i < plan.Wanted.size(); ++i) {
+        for (std::size_t i = 0; i < plan.Wanted.size(); ++i)
             if (const auto& hit = TermHits_[plan.Wanted[i]]) {
                 v.Found.push_back(*hit);
                 v.Found.back().What = parsed.Wanted[i].Text();
-            } else {
-                missing.push_back(i);
             }
-        }
         if (plan.Pattern != ConditionSet::None && PatternHits_[plan.Pattern])
             v.Found.push_back(*PatternHits_[plan.Pattern]);
-        if (v.Holds)
-            return v;
-        for (std::size_t i = 0; i < plan.Excluded.size(); ++i)
-            if (TermHits_[plan.Excluded[i]]) {
-                const ConditionTerm& term = parsed.Excluded[i];
-                v.Reason = std::string("it holds the excluded ") +
-                           (term.Words.size() > 1 ? "phrase " : "word ") + term.Text();
-                return v;
-            }
-        switch (parsed.Kind) {
-        case MatchKind::Text:
-            v.Reason = "it does not hold " + Quoted(parsed.Wanted[0].Words[0]);
-            break;
-        case MatchKind::AnyWord:
-            v.Reason = "it holds none of the words " + Listed(parsed.Wanted, missing);
-            break;
-        case MatchKind::AllWords:
-            v.Reason = "it lacks the words " + Listed(parsed.Wanted, missing);
-            break;
-        case MatchKind::Phrase:
-            v.Reason = "it does not hold the phrase " + Quoted(Joined(parsed.Wanted[0].Words));
-            break;
-        default:
-            v.Reason = "no match for the regular expression";
-            break;
-        }
+        for (std::size_t i = 0; i < plan.Excluded.size() && v.Excluded < 0; ++i)
+            if (TermHits_[plan.Excluded[i]])
+                v.Excluded = static_cast<int>(i);
         return v;
     }
 
@@ -277,14 +247,45 @@ bool FolderMatcher::PlainScan(const std::vector<bool>& asked, std::size_t& task)
 }
 
 TaskVerdict FolderMatcher::PlainVerdict(std::size_t task, int64_t offset) const {
-    const std::string& match = Parsed_[task].Wanted[0].Words[0];
     TaskVerdict v;
     v.Holds = offset >= 0;
     if (v.Holds)
-        v.Found.push_back(ConditionHit{match, offset, {}});
-    else
-        v.Reason = "it does not hold " + Quoted(match);
+        v.Found.push_back(ConditionHit{Plain(task), offset, {}});
     return v;
+}
+
+std::string FolderMatcher::Reason(std::size_t task, const TaskVerdict& verdict) const {
+    if (verdict.Holds)
+        return {};
+    if (!Problems_[task].empty())
+        return Problems_[task];
+    const ParsedConditions& parsed = Parsed_[task];
+    if (verdict.Excluded >= 0) {
+        const ConditionTerm& term = parsed.Excluded[static_cast<std::size_t>(verdict.Excluded)];
+        return std::string("it holds the excluded ") +
+               (term.Words.size() > 1 ? "phrase " : "word ") + term.Text();
+    }
+    switch (parsed.Kind) {
+    case MatchKind::Text:
+        return "it does not hold " + Quoted(Plain(task));
+    case MatchKind::AnyWord:
+    case MatchKind::AllWords: {
+        std::vector<std::size_t> missing;
+        for (std::size_t i = 0; i < parsed.Wanted.size(); ++i) {
+            const std::string text = parsed.Wanted[i].Text();
+            if (std::none_of(verdict.Found.begin(), verdict.Found.end(),
+                             [&](const ConditionHit& hit) { return hit.What == text; }))
+                missing.push_back(i);
+        }
+        return (parsed.Kind == MatchKind::AnyWord ? "it holds none of the words "
+                                                  : "it lacks the words ") +
+               Listed(parsed.Wanted, missing);
+    }
+    case MatchKind::Phrase:
+        return "it does not hold the phrase " + Quoted(Joined(parsed.Wanted[0].Words));
+    default:
+        return "no match for the regular expression";
+    }
 }
 
 std::vector<TaskVerdict> FolderMatcher::MatchBytes(ScanSource& source,
@@ -293,8 +294,7 @@ std::vector<TaskVerdict> FolderMatcher::MatchBytes(ScanSource& source,
     if (PlainScan(asked, task)) {
         std::vector<TaskVerdict> verdicts(Parsed_.size());
         source.Seek(0);
-        verdicts[task] = PlainVerdict(
-            task, ScanForString(source, Parsed_[task].Wanted[0].Words[0], CaseSensitive_));
+        verdicts[task] = PlainVerdict(task, ScanForString(source, Plain(task), CaseSensitive_));
         return verdicts;
     }
     Run run(Parsed_, *Bytes_, asked);
@@ -315,8 +315,7 @@ std::vector<TaskVerdict> FolderMatcher::MatchFile(const std::string& path,
     std::size_t task = 0;
     if (PlainScan(asked, task)) {
         std::vector<TaskVerdict> verdicts(Parsed_.size());
-        verdicts[task] = PlainVerdict(
-            task, ScanFileForString(path, Parsed_[task].Wanted[0].Words[0], CaseSensitive_));
+        verdicts[task] = PlainVerdict(task, ScanFileForString(path, Plain(task), CaseSensitive_));
         return verdicts;
     }
     Run run(Parsed_, *Bytes_, asked);
@@ -325,7 +324,7 @@ std::vector<TaskVerdict> FolderMatcher::MatchFile(const std::string& path,
         const std::size_t overlap = Bytes_->Overlap();
         unsigned char* buffer = Buffer(BlockReader::Capacity(overlap));
         // The open reads the first block, as the content matcher's does.
-        ReadOnlyFile file(path, buffer, ScanBlockSize);
+        ReadOnlyFile file(path, buffer, BlockReader::BlockSize);
         CancellableSource source(file);
         BlockReader reader(source, overlap, buffer, file.FirstBlock());
         TextBlock block;

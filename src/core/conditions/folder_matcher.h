@@ -36,7 +36,7 @@ struct ConditionHit {
 struct TaskVerdict {
     bool Holds = false;
     std::vector<ConditionHit> Found; // why it holds (or, when it does not, what it did find)
-    std::string Reason;              // why it does not, in a person's words
+    int Excluded = -1;               // the excluded term found (its place among the task's)
 };
 
 class FolderMatcher {
@@ -52,6 +52,10 @@ public:
     // string, an unknown kind); empty when it can. Such a task never ends a pass: it just
     // takes nothing.
     const std::string& Problem(std::size_t task) const;
+
+    // Why the task does not take a file it gave `verdict` for, in a person's words; empty
+    // when it does. Made only when asked: a pass asks of few files.
+    std::string Reason(std::size_t task, const TaskVerdict& verdict) const;
 
     // The select stage: name patterns and age, before anything is read.
     Selection Select(std::size_t task, const FileFacts& file, WallClock::time_point now) const;
@@ -73,6 +77,7 @@ private:
     // The one case that is the content matcher's own scan: a single task of the first kind.
     bool PlainScan(const std::vector<bool>& asked, std::size_t& task) const;
     TaskVerdict PlainVerdict(std::size_t task, int64_t offset) const;
+    const std::string& Plain(std::size_t task) const { return Parsed_[task].Wanted[0].Words[0]; }
 
     std::vector<ParsedConditions> Parsed_;
     std::vector<FileSelector> Selectors_;

@@ -24,16 +24,25 @@ LiteralElement FoldForms(char32_t cp) {
 
 } // namespace
 
+std::vector<LiteralElement> ShapeBytes(std::string_view bytes) {
+    std::vector<LiteralElement> out;
+    for (const char b : bytes)
+        out.push_back(LiteralElement{{std::string(1, b)}});
+    return out;
+}
+
 std::vector<LiteralElement> ShapeLiteral(std::string_view bytes, const TextReader& reader,
                                          bool caseSensitive) {
     std::vector<LiteralElement> out;
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (caseSensitive || !reader.Utf8()) {
+    if (caseSensitive)
+        return ShapeBytes(bytes);
+    if (!reader.Utf8()) {
         const unsigned char* upper = CharUpperTable();
         for (std::size_t i = 0; i < bytes.size(); ++i) {
             LiteralElement e;
             for (int b = 0; b < 256; ++b)
-                if (caseSensitive ? b == p[i] : upper[b] == upper[p[i]])
+                if (upper[b] == upper[p[i]])
                     e.Forms.emplace_back(1, static_cast<char>(b));
             out.push_back(std::move(e));
         }

@@ -23,6 +23,9 @@ struct LiteralElement {
 std::vector<LiteralElement> ShapeLiteral(std::string_view bytes, const TextReader& reader,
                                          bool caseSensitive);
 
+// Bytes compared as they are: each its own element.
+std::vector<LiteralElement> ShapeBytes(std::string_view bytes);
+
 // A piece of text that a regular expression's matches must hold (UTF-8, lower-cased by the
 // expression library), as it may appear in text of the reader's code page under Unicode's
 // simple case folding. İ also stands for its lower case i.

@@ -64,10 +64,7 @@ PatternSearch::PatternSearch(const std::string& pattern, const TextReader& reade
         Filter_.reset();
         return;
     }
-    std::vector<std::string> atoms;
-    Filter_->Compile(&atoms);
-    for (const std::string& atom : atoms)
-        Required_.push_back(ShapeRequiredText(atom, reader));
+    Filter_->Compile(&Required_);
 }
 
 PatternSearch::~PatternSearch() = default;

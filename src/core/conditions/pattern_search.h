@@ -10,7 +10,6 @@
 // A match of up to MaxMatchLength bytes is found wherever it lies; a longer one only where
 // it falls within one block.
 
-#include "core/conditions/literal_shape.h"
 #include "core/conditions/term_search.h"
 #include "core/conditions/text_reader.h"
 
@@ -37,9 +36,10 @@ public:
     const std::string& Error() const { return Error_; }
     std::size_t Overlap() const { return MaxMatchLength + 8; }
 
-    // Texts a match must hold, in the shape the literal filter takes; a block where none of
-    // the needed combinations occurs is not searched (see MayMatch).
-    const std::vector<std::vector<LiteralElement>>& RequiredTexts() const { return Required_; }
+    // Texts a match must hold (UTF-8, lower case, to be looked for without regard to case:
+    // see ShapeRequiredText); a block without the needed combinations of them is not
+    // searched (see MayMatch).
+    const std::vector<std::string>& RequiredTexts() const { return Required_; }
     // Whether a block where the required texts `present` (indices into RequiredTexts) may
     // occur can hold a match.
     bool MayMatch(const std::vector<int>& present) const;
@@ -54,7 +54,7 @@ private:
     const TextReader& Reader_;
     std::string Error_;
     std::unique_ptr<re2::FilteredRE2> Filter_;
-    std::vector<std::vector<LiteralElement>> Required_;
+    std::vector<std::string> Required_;
 };
 
 } // namespace ferry
