@@ -22,7 +22,7 @@ TEST(ConditionsSelectTest, WordsAndQuotedPhrases) {
     using W = std::vector<std::vector<std::string>>;
     EXPECT_EQ(Split("  invoice\tbill\n"), (W{{"invoice"}, {"bill"}}));
     EXPECT_EQ(Split("\"ACME  Ltd\" Globex"), (W{{"ACME", "Ltd"}, {"Globex"}}));
-    EXPECT_EQ(Split("ab\"c d\"e"), (W{{"abc", "de"}}));
+    EXPECT_EQ(Split("ab\"c d\"e"), (W{{"ab"}, {"c", "d"}, {"e"}}));
     // A quote left open runs to the end; empty quotes are nothing.
     EXPECT_EQ(Split("say \"ACME Ltd"), (W{{"say"}, {"ACME", "Ltd"}}));
     EXPECT_EQ(Split("\"\" \"  \" x\""), (W{{"x"}}));

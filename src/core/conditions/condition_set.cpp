@@ -48,7 +48,8 @@ ParsedConditions ParseConditions(const TaskConditions& conditions, const TextRea
 
 ConditionSet::ConditionSet(const std::vector<ParsedConditions>& tasks, const CodePage& page,
                            bool caseSensitive)
-    : Reader_(std::make_unique<TextReader>(page)) {
+    : Reader_(std::make_unique<TextReader>(page)),
+      System_(std::make_unique<TextReader>(SystemCodePage())) {
     const bool convert = page.IsUtf8() != SystemCodePage().IsUtf8();
     for (const ParsedConditions& task : tasks) {
         Plan plan;
@@ -62,8 +63,8 @@ ConditionSet::ConditionSet(const std::vector<ParsedConditions>& tasks, const Cod
             if (task.Kind == MatchKind::Pattern) {
                 // Patterns are few and each has its own case rule: not shared.
                 auto search = std::make_unique<PatternSearch>(
-                    convert ? TextReader(SystemCodePage()).ToUtf8(task.Pattern) : task.Pattern,
-                    *Reader_, caseSensitive);
+                    convert ? System_->ToUtf8(task.Pattern) : task.Pattern, *Reader_,
+                    caseSensitive);
                 if (!search->Error().empty()) {
                     plan.Problem = "the regular expression is not valid: " + search->Error();
                 } else {
@@ -89,7 +90,7 @@ std::size_t ConditionSet::AddTerm(const ConditionTerm& shown, bool wholeWords, b
     ConditionTerm term = shown;
     if (convert)
         for (std::string& word : term.Words)
-            word = TextReader(SystemCodePage()).ToUtf8(word);
+            word = System_->ToUtf8(word);
     std::string key(1, wholeWords ? 'w' : 't');
     for (const std::string& word : term.Words)
         key += word + '\0';

@@ -74,6 +74,7 @@ private:
     std::size_t AddLiteral(const std::string& key, const std::vector<LiteralElement>& elements);
 
     std::unique_ptr<TextReader> Reader_;
+    std::unique_ptr<TextReader> System_; // the code page the tasks' texts are written in
     std::vector<Plan> Plans_;
     std::vector<std::unique_ptr<TermSearch>> Terms_;
     std::unordered_map<std::string, std::size_t> TermKeys_;

@@ -31,6 +31,7 @@ std::vector<ConditionTerm> SplitTerms(std::string_view text, const TextReader& r
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     for (std::size_t i = 0; i < text.size();) {
         if (p[i] == '"') {
+            endTerm();
             quoted = !quoted;
             ++i;
             continue;

@@ -20,11 +20,11 @@ struct ConditionTerm {
     bool operator==(const ConditionTerm&) const = default;
 };
 
-// White space (Unicode's) separates terms. A double quote opens or closes a quoted part,
-// where white space separates the words of one phrase instead; the quotes are dropped and
-// a quote inside a word joins like the shell's (ab"c d" is the phrase "abc d"). A quote
-// left open runs to the end of the text, so `say "ACME Ltd` asks for "say" and "ACME Ltd".
-// Terms without words ("", "  ") are dropped.
+// White space (Unicode's) separates terms. A double quote opens or closes a phrase, in which
+// white space separates its words instead; a quote also ends the word before it, so
+// ab"c d"e is three terms: ab, "c d" and e (no bytes on either side of a quote ever join
+// into one character). A quote left open runs to the end of the text, so `say "ACME Ltd`
+// asks for "say" and "ACME Ltd". Terms without words ("", "  ") are dropped.
 std::vector<ConditionTerm> SplitTerms(std::string_view text, const TextReader& reader);
 
 } // namespace ferry

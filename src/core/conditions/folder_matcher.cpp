@@ -19,16 +19,19 @@ std::string Quoted(const std::string& text) {
 
 std::string Joined(const std::vector<std::string>& words) {
     std::string out;
-    for (const std::string& word : words)
-        out += (out.empty() ? "" : " ") + word;
+    for (const std::string& word : words) {
+        if (!out.empty())
+            out += ' ';
+        out += word;
+    }
     return out;
 }
 
 std::string Listed(const std::vector<ConditionTerm>& terms, const std::vector<std::size_t>& which) {
-    std::string out;
+    std::vector<std::string> texts;
     for (std::size_t i : which)
-        out += (out.empty() ? "" : " ") + terms[i].Text();
-    return out;
+        texts.push_back(terms[i].Text());
+    return Joined(texts);
 }
 
 // Reads for a scan: a long one may be given up between two blocks.
@@ -277,9 +280,9 @@ std::string FolderMatcher::Reason(std::size_t task, const TaskVerdict& verdict) 
                              [&](const ConditionHit& hit) { return hit.What == text; }))
                 missing.push_back(i);
         }
-        return (parsed.Kind == MatchKind::AnyWord ? "it holds none of the words "
-                                                  : "it lacks the words ") +
-               Listed(parsed.Wanted, missing);
+        std::string reason = parsed.Kind == MatchKind::AnyWord ? "it holds none of the words "
+                                                               : "it lacks the words ";
+        return reason += Listed(parsed.Wanted, missing);
     }
     case MatchKind::Phrase:
         return "it does not hold the phrase " + Quoted(Joined(parsed.Wanted[0].Words));
