@@ -191,4 +191,50 @@ TEST(ConditionsMatchTest, ReasonsSayWhichConditionFailed) {
     EXPECT_TRUE(verdicts[1].Holds);
 }
 
+// What a task found and where: each word at its first whole-word occurrence, a pattern by
+// the text it matched, document text by the piece it lies in; no match spans two pieces.
+TEST(ConditionsMatchTest, FoundSaysWhatAndWhere) {
+    TaskConditions all = Task("ACME \"final notice\"", MatchKind::AllWords);
+    TaskConditions pattern = Task("INV-[0-9]+", MatchKind::Pattern);
+    TaskConditions phrase = Task("ACME Ltd", MatchKind::Phrase);
+    const FolderMatcher matcher({all, pattern, phrase}, false);
+    const std::string text = "ACMEX acme; the Final\n Notice for INV-0042 and ACME";
+    MemorySource source(text);
+    const auto v = matcher.MatchBytes(source, {true, true, true});
+    ASSERT_TRUE(v[0].Holds);
+    ASSERT_EQ(v[0].Found.size(), 2u);
+    EXPECT_EQ(v[0].Found[0].What, "ACME");
+    EXPECT_EQ(v[0].Found[0].Offset, 6);
+    EXPECT_EQ(v[0].Found[1].What, "\"final notice\"");
+    EXPECT_EQ(v[0].Found[1].Offset, 16);
+    ASSERT_TRUE(v[1].Holds);
+    EXPECT_EQ(v[1].Found.at(0).What, "INV-0042");
+    EXPECT_EQ(v[1].Found.at(0).Offset, static_cast<int64_t>(text.find("INV")));
+    EXPECT_FALSE(v[2].Holds);
+
+    const std::vector<TextPiece> pieces{
+        {"page 1", "to ACME"}, {"page 2", "Ltd, London ACME"}, {"page 3", "ACME  Ltd"}};
+    const auto d = matcher.MatchText(pieces, {true, false, true});
+    EXPECT_FALSE(d[0].Holds);
+    EXPECT_EQ(matcher.Reason(0, d[0]), "it lacks the words \"final notice\"");
+    ASSERT_TRUE(d[2].Holds);
+    EXPECT_EQ(d[2].Found.at(0).Piece, "page 3");
+    EXPECT_EQ(d[2].Found.at(0).Offset, 0);
+}
+
+// A file cut short while it is read: what was read is the whole text, and the tasks are
+// decided on it, not left open.
+TEST(ConditionsMatchTest, FileCutWhileRead) {
+    class CutSource : public MemorySource {
+    public:
+        using MemorySource::MemorySource;
+        int64_t Size() override { return static_cast<int64_t>(Bytes.size()) + 100000; }
+    };
+    const FolderMatcher matcher({Task("tail", MatchKind::AnyWord), Task("nothing")}, true);
+    CutSource source(std::string(200000, ' ') + "the tail");
+    const auto v = matcher.MatchBytes(source, {true, true});
+    EXPECT_TRUE(v[0].Holds);
+    EXPECT_FALSE(v[1].Holds);
+}
+
 } // namespace ferry
