@@ -2,10 +2,12 @@
 #   cmake -DMANIFEST=path/install_manifest.txt [-DDESTDIR=dir] -P uninstall.cmake
 # The manifest lists paths under the install prefix without the DESTDIR that install used,
 # so the same DESTDIR must be given (-DDESTDIR, else the DESTDIR environment variable). Folders are left: the manifest does not say which ones
-# the install created. The manifest is removed last, so a second run says there is nothing.
+# the install created. The manifest is removed last, so a second run says there is nothing to
+# do, which is not an error.
 if(NOT MANIFEST OR NOT EXISTS "${MANIFEST}")
-    message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} does not exist (nothing was installed "
-                        "from this build folder, or it was uninstalled already).")
+    message(STATUS "Nothing to uninstall: ${MANIFEST} does not exist (nothing was installed "
+                   "from this build folder, or it was uninstalled already).")
+    return()
 endif()
 if(NOT DEFINED DESTDIR)
     set(DESTDIR "$ENV{DESTDIR}")

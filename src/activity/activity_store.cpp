@@ -5,9 +5,11 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,8 +22,11 @@ namespace {
 constexpr int kApplicationId = 0x46444143;
 constexpr int kSchemaVersion = 1;
 // Two running copies finish a pass at about the same time now and then; one waits for the
-// other's short transaction rather than losing its history.
-constexpr int kBusyTimeoutMs = 10000;
+// other's short transaction rather than losing its history. Longer than that, someone holds
+// the database on purpose, and the pass says so instead of waiting on.
+constexpr int kBusyTimeoutMs = 3000;
+// What the windows' own writes wait at most, for the database and for a pass recording.
+constexpr int kWindowWaitMs = 500;
 
 // AUTOINCREMENT so that an id a window still shows after Clear never names a newer entry.
 const char* const kSchema = R"sql(
@@ -44,16 +49,22 @@ CREATE TABLE outcome(
     device INTEGER NOT NULL,
     inode INTEGER NOT NULL,
     mtime_ns INTEGER NOT NULL,
-    moved_back INTEGER NOT NULL DEFAULT 0);
+    moved_back INTEGER NOT NULL DEFAULT 0,
+    ctime_ns INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX outcome_pass ON outcome(pass);
 CREATE TABLE preference(
     name TEXT PRIMARY KEY,
     value INTEGER NOT NULL);
 )sql";
 
+// The change time came later: a history from before it lacks the column, which is added
+// when the history is first written by this version, and reads as 0 (not known) until then.
 const char* const kOutcomeColumns =
     "id, pass, time_ms, task, source, destination, file, kind, size, error_code, detail, "
-    "device, inode, mtime_ns, moved_back";
+    "device, inode, mtime_ns, moved_back, ctime_ns";
+const char* const kOutcomeColumnsWithoutCTime =
+    "id, pass, time_ms, task, source, destination, file, kind, size, error_code, detail, "
+    "device, inode, mtime_ns, moved_back, 0";
 
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -68,14 +79,56 @@ void MakeDirectories(const std::string& dir) {
     struct stat st;
     if (stat(dir.c_str(), &st) == 0) {
         if (!S_ISDIR(st.st_mode))
-            throw Exception("'" + dir + "' is not a folder");
+            throw HistoryError(HistoryError::Other, "'" + dir + "' is not a folder");
         return;
     }
     const size_t slash = dir.find_last_of('/');
     if (slash != std::string::npos && slash > 0)
         MakeDirectories(dir.substr(0, slash));
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-        throw Exception("cannot create the folder '" + dir + "': " + std::strerror(errno));
+        throw HistoryError(errno == ENOSPC || errno == EDQUOT ? HistoryError::DiskFull
+                           : errno == EACCES || errno == EPERM || errno == EROFS
+                               ? HistoryError::ReadOnly
+                               : HistoryError::Other,
+                           "the folder '" + dir + "' cannot be created: " + std::strerror(errno));
+}
+
+HistoryError NotAHistory(const std::string& path) {
+    return HistoryError(HistoryError::Foreign,
+                        "'" + path + "' is not a history of this program; it is left as it is");
+}
+
+HistoryError ReadOnlyHistory(const std::string& path) {
+    return HistoryError(HistoryError::ReadOnly, "the history may not be written: its folder " +
+                                                    DirectoryOf(path) +
+                                                    " or its files are read-only");
+}
+
+// What a failed SQLite call means for the user, in plain words.
+HistoryError Failure(sqlite3* db, const std::string& path) {
+    const int rc = db ? sqlite3_extended_errcode(db) : SQLITE_NOMEM;
+    switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return HistoryError(HistoryError::Busy, "another program is using the history right now");
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+    case SQLITE_CANTOPEN:
+        return ReadOnlyHistory(path);
+    case SQLITE_FULL:
+        return HistoryError(HistoryError::DiskFull, "the disk that holds the history is full");
+    case SQLITE_NOTADB:
+        return NotAHistory(path);
+    case SQLITE_CORRUPT:
+        return HistoryError(HistoryError::Other, "the history '" + path + "' is damaged");
+    case SQLITE_IOERR:
+        return HistoryError(HistoryError::Other,
+                            "the disk that holds the history could not be read or written");
+    default:
+        return HistoryError(HistoryError::Other, "the history '" + path + "' failed: " +
+                                                     (db ? sqlite3_errmsg(db) : "out of memory"));
+    }
 }
 
 // Finalises a statement however the operation using it ends.
@@ -83,7 +136,7 @@ class Statement {
 public:
     Statement(sqlite3* db, const char* sql, const std::string& path) {
         if (sqlite3_prepare_v2(db, sql, -1, &S_, nullptr) != SQLITE_OK)
-            throw Exception("activity history '" + path + "': " + sqlite3_errmsg(db));
+            throw Failure(db, path);
     }
     ~Statement() { sqlite3_finalize(S_); }
     Statement(const Statement&) = delete;
@@ -123,13 +176,14 @@ ActivityEntry ReadEntry(sqlite3_stmt* s) {
     o.Inode = static_cast<uint64_t>(sqlite3_column_int64(s, 12));
     o.MTimeNs = sqlite3_column_int64(s, 13);
     e.MovedBack = sqlite3_column_int(s, 14) != 0;
+    o.CTimeNs = sqlite3_column_int64(s, 15);
     return e;
 }
 
 // One SQLite connection and the lock that keeps it to one thread at a time.
 struct Connection {
     sqlite3* Db = nullptr;
-    std::mutex Lock;
+    std::timed_mutex Lock;
     std::string Path;
 
     ~Connection() {
@@ -137,10 +191,7 @@ struct Connection {
             sqlite3_close_v2(Db);
     }
 
-    [[noreturn]] void Fail(const std::string& doing) const {
-        throw Exception("activity history '" + Path + "': " + doing + ": " +
-                        (Db ? sqlite3_errmsg(Db) : "out of memory"));
-    }
+    [[noreturn]] void Fail() const { throw Failure(Db, Path); }
 
     void Open(const std::string& path) {
         Path = path;
@@ -148,37 +199,55 @@ struct Connection {
             path.c_str(), &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
             nullptr);
         if (rc != SQLITE_OK)
-            Fail("cannot open");
+            Fail();
         sqlite3_busy_timeout(Db, kBusyTimeoutMs);
     }
 
-    void Exec(const char* sql, const char* doing) {
+    void Exec(const char* sql) {
         if (sqlite3_exec(Db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-            Fail(doing);
+            Fail();
     }
 
     int64_t QueryInt(const char* sql) {
         Statement s(Db, sql, Path);
         if (sqlite3_step(s) != SQLITE_ROW)
-            Fail(sql);
+            Fail();
         return sqlite3_column_int64(s, 0);
     }
 
-    void Step(sqlite3_stmt* s, const char* doing) {
+    void Step(sqlite3_stmt* s) {
         if (sqlite3_step(s) != SQLITE_DONE)
-            Fail(doing);
+            Fail();
         sqlite3_reset(s);
     }
+};
+
+// The lock of a connection the windows write through: a pass recording on it meanwhile, or
+// another program holding the database, is waited for a short while only.
+class WindowWrite {
+public:
+    explicit WindowWrite(Connection& c) : C_(c), Lock_(c.Lock, std::defer_lock) {
+        if (!Lock_.try_lock_for(std::chrono::milliseconds(kWindowWaitMs)))
+            throw HistoryError(HistoryError::Busy, "the history is being written right now");
+        sqlite3_busy_timeout(C_.Db, kWindowWaitMs);
+    }
+    ~WindowWrite() { sqlite3_busy_timeout(C_.Db, kBusyTimeoutMs); }
+    WindowWrite(const WindowWrite&) = delete;
+    WindowWrite& operator=(const WindowWrite&) = delete;
+
+private:
+    Connection& C_;
+    std::unique_lock<std::timed_mutex> Lock_;
 };
 
 // Runs a write transaction: rolled back when anything in it raises.
 template <class F> void InTransaction(Connection& c, F body) {
     // IMMEDIATE takes the write lock at once, so a second copy waits here (busy timeout)
     // instead of failing half-way when its read lock cannot be upgraded.
-    c.Exec("BEGIN IMMEDIATE", "cannot begin a transaction");
+    c.Exec("BEGIN IMMEDIATE");
     try {
         body();
-        c.Exec("COMMIT", "cannot commit");
+        c.Exec("COMMIT");
     } catch (...) {
         sqlite3_exec(c.Db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
@@ -195,6 +264,16 @@ struct ActivityStore::Impl {
     std::string Path;
     Connection Writer;
     mutable Connection Reader;
+    // The columns a list reads: without the change time in a history not yet written by
+    // this version.
+    const char* Columns = kOutcomeColumns;
+    // Set when the history could only be opened for reading: why it cannot be written.
+    std::optional<HistoryError> ReadOnly;
+
+    void NeedWritable() const {
+        if (ReadOnly)
+            throw *ReadOnly;
+    }
 };
 
 std::string ActivityStore::DefaultPath() {
@@ -222,33 +301,68 @@ ActivityStore::ActivityStore(std::string path) : Impl_(std::make_unique<Impl>())
 
     Connection& w = Impl_->Writer;
     w.Open(p);
-    // WAL: the history lives in the user's private state folder, so the shared-memory file
-    // WAL needs can always be made there. NORMAL sync keeps the database whole on a crash and
-    // at worst loses the last pass's lines, which is all a history can ask for.
-    w.Exec("PRAGMA journal_mode=WAL", "cannot choose the journal");
-    w.Exec("PRAGMA synchronous=NORMAL", "cannot set the sync mode");
-    InTransaction(w, [&] {
-        const int64_t version = w.QueryInt("PRAGMA user_version");
-        const int64_t id = w.QueryInt("PRAGMA application_id");
-        if (version == 0 && id == 0) {
-            if (w.QueryInt("SELECT count(*) FROM sqlite_master") != 0)
-                throw Exception("'" + p + "' is not an activity history");
-            w.Exec(kSchema, "cannot create the tables");
-            w.Exec(("PRAGMA application_id=" + std::to_string(kApplicationId) +
-                    "; PRAGMA user_version=" + std::to_string(kSchemaVersion))
-                       .c_str(),
-                   "cannot mark the database");
-        } else if (id != kApplicationId) {
-            throw Exception("'" + p + "' is not an activity history");
-        } else if (version > kSchemaVersion) {
-            throw Exception("the activity history '" + p +
-                            "' was written by a newer version of the program");
+    // What the file is comes first: a database of another kind, or of a newer version, is
+    // left exactly as it is found, in its journal mode too.
+    enum { Empty, Current, Older } kind = Current;
+    {
+        w.Exec("BEGIN");
+        try {
+            const int64_t version = w.QueryInt("PRAGMA user_version");
+            const int64_t id = w.QueryInt("PRAGMA application_id");
+            if (version == 0 && id == 0) {
+                if (w.QueryInt("SELECT count(*) FROM sqlite_master") != 0)
+                    throw NotAHistory(p);
+                kind = Empty;
+            } else if (id != kApplicationId) {
+                throw NotAHistory(p);
+            } else if (version > kSchemaVersion) {
+                throw HistoryError(HistoryError::Newer,
+                                   "the history '" + p +
+                                       "' was written by a newer version of the program");
+            } else if (w.QueryInt("SELECT count(*) FROM pragma_table_info('outcome') WHERE "
+                                  "name = 'ctime_ns'") == 0) {
+                kind = Older;
+            }
+            w.Exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(w.Db, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
         }
-    });
+    }
+
+    if (sqlite3_db_readonly(w.Db, "main") == 1) {
+        // Kept for reading: the windows show what there is, and say why nothing is added.
+        if (kind == Empty)
+            throw ReadOnlyHistory(p);
+        Impl_->ReadOnly.emplace(ReadOnlyHistory(p));
+        if (kind == Older)
+            Impl_->Columns = kOutcomeColumnsWithoutCTime;
+    } else {
+        // WAL: the history lives in the user's private state folder, so the shared-memory
+        // file WAL needs can always be made there. NORMAL sync keeps the database whole on a
+        // crash and at worst loses the last pass's lines, which is all a history can ask for.
+        w.Exec("PRAGMA journal_mode=WAL");
+        w.Exec("PRAGMA synchronous=NORMAL");
+        if (kind != Current)
+            InTransaction(w, [&] {
+                // Looked at again under the write lock: another copy may have done it since.
+                if (w.QueryInt("PRAGMA application_id") == 0) {
+                    if (w.QueryInt("SELECT count(*) FROM sqlite_master") != 0)
+                        throw NotAHistory(p);
+                    w.Exec(kSchema);
+                    w.Exec(("PRAGMA application_id=" + std::to_string(kApplicationId) +
+                            "; PRAGMA user_version=" + std::to_string(kSchemaVersion))
+                               .c_str());
+                } else if (w.QueryInt("SELECT count(*) FROM pragma_table_info('outcome') WHERE "
+                                      "name = 'ctime_ns'") == 0) {
+                    w.Exec("ALTER TABLE outcome ADD COLUMN ctime_ns INTEGER NOT NULL DEFAULT 0");
+                }
+            });
+    }
 
     Connection& r = Impl_->Reader;
     r.Open(p);
-    r.Exec("PRAGMA query_only=1", "cannot open for reading");
+    r.Exec("PRAGMA query_only=1");
 }
 
 ActivityStore::~ActivityStore() = default;
@@ -261,6 +375,7 @@ int64_t ActivityStore::RecordPass(int64_t startMs, int64_t endMs,
                                   const std::vector<FileOutcome>& outcomes) {
     if (outcomes.empty())
         return 0;
+    Impl_->NeedWritable();
     Connection& w = Impl_->Writer;
     std::lock_guard lock(w.Lock);
     int64_t passId = 0;
@@ -269,13 +384,13 @@ int64_t ActivityStore::RecordPass(int64_t startMs, int64_t endMs,
             Statement pass(w.Db, "INSERT INTO pass(start_ms, end_ms) VALUES(?, ?)", w.Path);
             sqlite3_bind_int64(pass, 1, startMs);
             sqlite3_bind_int64(pass, 2, endMs);
-            w.Step(pass, "cannot record the pass");
+            w.Step(pass);
             passId = sqlite3_last_insert_rowid(w.Db);
         }
         Statement add(w.Db,
                       "INSERT INTO outcome(pass, time_ms, task, source, destination, file, kind, "
-                      "size, error_code, detail, device, inode, mtime_ns) "
-                      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                      "size, error_code, detail, device, inode, mtime_ns, ctime_ns) "
+                      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
                       w.Path);
         // Of a pass larger than the bound only its newest outcomes could outlive the trim.
         const size_t first = outcomes.size() > static_cast<size_t>(kKeptOutcomes)
@@ -296,7 +411,8 @@ int64_t ActivityStore::RecordPass(int64_t startMs, int64_t endMs,
             sqlite3_bind_int64(add, 11, static_cast<int64_t>(o.Device));
             sqlite3_bind_int64(add, 12, static_cast<int64_t>(o.Inode));
             sqlite3_bind_int64(add, 13, o.MTimeNs);
-            w.Step(add, "cannot record an outcome");
+            sqlite3_bind_int64(add, 14, o.CTimeNs);
+            w.Step(add);
         }
         // The bound, kept in the same transaction. Transactions are serialised, so outcome
         // ids grow with pass ids even with two copies writing: a pass older than the oldest
@@ -306,7 +422,7 @@ int64_t ActivityStore::RecordPass(int64_t startMs, int64_t endMs,
             "OFFSET " +
             std::to_string(kKeptOutcomes) +
             "); DELETE FROM pass WHERE id < (SELECT pass FROM outcome ORDER BY id LIMIT 1)";
-        w.Exec(trim.c_str(), "cannot trim the history");
+        w.Exec(trim.c_str());
     });
     return passId;
 }
@@ -314,9 +430,10 @@ int64_t ActivityStore::RecordPass(int64_t startMs, int64_t endMs,
 std::vector<ActivityEntry> ActivityStore::List(const ActivityFilter& filter) const {
     Connection& r = Impl_->Reader;
     std::lock_guard lock(r.Lock);
-    const std::string sql = std::string("SELECT ") + kOutcomeColumns +
+    const std::string sql = std::string("SELECT ") + Impl_->Columns +
                             " FROM outcome WHERE (?1 IS NULL OR task = ?1) AND "
-                            "(?2 < 0 OR kind = ?2) ORDER BY id DESC LIMIT ?3";
+                            "(?2 < 0 OR kind = ?2) AND (?4 = 0 OR moved_back = 1) "
+                            "ORDER BY id DESC LIMIT ?3";
     Statement s(r.Db, sql.c_str(), r.Path);
     if (filter.Task.empty())
         sqlite3_bind_null(s, 1);
@@ -324,12 +441,13 @@ std::vector<ActivityEntry> ActivityStore::List(const ActivityFilter& filter) con
         BindText(s, 1, filter.Task);
     sqlite3_bind_int(s, 2, filter.Kind);
     sqlite3_bind_int(s, 3, filter.Limit < 0 ? -1 : filter.Limit);
+    sqlite3_bind_int(s, 4, filter.MovedBackOnly ? 1 : 0);
     std::vector<ActivityEntry> entries;
     int rc;
     while ((rc = sqlite3_step(s)) == SQLITE_ROW)
         entries.push_back(ReadEntry(s));
     if (rc != SQLITE_DONE)
-        r.Fail("cannot read the history");
+        r.Fail();
     return entries;
 }
 
@@ -337,14 +455,14 @@ std::vector<RecordedPass> ActivityStore::RecentPasses(int limit) const {
     Connection& r = Impl_->Reader;
     std::lock_guard lock(r.Lock);
     // One read transaction, so that the passes and their outcomes agree.
-    r.Exec("BEGIN", "cannot begin reading");
+    r.Exec("BEGIN");
     std::vector<RecordedPass> passes;
     try {
         Statement s(r.Db, "SELECT id, start_ms, end_ms FROM pass ORDER BY id DESC LIMIT ?", r.Path);
         sqlite3_bind_int(s, 1, limit);
         Statement of(
             r.Db,
-            (std::string("SELECT ") + kOutcomeColumns + " FROM outcome WHERE pass = ? ORDER BY id")
+            (std::string("SELECT ") + Impl_->Columns + " FROM outcome WHERE pass = ? ORDER BY id")
                 .c_str(),
             r.Path);
         int rc;
@@ -359,18 +477,18 @@ std::vector<RecordedPass> ActivityStore::RecentPasses(int limit) const {
             while ((orc = sqlite3_step(of)) == SQLITE_ROW)
                 outcomes.push_back(ReadEntry(of).Outcome);
             if (orc != SQLITE_DONE)
-                r.Fail("cannot read the history");
+                r.Fail();
             sqlite3_reset(of);
             pass.Summary = Summarise(outcomes);
             passes.push_back(std::move(pass));
         }
         if (rc != SQLITE_DONE)
-            r.Fail("cannot read the history");
+            r.Fail();
     } catch (...) {
         sqlite3_exec(r.Db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
-    r.Exec("COMMIT", "cannot end reading");
+    r.Exec("COMMIT");
     return passes;
 }
 
@@ -383,24 +501,25 @@ std::vector<std::string> ActivityStore::Tasks() const {
     while ((rc = sqlite3_step(s)) == SQLITE_ROW)
         tasks.push_back(ColumnText(s, 0));
     if (rc != SQLITE_DONE)
-        r.Fail("cannot read the history");
+        r.Fail();
     return tasks;
 }
 
 bool ActivityStore::SetMovedBack(int64_t id) {
+    Impl_->NeedWritable();
     Connection& w = Impl_->Writer;
-    std::lock_guard lock(w.Lock);
+    WindowWrite lock(w);
     Statement s(w.Db, "UPDATE outcome SET moved_back = 1 WHERE id = ?", w.Path);
     sqlite3_bind_int64(s, 1, id);
-    w.Step(s, "cannot mark the entry");
+    w.Step(s);
     return sqlite3_changes(w.Db) > 0;
 }
 
 void ActivityStore::Clear() {
+    Impl_->NeedWritable();
     Connection& w = Impl_->Writer;
-    std::lock_guard lock(w.Lock);
-    InTransaction(
-        w, [&] { w.Exec("DELETE FROM outcome; DELETE FROM pass", "cannot clear the history"); });
+    WindowWrite lock(w);
+    InTransaction(w, [&] { w.Exec("DELETE FROM outcome; DELETE FROM pass"); });
 }
 
 bool ActivityStore::DesktopNotifications() const {
@@ -411,7 +530,7 @@ bool ActivityStore::DesktopNotifications() const {
     if (rc == SQLITE_ROW)
         return sqlite3_column_int(s, 0) != 0;
     if (rc != SQLITE_DONE)
-        r.Fail("cannot read the preference");
+        r.Fail();
     return true;
 }
 
@@ -423,7 +542,7 @@ void ActivityStore::SetDesktopNotifications(bool on) {
                 "ON CONFLICT(name) DO UPDATE SET value = excluded.value",
                 w.Path);
     sqlite3_bind_int(s, 1, on ? 1 : 0);
-    w.Step(s, "cannot store the preference");
+    w.Step(s);
 }
 
 } // namespace ferry

@@ -5,9 +5,26 @@
 #include <string>
 #include <vector>
 
+#include "base/exception.h"
 #include "core/file_outcome.h"
 
 namespace ferry {
+
+// Why the history could not be opened, read or written. The message says it in plain words,
+// fit to follow "The history cannot be written: " and the like.
+class HistoryError : public Exception {
+public:
+    enum Cause {
+        Busy,     // another program (or copy) holds the database past the wait
+        ReadOnly, // the folder or the file may not be written
+        DiskFull, // no room left on its disk
+        Foreign,  // the file at the history's path is something else; it is left alone
+        Newer,    // written by a newer version of the program
+        Other,    // anything else: damage, a failing disk
+    };
+    HistoryError(Cause cause, std::string message) : Exception(std::move(message)), Why(cause) {}
+    Cause Why;
+};
 
 struct ActivityEntry {
     int64_t Id = 0;
@@ -16,11 +33,13 @@ struct ActivityEntry {
     bool MovedBack = false;
 };
 
-// Which entries List returns: an empty Task means every task, Kind -1 every kind.
+// Which entries List returns: an empty Task means every task, Kind -1 every kind; with
+// MovedBackOnly, only the moved files that were moved back since.
 struct ActivityFilter {
     std::string Task;
     int Kind = -1;
     int Limit = 10000;
+    bool MovedBackOnly = false;
 };
 
 struct RecordedPass {
@@ -28,15 +47,20 @@ struct RecordedPass {
     int64_t StartMs = 0;
     int64_t EndMs = 0;
     PassSummary Summary;
+    // Set when the pass could not be recorded: why, in plain words (HistoryError's message).
+    std::string HistoryError;
 };
 
 // The history of outcomes, kept in a SQLite database of its own (never in the settings
 // hive), bounded to the newest kKeptOutcomes outcomes, safe with two running copies of the
-// program writing at once. Failures raise Exception (base/exception.h) with a clear message.
+// program writing at once. Failures raise HistoryError with a plain message. A file at the
+// path that is not a history is refused before anything in it is changed.
 //
 // Thread-safe: the writes go through one SQLite connection and the reads through another,
 // each used under its own mutex; the database is in WAL mode, so a read never waits for a
-// write, of this copy or another.
+// write, of this copy or another. The writes the windows make (SetMovedBack, Clear) wait a
+// short while at most, for the database and for a pass recording meanwhile, and then fail
+// as Busy: the window never freezes.
 class ActivityStore {
 public:
     static constexpr int kKeptOutcomes = 10000;

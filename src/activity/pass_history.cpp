@@ -36,11 +36,14 @@ void RunRecordedPass(const std::vector<TaskRecord>& rows, const ReportingRoutine
         error = std::current_exception();
     }
     recorded.EndMs = WallClockMs();
+    for (FileOutcome& outcome : outcomes)
+        RefreshChangeTime(outcome);
     recorded.Summary = Summarise(outcomes);
     if (store) {
         try {
             recorded.PassId = store->RecordPass(recorded.StartMs, recorded.EndMs, outcomes);
         } catch (const std::exception& e) {
+            recorded.HistoryError = e.what();
             NoteHistoryFailure(e.what());
         }
     }

@@ -18,7 +18,8 @@ using ReportingRoutine = std::function<void(const TaskRecord& task, const Outcom
 // gets the pass's times and summary, and its id when it was written (0 otherwise).
 //
 // The history never makes a pass fail: with no store, or when recording fails, the pass
-// ends as it would have without one, and the first failure is written to stderr.
+// ends as it would have without one; a failure is told in `recorded` (HistoryError), and the
+// first one is written to stderr.
 void RunRecordedPass(const std::vector<TaskRecord>& rows, const ReportingRoutine& routine,
                      ActivityStore* store, RecordedPass& recorded);
 

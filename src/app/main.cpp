@@ -27,5 +27,6 @@ int main(int argc, char** argv) {
     ferry::SetMailPasswordSource(std::make_shared<ferry::TSecretServicePasswordSource>());
     ferry::TApplication application;
     application.CreateForms();
+    application.HandleTerminationSignals();
     return application.Run();
 }

@@ -230,9 +230,43 @@ int main(int argc, char** argv) {
         activity->STG_Activity->selectRow(1);
         ok = Shoot(activity, out.filePath(QStringLiteral("activity.png"))) && ok;
         activity->hide();
+
+        // Two passes since that the history could not take: the window says so beside the
+        // passes' caption.
+        ferry::RecordedPass lost;
+        lost.StartMs = QDateTime::currentMSecsSinceEpoch() - 4 * 60000;
+        ferry::FileOutcome moved;
+        moved.Task = "Invoices";
+        lost.Summary = ferry::Summarise({moved});
+        lost.HistoryError = "another program is using the history right now";
+        FRM_TaskList->PassRecorded(lost);
+        lost.StartMs += 2 * 60000;
+        FRM_TaskList->PassRecorded(lost);
+        FRM_TaskList->LBL_ActivityClick();
+        ok = Shoot(activity, out.filePath(QStringLiteral("activity-not-recorded.png"))) && ok;
+        activity->hide();
+
+        ferry::TMessageForm refused(
+            "scan-0418.pdf in /srv/accounts/invoices has changed since it was moved, so it stays "
+            "there. If you still want it in /srv/scans/inbox, move it there yourself.",
+            ferry::TMsgDlgType::mtWarning, ferry::Btn(ferry::mbOK));
+        ok = Shoot(&refused, out.filePath(QStringLiteral("move-back-refused.png"))) && ok;
+        refused.hide();
     } else {
         std::printf("FAILED activity.png (the history could not be opened)\n");
         ok = false;
+    }
+
+    {
+        // A file of another kind where the history belongs: it is named, and left alone.
+        ferry::TFRM_Activity unavailable(application, nullptr);
+        unavailable.SetRecordingProblem("'" + ferry::ActivityStore::DefaultPath() +
+                                            "' is not a history of this program; it is left as "
+                                            "it is",
+                                        0, 0);
+        ferry::CentreOnScreen(&unavailable);
+        ok = Shoot(&unavailable, out.filePath(QStringLiteral("activity-unavailable.png"))) && ok;
+        unavailable.hide();
     }
 
     ferry::TMessageForm quit("Do you really want to Quit the Program?",

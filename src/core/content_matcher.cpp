@@ -3,6 +3,7 @@
 #include "base/cancellation.h"
 #include "core/byte_search.h"
 #include "core/fold_search.h"
+#include "core/multibyte_search.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -49,6 +50,30 @@ int64_t ScanFolded(ScanSource& source, const Utf8FoldPattern& needle, unsigned c
     return -1;
 }
 
+// In a multi-byte code page every block begins on a character boundary, the one the
+// previous block names.
+int64_t ScanMultiByte(ScanSource& source, const MultiBytePattern& needle, unsigned char* block,
+                      std::size_t blockSize, std::size_t ready) {
+    const int64_t size = source.Size();
+    if (needle.HasNul())
+        return -1;
+    int64_t position = 0;
+    while (position < size) {
+        const auto wanted = static_cast<std::size_t>(std::min<int64_t>(blockSize, size - position));
+        const std::size_t got =
+            position == 0 && ready != NoneRead ? ready : source.Read(block, wanted);
+        std::size_t next = 0;
+        const std::size_t at = needle.FindIn(block, got, next);
+        if (at != MultiBytePattern::npos)
+            return position + static_cast<int64_t>(at);
+        if (got < wanted || position + static_cast<int64_t>(got) >= size || next == 0)
+            break;
+        position += static_cast<int64_t>(next);
+        source.Seek(position);
+    }
+    return -1;
+}
+
 // Preparing a pattern (folding it, ranking its bytes, for UTF-8 the case classes of its
 // characters) can cost more than scanning a small file, and a pass scans many files for one
 // pattern: each thread keeps the last one prepared, with its block buffer.
@@ -59,6 +84,7 @@ struct Prepared {
     bool Utf8 = false;
     std::unique_ptr<BytePattern> Bytes;
     std::unique_ptr<Utf8FoldPattern> Folded;
+    std::unique_ptr<MultiBytePattern> Multi;
     std::unique_ptr<unsigned char[]> Block;
     std::size_t BlockSize = 0;
 };
@@ -73,8 +99,12 @@ Prepared& Prepare(const std::string& pattern, bool caseSensitive) {
         return last;
     last.Bytes.reset();
     last.Folded.reset();
+    last.Multi.reset();
     std::size_t blockSize;
-    if (utf8) {
+    if (codePage.IsMultiByte()) {
+        last.Multi = std::make_unique<MultiBytePattern>(codePage, pattern, caseSensitive);
+        blockSize = ScanBlockSizeFor(last.Multi->Length());
+    } else if (utf8) {
         last.Folded = std::make_unique<Utf8FoldPattern>(pattern);
         blockSize = ScanBlockSizeFor(last.Folded->Overlap());
     } else {
@@ -101,6 +131,8 @@ int64_t ScanPrepared(ScanSource& source, const Prepared& prepared, std::size_t r
     const std::size_t blockSize = prepared.BlockSize;
     if (prepared.Folded)
         return ScanFolded(source, *prepared.Folded, block, blockSize, ready);
+    if (prepared.Multi)
+        return ScanMultiByte(source, *prepared.Multi, block, blockSize, ready);
     const BytePattern& needle = *prepared.Bytes;
     const int64_t size = source.Size();
     if (needle.HasNul())

@@ -1,5 +1,7 @@
 #include "core/file_outcome.h"
 
+#include "platform/files.h"
+
 #include <chrono>
 #include <sys/stat.h>
 
@@ -19,6 +21,8 @@ const char* OutcomeKindText(OutcomeKind kind) {
         return "left (move failed)";
     case OutcomeKind::PassError:
         return "error";
+    case OutcomeKind::DestinationIsSource:
+        return "left (destination is source)";
     }
     return "";
 }
@@ -56,6 +60,9 @@ PassSummary Summarise(const std::vector<FileOutcome>& outcomes) {
         case OutcomeKind::PassError:
             counts->Error = true;
             break;
+        case OutcomeKind::DestinationIsSource:
+            ++counts->DestinationIsSource;
+            break;
         }
     }
     return summary;
@@ -63,7 +70,8 @@ PassSummary Summarise(const std::vector<FileOutcome>& outcomes) {
 
 bool PassSummary::Empty() const {
     for (const TaskCounts& t : Tasks)
-        if (t.Moved || t.NameTaken || t.InUse || t.DestinationMissing || t.MoveFailed || t.Error)
+        if (t.Moved || t.NameTaken || t.InUse || t.DestinationMissing || t.MoveFailed ||
+            t.DestinationIsSource || t.Error)
             return false;
     return true;
 }
@@ -87,6 +95,7 @@ std::string PassSummary::Text() const {
         add(t.InUse, OutcomeKindText(OutcomeKind::InUse));
         add(t.DestinationMissing, OutcomeKindText(OutcomeKind::DestinationMissing));
         add(t.MoveFailed, OutcomeKindText(OutcomeKind::MoveFailed));
+        add(t.DestinationIsSource, OutcomeKindText(OutcomeKind::DestinationIsSource));
         if (t.Error)
             parts += parts.empty() ? "error" : ", error";
         if (parts.empty())
@@ -108,7 +117,17 @@ void SetFileIdentity(const struct stat& file, FileOutcome& outcome) {
     outcome.Device = static_cast<uint64_t>(file.st_dev);
     outcome.Inode = static_cast<uint64_t>(file.st_ino);
     outcome.MTimeNs = static_cast<int64_t>(file.st_mtim.tv_sec) * 1000000000 + file.st_mtim.tv_nsec;
+    outcome.CTimeNs = static_cast<int64_t>(file.st_ctim.tv_sec) * 1000000000 + file.st_ctim.tv_nsec;
     outcome.Size = static_cast<int64_t>(file.st_size);
+}
+
+void RefreshChangeTime(FileOutcome& moved) {
+    if (moved.Kind != OutcomeKind::Moved || moved.File.empty())
+        return;
+    FileOutcome now;
+    if (ReadFileIdentity(IncludeTrailingSeparator(moved.DestinationFolder) + moved.File, now) &&
+        now.Device == moved.Device && now.Inode == moved.Inode && now.MTimeNs == moved.MTimeNs)
+        moved.CTimeNs = now.CTimeNs;
 }
 
 bool ReadFileIdentity(const std::string& path, FileOutcome& outcome) {

@@ -18,10 +18,13 @@ enum class OutcomeKind : int {
     DestinationMissing = 3, // left: the destination folder does not exist
     MoveFailed = 4,         // left: the move failed for another reason (ErrorCode, Detail)
     PassError = 5,          // the error that ended the pass (Detail as shown to the user)
+    // left: its name at the destination leads to the file itself (the task's two folders are
+    // one), so it is never touched
+    DestinationIsSource = 6,
 };
 
 // The words an outcome is shown with: "moved", "left (name taken)", "left (in use)",
-// "left (destination missing)", "left (move failed)", "error".
+// "left (destination missing)", "left (move failed)", "error", "left (destination is source)".
 const char* OutcomeKindText(OutcomeKind kind);
 
 // Texts are in the program's code page, as every text the task rows hold.
@@ -40,6 +43,10 @@ struct FileOutcome {
     uint64_t Device = 0;
     uint64_t Inode = 0;
     int64_t MTimeNs = 0;
+    // The change time, which no user can set: an edit whose modification time was put back
+    // still shows here. The move itself changes it until it is complete, so it counts once
+    // RefreshChangeTime has read it after the pass. 0 when not known (older histories).
+    int64_t CTimeNs = 0;
 };
 
 // Receives each outcome on the thread the pass runs on, as it happens.
@@ -54,6 +61,7 @@ struct PassSummary {
         int InUse = 0;
         int DestinationMissing = 0;
         int MoveFailed = 0;
+        int DestinationIsSource = 0;
         bool Error = false;
     };
     std::vector<TaskCounts> Tasks;
@@ -67,9 +75,14 @@ struct PassSummary {
 
 PassSummary Summarise(const std::vector<FileOutcome>& outcomes);
 
-// Fills Size, Device, Inode and MTimeNs from what is at `path` now (the entry itself, so a
+// Fills Size, Device, Inode, MTimeNs and CTimeNs from what is at `path` now (the entry itself, so a
 // link is known by the link; the size is its target's); false when nothing is there.
 bool ReadFileIdentity(const std::string& path, FileOutcome& outcome);
+
+// For a Moved outcome once the pass is over (a rename changed the change time, and a move
+// across file systems takes its mark off the copy only at the end of its batch): the change
+// time the file has at its destination now, if it is still the file that was moved.
+void RefreshChangeTime(FileOutcome& moved);
 
 // The wall clock as outcomes and passes carry it: milliseconds since 1970.
 int64_t WallClockMs();

@@ -62,14 +62,13 @@ std::string Base64Group(const unsigned char* p, size_t n) {
     return g;
 }
 
-// The stretch cut into characters: well-formed UTF-8 sequences, and lone bytes on their own.
-std::vector<std::string> Utf8Characters(const std::string& text) {
+// The stretch cut into the characters of its code page; a byte that begins nothing
+// well-formed stands on its own.
+std::vector<std::string> Characters(const std::string& text, const CodePage& codePage) {
     std::vector<std::string> out;
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     for (size_t i = 0; i < text.size();) {
-        char32_t cp;
-        const int length = DecodeUtf8(p + i, text.size() - i, cp);
-        const size_t n = length > 0 ? static_cast<size_t>(length) : 1;
+        const size_t n = std::max<size_t>(1, codePage.CharLength(p + i, text.size() - i));
         out.push_back(text.substr(i, n));
         i += n;
     }
@@ -84,14 +83,17 @@ std::string Base64(const std::string& bytes) {
     return out;
 }
 
-// Encoded words in UTF-8 are cut between characters only, so that each word decodes alone.
-void EncodeUtf8Stretch(const std::string& stretch, char letter, const std::string& opening,
-                       const std::function<bool(unsigned char)>& needsQuote, std::string& out) {
+// Encoded words of UTF-8 or multi-byte text are cut between characters only, so that each
+// word decodes alone.
+void EncodeCharacterStretch(const std::string& stretch, const CodePage& codePage, char letter,
+                            const std::string& opening,
+                            const std::function<bool(unsigned char)>& needsQuote,
+                            std::string& out) {
     const size_t emptyCount = opening.size() + 2;
     out += opening;
     if (letter == 'B') {
         std::string word;
-        for (const std::string& ch : Utf8Characters(stretch)) {
+        for (const std::string& ch : Characters(stretch, codePage)) {
             if (!word.empty() &&
                 emptyCount + (word.size() + ch.size() + 2) / 3 * 4 > kMaxEncodedWord) {
                 out += Base64(word) + "?=\r\n " + opening;
@@ -103,7 +105,7 @@ void EncodeUtf8Stretch(const std::string& stretch, char letter, const std::strin
         return;
     }
     size_t count = emptyCount;
-    for (const std::string& ch : Utf8Characters(stretch)) {
+    for (const std::string& ch : Characters(stretch, codePage)) {
         std::string piece;
         for (char c : ch) {
             const auto u = static_cast<unsigned char>(c);
@@ -122,11 +124,19 @@ void EncodeUtf8Stretch(const std::string& stretch, char letter, const std::strin
 }
 
 // Writes one stretch as encoded words, starting a new word before one would pass the limit.
+// Text in a multi-byte code page is cut between its characters, as UTF-8 is; other text
+// (8-bit sets, ISO-2022-JP) byte by byte.
 void EncodeStretch(const std::string& stretch, char letter, const std::string& charset,
-                   const std::function<bool(unsigned char)>& needsQuote, std::string& out) {
+                   TTransfer transfer, const std::function<bool(unsigned char)>& needsQuote,
+                   std::string& out) {
     const std::string opening = "=?" + charset + "?" + std::string(1, letter) + "?";
     if (SameTextAscii(charset, "UTF-8")) {
-        EncodeUtf8Stretch(stretch, letter, opening, needsQuote, out);
+        EncodeCharacterStretch(stretch, CodePage::Utf8(), letter, opening, needsQuote, out);
+        return;
+    }
+    const CodePage& codePage = SystemCodePage();
+    if (codePage.IsMultiByte() && transfer != TTransfer::iso2022jp) {
+        EncodeCharacterStretch(stretch, codePage, letter, opening, needsQuote, out);
         return;
     }
     const size_t emptyCount = opening.size() + 2;
@@ -185,12 +195,47 @@ THeaderCharset HeaderCharsetForLocale(const std::string& locale) {
     return cs;
 }
 
+std::string CodePageMailCharset(const CodePage& codePage) {
+    if (codePage.IsUtf8())
+        return "UTF-8";
+    if (!codePage.IsMultiByte() || codePage.IsShiftJis())
+        return {};
+    std::string key;
+    for (char c : codePage.Name())
+        if (c != '-' && c != '_')
+            key += static_cast<char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
+    static const struct {
+        const char* Key;
+        const char* Label;
+    } kLabels[] = {
+        {"EUCJP", "EUC-JP"},  {"GBK", "GBK"},      {"CP936", "GBK"},
+        {"GB2312", "GB2312"}, {"EUCCN", "GB2312"}, {"GB18030", "GB18030"},
+        {"BIG5", "Big5"},     {"CP950", "Big5"},   {"BIG5HKSCS", "Big5-HKSCS"},
+        {"EUCKR", "csEUCKR"}, {"EUCTW", "EUC-TW"},
+    };
+    for (const auto& label : kLabels)
+        if (key == label.Key)
+            return label.Label;
+    return codePage.Name();
+}
+
 THeaderCharset DefaultHeaderCharset() {
     THeaderCharset cs = HeaderCharsetForLocale(LocaleName());
-    if (SystemCodePage().IsUtf8()) {
+    const CodePage& codePage = SystemCodePage();
+    if (codePage.IsShiftJis()) {
+        // Code page 932 is the Japanese system's: its text goes out as ISO-2022-JP.
+        cs.CharSet = "ISO-2022-JP";
+        cs.Transfer = TTransfer::iso2022jp;
+        cs.HeaderEncoding = 'B';
+    } else if (codePage.IsUtf8()) {
         // The texts are UTF-8 whatever the language: label them so, and send them as they are.
         cs.CharSet = "UTF-8";
         cs.Transfer = TTransfer::bit8;
+    } else if (codePage.IsMultiByte()) {
+        // Text in EUC-JP, GBK, Big5, EUC-KR... is sent as it is, under its own name.
+        cs.CharSet = CodePageMailCharset(codePage);
+        cs.Transfer = TTransfer::bit8;
+        cs.HeaderEncoding = 'B';
     }
     return cs;
 }
@@ -241,7 +286,7 @@ std::string EncodeHeaderText(const std::string& input, const std::string& specia
             ++last;
         out.append(text, words[i].WhiteStart, words[i].TextStart - words[i].WhiteStart);
         EncodeStretch(text.substr(words[i].TextStart, words[last].End - words[i].TextStart),
-                      headerEncoding, charset, needsQuote, out);
+                      headerEncoding, charset, transfer, needsQuote, out);
         i = last + 1;
     }
     return out;

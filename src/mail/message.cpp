@@ -68,14 +68,15 @@ std::string JoinNewsGroups(const std::vector<std::string>& groups) {
 
 } // namespace
 
-bool TIdMessage::NeedsUtf8Label() const {
-    if (!SystemCodePage().IsUtf8() || !ContentType.empty() || !ContentTransferEncoding.empty())
-        return false;
+std::string TIdMessage::BodyCharsetLabel() const {
+    const std::string label = CodePageMailCharset(SystemCodePage());
+    if (label.empty() || !ContentType.empty() || !ContentTransferEncoding.empty())
+        return {};
     for (const std::string& line : Body)
         for (char c : line)
             if (static_cast<unsigned char>(c) >= 0x80)
-                return true;
-    return false;
+                return label;
+    return {};
 }
 
 void TIdMessage::ComposeHeaders() {
@@ -104,9 +105,9 @@ void TIdMessage::ComposeHeaders() {
     h.SetValue("Cc", FormatAddressListForHeader(CCList, false, enc, tr, cs.CharSet));
     h.SetValue("Bcc", "");
     h.SetValue("Newsgroups", JoinNewsGroups(NewsGroups));
-    if (NeedsUtf8Label()) {
+    if (const std::string label = BodyCharsetLabel(); !label.empty()) {
         h.SetValue("MIME-Version", "1.0");
-        h.SetValue("Content-Type", "text/plain; charset=UTF-8");
+        h.SetValue("Content-Type", "text/plain; charset=" + label);
         h.SetValue("Content-Transfer-Encoding", "8bit");
     } else {
         h.SetValue("Content-Transfer-Encoding", ContentTransferEncoding);

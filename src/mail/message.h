@@ -94,9 +94,10 @@ public:
     void Clear();
 
 private:
-    // In a UTF-8 code page a body with non-ASCII bytes is labelled, so that readers show it
-    // right; an all-ASCII message keeps the plain form.
-    bool NeedsUtf8Label() const;
+    // The charset a body with non-ASCII bytes is labelled with, so that readers show it
+    // right: UTF-8, or the multi-byte code page's own (EUC-JP, GBK, Big5, ...). Empty for an
+    // all-ASCII body, which keeps the plain form, and where the language decides the mail.
+    std::string BodyCharsetLabel() const;
 
     std::string InReplyTo_;
 };

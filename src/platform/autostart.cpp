@@ -1,9 +1,12 @@
 #include "platform/autostart.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +28,14 @@ std::string OwnProgramPath() {
     return path;
 }
 
+// A string value of the desktop entry format: a backslash is written doubled.
+std::string StringValue(const std::string& text) {
+    std::string value;
+    for (char c : text)
+        value += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return value;
+}
+
 // One argument of an Exec line: quoted when it holds a reserved character, with the
 // escapes the desktop entry format asks for inside quotes and in string values.
 std::string ExecArgument(const std::string& arg) {
@@ -42,10 +53,7 @@ std::string ExecArgument(const std::string& arg) {
     }
     if (quote)
         out = "\"" + out + "\"";
-    std::string value;
-    for (char c : out)
-        value += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    return value;
+    return StringValue(out);
 }
 
 // Makes every missing directory of `dir`, like mkdir -p; errno tells why it failed.
@@ -63,10 +71,38 @@ bool MakeDirectories(const std::string& dir) {
     return ::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
+// A temporary name of our own beside `path`: hidden and not ending in ".desktop", so the
+// session never reads it, and random, so nobody can plant something under it in advance.
+std::string TemporaryName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    unsigned char random[8] = {};
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+        // No entropy to be had: still unlikely to be guessed, and O_EXCL refuses a planted one.
+        const uint64_t mix = static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
+                             static_cast<uint64_t>(::time(nullptr));
+        std::memcpy(random, &mix, sizeof random);
+    }
+    static const char kDigits[] = "0123456789abcdef";
+    std::string suffix;
+    for (unsigned char b : random) {
+        suffix += kDigits[b >> 4];
+        suffix += kDigits[b & 15];
+    }
+    return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + "." + suffix + ".tmp";
+}
+
 // Writes the whole file under a temporary name first: the session never sees half an entry.
+// The temporary is a new file of our own (never a link or a file someone left there), and the
+// rename puts it in place of whatever the final name is, a link included, without following it.
 bool WriteWhole(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".new";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temporary = TemporaryName(path);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
     if (fd < 0)
         return false;
     size_t done = 0;
@@ -126,6 +162,10 @@ std::string AutostartEntryText(const std::string& program) {
            "Comment=Move files into folders by their content\n"
            "Exec=" +
            ExecArgument(program) +
+           "\n"
+           // Desktops skip an entry whose program is gone, as after an uninstall.
+           "TryExec=" +
+           StringValue(program) +
            "\n"
            "Icon=" FERRY_APP_ID "\n"
            "Terminal=false\n"

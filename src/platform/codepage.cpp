@@ -12,6 +12,8 @@
 #include <mutex>
 #include <unicode/uchar.h>
 
+#include "platform/multibyte_charset.h"
+
 namespace ferry {
 
 namespace {
@@ -68,6 +70,14 @@ std::string Normalised(std::string_view name) {
         if (c != '-' && c != '_')
             out += static_cast<char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
     return out;
+}
+
+// The names a locale gives Shift JIS; all are read as code page 932, as the desktop's other
+// programs do, so that 0x5C stays the backslash of paths.
+bool IsShiftJisName(const std::string& charset) {
+    const std::string n = Normalised(charset);
+    return n == "SJIS" || n == "SHIFTJIS" || n == "CP932" || n == "WINDOWS31J" || n == "MS932" ||
+           n == "CSSHIFTJIS" || n == "CSWINDOWS31J";
 }
 
 bool IsCLocale(const std::string& name) {
@@ -238,8 +248,22 @@ bool CodePage::ForLocale(const std::string& locale, CodePage& out) {
         return true;
     }
     CharArray chars{};
-    if (!LoadSingleByte(charset, chars))
-        return false;
+    if (!LoadSingleByte(charset, chars)) {
+        const bool shiftJis = IsShiftJisName(charset);
+        auto multi = MultiByteCharset::Load(shiftJis ? "CP932" : charset);
+        if (!multi)
+            return false;
+        CodePage cp;
+        cp.Kind_ = Kind::MultiByte;
+        cp.Name_ = charset;
+        cp.ShiftJis_ = shiftJis;
+        UpperArray upper{};
+        std::copy_n(multi->SingleUpper(), upper.size(), upper.begin());
+        cp.Upper_ = std::make_shared<const UpperArray>(upper);
+        cp.Multi_ = std::move(multi);
+        out = std::move(cp);
+        return true;
+    }
     UpperArray upper{};
     auto reverse = MakeReverse(chars);
     for (int b = 0; b < 256; ++b) {
@@ -278,7 +302,31 @@ CodePage CodePage::FromEnvironment() {
     return Utf8();
 }
 
+std::size_t CodePage::CharLength(const unsigned char* p, std::size_t available) const {
+    if (Kind_ == Kind::MultiByte)
+        return Multi_->CharLength(p, available);
+    if (available == 0)
+        return 0;
+    if (Kind_ != Kind::Utf8)
+        return 1;
+    char32_t cp;
+    const int length = DecodeUtf8(p, available, cp);
+    return length > 0 ? static_cast<std::size_t>(length) : length == 0 ? 1 : 0;
+}
+
+void CodePage::UpperInPlace(char* text, std::size_t length) const {
+    if (Kind_ == Kind::MultiByte) {
+        Multi_->Upper(reinterpret_cast<unsigned char*>(text), length);
+        return;
+    }
+    const unsigned char* upper = UpperTable();
+    for (std::size_t i = 0; i < length; ++i)
+        text[i] = static_cast<char>(upper[static_cast<unsigned char>(text[i])]);
+}
+
 std::u16string CodePage::ToUtf16(std::string_view bytes) const {
+    if (Kind_ == Kind::MultiByte)
+        return Multi_->ToUtf16(bytes);
     std::u16string out;
     out.reserve(bytes.size());
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -310,6 +358,8 @@ std::u16string CodePage::ToUtf16(std::string_view bytes) const {
 }
 
 bool CodePage::FromUtf16Exact(std::u16string_view text, std::string& out, char32_t& missing) const {
+    if (Kind_ == Kind::MultiByte)
+        return Multi_->FromUtf16Exact(text, out, missing);
     out.clear();
     out.reserve(text.size());
     bool whole = true;
@@ -394,16 +444,12 @@ const unsigned char* CharUpperTable() {
 }
 
 char* CharUpperA(char* text) {
-    const unsigned char* upper = CharUpperTable();
-    for (char* p = text; *p; ++p)
-        *p = static_cast<char>(upper[static_cast<unsigned char>(*p)]);
+    SystemCodePage().UpperInPlace(text, std::strlen(text));
     return text;
 }
 
 std::size_t CharUpperBuffA(char* text, std::size_t length) {
-    const unsigned char* upper = CharUpperTable();
-    for (std::size_t i = 0; i < length; ++i)
-        text[i] = static_cast<char>(upper[static_cast<unsigned char>(text[i])]);
+    SystemCodePage().UpperInPlace(text, length);
     return length;
 }
 

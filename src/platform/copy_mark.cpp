@@ -2,12 +2,17 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 
 namespace ferry {
 
 namespace {
 
-constexpr char kBinaryForm = 2;
+// Form 2 has no birth; form 3 adds it after the hash.
+constexpr char kNoBirthForm = 2;
+constexpr char kBinaryForm = 3;
 
 void PutNumber(std::string& out, uint64_t n) {
     do {
@@ -56,8 +61,34 @@ bool ParseText(std::string_view value, CopyMark& mark) {
 } // namespace
 
 CopyMark CopyMark::Of(const struct stat& st, uint64_t hash) {
-    return {st.st_dev,          st.st_ino,         st.st_size,         st.st_mtim.tv_sec,
-            st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec, hash};
+    CopyMark mark;
+    mark.Dev = st.st_dev;
+    mark.Ino = st.st_ino;
+    mark.Size = st.st_size;
+    mark.MtimeSec = st.st_mtim.tv_sec;
+    mark.MtimeNsec = st.st_mtim.tv_nsec;
+    mark.CtimeSec = st.st_ctim.tv_sec;
+    mark.CtimeNsec = st.st_ctim.tv_nsec;
+    mark.Hash = hash;
+    return mark;
+}
+
+CopyMark CopyMark::Of(int fd, const struct stat& st, uint64_t hash) {
+    CopyMark mark = Of(st, hash);
+    struct statx sx {};
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME)) {
+        mark.BirthKind = Birth::Time;
+        mark.BirthSec = sx.stx_btime.tv_sec;
+        mark.BirthNsec = sx.stx_btime.tv_nsec;
+        return mark;
+    }
+    // The kernel writes an int here, whatever the request's declared size.
+    int generation = 0;
+    if (ioctl(fd, FS_IOC_GETVERSION, &generation) == 0) {
+        mark.BirthKind = Birth::Generation;
+        mark.BirthSec = static_cast<unsigned>(generation);
+    }
+    return mark;
 }
 
 std::string CopyMark::Encode() const {
@@ -71,33 +102,72 @@ std::string CopyMark::Encode() const {
     PutSigned(out, CtimeNsec);
     for (int i = 0; i < 8; ++i)
         out.push_back(static_cast<char>(Hash >> (8 * i)));
+    out.push_back(static_cast<char>(BirthKind));
+    if (BirthKind == Birth::Time) {
+        PutSigned(out, BirthSec);
+        PutSigned(out, BirthNsec);
+    } else if (BirthKind == Birth::Generation) {
+        PutSigned(out, BirthSec);
+    }
     return out;
 }
 
 bool CopyMark::Parse(std::string_view value, CopyMark& mark) {
     if (value.empty())
         return false;
-    if (value.front() != kBinaryForm)
+    const char form = value.front();
+    if (form != kBinaryForm && form != kNoBirthForm)
         return ParseText(value, mark);
     value.remove_prefix(1);
     CopyMark read;
     uint64_t dev = 0, ino = 0;
     if (!GetNumber(value, dev) || !GetNumber(value, ino) || !GetSigned(value, read.Size) ||
         !GetSigned(value, read.MtimeSec) || !GetSigned(value, read.MtimeNsec) ||
-        !GetSigned(value, read.CtimeSec) || !GetSigned(value, read.CtimeNsec) || value.size() != 8)
+        !GetSigned(value, read.CtimeSec) || !GetSigned(value, read.CtimeNsec) || value.size() < 8)
         return false;
     read.Dev = dev;
     read.Ino = ino;
     for (int i = 0; i < 8; ++i)
         read.Hash |= static_cast<uint64_t>(static_cast<unsigned char>(value[i])) << (8 * i);
+    value.remove_prefix(8);
+    if (form == kBinaryForm) {
+        if (value.empty())
+            return false;
+        read.BirthKind = static_cast<Birth>(value.front());
+        value.remove_prefix(1);
+        switch (read.BirthKind) {
+        case Birth::Unknown:
+            break;
+        case Birth::Time:
+            if (!GetSigned(value, read.BirthSec) || !GetSigned(value, read.BirthNsec))
+                return false;
+            break;
+        case Birth::Generation:
+            if (!GetSigned(value, read.BirthSec))
+                return false;
+            break;
+        default:
+            return false;
+        }
+    }
+    if (!value.empty())
+        return false;
     mark = read;
     return true;
 }
 
-bool CopyMark::Unchanged(const struct stat& st) const {
-    const CopyMark now = Of(st, Hash);
-    return Names(st) && Size == now.Size && MtimeSec == now.MtimeSec &&
-           MtimeNsec == now.MtimeNsec && CtimeSec == now.CtimeSec && CtimeNsec == now.CtimeNsec;
+bool CopyMark::IsOf(const CopyMark& now) const {
+    if (Dev != now.Dev || Ino != now.Ino || Size != now.Size)
+        return false;
+    if (BirthKind == Birth::Unknown)
+        return MtimeSec == now.MtimeSec && MtimeNsec == now.MtimeNsec && CtimeSec == now.CtimeSec &&
+               CtimeNsec == now.CtimeNsec;
+    return BirthKind == now.BirthKind && BirthSec == now.BirthSec && BirthNsec == now.BirthNsec;
+}
+
+bool CopyMark::Outlived(const CopyMark& now) const {
+    return Dev == now.Dev && Ino == now.Ino && BirthKind != Birth::Unknown &&
+           BirthKind == now.BirthKind && (BirthSec != now.BirthSec || BirthNsec != now.BirthNsec);
 }
 
 } // namespace ferry

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/system_errors.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -106,6 +107,15 @@ public:
             }
         }
     }
+    // Holes of a sparse file read as zeros, and are hashed as such.
+    void AddZeros(uint64_t count) {
+        static const unsigned char zeros[4096] = {};
+        while (count > 0) {
+            const std::size_t piece = count < sizeof zeros ? count : sizeof zeros;
+            Add(zeros, piece);
+            count -= piece;
+        }
+    }
     uint64_t Value() const {
         uint64_t h = State ^ (Pending * 0xff51afd7ed558ccdULL) ^ (Length * 0xc4ceb9fe1a85ec53ULL);
         h ^= h >> 33;
@@ -166,20 +176,6 @@ template <typename Visit> int ReadWhole(int fd, Visit visit, off_t size = -1) {
     }
 }
 
-int WriteAll(int fd, const unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t put = write(fd, data, size);
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += put;
-        size -= static_cast<std::size_t>(put);
-    }
-    return 0;
-}
-
 bool ReadMark(const std::string& path, CopyMark& mark) {
     char value[256];
     const ssize_t size = lgetxattr(path.c_str(), MoveMark, value, sizeof value);
@@ -187,18 +183,39 @@ bool ReadMark(const std::string& path, CopyMark& mark) {
            CopyMark::Parse(std::string_view(value, static_cast<std::size_t>(size)), mark);
 }
 
-// True when the file at `path` hashes to `expected`.
-bool FileHashIs(const std::string& path, uint64_t expected) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+bool ReadFull(int fd, unsigned char* buffer, std::size_t count, off_t offset) {
+    while (count > 0) {
+        const ssize_t got = pread(fd, buffer, count, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        buffer += got;
+        count -= static_cast<std::size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+// True when descriptors `a` and `b` both hold exactly `size` bytes, the same ones; `hash`
+// receives their hash.
+bool SameContent(int a, int b, off_t size, uint64_t& hash) {
+    std::unique_ptr<unsigned char[]> left(new unsigned char[CopyChunk]);
+    std::unique_ptr<unsigned char[]> right(new unsigned char[CopyChunk]);
+    ContentHash sum;
+    for (off_t offset = 0; offset < size;) {
+        const auto want = static_cast<std::size_t>(std::min<off_t>(CopyChunk, size - offset));
+        if (!ReadFull(a, left.get(), want, offset) || !ReadFull(b, right.get(), want, offset) ||
+            std::memcmp(left.get(), right.get(), want) != 0)
+            return false;
+        sum.Add(left.get(), want);
+        offset += static_cast<off_t>(want);
+    }
+    unsigned char beyond;
+    if (pread(a, &beyond, 1, size) != 0 || pread(b, &beyond, 1, size) != 0)
         return false;
-    ContentHash hash;
-    const int err = ReadWhole(fd, [&](const unsigned char* data, std::size_t size) {
-        hash.Add(data, size);
-        return 0;
-    });
-    close(fd);
-    return err == 0 && hash.Value() == expected;
+    hash = sum.Value();
+    return true;
 }
 
 // The copy in the destination folder, until it is linked under its final name. The
@@ -372,16 +389,27 @@ bool NameTakenByAnother(const ExclusiveOpen& source, const std::string& from) {
            !SameFile(named, source.Stat());
 }
 
+// Takes our mark off a copy whose source is about to go: from then on it is the user's file.
+// Before the source's last name goes, so that a kill in between leaves a stash beside an
+// identical unmarked copy (which the next pass drops), never a mark outliving its move.
+void Unmark(int copy) {
+    if (copy >= 0 && !Injected(MoveStep::Unmark))
+        fremovexattr(copy, MoveMark);
+}
+
 // Removes the held source once its copy is in place. Its name goes first, while the file
 // is kept under a stash name for a moment: an open of the old name already on its way (past
 // the name, not yet at the lease) would otherwise reach a file that no name leads to any
 // more, and what it wrote would be lost. Such an open breaks the lease within the grace; the
 // file then gets its name back and the result is InUse. `stashable` is false where the
-// copy carries no mark, so that a stash could not be settled after a kill.
+// copy carries no mark, so that a stash could not be settled after a kill. `copy`, when
+// given, is the copy's descriptor, whose mark goes with the source.
 Result ReleaseSource(ExclusiveOpen& source, const std::string& from, const std::string& to,
-                     bool stashable) {
-    if (NameTakenByAnother(source, from))
+                     bool stashable, int copy = -1) {
+    if (NameTakenByAnother(source, from)) {
+        Unmark(copy);
         return Done();
+    }
     std::string stash;
     int err = Injected(MoveStep::RemoveSource);
     if (!err && stashable)
@@ -395,18 +423,21 @@ Result ReleaseSource(ExclusiveOpen& source, const std::string& from, const std::
         }
         return FailErrno(err);
     }
-    if (!stash.empty()) {
+    if (stash.empty()) {
+        Unmark(copy);
+    } else {
         source.Refresh();
         SleepForOpensUnderWay();
         if (!source.Alone(true)) {
-            // Opened after all: the file returns to its name, whole, and our copy becomes an
-            // outdated one that a later move replaces. Should a new file have taken the name
-            // meanwhile, ours stays under the stash name, unmarked, as the user's file.
+            // Opened after all: the file returns to its name, whole. Should a new file have
+            // taken the name meanwhile, ours stays under the stash name, unmarked, as the
+            // user's file. The caller takes the copy back once the source has its name again.
             renameat2(AT_FDCWD, stash.c_str(), AT_FDCWD, from.c_str(), RENAME_NOREPLACE);
             fremovexattr(source.Fd(), TempMark);
             SyncFolder(FolderOf(from));
             return Busy();
         }
+        Unmark(copy);
         if ((err = Injected(MoveStep::DropStash)) == 0 && unlink(stash.c_str()) != 0)
             err = errno;
         if (err) {
@@ -418,6 +449,23 @@ Result ReleaseSource(ExclusiveOpen& source, const std::string& from, const std::
     }
     SyncFolder(FolderOf(from));
     return Done();
+}
+
+// Takes a copy of ours out of `to` again when its source has kept its name after all, so
+// that the file is in one place: only while `to` still names that copy and nobody else has
+// it open (a lease, which our own descriptor would refuse, so `fd` is closed first).
+// Otherwise it stays, marked, and a later move of the source settles it.
+void TakeBackCopy(int& fd, const std::string& to) {
+    struct stat mine;
+    const bool known = fd >= 0 && fstat(fd, &mine) == 0;
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+    ExclusiveOpen copy;
+    if (!known || copy.Open(to) != ERROR_SUCCESS || !SameFile(copy.Stat(), mine))
+        return;
+    if (unlink(to.c_str()) == 0)
+        SyncFolder(FolderOf(to));
 }
 
 // What is left of a move across file systems once the copy is linked and the source's name
@@ -483,6 +531,78 @@ Result HideSource(ExclusiveOpen& source, const std::string& from, const std::str
     return Done();
 }
 
+int WriteAllAt(int fd, const unsigned char* data, std::size_t size, off_t offset) {
+    while (size > 0) {
+        const ssize_t put = pwrite(fd, data, size, offset);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += put;
+        size -= static_cast<std::size_t>(put);
+        offset += put;
+    }
+    return 0;
+}
+
+// Copies the first `size` bytes of `fd` into `out`, hashing them. A sparse file keeps its
+// holes: only the stretches that hold data are read and written, and a hole is hashed as the
+// zeros it reads as. Between blocks `alone()` tells whether the source is still untouched.
+// Returns 0, ECANCELED when the source was disturbed, or an errno value.
+template <typename Alone>
+int CopyContent(int fd, off_t size, bool sparse, int out, ContentHash& hash, Alone alone) {
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[CopyChunk]);
+    off_t offset = 0;
+    while (offset < size) {
+        off_t end = size;
+        if (sparse) {
+            off_t data = lseek(fd, offset, SEEK_DATA);
+            if (data < 0 && errno == ENXIO) {
+                data = size; // nothing but a hole up to the end
+            } else if (data < 0) {
+                if (errno != EINVAL)
+                    return errno;
+                sparse = false; // the file system cannot tell: copied whole
+                data = offset;
+            } else if (data > size) {
+                data = size;
+            }
+            if (sparse && data < size) {
+                end = lseek(fd, data, SEEK_HOLE);
+                if (end < 0)
+                    return errno;
+                if (end > size)
+                    end = size;
+            }
+            hash.AddZeros(static_cast<uint64_t>(data - offset));
+            offset = data;
+        }
+        while (offset < end) {
+            const auto want = static_cast<std::size_t>(std::min<off_t>(CopyChunk, end - offset));
+            const ssize_t got = pread(fd, buffer.get(), want, offset);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return errno;
+            if (got == 0)
+                return ECANCELED; // shorter than it was: someone changed it
+            if (const int err =
+                    WriteAllAt(out, buffer.get(), static_cast<std::size_t>(got), offset))
+                return err;
+            hash.Add(buffer.get(), static_cast<std::size_t>(got));
+            offset += got;
+            // After the last block the checks before the link and before the source goes say it.
+            if (offset < size && !alone())
+                return ECANCELED;
+        }
+    }
+    // A hole at the end has no data to write: the size says it.
+    if (sparse && ftruncate(out, size) != 0)
+        return errno;
+    return 0;
+}
+
 // Copies the held source (`fd`, as `st` says it is) into a new temporary in `destFolder`
 // with its rights, times and, where it can, our mark. Between blocks `alone()` tells whether
 // the source is still untouched; a writer that opens it ends the copy at once (InUse), and
@@ -497,28 +617,14 @@ Result MakeCopy(int fd, const struct stat& st, Alone alone, const std::string& d
 
     // The source may not be opened or changed by anyone while it is copied; a writer that
     // opens it ends the copy at once (the lease break), and it stays whole where it is.
+    // Fewer blocks than bytes tell a file that may have holes.
     ContentHash hash;
-    off_t copied = 0;
-    bool disturbed = false;
-    const int readErr = ReadWhole(
-        fd,
-        [&](const unsigned char* data, std::size_t size) {
-            if (const int err = WriteAll(temp.Fd, data, size))
-                return err;
-            hash.Add(data, size);
-            copied += static_cast<off_t>(size);
-            // After the last block the checks before the link and before the source goes say it.
-            if (copied > st.st_size || (copied < st.st_size && !alone())) {
-                disturbed = true;
-                return ECANCELED;
-            }
-            return 0;
-        },
-        st.st_size);
-    if (disturbed || (!readErr && copied != st.st_size))
+    const bool sparse = static_cast<off_t>(st.st_blocks) * 512 < st.st_size;
+    const int err = CopyContent(fd, st.st_size, sparse, temp.Fd, hash, alone);
+    if (err == ECANCELED)
         return Busy();
-    if (readErr)
-        return FailErrno(readErr);
+    if (err)
+        return FailErrno(err);
 
     // Keep what a move keeps: permission bits, times and, when we may, the owner.
     static const bool root = geteuid() == 0;
@@ -532,7 +638,7 @@ Result MakeCopy(int fd, const struct stat& st, Alone alone, const std::string& d
     futimens(temp.Fd, times);
     // Without the mark (a file system without user attributes) a copy found under the name
     // after a kill cannot be told from the user's; it then stays, and so does the source.
-    const std::string mark = CopyMark::Of(st, hash.Value()).Encode();
+    const std::string mark = CopyMark::Of(fd, st, hash.Value()).Encode();
     marked = fsetxattr(temp.Fd, MoveMark, mark.data(), mark.size(), 0) == 0;
     return Done();
 }
@@ -600,13 +706,10 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
     if (!batched)
         SyncFolder(destFolder);
 
-    // Someone opened the source since it was copied: it must not go now. Our marked copy
-    // stays and is settled by a later move of this source.
+    // Someone opened the source since it was copied: it must not go now, and the copy goes
+    // again, so that the file stays in one place.
     if (!source.Alone(true)) {
-        if (!marked && temp.IsAt(to)) {
-            unlink(to.c_str());
-            SyncFolder(destFolder);
-        }
+        TakeBackCopy(temp.Fd, to);
         return Busy();
     }
     if (batched) {
@@ -620,8 +723,7 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
         }
         if (replaced) {
             SyncFolder(destFolder);
-            if (!Injected(MoveStep::Unmark))
-                fremovexattr(temp.Fd, MoveMark);
+            Unmark(temp.Fd);
             return Done();
         }
         if (!stash.empty()) {
@@ -633,14 +735,11 @@ Result CopyAcross(ExclusiveOpen& source, const std::string& from, const std::str
         }
         SyncFolder(destFolder); // no stash here: the source goes now, after its copy is durable
     }
-    const Result released = ReleaseSource(source, from, to, marked);
-    if (released.Outcome == MoveOutcome::Failed && !released.SourceGone && temp.IsAt(to)) {
-        // The source could not go: take the copy back so the file exists exactly once.
-        unlink(to.c_str());
-        SyncFolder(destFolder);
-    }
-    if (released.Outcome == MoveOutcome::Moved && marked && !Injected(MoveStep::Unmark))
-        fremovexattr(temp.Fd, MoveMark);
+    const Result released = ReleaseSource(source, from, to, marked, marked ? temp.Fd : -1);
+    // The source could not go, or was opened and has its name back: the file exists once.
+    if ((released.Outcome == MoveOutcome::Failed && !released.SourceGone) ||
+        (released.Outcome == MoveOutcome::InUse && source.Names(from)))
+        TakeBackCopy(temp.Fd, to);
     return released;
 }
 
@@ -669,104 +768,55 @@ Result RenameHeld(const std::string& from, const std::string& to) {
     return Fail(MoveErrorCode(err, from));
 }
 
-enum class Settled { SourceGone, CopyRemoved, Taken, InUse, Failed };
+enum class Settled { SourceGone, NameFree, Taken, InUse, Failed };
 
-// The name is taken at the destination. When what is there is our own copy of this very
-// source, the move was cut short by the end of an earlier process: the copy is identical
-// (the source then goes) or outdated (the copy then goes). Anything else is someone's file.
+// The name is taken at the destination. What is there may be our own copy of this very
+// source, left by a move cut short by the end of an earlier process; the source then goes.
+// Only what is provably that is settled: a copy marked as made from this inode of this birth
+// and size, still what we wrote, and byte for byte the source. Anything else stays, and so
+// does the source.
 Settled SettleTaken(ExclusiveOpen& source, const std::string& from, const std::string& to,
                     int& code) {
     struct stat there;
     if (lstat(to.c_str(), &there) != 0)
-        return Settled::CopyRemoved; // gone meanwhile: the name is free again
-    if (SameFile(there, source.Stat())) {
-        // A second name of the same file (a link-then-unlink move cut short): one is enough.
-        if (!source.Alone(true) || !source.Names(from))
-            return Settled::InUse;
-        if (unlink(from.c_str()) != 0) {
-            code = SystemErrorFromErrno(errno);
-            return Settled::Failed;
-        }
-        SyncFolder(FolderOf(from));
-        return Settled::SourceGone;
-    }
+        return Settled::NameFree; // gone meanwhile
+    // The destination name leads to the source itself (its own folder under another spelling
+    // or through a link, or a second name of the file): it is never touched.
+    if (SameFile(there, source.Stat()))
+        return Settled::Taken;
     CopyMark mark;
     if (!S_ISREG(there.st_mode) || !ReadMark(to, mark) || !mark.Names(source.Stat()))
         return Settled::Taken;
-
-    const bool sourceUnchanged = mark.Unchanged(source.Stat());
-    if (sourceUnchanged) {
-        // Our copy is still what we wrote, and byte for byte the source: the source goes.
-        const int copy = open(to.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-        if (copy < 0)
-            return errno == EWOULDBLOCK ? Settled::InUse : Settled::Taken;
-        struct stat opened;
-        ContentHash hash;
-        std::unique_ptr<unsigned char[]> theirs(new unsigned char[CopyChunk]);
-        off_t offset = 0;
-        bool same = fstat(copy, &opened) == 0 && SameFile(opened, there) &&
-                    opened.st_size == source.Stat().st_size;
-        if (same) {
-            const int err = ReadWhole(copy, [&](const unsigned char* data, std::size_t size) {
-                hash.Add(data, size);
-                std::size_t done = 0;
-                while (done < size) {
-                    const ssize_t got = pread(source.Fd(), theirs.get(), size - done, offset);
-                    if (got < 0 && errno == EINTR)
-                        continue;
-                    if (got <= 0)
-                        return EIO;
-                    if (std::memcmp(theirs.get(), data + done, static_cast<std::size_t>(got)))
-                        return EIO;
-                    done += static_cast<std::size_t>(got);
-                    offset += got;
-                }
-                return 0;
-            });
-            same = !err && offset == source.Stat().st_size && hash.Value() == mark.Hash;
-        }
-        if (!same) {
-            close(copy);
-            return Settled::Taken;
-        }
+    int copy = open(to.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (copy < 0)
+        return errno == EWOULDBLOCK ? Settled::InUse : Settled::Taken;
+    const CopyMark now = CopyMark::Of(source.Fd(), source.Stat(), 0);
+    struct stat opened;
+    Settled settled = Settled::Taken;
+    uint64_t hash = 0;
+    if (fstat(copy, &opened) != 0 || !SameFile(opened, there)) {
+        // replaced meanwhile: not the file we looked at
+    } else if (mark.Outlived(now)) {
+        // The mark names a file that is gone, whose inode number this one was given: the move
+        // it was made for is over, and the copy is the user's.
+        fremovexattr(copy, MoveMark);
+    } else if (mark.IsOf(now) && opened.st_size == mark.Size &&
+               SameContent(copy, source.Fd(), mark.Size, hash) && hash == mark.Hash) {
         if (!source.Alone(true) || !source.Names(from)) {
-            close(copy);
-            return Settled::InUse;
+            settled = Settled::InUse;
+        } else {
+            const Result released = ReleaseSource(source, from, to, true, copy);
+            code = released.Code;
+            settled = released.Outcome == MoveOutcome::Moved   ? Settled::SourceGone
+                      : released.Outcome == MoveOutcome::InUse ? Settled::InUse
+                                                               : Settled::Failed;
+            if (released.Outcome == MoveOutcome::InUse && source.Names(from))
+                TakeBackCopy(copy, to);
         }
-        const Result released = ReleaseSource(source, from, to, true);
-        if (released.Outcome == MoveOutcome::Moved)
-            fremovexattr(copy, MoveMark);
+    }
+    if (copy >= 0)
         close(copy);
-        code = released.Code;
-        if (released.Outcome == MoveOutcome::InUse)
-            return Settled::InUse;
-        return released.Outcome == MoveOutcome::Moved ? Settled::SourceGone : Settled::Failed;
-    }
-
-    // The source was written after our copy was made: the copy is outdated and goes, as long
-    // as nobody has it open and it is still exactly what we wrote.
-    ExclusiveOpen copy;
-    const int openCode = copy.Open(to);
-    if (openCode == ERROR_SHARING_VIOLATION)
-        return Settled::InUse;
-    if (openCode != ERROR_SUCCESS || !SameFile(copy.Stat(), there))
-        return Settled::Taken;
-    ContentHash hash;
-    if (ReadWhole(copy.Fd(),
-                  [&](const unsigned char* data, std::size_t size) {
-                      hash.Add(data, size);
-                      return 0;
-                  }) != 0 ||
-        hash.Value() != mark.Hash)
-        return Settled::Taken;
-    if (!copy.Alone(true) || !copy.Names(to) || !source.Alone(true))
-        return Settled::InUse;
-    if (unlink(to.c_str()) != 0) {
-        code = SystemErrorFromErrno(errno);
-        return Settled::Failed;
-    }
-    SyncFolder(FolderOf(to));
-    return Settled::CopyRemoved;
+    return settled;
 }
 
 Result MoveHeld(ExclusiveOpen& source, const std::string& from, const std::string& to,
@@ -796,8 +846,8 @@ Result MoveHeld(ExclusiveOpen& source, const std::string& from, const std::strin
         switch (SettleTaken(source, from, to, settleCode)) {
         case Settled::SourceGone:
             return Done();
-        case Settled::CopyRemoved:
-            continue; // the name is free: move afresh, once
+        case Settled::NameFree:
+            continue; // move afresh, once
         case Settled::Taken:
             return result;
         case Settled::InUse:
@@ -995,32 +1045,31 @@ static void Complete(MoveBatch::State::Stage& stage, std::vector<std::string>& r
         nanosleep(&grace, nullptr);
     }
     std::vector<std::string> synced;
-    std::vector<int> unmark;
     for (MoveBatch::State::Pending& move : stage.Moves) {
         ExclusiveOpen& source = *move.Source;
-        const Deferred& left = move.Left;
+        Deferred& left = move.Left;
         if (!source.Alone(true)) {
-            // Opened after all: as in ReleaseSource, the file returns to its name, whole.
-            renameat2(AT_FDCWD, left.Stash.c_str(), AT_FDCWD, left.From.c_str(), RENAME_NOREPLACE);
+            // Opened after all: as in ReleaseSource, the file returns to its name, whole, and
+            // the copy goes again.
+            const bool back = renameat2(AT_FDCWD, left.Stash.c_str(), AT_FDCWD, left.From.c_str(),
+                                        RENAME_NOREPLACE) == 0;
             fremovexattr(source.Fd(), TempMark);
+            if (back)
+                TakeBackCopy(left.Copy, left.To);
             returned.push_back(left.From);
         } else {
-            int err = Injected(MoveStep::DropStash);
-            if (!err && unlink(left.Stash.c_str()) != 0)
-                err = errno;
+            Unmark(left.Copy);
             // A stash that stays is settled by the next pass over its folder.
-            if (!err)
-                unmark.push_back(left.Copy);
+            if (!Injected(MoveStep::DropStash))
+                unlink(left.Stash.c_str());
         }
         SyncOnce(synced, FolderOf(left.From));
     }
     for (MoveBatch::State::Pending& move : stage.Moves)
         move.Source->Close();
-    for (const int copy : unmark)
-        if (!Injected(MoveStep::Unmark))
-            fremovexattr(copy, MoveMark);
     for (const MoveBatch::State::Pending& move : stage.Moves)
-        close(move.Left.Copy);
+        if (move.Left.Copy >= 0)
+            close(move.Left.Copy);
     stage = MoveBatch::State::Stage{};
 }
 
@@ -1039,6 +1088,10 @@ std::vector<std::string> MoveBatch::Advance() {
         std::swap(waiting, filling);
     }
     return returned;
+}
+
+std::size_t MoveBatch::Unfinished() const {
+    return State_->Waiting.Moves.size() + State_->Filling.Moves.size();
 }
 
 std::vector<std::string> MoveBatch::Finish() {
@@ -1091,23 +1144,25 @@ int RemoveMoveLeftovers(const std::string& folder) {
                 fremovexattr(temp.Fd(), TempMark);
             continue;
         }
-        // A stashed source whose move was cut short: it goes when its copy is whole and
-        // identical, else it gets its name back.
+        // A stashed source whose move was cut short: it goes when the copy its mark names is
+        // byte for byte the same (the copy's own mark goes first), else it gets its name back.
         const std::string copyPath = mark.substr(stashPrefix);
-        CopyMark copyMark;
-        ContentHash hash;
-        const bool copied = ReadMark(copyPath, copyMark) && copyMark.Names(temp.Stat()) &&
-                            ReadWhole(temp.Fd(),
-                                      [&](const unsigned char* data, std::size_t count) {
-                                          hash.Add(data, count);
-                                          return 0;
-                                      }) == 0 &&
-                            hash.Value() == copyMark.Hash && FileHashIs(copyPath, copyMark.Hash);
-        if (copied) {
+        const int copy = open(copyPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        struct stat copied;
+        uint64_t hash = 0;
+        if (copy >= 0 && fstat(copy, &copied) == 0 && S_ISREG(copied.st_mode) &&
+            copied.st_size == temp.Stat().st_size &&
+            SameContent(copy, temp.Fd(), copied.st_size, hash)) {
+            CopyMark copyMark;
+            if (ReadMark(copyPath, copyMark) && copyMark.Names(temp.Stat()))
+                fremovexattr(copy, MoveMark);
+            close(copy);
             if (unlink(path.c_str()) == 0)
                 ++removed;
             continue;
         }
+        if (copy >= 0)
+            close(copy);
         const std::string name = IncludeTrailingSeparator(folder) + NameOf(copyPath);
         renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
         fremovexattr(temp.Fd(), TempMark);

@@ -34,8 +34,10 @@ enum class MoveOutcome {
 //
 // Whenever the process dies, the file is whole at the source or at the destination. When
 // it dies between linking the copy and removing the source, the next move of that source
-// finds its own marked, identical copy under the name and lets the source go; a copy that
-// the source has outgrown since is removed instead, and the move made afresh.
+// finds its own marked copy under the name and lets the source go, once the source is
+// provably the file the copy was made from (its inode and birth) and byte for byte the copy.
+// Any other file under the name is never touched, whatever its mark says, nor is a name that
+// leads to the source itself (the same folder under another spelling): the name is taken.
 //
 // `error`, when given, receives the Windows system error code (0 on success, 2 source
 // missing, 3 destination folder missing, 5 access denied, 32 in use, 183 name taken, ...).
@@ -108,9 +110,14 @@ public:
     // of the filling one when it is due. Returns what Finish does, for the batch finished.
     std::vector<std::string> Advance();
     // Finishes all pending moves. Returns the sources that someone opened before they could
-    // go: each has its name back (and its copy stays, for a later move to settle), so their
-    // moves ended InUse after all.
+    // go: each has its name back (and its copy is taken back), so their moves ended InUse
+    // after all.
     std::vector<std::string> Finish();
+
+    // How many moves that returned Moved are not finished yet. They finish in the order they
+    // were made, so a caller that counts them before and after Move, Advance and Finish knows
+    // which are final.
+    std::size_t Unfinished() const;
 
     struct State;
 

@@ -670,6 +670,10 @@ LONG RegEnumValue(HKEY hKey, DWORD index, std::string& name, DWORD* type, std::s
     return FromHive(h, h.Hive->EnumValue(h.Id, index, name, type, data));
 }
 
+bool RegHiveBusy(HKEY root) {
+    return RegistryHive::Busy(RegistryHivePath(root));
+}
+
 std::string RegVerifyHive(HKEY root) {
     std::shared_ptr<RegistryHive> hive;
     LONG r = HiveFor(RegistryHivePath(root), false, hive);

@@ -181,6 +181,11 @@ std::string RegRootName(HKEY root);
 std::string RegistryDirectory();
 std::string RegistryHivePath(HKEY root);
 
+// Whether another program holds a root's hive right now so that a write would have to wait
+// (or a read, for a hive this user may only read). Answers at once, never waits, never
+// creates or changes anything; a missing or unreadable hive is not busy.
+bool RegHiveBusy(HKEY root);
+
 // Runs the database's own integrity check on a root's hive and returns "ok" when it is sound,
 // else the problems found. A missing hive is "ok". Never creates or changes anything.
 std::string RegVerifyHive(HKEY root);

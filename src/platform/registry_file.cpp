@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace ferry {
@@ -84,11 +85,11 @@ bool Utf16BytesToAnsi(const std::string& in, std::string& out) {
 
 std::string AnsiToUtf16Bytes(std::string_view in) {
     const std::u16string units = SystemCodePage().ToUtf16(in);
-    std::string out;
-    out.reserve(units.size() * 2);
+    std::string out(units.size() * 2, '\0');
+    char* to = out.data();
     for (char16_t u : units) {
-        out += static_cast<char>(u & 0xff);
-        out += static_cast<char>(u >> 8);
+        *to++ = static_cast<char>(u & 0xff);
+        *to++ = static_cast<char>(u >> 8);
     }
     return out;
 }
@@ -97,10 +98,23 @@ bool IsTextType(DWORD t) {
     return t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ;
 }
 
+// Bytes of the character at s[pos] in the code page: in Shift JIS, GBK and Big5 a second
+// byte may be a backslash (0x5C), which must not escape what follows.
+size_t CharAt(std::string_view s, size_t pos) {
+    const size_t n = SystemCodePage().CharLength(
+        reinterpret_cast<const unsigned char*>(s.data()) + pos, s.size() - pos);
+    return n == 0 ? 1 : n;
+}
+
 // A quoted string at s[pos] (pos at the opening quote); pos ends after the closing quote.
 bool ParseQuoted(std::string_view s, size_t& pos, std::string& out) {
     out.clear();
     for (++pos; pos < s.size(); ++pos) {
+        if (const size_t n = CharAt(s, pos); n > 1) {
+            out.append(s.substr(pos, n));
+            pos += n - 1;
+            continue;
+        }
         char c = s[pos];
         if (c == '"') {
             ++pos;
@@ -138,14 +152,40 @@ bool ParseHexBytes(std::string_view s, std::string& out) {
     }
 }
 
-std::string Quote(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
+// Appends s in quotes, a backslash before each backslash and quote. In a multi-byte code page
+// a character's trail byte may be a backslash and is never escaped.
+void AppendQuoted(std::string& out, std::string_view s) {
+    out += '"';
+    if (SystemCodePage().IsMultiByte()) {
+        for (size_t i = 0; i < s.size(); ++i) {
+            if (const size_t n = CharAt(s, i); n > 1) {
+                out.append(s.substr(i, n));
+                i += n - 1;
+                continue;
+            }
+            if (s[i] == '\\' || s[i] == '"')
+                out += '\\';
+            out += s[i];
+        }
+        out += '"';
+        return;
     }
-    return out + "\"";
+    for (size_t at = 0; at < s.size();) {
+        const size_t special = std::min(s.find_first_of("\\\"", at), s.size());
+        out.append(s, at, special - at);
+        if (special < s.size()) {
+            out += '\\';
+            out += s[special];
+        }
+        at = special + 1;
+    }
+    out += '"';
+}
+
+std::string Quote(std::string_view s) {
+    std::string out;
+    AppendQuoted(out, s);
+    return out;
 }
 
 bool HasLineBreak(std::string_view s) {
@@ -472,7 +512,9 @@ bool WriteRegFile(const RegFile& file, bool unicode, std::string& bytes, std::st
             bool plainString = v.Type == REG_SZ && !d.empty() && d.back() == '\0' &&
                                d.find('\0') == d.size() - 1 && !HasLineBreak(d);
             if (plainString) {
-                text += head + Quote(d.substr(0, d.size() - 1)) + "\r\n";
+                text += head;
+                AppendQuoted(text, std::string_view(d).substr(0, d.size() - 1));
+                text += "\r\n";
             } else if (v.Type == REG_DWORD && d.size() == 4) {
                 uint32_t x = 0;
                 for (int b = 3; b >= 0; --b)
@@ -505,25 +547,33 @@ LONG CollectKey(HKEY root, HKEY key, const std::string& path, RegFile& out) {
     RegFileKey entry;
     entry.Root = root;
     entry.Path = path;
-    for (DWORD i = 0;; ++i) {
-        RegFileValue v;
-        LONG r = RegEnumValue(key, i, v.Name, &v.Type, &v.Data);
-        if (r == ERROR_NO_MORE_ITEMS)
-            break;
-        if (r != ERROR_SUCCESS)
-            return r;
-        entry.Values.push_back(std::move(v));
+    std::vector<std::string> subkeys;
+    {
+        // One key's walk is one reading: whether the hive changed is asked once, not per value.
+        RegReadingScope reading;
+        for (DWORD i = 0;; ++i) {
+            RegFileValue v;
+            LONG r = RegEnumValue(key, i, v.Name, &v.Type, &v.Data);
+            if (r == ERROR_NO_MORE_ITEMS)
+                break;
+            if (r != ERROR_SUCCESS)
+                return r;
+            entry.Values.push_back(std::move(v));
+        }
+        for (DWORD i = 0;; ++i) {
+            std::string name;
+            LONG r = RegEnumKeyEx(key, i, name);
+            if (r == ERROR_NO_MORE_ITEMS)
+                break;
+            if (r != ERROR_SUCCESS)
+                return r;
+            subkeys.push_back(std::move(name));
+        }
     }
     out.Keys.push_back(std::move(entry));
-    for (DWORD i = 0;; ++i) {
-        std::string name;
-        LONG r = RegEnumKeyEx(key, i, name);
-        if (r == ERROR_NO_MORE_ITEMS)
-            break;
-        if (r != ERROR_SUCCESS)
-            return r;
+    for (const std::string& name : subkeys) {
         HKEY sub = nullptr;
-        r = RegOpenKeyEx(key, name.c_str(), 0, KEY_READ, &sub);
+        LONG r = RegOpenKeyEx(key, name.c_str(), 0, KEY_READ, &sub);
         if (r != ERROR_SUCCESS)
             return r;
         r = CollectKey(root, sub, path.empty() ? name : path + "\\" + name, out);

@@ -144,6 +144,27 @@ LONG RegistryHive::Open(const std::string& path, bool create, std::shared_ptr<Re
     return ERROR_SUCCESS;
 }
 
+bool RegistryHive::Busy(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    sqlite3* db = nullptr;
+    // No busy handler: a lock held elsewhere is reported at once instead of waited for. The
+    // write lock is taken and given back with nothing written; a journal is never made.
+    int rc =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        if ((rc & 0xff) == SQLITE_READONLY)
+            rc = sqlite3_exec(db, "BEGIN; SELECT count(*) FROM sqlite_schema", nullptr, nullptr,
+                              nullptr);
+        if (!sqlite3_get_autocommit(db))
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    sqlite3_close_v2(db);
+    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+}
+
 bool RegistryHive::StillCurrent() {
     // Nothing the answer depends on has changed since it was last found: it stands.
     const uint64_t epoch = Watched_ ? hive_watch::Epoch(Watched_) : 0;
@@ -352,6 +373,7 @@ void RegistryHive::Forget() {
     Paths_.clear();
     LiveKeys_.clear();
     Values_.clear();
+    Listing_ = Listing();
 }
 
 LONG RegistryHive::BeginTransaction() {

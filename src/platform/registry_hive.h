@@ -30,6 +30,9 @@ public:
     // a missing file gives ERROR_FILE_NOT_FOUND. On failure, error says why, naming the file.
     static LONG Open(const std::string& path, bool create, std::shared_ptr<RegistryHive>& hive,
                      std::string& error);
+    // Whether another connection holds the file at path so that a write (a read, where this
+    // user may only read) would wait now. Asks through a connection of its own, at once.
+    static bool Busy(const std::string& path);
     ~RegistryHive();
     RegistryHive(const RegistryHive&) = delete;
     RegistryHive& operator=(const RegistryHive&) = delete;
@@ -129,6 +132,26 @@ private:
     std::string PathKey_;                            // OpenPath's look-up key, under Mutex_
     std::unordered_set<int64_t> LiveKeys_;
     std::unordered_map<ValueKey, CachedValue, ValueKeyHash> Values_;
+
+    // The names (and values) of one key as the walk's first step read them, whole: the later
+    // steps then cost one look-up each instead of a scan up to their index. Kept while
+    // nothing could have changed them (Forget drops it).
+    struct ListedValue {
+        std::string Name;
+        DWORD Type = 0;
+        std::string Data;
+    };
+    struct Listing {
+        bool Valid = false;
+        bool OfValues = false;
+        int64_t Key = 0;
+        std::vector<std::string> Keys;
+        std::vector<ListedValue> Values;
+    };
+    Listing Listing_;
+    // Makes Listing_ the subkeys or the values of key, unless it already is and still stands.
+    // A walk's first step (afresh) always reads the key from the file.
+    LONG List(int64_t key, bool values, bool afresh);
 };
 
 // ASCII lower case, the form names are compared in.

@@ -203,19 +203,63 @@ LONG RegistryHive::DeleteKey(int64_t key, bool keepSelf, bool onlyIfLeaf) {
 LONG RegistryHive::EnumKey(int64_t key, DWORD index, std::string& name) {
     std::lock_guard lock(Mutex_);
     LastError.clear();
-    LONG r = CheckKey(key);
-    if (r != ERROR_SUCCESS || !HasTables_)
-        return r == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : r;
-    FERRY_STMT(s, kEnumKey,
-               "SELECT name FROM regkey WHERE parent=? ORDER BY fold, name LIMIT 1 OFFSET ?");
-    sqlite3_bind_int64(s, 1, key);
-    sqlite3_bind_int64(s, 2, index);
-    int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW) {
-        name = ColumnBytes(s, 0);
+    LONG r = List(key, false, index == 0);
+    if (r != ERROR_SUCCESS)
+        return r;
+    if (index >= Listing_.Keys.size())
+        return ERROR_NO_MORE_ITEMS;
+    name = Listing_.Keys[index];
+    return ERROR_SUCCESS;
+}
+
+LONG RegistryHive::List(int64_t key, bool values, bool afresh) {
+    // Outside a transaction the file says whether anyone wrote since the listing was read;
+    // inside one nobody else can, and our own writes forget it.
+    Refresh();
+    const bool keep = InTransaction_ || Known_;
+    if (!afresh && keep && Listing_.Valid && Listing_.Key == key && Listing_.OfValues == values)
         return ERROR_SUCCESS;
+    Listing_ = Listing();
+    LONG r = CheckKey(key, true);
+    if (r != ERROR_SUCCESS || !HasTables_)
+        return r;
+    Listing fresh;
+    fresh.Key = key;
+    fresh.OfValues = values;
+    int rc;
+    {
+        // Room for the whole listing at once: no copying while it grows.
+        FERRY_STMT(c, values ? kCountValues : kCountKeys,
+                   values ? "SELECT count(*) FROM regvalue WHERE key=?"
+                          : "SELECT count(*) FROM regkey WHERE parent=?");
+        sqlite3_bind_int64(c, 1, key);
+        if ((rc = sqlite3_step(c)) != SQLITE_ROW)
+            return Fail(rc, false);
+        const auto count = static_cast<size_t>(sqlite3_column_int64(c, 0));
+        if (values)
+            fresh.Values.reserve(count);
+        else
+            fresh.Keys.reserve(count);
     }
-    return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Fail(rc, false);
+    if (values) {
+        FERRY_STMT(s, kEnumValue,
+                   "SELECT name, type, data FROM regvalue WHERE key=? ORDER BY rowid");
+        sqlite3_bind_int64(s, 1, key);
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+            fresh.Values.push_back({ColumnBytes(s, 0),
+                                    static_cast<DWORD>(sqlite3_column_int64(s, 1)),
+                                    ColumnBytes(s, 2)});
+    } else {
+        FERRY_STMT(s, kEnumKey, "SELECT name FROM regkey WHERE parent=? ORDER BY fold, name");
+        sqlite3_bind_int64(s, 1, key);
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+            fresh.Keys.push_back(ColumnBytes(s, 0));
+    }
+    if (rc != SQLITE_DONE)
+        return Fail(rc, false);
+    fresh.Valid = keep;
+    Listing_ = std::move(fresh);
+    return ERROR_SUCCESS;
 }
 
 } // namespace ferry

@@ -111,23 +111,18 @@ LONG RegistryHive::EnumValue(int64_t key, DWORD index, std::string& name, DWORD*
                              std::string* data) {
     std::lock_guard lock(Mutex_);
     LastError.clear();
-    LONG r = CheckKey(key);
-    if (r != ERROR_SUCCESS || !HasTables_)
-        return r == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : r;
-    FERRY_STMT(s, kEnumValue,
-               "SELECT name, type, data FROM regvalue WHERE key=? ORDER BY rowid LIMIT 1 OFFSET ?");
-    sqlite3_bind_int64(s, 1, key);
-    sqlite3_bind_int64(s, 2, index);
-    int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW) {
-        name = ColumnBytes(s, 0);
-        if (type)
-            *type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
-        if (data)
-            *data = ColumnBytes(s, 2);
-        return ERROR_SUCCESS;
-    }
-    return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Fail(rc, false);
+    LONG r = List(key, true, index == 0);
+    if (r != ERROR_SUCCESS)
+        return r;
+    if (index >= Listing_.Values.size())
+        return ERROR_NO_MORE_ITEMS;
+    const ListedValue& v = Listing_.Values[index];
+    name = v.Name;
+    if (type)
+        *type = v.Type;
+    if (data)
+        *data = v.Data;
+    return ERROR_SUCCESS;
 }
 
 } // namespace ferry

@@ -42,6 +42,10 @@ bool StoreUnavailable(LONG code) {
     return code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND && code != ERROR_ACCESS_DENIED;
 }
 
+bool SettingsStoreBusy() {
+    return RegHiveBusy(SettingsRoot());
+}
+
 bool SettingsKeyExists() {
     return ProbeSettingsKey() == ERROR_SUCCESS;
 }

@@ -91,6 +91,10 @@ bool SettingsKeyExists();
 LONG ProbeSettingsKey();
 bool StoreUnavailable(LONG probeResult);
 
+// True while another program holds the settings store so that a save would have to wait for
+// it. Answers at once: for watching a busy store until it is free.
+bool SettingsStoreBusy();
+
 // The existence test for readers outside this file: true when the key exists, false when it
 // is missing; raises the read error naming valueName when the store could not be asked.
 bool SettingsKeyPresent(const std::string& valueName);

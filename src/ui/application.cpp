@@ -2,7 +2,13 @@
 
 #include <QApplication>
 #include <QSessionManager>
+#include <QSocketNotifier>
 #include <QWidget>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "base/exception.h"
 #include "ui/app_icon.h"
@@ -44,6 +50,20 @@ void RunGuarded(const std::function<void()>& handler) noexcept {
         // The error display itself failed; there is nowhere left to show it.
     }
 }
+
+namespace {
+
+// The signal handler's only act: a byte into a pipe the message loop watches.
+int gSignalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(gSignalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
 
 TApplication::TApplication(FormEnvironment environment) : Environment_(std::move(environment)) {
     Application = this;
@@ -126,6 +146,35 @@ void TApplication::HandleUnknownException() {
     if (QWidget* grabber = QWidget::mouseGrabber())
         grabber->releaseMouse();
     Prompts().ErrorBox(ErrorBoxText("Unknown error"));
+}
+
+void TApplication::HandleTerminationSignals() {
+    if (gSignalPipe[0] >= 0 || ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, Guarded([this] {
+                char drained[16];
+                while (::read(gSignalPipe[0], drained, sizeof drained) > 0) {
+                }
+                TerminationRequested();
+            }));
+    struct sigaction action {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+void TApplication::TerminationRequested() {
+    if (Terminated_)
+        return;
+    if (FRM_TaskList) {
+        const std::string unsaved = FRM_TaskList->FormTerminate();
+        if (!unsaved.empty())
+            std::fprintf(stderr, "ferrydesk: ended by a signal; %s.\n", unsaved.c_str());
+    }
+    Terminate();
 }
 
 void TApplication::CommitDataRequest(QSessionManager& manager) {

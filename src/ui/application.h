@@ -58,6 +58,13 @@ public:
     // Log-off or shut-down: Qt asks whether the session may end.
     void CommitDataRequest(QSessionManager& manager);
 
+    // From now on SIGTERM, SIGINT and SIGHUP end the run as a quit does, without asking: the
+    // pass is called off, unsaved task changes get one more try, and what still could not be
+    // saved is written to stderr. For the program itself, not for tests sharing a process.
+    void HandleTerminationSignals();
+    // What one of those signals does, once the message loop gets to it.
+    void TerminationRequested();
+
 protected:
     // Sees the quit that ends the run, whoever sends it (a decided log-off too).
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -62,11 +62,16 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     LBL_Unavailable->setGeometry(8, 24, 744, 74);
     LBL_Unavailable->setWordWrap(true);
     LBL_Unavailable->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    LBL_Unavailable->setText(
-        QStringLiteral("The history could not be opened, so passes are not recorded. It is kept "
-                       "in %1.")
-            .arg(PathToQString(ActivityStore::DefaultPath())));
     LBL_Unavailable->setVisible(false);
+
+    // Beside the caption, in the line's free space: the list below it is not complete.
+    LBL_NotRecorded = new QLabel(this);
+    LBL_NotRecorded->setObjectName(QStringLiteral("LBL_NotRecorded"));
+    const int besideCaption = LBL_Passes->x() + LBL_Passes->width() + 12;
+    LBL_NotRecorded->setGeometry(besideCaption, 8, 752 - besideCaption, LBL_Passes->height());
+    LBL_NotRecorded->setStyleSheet(QStringLiteral("color: #b00000;"));
+    LBL_NotRecorded->setVisible(false);
+    SetRecordingProblem("", 0, 0);
 
     CMB_Task = new QComboBox(this);
     CMB_Task->setObjectName(QStringLiteral("CMB_Task"));
@@ -77,10 +82,13 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     CMB_Kind->setGeometry(295, 106, 160, 21);
     LBL_Kind = FilterCaption(this, "LBL_Kind", "&Outcome:", 240, 106, CMB_Kind);
     CMB_Kind->addItem(QStringLiteral("All outcomes"), -1);
-    for (OutcomeKind kind :
-         {OutcomeKind::Moved, OutcomeKind::NameTaken, OutcomeKind::InUse,
-          OutcomeKind::DestinationMissing, OutcomeKind::MoveFailed, OutcomeKind::PassError})
+    for (OutcomeKind kind : {OutcomeKind::Moved, OutcomeKind::NameTaken, OutcomeKind::InUse,
+                             OutcomeKind::DestinationMissing, OutcomeKind::MoveFailed,
+                             OutcomeKind::DestinationIsSource, OutcomeKind::PassError}) {
         CMB_Kind->addItem(QString::fromLatin1(OutcomeKindText(kind)), static_cast<int>(kind));
+        if (kind == OutcomeKind::Moved)
+            CMB_Kind->addItem(QStringLiteral("moved back"), kMovedBackFilter);
+    }
 
     STG_Activity = new QTableWidget(0, ColCount, this);
     STG_Activity->setObjectName(QStringLiteral("STG_Activity"));
@@ -167,6 +175,35 @@ QString TFRM_Activity::OutcomeText(const ActivityEntry& entry) {
     return text;
 }
 
+void TFRM_Activity::SetRecordingProblem(const std::string& reason, int64_t sinceMs, int passes) {
+    if (!Store_) {
+        const std::string path = ActivityStore::DefaultPath();
+        QString text =
+            QStringLiteral("The history could not be opened, so passes are not recorded");
+        if (!reason.empty())
+            text += QStringLiteral(": ") + AnsiToQString(reason);
+        text += QStringLiteral(".");
+        // Where it is, unless the reason has named it already.
+        if (reason.find(path) == std::string::npos)
+            text += QStringLiteral(" It is kept in %1.").arg(PathToQString(path));
+        LBL_Unavailable->setText(text);
+        return;
+    }
+    if (reason.empty() || passes <= 0) {
+        LBL_NotRecorded->setVisible(false);
+        return;
+    }
+    const QString text =
+        QStringLiteral("Passes since %1 are not recorded (%2 so far): %3.")
+            .arg(QDateTime::fromMSecsSinceEpoch(sinceMs).toString(QStringLiteral("HH:mm:ss")))
+            .arg(passes)
+            .arg(AnsiToQString(reason));
+    LBL_NotRecorded->setText(
+        LBL_NotRecorded->fontMetrics().elidedText(text, Qt::ElideRight, LBL_NotRecorded->width()));
+    LBL_NotRecorded->setToolTip(text);
+    LBL_NotRecorded->setVisible(true);
+}
+
 const ActivityEntry* TFRM_Activity::Selected() const {
     const QModelIndexList rows = STG_Activity->selectionModel()->selectedRows();
     if (rows.isEmpty())
@@ -228,6 +265,10 @@ void TFRM_Activity::FillEntries() {
     const QByteArray task = CMB_Task->currentData().toByteArray();
     filter.Task.assign(task.constData(), static_cast<size_t>(task.size()));
     filter.Kind = CMB_Kind->currentData().toInt();
+    if (filter.Kind == kMovedBackFilter) {
+        filter.Kind = static_cast<int>(OutcomeKind::Moved);
+        filter.MovedBackOnly = true;
+    }
     Shown_ = Store_ ? Store_->List(filter) : std::vector<ActivityEntry>{};
 
     STG_Activity->clearSelection();
@@ -278,7 +319,13 @@ void TFRM_Activity::BTN_MoveBackClick() {
         App_.Prompts().MessageDlg(result.Reason, TMsgDlgType::mtWarning, Btn(mbOK));
         return;
     }
-    Store_->SetMovedBack(entry.Id);
+    try {
+        Store_->SetMovedBack(entry.Id);
+    } catch (const HistoryError& e) {
+        App_.Prompts().MessageDlg(entry.Outcome.File + " is back in " + entry.Outcome.SourceFolder +
+                                      ", but the history could not note it: " + e.message() + ".",
+                                  TMsgDlgType::mtWarning, Btn(mbOK));
+    }
     Refresh();
 }
 
@@ -288,7 +335,14 @@ void TFRM_Activity::BTN_ClearClick() {
     if (App_.Prompts().MessageDlg("Clear the whole history? The files stay where they are.",
                                   TMsgDlgType::mtConfirmation, Btn(mbYes) | Btn(mbNo)) != mrYes)
         return;
-    Store_->Clear();
+    try {
+        Store_->Clear();
+    } catch (const HistoryError& e) {
+        App_.Prompts().MessageDlg(
+            "The history could not be cleared: " + e.message() + "." +
+                (e.Why == HistoryError::Busy ? " Try again in a moment." : ""),
+            TMsgDlgType::mtWarning, Btn(mbOK));
+    }
     Refresh();
 }
 

@@ -32,6 +32,14 @@ public:
     // Shows the window in front, read afresh.
     void Show();
 
+    // What the main window knows of passes the history could not take: why (plain words),
+    // since when and how many. An empty reason means all is well again. Without a store the
+    // reason is why it could not be opened.
+    void SetRecordingProblem(const std::string& reason, int64_t sinceMs, int passes);
+
+    // The Outcome filter's entry for files moved back since.
+    static constexpr int kMovedBackFilter = -2;
+
     // The entries the list shows, in its order (one per row).
     const std::vector<ActivityEntry>& Shown() const { return Shown_; }
     // The entry of the selected row, or null.
@@ -58,6 +66,7 @@ public:
     QComboBox* CMB_Kind;
     QTableWidget* STG_Activity;
     QLabel* LBL_Unavailable;
+    QLabel* LBL_NotRecorded; // right of the passes' caption, shown while passes are lost
     QPushButton* BTN_MoveBack;
     QPushButton* BTN_Clear;
     QCheckBox* CHK_Notify;

@@ -62,10 +62,8 @@ TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSecuritySetting
 
     LBL_Stored = new QLabel(this);
     LBL_Stored->setObjectName(QStringLiteral("LBL_Stored"));
-    LBL_Stored->setText(passwordStored
-                            ? QStringLiteral("A password is stored in the keyring; leave the "
-                                             "field empty to keep it.")
-                            : QStringLiteral("No password is stored in the keyring."));
+    ShowStoreAnswer(
+        {passwordStored ? TStoreAnswer::TState::Stored : TStoreAnswer::TState::NotStored, {}});
     LBL_Stored->setWordWrap(true);
     LBL_Stored->setGeometry(75, 86, 231, 28);
 
@@ -91,6 +89,30 @@ TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSecuritySetting
     connect(BTN_Check, &QPushButton::clicked, this, Guarded([this] { BTN_CheckClick(); }));
     connect(BTN_OK, &QPushButton::clicked, this, &QDialog::accept);
     connect(BTN_Cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TFRM_MailSecurity::ShowStoreAnswer(const TStoreAnswer& answer) {
+    using S = TStoreAnswer::TState;
+    switch (answer.State) {
+    case S::Asking:
+        LBL_Stored->setText(QString::fromUtf8("Asking the desktop's password store…"));
+        break;
+    case S::Stored:
+        LBL_Stored->setText(QStringLiteral("A password is stored in the keyring; leave the "
+                                           "field empty to keep it."));
+        break;
+    case S::NotStored:
+        LBL_Stored->setText(QStringLiteral("No password is stored in the keyring."));
+        break;
+    case S::Missing:
+        LBL_Stored->setText(
+            QStringLiteral("No password store is running; install one (e.g. gnome-keyring)."));
+        break;
+    case S::Failed:
+        LBL_Stored->setText(QStringLiteral("The password store gave an error (see its tip)."));
+        break;
+    }
+    LBL_Stored->setToolTip(QString::fromUtf8(answer.Message.c_str()));
 }
 
 TMailSecuritySettings TFRM_MailSecurity::Settings() const {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "settings/mail_security_settings.h"
+#include "ui/password_store_query.h"
 
 class QComboBox;
 class QLabel;
@@ -25,6 +26,10 @@ public:
     // finding the stored password. passwordStored says whether the keyring holds one.
     TFRM_MailSecurity(QWidget* parent, const TMailSecuritySettings& current, bool passwordStored,
                       std::string server, int port);
+
+    // What the password store said, in LBL_Stored; the whole reason in its tip when there
+    // is no store or it failed.
+    void ShowStoreAnswer(const TStoreAnswer& answer);
 
     TMailSecuritySettings Settings() const;
     // The password typed in; nothing when the field was left empty (keep the stored one).

@@ -22,6 +22,7 @@
 #include "ui/frm_mail_security.h"
 #include "ui/frm_task_list.h"
 #include "ui/guard.h"
+#include "ui/password_store_query.h"
 #include "ui/user_prompts.h"
 
 namespace ferry {
@@ -171,18 +172,25 @@ void TFRM_Options::SendMail(const std::string& server, uint16_t port) {
 std::string TFRM_Options::PasswordFor(const std::string& user) const {
     if (PendingPassword_)
         return *PendingPassword_;
-    return LookUpMailPassword(QStringToAnsi(TXT_SMTPServer->text()), user);
+    const std::string server = QStringToAnsi(TXT_SMTPServer->text());
+    std::string password;
+    RunOffUiThread([&] { password = LookUpMailPassword(server, user); });
+    return password;
 }
 
 void TFRM_Options::BTN_SecurityClick() {
     const std::string server = QStringToAnsi(TXT_SMTPServer->text());
-    bool stored = PendingPassword_.has_value() ||
-                  (!Security_.User.empty() && !PasswordFor(Security_.User).empty());
-    TFRM_MailSecurity dialog(this, Security_, stored, server,
+    TFRM_MailSecurity dialog(this, Security_, PendingPassword_.has_value(), server,
                              static_cast<uint16_t>(TXT_SMTPPort->text().toInt()));
     dialog.StoredPassword = [this](const std::string&, const std::string& user) {
         return PasswordFor(user);
     };
+    // The dialog opens at once; the store's answer follows when it comes.
+    if (!PendingPassword_) {
+        dialog.ShowStoreAnswer({});
+        AskPasswordStore(&dialog, server, Security_.User,
+                         [&dialog](const TStoreAnswer& answer) { dialog.ShowStoreAnswer(answer); });
+    }
     CentreOnScreen(&dialog);
     if (dialog.exec() != QDialog::Accepted)
         return;
@@ -200,7 +208,12 @@ void TFRM_Options::StoreMailSecurity() {
         auto source = MailPasswordSource();
         if (!source)
             throw Exception("No password store is available; the password was not saved.");
-        source->Store(QStringToAnsi(TXT_SMTPServer->text()), Security_.User, *PendingPassword_);
+        const std::string server = QStringToAnsi(TXT_SMTPServer->text());
+        try {
+            RunOffUiThread([&] { source->Store(server, Security_.User, *PendingPassword_); });
+        } catch (const EPasswordStoreMissing& e) {
+            throw Exception(std::string("The password was not saved. ") + e.what());
+        }
     }
     SecurityChanged_ = false;
     PendingPassword_.reset();

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTableView>
+#include <QTimer>
 #include <algorithm>
 
 #include "activity/activity_store.h"
@@ -37,14 +38,19 @@ constexpr int kColumnWidths[TaskTable::ColCount] = {26, 89, 97, 91, 94};
 constexpr int kRowHeight = 18;
 constexpr int kIntervalLength = 2; // characters the interval field takes as typed
 
-std::unique_ptr<ActivityStore> OpenActivity() {
+std::unique_ptr<ActivityStore> OpenActivity(std::string& why) {
     try {
         return std::make_unique<ActivityStore>(ActivityStore::DefaultPath());
     } catch (const std::exception& e) {
+        why = e.what();
         NoteHistoryFailure(e.what());
         return nullptr;
     }
 }
+
+// How often a store another program holds is looked at: a save waits at most this long
+// after it lets go.
+constexpr int kStoreRetryMs = 500;
 
 std::unique_ptr<IntervalTimer> MakeTimer(const TApplication& app, QObject* owner,
                                          std::function<void()> onTick) {
@@ -60,8 +66,9 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       App_(app), Model_(new TaskTableModel(Table_, this)),
-      Timer1_(MakeTimer(app, this, Guarded([this] { Timer1Timer(); }))), Activity_(OpenActivity()),
-      Scheduler_(*Timer1_), Runner_(new PassRunner(Scheduler_, this)) {
+      Timer1_(MakeTimer(app, this, Guarded([this] { Timer1Timer(); }))),
+      Activity_(OpenActivity(ActivityOpenError_)), Scheduler_(*Timer1_),
+      Runner_(new PassRunner(Scheduler_, this)) {
     setObjectName(QStringLiteral("FRM_TaskList"));
     setWindowTitle(QStringLiteral("Ferrydesk by Quillmere"));
     setFont(FormFont(QStringLiteral("MS Sans Serif")));
@@ -167,6 +174,11 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
     connect(Model_, &TaskTableModel::TableReset, this, Guarded([this] { ShowCurrentRow(); }));
     connect(Model_, &TaskTableModel::CurrentRowMoved, this, Guarded([this] { ShowCurrentRow(); }));
     connect(LBL_Activity, &QLabel::linkActivated, this, Guarded([this] { LBL_ActivityClick(); }));
+
+    StoreRetry = new QTimer(this);
+    StoreRetry->setObjectName(QStringLiteral("StoreRetry"));
+    StoreRetry->setInterval(kStoreRetryMs);
+    connect(StoreRetry, &QTimer::timeout, this, Guarded([this] { StoreRetryTimer(); }));
 
     Runner_->OnRunningChanged = [this](bool running) { ShowPassRunning(running); };
     Runner_->OnPassRecorded = [this](const RecordedPass& pass) {
@@ -276,8 +288,37 @@ void TFRM_TaskList::FormCreate() {
 }
 
 void TFRM_TaskList::SaveTable() {
+    struct Watch {
+        TFRM_TaskList* Self;
+        // However the save ends: a store held by another program is watched until it is free.
+        ~Watch() {
+            if (Self->Saver_.WaitingForBusyStore())
+                Self->StoreRetry->start();
+            else
+                Self->StoreRetry->stop();
+        }
+    } watch{this};
     Saver_.Save(Table_, Load_, App_.Prompts(),
                 [this](const TStartupLoad& load) { LoadedLate(load); });
+}
+
+void TFRM_TaskList::StoreRetryTimer() {
+    if (!Saver_.WaitingForBusyStore()) {
+        StoreRetry->stop();
+        return;
+    }
+    // Looked at without waiting: the save itself would wait for the store, with the window.
+    if (!SettingsStoreBusy())
+        SaveTable();
+}
+
+std::string TFRM_TaskList::FormTerminate() {
+    Runner_->Cancel();
+    StoreRetry->stop();
+    const std::string unsaved = Saver_.LastTry(Table_, Load_);
+    if (TrayIcon)
+        TrayIcon->hide();
+    return unsaved;
 }
 
 // The store could not be read at start, and now has been: the interval the creation could not
@@ -361,14 +402,50 @@ void TFRM_TaskList::ShowPassRunning(bool running) {
 void TFRM_TaskList::LBL_ActivityClick() {
     if (!FRM_Activity)
         FRM_Activity = new TFRM_Activity(App_, Activity());
+    ShowRecordingProblem();
     FRM_Activity->Show();
+}
+
+void TFRM_TaskList::ShowRecordingProblem() {
+    if (!FRM_Activity)
+        return;
+    if (!Activity())
+        FRM_Activity->SetRecordingProblem(ActivityOpenError_, 0, 0);
+    else
+        FRM_Activity->SetRecordingProblem(NotRecorded_.Reason, NotRecorded_.SinceMs,
+                                          NotRecorded_.Passes);
 }
 
 void TFRM_TaskList::PassRecorded(const RecordedPass& pass) {
     // Without a history there is no switch to read: the notification stays on, as by default.
     const ActivityStore* store = Activity();
+    QString text;
     if (!pass.Summary.Empty() && (!store || store->DesktopNotifications()))
-        ShowTrayMessage(QStringLiteral("Ferrydesk"), AnsiToQString(pass.Summary.Text()));
+        text = AnsiToQString(pass.Summary.Text());
+    // Outcomes that were not kept: the history failed to take them, or there is none.
+    std::string lost = pass.HistoryError;
+    if (!store && !pass.Summary.Empty())
+        lost = ActivityOpenError_.empty() ? std::string("the history could not be opened")
+                                          : ActivityOpenError_;
+    if (!lost.empty()) {
+        if (NotRecorded_.Passes++ == 0)
+            NotRecorded_.SinceMs = pass.StartMs;
+        NotRecorded_.Reason = lost;
+        // Told once, not at every pass: the Activity window keeps saying it meanwhile.
+        if (!NotRecorded_.Told) {
+            NotRecorded_.Told = true;
+            if (!text.isEmpty())
+                text += QStringLiteral("\n");
+            text += QStringLiteral("The history cannot record passes: %1. The files are moved "
+                                   "all the same.")
+                        .arg(AnsiToQString(lost));
+        }
+    } else if (pass.PassId != 0) {
+        NotRecorded_ = NotRecorded();
+    }
+    if (!text.isEmpty())
+        ShowTrayMessage(QStringLiteral("Ferrydesk"), text);
+    ShowRecordingProblem();
     if (FRM_Activity && FRM_Activity->isVisible())
         FRM_Activity->Refresh();
 }

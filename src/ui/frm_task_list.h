@@ -10,6 +10,7 @@
 
 class QLabel;
 class QLineEdit;
+class QTimer;
 class QPushButton;
 class QSystemTrayIcon;
 class QTableView;
@@ -76,8 +77,15 @@ public:
     // it to the front.
     void LBL_ActivityClick();
     // After every pass: the Activity window reads the history again, and a pass that moved or
-    // left files is told in one notification, unless the user turned those off.
+    // left files is told in one notification, unless the user turned those off. Passes the
+    // history could not take are told once in a notification, and in the Activity window for
+    // as long as it lasts.
     void PassRecorded(const RecordedPass& pass);
+    // While task changes wait for a store another program holds: saves them once it lets go.
+    void StoreRetryTimer();
+    // The program ends without the user (a signal): the pass is called off and the task
+    // changes get one more try. Returns what could not be saved ("" when nothing).
+    std::string FormTerminate();
 
     QLabel* LBL_TimeInterval;
     QLineEdit* TXT_TimeInterval;
@@ -93,6 +101,7 @@ public:
     QLabel* LBL_Activity; // a link in the free space right of the notice
     QSystemTrayIcon* TrayIcon = nullptr;
     TFRM_Activity* FRM_Activity = nullptr; // made when first opened
+    QTimer* StoreRetry = nullptr;          // runs while a save waits for a busy store
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -107,12 +116,21 @@ private:
     void LimitIntervalText();
     void ShowPassRunning(bool running);
     void ShowTrayMessage(const QString& title, const QString& text);
+    void ShowRecordingProblem();
 
     TApplication& App_;
     TaskTable Table_;
     TaskTableModel* Model_;
     std::unique_ptr<IntervalTimer> Timer1_;
+    std::string ActivityOpenError_;           // why the history could not be opened
     std::unique_ptr<ActivityStore> Activity_; // outlives the runner's thread (Stop in ~)
+    // Passes whose outcomes the history could not take, since the last one it did.
+    struct NotRecorded {
+        std::string Reason;
+        int64_t SinceMs = 0;
+        int Passes = 0;
+        bool Told = false; // in a notification, once until the history works again
+    } NotRecorded_;
     Scheduler Scheduler_;
     PassRunner* Runner_;
     TStartupLoad Load_;

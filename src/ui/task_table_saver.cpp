@@ -32,6 +32,7 @@ const char* const TaskTableSaver::QuitText =
 
 void TaskTableSaver::Defer(LONG code, UserPrompts& prompts) {
     Pending_ = true;
+    LastCode_ = code;
     if (Told_)
         return;
     Told_ = true;
@@ -101,6 +102,35 @@ void TaskTableSaver::BeforeQuit(TaskTable& table, TStartupLoad& load, UserPrompt
     Save(table, load, prompts, loaded);
     if (Pending_)
         prompts.MessageDlg(QuitText, TMsgDlgType::mtWarning, Btn(mbOK));
+}
+
+namespace {
+
+// Takes every box's default answer and shows nothing: nobody is there to read it.
+class NoPrompts : public UserPrompts {
+public:
+    int MessageDlg(const std::string&, TMsgDlgType, TMsgDlgButtons) override { return mrOk; }
+    void ErrorBox(const std::string&) override {}
+    bool BrowseForFolder(const std::string&, std::string&) override { return false; }
+};
+
+} // namespace
+
+std::string TaskTableSaver::LastTry(TaskTable& table, TStartupLoad& load) {
+    if (!Pending_)
+        return "";
+    NoPrompts nobody;
+    try {
+        Save(table, load, nobody, nullptr);
+    } catch (const std::exception& e) {
+        return std::string("your task changes were not saved: ") + e.what();
+    }
+    if (!Pending_)
+        return "";
+    return LastCode_ == ERROR_BUSY
+               ? "your task changes were not saved: the settings were still in use by another "
+                 "program"
+               : "your task changes were not saved: the settings could not be read";
 }
 
 } // namespace ferry

@@ -34,14 +34,20 @@ public:
               const std::function<void(const TStartupLoad&)>& loaded);
     // Changes the user made that are not stored yet.
     bool Pending() const { return Pending_; }
+    // Pending because another program held the store: worth trying again as soon as it lets go.
+    bool WaitingForBusyStore() const { return Pending_ && LastCode_ == ERROR_BUSY; }
     // Before the program ends: one more try, and a warning when the changes are still unsaved.
     void BeforeQuit(TaskTable& table, TStartupLoad& load, UserPrompts& prompts,
                     const std::function<void(const TStartupLoad&)>& loaded);
+    // The program ends with nobody to ask (a signal): one more try, no box. Returns what could
+    // not be saved, as a line for the log; "" when nothing is left unsaved.
+    std::string LastTry(TaskTable& table, TStartupLoad& load);
 
 private:
     void Defer(LONG code, UserPrompts& prompts);
 
     bool Pending_ = false;
+    LONG LastCode_ = ERROR_SUCCESS; // why the last save was put off
     bool Told_ = false;
     bool ToldNever_ = false;
     std::optional<TaskSnapshot> Unchanged_; // the table as a failed load left it

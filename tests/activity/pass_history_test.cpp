@@ -3,6 +3,7 @@
 #include "activity/pass_history.h"
 
 #include "base/exception.h"
+#include "core/move_back.h"
 #include "core/routing_pass.h"
 #include "platform/system_errors.h"
 #include "support/temp_dir.h"
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ferry {
@@ -52,6 +54,11 @@ TEST(PassHistoryTest, SummaryTexts) {
                   .Text(),
               "A: 1 file moved, 2 left (in use), 1 left (destination missing), "
               "1 left (move failed), error");
+    EXPECT_EQ(Summarise({outcome("B", K::DestinationIsSource), outcome("B", K::NameTaken),
+                         outcome("B", K::DestinationIsSource)})
+                  .Text(),
+              "B: 1 left (name taken), 2 left (destination is source)");
+    EXPECT_FALSE(Summarise({outcome("B", K::DestinationIsSource)}).Empty());
     EXPECT_EQ(Summarise({outcome("B", K::PassError)}).Text(), "B: error");
     EXPECT_FALSE(Summarise({outcome("B", K::PassError)}).Empty());
 }
@@ -145,6 +152,47 @@ TEST(PassHistoryTest, WithoutAWorkingHistoryThePassRunsAsEver) {
     EXPECT_LE(said.size(), said.find('\n') + 1) << said; // one line at most
     EXPECT_EQ(listened, 3);
     EXPECT_EQ(files.Entries("out"), (std::vector<std::string>{"a", "b", "c"}));
+}
+
+// What the history keeps of a moved file is the file as its move left it, across file systems
+// too (where the copy's mark comes off at the end of its batch): each can be moved back from
+// there, and an edit made since, its modification time put back, cannot.
+TEST(PassHistoryTest, EveryRecordedMoveCanBeMovedBackUntilTheFileIsEdited) {
+    TempDir probe, state;
+    const std::string other = TempDir::OtherFileSystemThan(probe.Path());
+    ActivityStore store(state / "activity.sqlite3");
+    for (const bool across : {false, true}) {
+        if (across && other.empty())
+            continue;
+        SCOPED_TRACE(across ? "across file systems" : "one file system");
+        TempDir in(across ? other : ""), out;
+        for (const char* name : {"a", "b", "c"})
+            in.Write(name, "MATCH");
+        int listened = 0;
+        RecordedPass recorded;
+        RunRecordedPass({{"T", in.Path(), out.Path(), "MATCH"}}, RealPass(&listened), &store,
+                        recorded);
+        ASSERT_GT(recorded.PassId, 0);
+        std::vector<ActivityEntry> moved = store.List({"T", -1, 3});
+        ASSERT_EQ(moved.size(), 3u);
+        const int fd = open((out / moved[0].Outcome.File).c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(pwrite(fd, "m", 1, 0), 1);
+        close(fd);
+        const int64_t mtime = moved[0].Outcome.MTimeNs;
+        const timespec back[2] = {{0, UTIME_OMIT}, {mtime / 1000000000, mtime % 1000000000}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (out / moved[0].Outcome.File).c_str(), back, 0), 0);
+        EXPECT_EQ(MoveBack(moved[0].Outcome).Refusal, MoveBackRefusal::Changed);
+        // An entry from before the change time was kept is known by the other marks only.
+        FileOutcome older = moved[0].Outcome;
+        older.CTimeNs = 0;
+        EXPECT_EQ(MoveBack(older).Refusal, MoveBackRefusal::None);
+        for (size_t i = 1; i < moved.size(); ++i) {
+            const MoveBackResult r = MoveBack(moved[i].Outcome);
+            EXPECT_EQ(r.Refusal, MoveBackRefusal::None) << r.Reason;
+        }
+        EXPECT_TRUE(out.Entries().empty());
+    }
 }
 
 } // namespace ferry

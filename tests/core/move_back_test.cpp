@@ -29,6 +29,7 @@ FileOutcome MoveOne(const TempDir& in, const TempDir& out, const std::string& na
                       [&](const FileOutcome& o) { outcomes.push_back(o); });
     EXPECT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes.at(0).Kind, OutcomeKind::Moved);
+    RefreshChangeTime(outcomes.at(0)); // as the history keeps it
     return outcomes.at(0);
 }
 
@@ -46,7 +47,9 @@ TEST(MoveBackTest, ReturnsTheUnchangedFileAndRefusesOtherwise) {
     // Twice: the file is gone from the destination by then.
     const MoveBackResult again = MoveBack(moved);
     EXPECT_EQ(again.Refusal, MoveBackRefusal::Gone);
-    EXPECT_EQ(again.Reason, "The file is no longer in " + out.Path() + ".");
+    EXPECT_EQ(again.Reason, "invoice.pdf is no longer in " + out.Path() +
+                                ", so it cannot be moved back. It was moved, renamed or deleted "
+                                "since the pass moved it there.");
     EXPECT_EQ(TempDir::Read(in / "invoice.pdf"), "MATCH 1");
 }
 
@@ -62,7 +65,10 @@ TEST(MoveBackTest, AChangedOrReplacedFileStays) {
     }
     MoveBackResult r = MoveBack(grown);
     EXPECT_EQ(r.Refusal, MoveBackRefusal::Changed);
-    EXPECT_EQ(r.Reason, "The file has changed since it was moved.");
+    EXPECT_EQ(r.Reason, "log.txt in " + out.Path() +
+                            " has changed since it was moved, so it stays there. If you still "
+                            "want it in " +
+                            in.Path() + ", move it there yourself.");
     EXPECT_EQ(TempDir::Read(out / "log.txt"), "MATCH logmore");
 
     // Another file of the same name, size and time put in its place: not the same file.
@@ -92,7 +98,8 @@ TEST(MoveBackTest, ATakenNameAMissingFolderOrAFileInUseMovesNothing) {
     in.Write("a.txt", "a new file of the same name");
     MoveBackResult r = MoveBack(moved);
     EXPECT_EQ(r.Refusal, MoveBackRefusal::NameTaken);
-    EXPECT_EQ(r.Reason, "A file named a.txt is already in " + in.Path() + ".");
+    EXPECT_EQ(r.Reason, "A file named a.txt is already in " + in.Path() + ", so a.txt stays in " +
+                            out.Path() + ". Rename or move one of them, then try again.");
     EXPECT_EQ(TempDir::Read(in / "a.txt"), "a new file of the same name");
     EXPECT_EQ(TempDir::Read(out / "a.txt"), "MATCH a");
 
@@ -103,7 +110,8 @@ TEST(MoveBackTest, ATakenNameAMissingFolderOrAFileInUseMovesNothing) {
     ASSERT_EQ(rmdir(source.c_str()), 0);
     r = MoveBack(gone);
     EXPECT_EQ(r.Refusal, MoveBackRefusal::SourceFolderMissing);
-    EXPECT_EQ(r.Reason, "The folder " + source + " no longer exists.");
+    EXPECT_EQ(r.Reason, "The folder " + source + " no longer exists, so a.txt stays in " +
+                            out.Path() + ". Create the folder again, then try again.");
     EXPECT_TRUE(TempDir::Exists(out / "a.txt"));
 
     // Another program has it open at the destination.
@@ -112,7 +120,8 @@ TEST(MoveBackTest, ATakenNameAMissingFolderOrAFileInUseMovesNothing) {
     ASSERT_TRUE(holder.Ready());
     r = MoveBack(moved);
     EXPECT_EQ(r.Refusal, MoveBackRefusal::InUse);
-    EXPECT_FALSE(r.Reason.empty());
+    EXPECT_EQ(r.Reason, "a.txt is open in another program, so it stays in " + out.Path() +
+                            ". Close it there, then try again.");
     EXPECT_EQ(holder.Release(), 0);
     EXPECT_TRUE(TempDir::Exists(out / "a.txt"));
     EXPECT_EQ(MoveBack(moved).Refusal, MoveBackRefusal::None); // once let go

@@ -14,9 +14,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace ferry {
@@ -210,6 +212,108 @@ TEST(RoutingOutcomeTest, TheErrorThatEndsThePassIsReportedThenRaisedUnchanged) {
         EXPECT_THROW(c.Pass(), EOperationCancelled);
     }
     EXPECT_TRUE(c.outcomes.empty());
+}
+
+// A task whose destination is its own source folder, however it is spelt, leaves every file
+// where it is: each matching one is left as such, and the listener hears of the attempt, as
+// for any taken name. So does a destination name that is a second name of the file.
+TEST(RoutingOutcomeTest, ADestinationThatIsTheSourceItselfLeavesEveryFileWhole) {
+    TempDir links;
+    struct Spelling {
+        const char* Name;
+        std::function<std::string(const TempDir&)> Destination;
+        bool Copying; // as across file systems
+    };
+    const Spelling spellings[] = {
+        {"the same path", [](const TempDir& in) { return in.Path(); }, false},
+        {"a trailing separator", [](const TempDir& in) { return in.Path() + "/"; }, false},
+        {"a dot folder", [](const TempDir& in) { return in.Path() + "/./"; }, false},
+        {"a link to the folder",
+         [&](const TempDir& in) {
+             EXPECT_EQ(symlink(in.Path().c_str(), (links / "in").c_str()), 0);
+             return links / "in";
+         },
+         false},
+        {"the same path, copying", [](const TempDir& in) { return in.Path(); }, true},
+    };
+    for (const Spelling& spelling : spellings) {
+        SCOPED_TRACE(spelling.Name);
+        Reported r;
+        r.in.Write("a.txt", "MATCH a");
+        r.in.Write("b.txt", "MATCH b");
+        r.in.Write("c.txt", "no match");
+        MoveSeam seam{true, false, {}};
+        if (spelling.Copying)
+            SetMoveSeamForTesting(&seam);
+        const std::string destination = spelling.Destination(r.in);
+        r.Pass(destination);
+        r.Pass(destination);
+        SetMoveSeamForTesting(nullptr);
+        EXPECT_EQ(r.in.Entries(), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+        EXPECT_EQ(TempDir::Read(r.in / "a.txt"), "MATCH a");
+        EXPECT_EQ(TempDir::Read(r.in / "b.txt"), "MATCH b");
+        EXPECT_EQ(r.moves, 4);
+        ASSERT_EQ(r.outcomes.size(), 4u);
+        for (const FileOutcome& o : r.outcomes) {
+            EXPECT_EQ(o.Kind, OutcomeKind::DestinationIsSource) << o.File;
+            EXPECT_EQ(o.ErrorCode, ERROR_ALREADY_EXISTS);
+            EXPECT_EQ(o.DestinationFolder, destination);
+        }
+    }
+
+    // A second name of the file in the destination: both names stay; the other file moves.
+    Reported h;
+    h.in.Write("a.txt", "MATCH a");
+    h.in.Write("b.txt", "MATCH b");
+    ASSERT_EQ(link((h.in / "a.txt").c_str(), (h.out / "a.txt").c_str()), 0);
+    h.Pass();
+    EXPECT_EQ(h.in.Entries(), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(h.out.Entries(), (std::vector<std::string>{"a.txt", "b.txt"}));
+    auto by = h.ByFile();
+    EXPECT_EQ(by["a.txt"].Kind, OutcomeKind::DestinationIsSource);
+    EXPECT_EQ(by["b.txt"].Kind, OutcomeKind::Moved);
+}
+
+// A file whose source someone opens before its move across file systems is final (as an open
+// of its old name already under way would) returns to its name, and its copy goes: the pass
+// tells it once, as left in use, and never as moved as well.
+TEST(RoutingOutcomeTest, AFileOpenedBeforeItsMoveIsFinalIsToldOnceAsLeftInUse) {
+    Reported r;
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        r.in.Write(name, std::string("MATCH ") + name);
+    MoveSeam seam{true, false, {}};
+    SetMoveSeamForTesting(&seam);
+    std::string opened;
+    r.Pass(r.out.Path(), [&] {
+        if (r.moves != 1)
+            return;
+        // The first file moved waits under a hidden name for its batch to end.
+        for (const std::string& name : r.in.Entries()) {
+            if (name.rfind(".~ferrydesk-", 0) != 0)
+                continue;
+            char value[4096] = {};
+            ASSERT_GT(
+                lgetxattr((r.in / name).c_str(), "user.ferrydesk.temp", value, sizeof value - 1),
+                0);
+            opened = std::string(value).substr(std::string(value).rfind('/') + 1);
+            errno = 0;
+            EXPECT_LT(open((r.in / name).c_str(), O_RDONLY | O_NONBLOCK), 0);
+            EXPECT_EQ(errno, EWOULDBLOCK);
+        }
+    });
+    SetMoveSeamForTesting(nullptr);
+    ASSERT_FALSE(opened.empty());
+    EXPECT_EQ(r.moves, 3);
+    ASSERT_EQ(r.outcomes.size(), 3u);
+    auto by = r.ByFile();
+    ASSERT_EQ(by.size(), 3u);
+    for (const auto& [name, o] : by) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(o.Kind, name == opened ? OutcomeKind::InUse : OutcomeKind::Moved);
+        EXPECT_EQ(TempDir::Exists(r.in / name), name == opened);
+        EXPECT_EQ(TempDir::Exists(r.out / name), name != opened) << "a file in two places";
+    }
+    EXPECT_EQ(r.in.Entries(), std::vector<std::string>{opened});
 }
 
 } // namespace ferry

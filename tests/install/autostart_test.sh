@@ -33,11 +33,31 @@ run "$prog" --autostart on
 [[ $out == *"$entry"* ]] || fail "on does not say where it wrote: $out"
 desktop-file-validate "$entry" || fail "the autostart entry is not a valid desktop entry"
 grep -qx "Exec=$prog" "$entry" || fail "Exec is not this program: $(grep Exec "$entry")"
+grep -qx "TryExec=$prog" "$entry" || fail "no TryExec naming this program: $(grep Exec "$entry")"
 grep -qx "Type=Application" "$entry" || fail "not an application entry"
 run "$prog" --autostart on # again: still one entry, rewritten
 [[ $status -eq 0 && $(ls "$HOME/.config/autostart") == ferrydesk.desktop ]] || fail "second on"
 run "$prog" --autostart off
 [[ $status -eq 0 && ! -e $entry ]] || fail "off: status $status, $err"
+
+# Links planted where the entry or an old-style temporary goes: nothing is written through
+# them, the entry ends up a file of its own, and the links' targets keep their bytes.
+echo "victim one" >"$tmp/victim1"
+echo "victim two" >"$tmp/victim2"
+ln -s "$tmp/victim1" "$HOME/.config/autostart/ferrydesk.desktop.new"
+ln -s "$tmp/victim2" "$entry"
+run "$prog" --autostart on
+[[ $status -eq 0 ]] || fail "on over planted links: status $status, $err"
+[[ -f $entry && ! -L $entry ]] || fail "the entry is still a link: $(ls -l "$entry")"
+grep -qx "TryExec=$prog" "$entry" || fail "the entry over a link is not ours"
+[[ $(cat "$tmp/victim1") == "victim one" && $(cat "$tmp/victim2") == "victim two" ]] ||
+    fail "a link's target was overwritten"
+[[ -L $HOME/.config/autostart/ferrydesk.desktop.new ]] || fail "someone else's link was touched"
+left=$(ls -A "$HOME/.config/autostart")
+[[ $left == $'ferrydesk.desktop\nferrydesk.desktop.new' ]] || fail "temporaries left: $left"
+rm -f "$HOME/.config/autostart/ferrydesk.desktop.new"
+run "$prog" --autostart off
+[[ $status -eq 0 && ! -e $entry && -f $tmp/victim2 ]] || fail "off after the links: $err"
 run "$prog" --autostart off # already off: fine, and said so
 [[ $status -eq 0 && $out == *"not set"* ]] || fail "second off: $status $out"
 
@@ -59,6 +79,8 @@ run "$tmp/my \$dir/ferrydesk" --autostart on
 desktop-file-validate "$tmp/config/autostart/ferrydesk.desktop" || fail "quoted Exec invalid"
 grep -qxF 'Exec="'"$tmp"'/my \\$dir/ferrydesk"' "$tmp/config/autostart/ferrydesk.desktop" ||
     fail "quoted Exec: $(grep Exec "$tmp/config/autostart/ferrydesk.desktop")"
+grep -qxF "TryExec=$tmp/my \$dir/ferrydesk" "$tmp/config/autostart/ferrydesk.desktop" ||
+    fail "TryExec: $(grep TryExec "$tmp/config/autostart/ferrydesk.desktop")"
 rm -f "$tmp/config/autostart/ferrydesk.desktop"
 
 # A folder that cannot be written: a clear error and a failing status.

@@ -73,9 +73,15 @@ cmake -DMANIFEST="$tmp/manifest" -DDESTDIR="$dest" -P "$src/dist/uninstall.cmake
 left=$(cd "$dest" && find . -type f -o -type l)
 [[ $left == "./opt/ferrydesk-test/share/applications/users-own.desktop" ]] ||
     fail "uninstall left or took files: $left"
-# A second uninstall has nothing to do and says so.
-if cmake -DMANIFEST="$tmp/manifest" -DDESTDIR="$dest" -P "$src/dist/uninstall.cmake" >"$tmp/again.log" 2>&1; then
-    fail "a second uninstall claimed success"
-fi
+# A second uninstall has nothing to do, says so, and is no error; through make as well.
+cmake -DMANIFEST="$tmp/manifest" -DDESTDIR="$dest" -P "$src/dist/uninstall.cmake" >"$tmp/again.log" 2>&1 ||
+    fail "a second uninstall failed: $(cat "$tmp/again.log")"
 grep -q "Nothing to uninstall" "$tmp/again.log" || fail "second uninstall: $(cat "$tmp/again.log")"
+grep -q "CMake Error" "$tmp/again.log" && fail "second uninstall: $(cat "$tmp/again.log")"
+if command -v make >/dev/null; then
+    mkdir "$tmp/tree" && ln -s "$src/dist" "$tmp/tree/dist"
+    make -s -C "$tmp/tree" -f "$src/Makefile" uninstall >"$tmp/make.log" 2>&1 ||
+        fail "make uninstall with nothing installed: $(cat "$tmp/make.log")"
+    grep -q "Nothing to uninstall" "$tmp/make.log" || fail "make uninstall: $(cat "$tmp/make.log")"
+fi
 echo "PASS: ${#expected[@]} files installed, validated and removed"

@@ -125,6 +125,70 @@ TEST(CodePageTest, LegacyLocalesKeepTheirOwnTable) {
     }
 }
 
+TEST(CodePageTest, MultiByteLocalesKeepTheirCharactersWhole) {
+    struct Row {
+        const char* Locale;
+        const char16_t* Native; // two characters; in three sets their second bytes are
+                                // a backslash or a letter
+        std::string Bytes, Upper;
+    };
+    const Row rows[] = {
+        {"ja_JP.SJIS", u"ソヂ",
+         "\x82\x81\x82"
+         "a\x82\x83 \x83\xBF\x83\xB6 z\\\x83\\\x83"
+         "a",
+         "\x82`\x82"
+         "a\x82"
+         "b \x83\x9F\x83\xB6 Z\\\x83\\\x83"
+         "a"},
+        {"ja_JP.EUC-JP", u"日本", "\xA3\xE1\xA3\xC2\xA3\xE3 \xA6\xC1\xA6\xB8 z\\\xC6\xFC\xCB\xDC",
+         "\xA3\xC1\xA3\xC2\xA3\xC3 \xA6\xA1\xA6\xB8 Z\\\xC6\xFC\xCB\xDC"},
+        {"zh_CN.GBK", u"說誇",
+         "\xA3\xE1\xA3\xC2\xA3\xE3 \xA6\xC1\xA6\xB8 z\\\xD5"
+         "f\xD5"
+         "F",
+         "\xA3\xC1\xA3\xC2\xA3\xC3 \xA6\xA1\xA6\xB8 Z\\\xD5"
+         "f\xD5"
+         "F"},
+        {"zh_TW.BIG5", u"許口",
+         "\xA2\xE9\xA2\xD0\xA2\xEB \xA3\\\xA3[ z\\\xB3\\\xA4"
+         "f",
+         "\xA2\xCF\xA2\xD0\xA2\xD1 \xA3"
+         "D\xA3[ Z\\\xB3\\\xA4"
+         "f"},
+        {"ko_KR.EUC-KR", u"김치", "\xA3\xE1\xA3\xC2\xA3\xE3 \xA5\xE1\xA5\xD8 z\\\xB1\xE8\xC4\xA1",
+         "\xA3\xC1\xA3\xC2\xA3\xC3 \xA5\xC1\xA5\xD8 Z\\\xB1\xE8\xC4\xA1"},
+    };
+    std::string missing;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Locale);
+        test::ScopedCodePage codePage(row.Locale);
+        if (!codePage.Ok()) {
+            missing += std::string(" ") + row.Locale;
+            continue;
+        }
+        const CodePage& cp = SystemCodePage();
+        EXPECT_TRUE(cp.IsMultiByte());
+        EXPECT_EQ(cp.IsShiftJis(), row.Locale == std::string("ja_JP.SJIS"));
+        // Full-width and Greek letters of both cases, and the backslash as itself (in
+        // Shift JIS too, which the desktop reads as code page 932).
+        const std::u16string text = u"ａＢｃ αΩ z\\" + std::u16string(row.Native);
+        EXPECT_EQ(cp.FromUtf16(text), row.Bytes);
+        EXPECT_EQ(cp.ToUtf16(row.Bytes), text);
+        // Upper-casing takes whole characters: no second byte is changed as a letter.
+        EXPECT_EQ(CharUpperString(row.Bytes), row.Upper);
+        std::string terminated = row.Bytes;
+        EXPECT_EQ(std::string(CharUpperA(terminated.data())), row.Upper);
+        // Bytes that make no character, a lead byte cut off at the end, come back whole.
+        const std::string odd = "x\xFF \x80\x80 " + row.Bytes.substr(0, 1);
+        EXPECT_EQ(cp.FromUtf16(cp.ToUtf16(odd)), odd);
+        EXPECT_EQ(CharUpperString(odd), "X" + odd.substr(1));
+        EXPECT_EQ(cp.FromUtf16(u"\U0001F600"), "?"); // none of them has it
+    }
+    if (!missing.empty())
+        GTEST_SKIP() << "not installed (scripts/install-locales makes them):" << missing;
+}
+
 TEST(CodePageTest, RegFilesCarryTheCodePagesCharacters) {
     FERRY_IN_LOCALE("en_US.UTF-8");
     RegFile file;

@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
+#include <string>
 
 namespace ferry {
 namespace {
@@ -39,6 +40,26 @@ TEST(CopyMarkTest, ReadsBackWhatItWroteAndStaysSmall) {
     }
     // Beside its name, a mark of this size still fits in an ext4 inode of 256 bytes.
     EXPECT_LE(Typical().Encode().size(), 48u);
+
+    // With the source's birth, as time or as generation number; one cut short, or of a kind
+    // not known, is damage.
+    CopyMark born = Typical(), generation = Typical();
+    born.BirthKind = CopyMark::Birth::Time;
+    born.BirthSec = 1795000000;
+    born.BirthNsec = 999999999;
+    generation.BirthKind = CopyMark::Birth::Generation;
+    generation.BirthSec = 0xFFFFFFFF;
+    std::string strange = Typical().Encode();
+    strange.back() = 7;
+    for (const CopyMark& mark : {born, generation}) {
+        CopyMark read;
+        ASSERT_TRUE(CopyMark::Parse(mark.Encode(), read));
+        EXPECT_EQ(read, mark);
+        EXPECT_LE(mark.Encode().size(), 64u);
+        for (const std::string& damaged :
+             {mark.Encode().substr(0, mark.Encode().size() - 1), strange})
+            EXPECT_FALSE(CopyMark::Parse(damaged, read));
+    }
 }
 
 TEST(CopyMarkTest, TheTextOfEarlierVersionsIsStillReadAndDamageIsNot) {

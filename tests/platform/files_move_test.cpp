@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -188,6 +189,55 @@ TEST(FileMoveTest, EveryFailureOnTheCopyPathKeepsTheSourceAndNoTemporary) {
             EXPECT_EQ(TempDir::Read(src), body);
             EXPECT_TRUE(to.Entries().empty()); // neither the final name nor a temporary
         }
+    }
+}
+
+// A sparse file keeps its holes when it is copied: 256 MiB holding two pieces of data (a hole
+// before, between and after them) arrives whole, taking the room of those pieces only.
+TEST(FileMoveTest, ASparseFileStaysSparseAndWhole) {
+    TempDir from;
+    const std::string other = TempDir::OtherFileSystemThan(from.Path());
+    const off_t size = off_t{256} << 20;
+    const std::pair<off_t, std::string> pieces[] = {{(off_t{1} << 20) + 7, "MATCH near the start"},
+                                                    {off_t{100} << 20, std::string(70000, 'd')}};
+    for (const bool real : {true, false}) {
+        if (real && other.empty())
+            continue;
+        SCOPED_TRACE(real ? "across file systems" : "copied on one file system");
+        std::unique_ptr<SeamScope> seam;
+        if (!real)
+            seam = std::make_unique<SeamScope>(MoveSeam{true, false, {}});
+        TempDir to(real ? other : "");
+        const std::string src = from / "disk.img";
+        const int fd = open(src.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        for (const auto& [at, data] : pieces)
+            ASSERT_EQ(pwrite(fd, data.data(), data.size(), at), static_cast<ssize_t>(data.size()));
+        ASSERT_EQ(ftruncate(fd, size), 0);
+        close(fd);
+
+        ASSERT_TRUE(MoveFileNoReplace(src, to / "disk.img"));
+        EXPECT_FALSE(TempDir::Exists(src));
+        struct stat st;
+        ASSERT_EQ(stat((to / "disk.img").c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, size);
+        EXPECT_LT(st.st_blocks * 512, 1 << 20) << "the holes were filled";
+        // Whole: the pieces where they were, zeros everywhere else.
+        const int in = open((to / "disk.img").c_str(), O_RDONLY);
+        std::string got(1 << 20, '\0'), want(1 << 20, '\0');
+        off_t offset = 0;
+        for (; offset < size; offset += static_cast<off_t>(got.size())) {
+            ASSERT_EQ(pread(in, got.data(), got.size(), offset), static_cast<ssize_t>(got.size()));
+            std::fill(want.begin(), want.end(), '\0');
+            for (const auto& [at, data] : pieces)
+                for (std::size_t i = 0; i < data.size(); ++i)
+                    if (at + static_cast<off_t>(i) >= offset &&
+                        at + static_cast<off_t>(i) < offset + static_cast<off_t>(want.size()))
+                        want[static_cast<std::size_t>(at + static_cast<off_t>(i) - offset)] =
+                            data[i];
+            ASSERT_TRUE(got == want) << "differs in the MiB at " << offset;
+        }
+        close(in);
     }
 }
 

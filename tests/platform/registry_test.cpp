@@ -85,6 +85,40 @@ TEST_F(RegistryTest, NamesKeepTheirCaseAndCompareWithoutIt) {
     EXPECT_EQ(RegVerifyHive(HKEY_LOCAL_MACHINE), "ok");
 }
 
+// A walk by index reads the key at its first step; whatever changes the key after that, here
+// or in another process, shows at the next step.
+TEST_F(RegistryTest, AnEnumerationSeesEveryChangeMadeSinceItsLastStep) {
+    HKEY h = Create("SOFTWARE\\Walk");
+    for (const char* v : {"a", "b", "c"})
+        ASSERT_EQ(RegSetValue(h, v, REG_SZ, std::string(v) + '\0'), ERROR_SUCCESS);
+    auto step = [&](DWORD i) {
+        std::string name;
+        return RegEnumValue(h, i, name, nullptr, nullptr) == ERROR_SUCCESS ? name : "-";
+    };
+    auto other = [](const char* remove, const char* add) {
+        return RunInChild([=] {
+            HKEY k = nullptr;
+            if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Walk", 0, KEY_ALL_ACCESS, &k,
+                               nullptr) != ERROR_SUCCESS ||
+                RegDeleteValue(k, remove) != ERROR_SUCCESS ||
+                RegSetValue(k, add, REG_SZ, std::string("x\0", 2)) != ERROR_SUCCESS)
+                return RegLastErrorText();
+            RegCloseKey(k);
+            return std::string();
+        });
+    };
+    EXPECT_EQ(step(0), "a");
+    ASSERT_EQ(RegDeleteValue(h, "a"), ERROR_SUCCESS); // this very connection
+    EXPECT_EQ(step(1), "c");
+    ASSERT_TRUE(other("b", "d").Ok()); // another process, between two steps
+    EXPECT_EQ(step(1), "d");
+    EXPECT_EQ(step(2), "-");
+    EXPECT_EQ(step(0) + step(1), "cd");
+    ASSERT_TRUE(other("c", "e").Ok());
+    EXPECT_EQ(step(0) + step(1) + step(2), "de-");
+    RegCloseKey(h);
+}
+
 TEST_F(RegistryTest, MissingHiveIsAMissingKeyAndIsNotCreatedByReading) {
     HKEY h = nullptr;
     EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &h), ERROR_FILE_NOT_FOUND);

@@ -6,6 +6,8 @@
 #include "platform/registry_file.h"
 #include "support/code_page_scope.h"
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -257,6 +259,13 @@ TEST_F(RegToolTest, TextInTheLocalesCodePageSurvivesExportAndImport) {
                         u"\u53E3\u5EA7 \U0001F600"},
         {"ru_RU.KOI8-R", u"Bank \u0421\u0447\u0451\u0442"},
         {"de_DE.ISO-8859-1", u"\u00DCberweisung f\u00FCr M\u00FCller"},
+        // Multi-byte sets; in Shift JIS and Big5 the last character ends in 0x5C, which
+        // must not escape the closing quote.
+        {"ja_JP.SJIS", u"請求書 表ソ"},
+        {"ja_JP.EUC-JP", u"請求書 表ソ"},
+        {"zh_CN.GBK", u"发票 說"},
+        {"zh_TW.BIG5", u"發票 許"},
+        {"ko_KR.EUC-KR", u"청구서"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Locale);
@@ -307,6 +316,44 @@ TEST_F(RegToolTest, TextInTheLocalesCodePageSurvivesExportAndImport) {
     std::string out;
     EXPECT_EQ(Sandbox.RegTool({"import", file}, &out), 1);
     EXPECT_NE(out.find("Line 5: "), std::string::npos) << out;
+}
+
+// A backup of a key with very many values: query and export take time in proportion to the
+// values (ten times the values, about ten times the time), and the output is complete.
+TEST_F(RegToolTest, QueryAndExportGrowLinearlyWithTheValues) {
+    auto seconds = [&](const std::vector<std::string>& args, std::string* out) {
+        double best = 1e9;
+        for (int round = 0; round < 2; ++round) {
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(Sandbox.RegTool(args, out), 0) << "timed out or failed: " << args[0];
+            best = std::min(
+                best,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+        return best;
+    };
+    double took[2][2] = {};
+    const int counts[2] = {5000, 50000};
+    for (int size = 0; size < 2; ++size) {
+        const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Bulk" + std::to_string(size);
+        std::string text = "REGEDIT4\r\n\r\n[" + key + "]\r\n";
+        for (int i = 0; i < counts[size]; ++i)
+            text += "\"v" + std::to_string(i) + "\"=dword:" + std::string(8, '0') + "\r\n";
+        const std::string file = Sandbox.Dir() + "/bulk.reg";
+        WriteFile(file, text);
+        std::string out;
+        ASSERT_EQ(Sandbox.RegTool({"import", file}, &out), 0) << out;
+
+        took[size][0] = seconds({"query", key}, &out);
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), counts[size] + 2);
+        const std::string exported = Sandbox.Dir() + "/export.reg";
+        took[size][1] = seconds({"export", key, exported, "/y", "/regedit4"}, &out);
+        EXPECT_EQ(ReadFile(exported), text + "\r\n");
+    }
+    for (int tool = 0; tool < 2; ++tool)
+        EXPECT_LT(took[1][tool], 15 * took[0][tool] + 0.5)
+            << (tool ? "export" : "query") << ": " << took[0][tool] << " s for " << counts[0]
+            << " values, " << took[1][tool] << " s for " << counts[1];
 }
 
 } // namespace

@@ -3,13 +3,15 @@
 #include "platform/codepage.h"
 
 #include <clocale>
+#include <gtest/gtest.h>
 #include <locale.h>
 #include <string>
 
 namespace ferry::test {
 
 // The program's code page switched to that of an installed locale for one scope. Tests of
-// a locale skip, saying so, when the machine lacks it (scripts/install-locales makes them).
+// a locale skip, saying so, when the machine lacks it (scripts/install-locales makes them),
+// and fail when it is installed but gives no code page.
 class ScopedCodePage {
 public:
     explicit ScopedCodePage(const std::string& locale) : Old_(SystemCodePage()) {
@@ -21,7 +23,9 @@ public:
         freelocale(loc);
         CodePage cp = CodePage::Windows1252();
         if (!CodePage::ForLocale(locale, cp)) {
-            Why_ = "no code page for the locale " + locale;
+            // The locale is there: the program must be able to work in it.
+            Why_ = "no code page for the installed locale " + locale;
+            ADD_FAILURE() << Why_;
             return;
         }
         SetSystemCodePage(cp);

@@ -12,11 +12,14 @@
 #include <QTableWidget>
 #include <QTest>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "activity/activity_store.h"
+#include "support/registry_sandbox.h"
 #include "support/temp_dir.h"
 #include "ui/ansi_text.h"
 #include "ui/frm_activity.h"
@@ -236,6 +239,13 @@ TEST_F(ActivityTest, MoveBackRestoresTheFileOrSaysWhyNot) {
     for (const ActivityEntry& e : store.List({}))
         movedBack += e.MovedBack ? 1 : 0;
     EXPECT_EQ(movedBack, 1);
+
+    // The Outcome filter finds what was moved back, right after "moved", which keeps them all.
+    EXPECT_EQ(w.CMB_Kind->itemText(2), QStringLiteral("moved back"));
+    Choose(w.CMB_Kind, "moved back");
+    EXPECT_EQ(Column(w, TFRM_Activity::ColFile), QStringList({"kept.txt"}));
+    Choose(w.CMB_Kind, "moved");
+    EXPECT_EQ(w.STG_Activity->rowCount(), 4);
 }
 
 TEST_F(ActivityTest, WithoutAStoreTheWindowSaysSoAndOffersNothing) {
@@ -451,6 +461,84 @@ TEST_F(ActivityTest, APassItsHistoryMoveBackAndARestart) {
                                                   "Invoices | b.txt | moved",
                                                   "Invoices | c.txt | left (name taken)"}));
     EXPECT_TRUE(Balloons.empty());
+}
+
+// Another program holds the history while passes run: the files move all the same, the user
+// is told once in a notification and for as long as it lasts in the window, Clear answers at
+// once in plain words, and the next pass the history takes ends it all.
+TEST_F(ActivityTest, PassesTheHistoryCannotTakeAreToldOnceAndShownUntilItWorksAgain) {
+    TempDir files;
+    const std::string in = files.MakeDir("in"), out = files.MakeDir("out");
+    StoreTasks({{"Invoices", in, out, "INVOICE"}});
+    RealPass = true;
+    StartProgram();
+    ASSERT_NE(FRM_TaskList->Activity(), nullptr);
+    HiveHolder holder;
+    std::string why;
+    ASSERT_TRUE(holder.Hold(ActivityStore::DefaultPath(), why)) << why;
+    const QString reason = QStringLiteral("another program is using the history right now");
+    auto pass = [&](const char* file) {
+        files.Write(std::string("in/") + file, "INVOICE\n");
+        QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
+        ASSERT_TRUE(SettlePass());
+    };
+    pass("a.txt");
+    pass("b.txt");
+    EXPECT_EQ(files.Entries("out"), (std::vector<std::string>{"a.txt", "b.txt"}));
+    EXPECT_TRUE(Prompts.Errors.empty());
+    ASSERT_EQ(Balloons.size(), 2u);
+    EXPECT_EQ(Balloons[0].second, "Invoices: 1 file moved\nThe history cannot record passes: " +
+                                      reason + ". The files are moved all the same.");
+    EXPECT_EQ(Balloons[1].second, QStringLiteral("Invoices: 1 file moved")) << "told once only";
+
+    ClickLink(FRM_TaskList->LBL_Activity);
+    TFRM_Activity* w = FRM_TaskList->FRM_Activity;
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(w->LBL_NotRecorded->isVisible());
+    EXPECT_TRUE(
+        w->LBL_NotRecorded->toolTip().endsWith("are not recorded (2 so far): " + reason + "."))
+        << qPrintable(w->LBL_NotRecorded->toolTip());
+    Prompts.Answers = {mrYes};
+    const auto start = std::chrono::steady_clock::now();
+    QTest::mouseClick(w->BTN_Clear, Qt::LeftButton);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    ASSERT_EQ(Prompts.Messages.size(), 2u);
+    EXPECT_EQ(Prompts.Messages[1].Message, "The history could not be cleared: " +
+                                               reason.toStdString() + ". Try again in a moment.");
+
+    holder.Release();
+    pass("c.txt");
+    EXPECT_FALSE(w->LBL_NotRecorded->isVisible());
+    EXPECT_EQ(Column(*w, TFRM_Activity::ColFile), QStringList({"c.txt"}));
+    EXPECT_EQ(Balloons.back().second, QStringLiteral("Invoices: 1 file moved"));
+}
+
+// A database of another kind where the history belongs: refused before anything in it
+// changes (its journal mode too), and named in the window.
+TEST_F(ActivityTest, AForeignDatabaseAtTheHistorysPlaceIsLeftAsFoundAndNamed) {
+    const std::string path = ActivityStore::DefaultPath();
+    State.MakeDir(path.substr(State.Path().size() + 1, path.rfind('/') - State.Path().size() - 1));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes(text); INSERT INTO notes VALUES('mine')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    const std::string before = TempDir::Read(path);
+    StartProgram();
+    EXPECT_EQ(FRM_TaskList->Activity(), nullptr);
+    ClickLink(FRM_TaskList->LBL_Activity);
+    TFRM_Activity* w = FRM_TaskList->FRM_Activity;
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(w->LBL_Unavailable->isVisible());
+    EXPECT_EQ(w->LBL_Unavailable->text(),
+              QString::fromStdString("The history could not be opened, so passes are not "
+                                     "recorded: '" +
+                                     path +
+                                     "' is not a history of this program; it is left as "
+                                     "it is."));
+    EXPECT_EQ(TempDir::Read(path), before);
+    EXPECT_FALSE(TempDir::Exists(path + "-wal"));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "mail/password_source.h"
 #include "modal_driver.h"
@@ -23,20 +24,25 @@ namespace ferry::test {
 namespace {
 
 // Passwords kept in memory: a password store of the test's own, standing in for the desktop's.
+// The windows ask it from threads of their own, as they ask the real one.
 class MemoryPasswords : public TMailPasswordSource {
 public:
     std::map<std::pair<std::string, std::string>, std::string> Items;
     std::optional<std::string> Read(const std::string& server, const std::string& user) override {
+        std::lock_guard<std::mutex> lock(Lock);
         auto it = Items.find({server, user});
         return it == Items.end() ? std::nullopt : std::optional<std::string>(it->second);
     }
     void Store(const std::string& server, const std::string& user,
                const std::string& password) override {
+        std::lock_guard<std::mutex> lock(Lock);
         Items[{server, user}] = password;
     }
     bool Remove(const std::string& server, const std::string& user) override {
+        std::lock_guard<std::mutex> lock(Lock);
         return Items.erase({server, user}) > 0;
     }
+    std::mutex Lock;
 };
 
 class MailSecurity : public ProgramTest {
@@ -143,6 +149,9 @@ TEST_F(MailSecurity, ApplyStoresModeAndUserInTheHiveAndThePasswordOnlyInTheStore
         EXPECT_EQ(d->CMB_Security->currentIndex(), 1);
         EXPECT_EQ(d->TXT_User->text(), QStringLiteral("ann"));
         EXPECT_TRUE(d->TXT_Password->text().isEmpty());
+        // The store is asked off the user-interface thread; its answer follows.
+        for (int i = 0; i < 500 && d->LBL_Stored->text().startsWith(QStringLiteral("Asking")); ++i)
+            QTest::qWait(10);
         EXPECT_TRUE(d->LBL_Stored->text().startsWith(QStringLiteral("A password is stored")));
         QTest::mouseClick(d->BTN_OK, Qt::LeftButton); // empty field: keep the stored one
     });

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -229,6 +230,8 @@ LONG QueryKey(HKEY root, const std::string& path, bool recurse) {
     if (r != ERROR_SUCCESS)
         return r;
     std::cout << "\n" << RegFullKeyName(root, path) << "\n";
+    // One key's walk is one reading: whether the hive changed is asked once, not per value.
+    std::optional<RegReadingScope> reading(std::in_place);
     for (DWORD i = 0;; ++i) {
         std::string name, data;
         DWORD type = 0;
@@ -254,6 +257,7 @@ LONG QueryKey(HKEY root, const std::string& path, bool recurse) {
         subkeys.push_back(name);
     }
     RegCloseKey(key);
+    reading.reset();
     if (!recurse && !subkeys.empty())
         std::cout << "\n";
     for (const std::string& sub : subkeys) {
