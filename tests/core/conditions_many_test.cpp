@@ -47,11 +47,11 @@ std::string InCodePage(const std::string& utf8) {
 
 // Long words put the many-task read on its sampling; the long s and the Kelvin sign are
 // case forms of s and k that differ in length from them (a ? in an 8-bit code page).
-const char* const kWords[] = {"invoice",    "Invoice",   "INVOICE",    "acme",       "ACME",
-                              "Ltd",        "ltd",       "7731",       "ACME-7731",  "bill",
-                              "total",      "statement", "reminder",   "REMINDER",   "über",
-                              "ÜBER",       "k",         "K",          "Kunststoff", "KUNſTſTOFF",
-                              "settlement", "kelvin",    "\u212AELVIN"};
+const char* const kWords[] = {
+    "invoice", "Invoice",     "INVOICE", "acme",   "ACME",       "Ltd",        "ltd",
+    "7731",    "ACME-7731",   "bill",    "total",  "statement",  "reminder",   "REMINDER",
+    "über",    "ÜBER",        "k",       "K",      "Kunststoff", "KUNſTſTOFF", "settlement",
+    "kelvin",  "\u212AELVIN", "ア",      "ぁぁア", "ＩＤ",       "ｉｄ"};
 // Index 6 stands for a NUL.
 const char* const kGlue[] = {" ", " ", "\n", "  ", "-", ".", "", ""};
 const char* const kPatterns[] = {"ACME-\\d{4}", "inv[a-z]+e", "^total", "(bill|statement) ", "ltd$",
@@ -142,13 +142,17 @@ void CompareWithTasksAlone(unsigned seed) {
 } // namespace
 
 // The many-task read against each task on its own, over random tasks of every kind and
-// random files of words, NULs and filler, in an 8-bit and a UTF-8 code page, with the
-// filter's vector loop and its plain one.
+// random files of words, NULs and filler, in an 8-bit, a multi-byte and a UTF-8 code page,
+// with the filters' vector loops and their plain ones.
 TEST(ConditionsManyTest, SameAnswersAsEachTaskAlone) {
     CompareWithTasksAlone(1);
     AllowFilterVectorsForTesting(false);
     CompareWithTasksAlone(2);
     AllowFilterVectorsForTesting(true);
+    {
+        FERRY_IN_LOCALE("ja_JP.SJIS");
+        CompareWithTasksAlone(4);
+    }
     FERRY_IN_LOCALE("en_US.UTF-8");
     CompareWithTasksAlone(3);
 }

@@ -6,8 +6,9 @@
 namespace ferry {
 
 BlockReader::BlockReader(ScanSource& source, std::size_t overlap, unsigned char* buffer,
-                         std::size_t ready)
-    : Source_(source), Overlap_(overlap), Buffer_(buffer), Ready_(ready), Size_(source.Size()) {}
+                         const TextReader& reader, std::size_t ready)
+    : Source_(source), Reader_(reader), Overlap_(overlap), Buffer_(buffer), Ready_(ready),
+      Size_(source.Size()) {}
 
 bool BlockReader::Next(TextBlock& block, int64_t& offset) {
     if (Done_)
@@ -19,7 +20,8 @@ bool BlockReader::Next(TextBlock& block, int64_t& offset) {
         got = Ready_ ? Ready_ : (wanted ? Source_.Read(Buffer_, wanted) : 0);
         Filled_ = got;
     } else {
-        const std::size_t keep = std::min(Overlap_, Filled_);
+        const std::size_t keep =
+            Filled_ - Reader_.LastBoundary(Buffer_, Filled_, Filled_ - std::min(Overlap_, Filled_));
         std::memmove(Buffer_, Buffer_ + Filled_ - keep, keep);
         Start_ += static_cast<int64_t>(Filled_ - keep);
         const int64_t next = Start_ + static_cast<int64_t>(keep);

@@ -20,8 +20,10 @@ public:
 
     // `buffer` holds Capacity(overlap) bytes; its first `ready` bytes may already hold the
     // file's first bytes (an open that reads them), the source then standing after them.
+    // Blocks begin on character boundaries of `reader`'s code page (then repeating a few
+    // bytes more than `overlap`).
     BlockReader(ScanSource& source, std::size_t overlap, unsigned char* buffer,
-                std::size_t ready = 0);
+                const TextReader& reader, std::size_t ready = 0);
 
     static std::size_t Capacity(std::size_t overlap) { return overlap + BlockSize; }
 
@@ -30,6 +32,7 @@ public:
 
 private:
     ScanSource& Source_;
+    const TextReader& Reader_;
     std::size_t Overlap_;
     unsigned char* Buffer_;
     std::size_t Ready_;

@@ -49,7 +49,8 @@ ParsedConditions ParseConditions(const TaskConditions& conditions, const TextRea
 ConditionSet::ConditionSet(const std::vector<ParsedConditions>& tasks, const CodePage& page,
                            bool caseSensitive)
     : Reader_(std::make_unique<TextReader>(page)),
-      System_(std::make_unique<TextReader>(SystemCodePage())) {
+      System_(std::make_unique<TextReader>(SystemCodePage())),
+      UpperCase_(page.IsMultiByte() && !caseSensitive) {
     const bool convert = page.IsUtf8() != SystemCodePage().IsUtf8();
     for (const ParsedConditions& task : tasks) {
         Plan plan;
@@ -71,7 +72,7 @@ ConditionSet::ConditionSet(const std::vector<ParsedConditions>& tasks, const Cod
                     plan.Pattern = Patterns_.size();
                     Overlap_ = std::max(Overlap_, search->Overlap());
                     const auto& required = search->RequiredTexts();
-                    for (std::size_t i = 0; i < required.size(); ++i) {
+                    for (std::size_t i = 0; FiltersPatterns() && i < required.size(); ++i) {
                         const std::size_t literal =
                             AddLiteral('r' + required[i], ShapeRequiredText(required[i], *Reader_));
                         RequiredOf_[literal].emplace_back(plan.Pattern, static_cast<int>(i));

@@ -59,6 +59,11 @@ public:
     std::size_t PatternCount() const { return Patterns_.size(); }
     // Bytes each block must repeat of the one before, for every search here.
     std::size_t Overlap() const { return Overlap_; }
+    // The filter looks at the text's upper case (a multi-byte code page without regard to
+    // case), and whether it looks for the texts that patterns require (not in a multi-byte
+    // code page: patterns then run on every block).
+    bool FiltersUpperCase() const { return UpperCase_; }
+    bool FiltersPatterns() const { return !Reader_->MultiByte(); }
 
     const LiteralFilter& Filter() const { return Filter_; }
     // What a flagged literal stands for: the terms anchored on it, and the (pattern,
@@ -84,6 +89,7 @@ private:
     std::vector<std::vector<std::size_t>> TermsOf_;
     std::vector<std::vector<std::pair<std::size_t, int>>> RequiredOf_;
     std::size_t Overlap_ = 0;
+    bool UpperCase_ = false;
 };
 
 } // namespace ferry

@@ -88,7 +88,15 @@ public:
             return;
         const LiteralFilter& filter = Set_.Filter();
         Flags_.assign(filter.Count(), 0);
-        filter.Scan(block.Data, block.Size, Flags_);
+        if (Set_.FiltersUpperCase()) {
+            // Upper-casing keeps every character's length: positions stay the block's.
+            Upper_.assign(block.Data, block.Data + block.Size);
+            Set_.Reader().Page().UpperInPlace(reinterpret_cast<char*>(Upper_.data()),
+                                              Upper_.size());
+            filter.Scan(Upper_.data(), Upper_.size(), Flags_);
+        } else {
+            filter.Scan(block.Data, block.Size, Flags_);
+        }
         for (auto& present : Present_)
             present.clear();
         for (std::size_t literal = 0; literal < Flags_.size(); ++literal) {
@@ -105,7 +113,8 @@ public:
                 Present_[pattern].push_back(required);
         }
         for (std::size_t p = 0; p < PatternHits_.size(); ++p) {
-            if (!NeedPattern_[p] || PatternHits_[p] || !Set_.Pattern(p).MayMatch(Present_[p]))
+            if (!NeedPattern_[p] || PatternHits_[p] ||
+                (Set_.FiltersPatterns() && !Set_.Pattern(p).MayMatch(Present_[p])))
                 continue;
             std::string text;
             if (auto found = Set_.Pattern(p).FindIn(block, &text))
@@ -203,7 +212,7 @@ private:
     std::vector<State> States_;
     std::size_t Open_ = 0;
     std::vector<std::optional<ConditionHit>> TermHits_, PatternHits_;
-    std::vector<unsigned char> NeedTerm_, NeedPattern_, Flags_;
+    std::vector<unsigned char> NeedTerm_, NeedPattern_, Flags_, Upper_;
     std::vector<std::vector<int>> Present_;
 };
 
@@ -304,7 +313,8 @@ std::vector<TaskVerdict> FolderMatcher::MatchBytes(ScanSource& source,
     if (!run.Done()) {
         source.Seek(0);
         const std::size_t overlap = Bytes_->Overlap();
-        BlockReader reader(source, overlap, Buffer(BlockReader::Capacity(overlap)));
+        BlockReader reader(source, overlap, Buffer(BlockReader::Capacity(overlap)),
+                           Bytes_->Reader());
         TextBlock block;
         int64_t offset = 0;
         while (!run.Done() && reader.Next(block, offset))
@@ -329,7 +339,7 @@ std::vector<TaskVerdict> FolderMatcher::MatchFile(const std::string& path,
         // The open reads the first block, as the content matcher's does.
         ReadOnlyFile file(path, buffer, BlockReader::BlockSize);
         CancellableSource source(file);
-        BlockReader reader(source, overlap, buffer, file.FirstBlock());
+        BlockReader reader(source, overlap, buffer, Bytes_->Reader(), file.FirstBlock());
         TextBlock block;
         int64_t offset = 0;
         while (!run.Done() && reader.Next(block, offset))

@@ -9,7 +9,9 @@ namespace ferry {
 LiteralSearch::LiteralSearch(const std::string& bytes, const TextReader& reader, bool caseSensitive)
     : Bytes_(bytes), Reader_(reader), CaseSensitive_(caseSensitive),
       Never_(bytes.empty() || bytes.find('\0') != std::string::npos) {
-    if (!caseSensitive && reader.Utf8())
+    if (reader.MultiByte())
+        Multi_ = std::make_unique<MultiBytePattern>(reader.Page(), bytes, caseSensitive);
+    else if (!caseSensitive && reader.Utf8())
         Folded_ = std::make_unique<Utf8FoldPattern>(bytes);
     else
         Plain_ = std::make_unique<BytePattern>(bytes, caseSensitive);
@@ -28,11 +30,38 @@ std::size_t LiteralSearch::FindIn(const unsigned char* data, std::size_t size, s
     if (Never_ || from >= size)
         return npos;
     std::size_t at;
-    if (Folded_)
+    std::size_t next = 0;
+    if (Multi_)
+        at = Multi_->FindIn(data + from, size - from, next);
+    else if (Folded_)
         at = Folded_->FindIn(data + from, size - from, atStart || from > 0, atEnd);
     else
         at = Plain_->FindIn(data + from, size - from);
     return at == npos ? npos : from + at;
+}
+
+// Character by character, each of the same length on both sides, compared as the
+// multi-byte search compares: exactly, or by their upper case.
+std::size_t LiteralSearch::MultiByteLengthAt(const unsigned char* data, std::size_t left) const {
+    const CodePage& page = Reader_.Page();
+    const auto* word = reinterpret_cast<const unsigned char*>(Bytes_.data());
+    std::size_t i = 0;
+    while (i < Bytes_.size()) {
+        const std::size_t n = page.CharLength(word + i, Bytes_.size() - i);
+        if (n == 0 || i + n > left || page.CharLength(data + i, left - i) != n)
+            return 0;
+        char a[4], b[4];
+        std::memcpy(a, data + i, n);
+        std::memcpy(b, word + i, n);
+        if (!CaseSensitive_) {
+            page.UpperInPlace(a, n);
+            page.UpperInPlace(b, n);
+        }
+        if (std::memcmp(a, b, n) != 0)
+            return 0;
+        i += n;
+    }
+    return i;
 }
 
 std::size_t LiteralSearch::LengthAt(const unsigned char* data, std::size_t size,
@@ -40,6 +69,8 @@ std::size_t LiteralSearch::LengthAt(const unsigned char* data, std::size_t size,
     if (Never_ || at >= size)
         return 0;
     const std::size_t left = size - at;
+    if (Multi_)
+        return MultiByteLengthAt(data + at, left);
     if (!Folded_) {
         if (left < Bytes_.size())
             return 0;

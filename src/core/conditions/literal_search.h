@@ -8,6 +8,7 @@
 #include "core/byte_search.h"
 #include "core/conditions/text_reader.h"
 #include "core/fold_search.h"
+#include "core/multibyte_search.h"
 
 #include <cstddef>
 #include <memory>
@@ -29,9 +30,9 @@ public:
     // How many bytes a block must repeat of the one before so that FindIn misses nothing.
     std::size_t Overlap() const;
 
-    // The first occurrence in data[0, size) that starts at `from` or later. `atStart` and
-    // `atEnd`: the data begins or ends the text; otherwise occurrences that the previous or
-    // next block decides are left to it.
+    // The first occurrence in data[0, size) that starts at `from` or later (a character
+    // boundary). `atStart` and `atEnd`: the data begins or ends the text; otherwise
+    // occurrences that the previous or next block decides are left to it.
     std::size_t FindIn(const unsigned char* data, std::size_t size, std::size_t from, bool atStart,
                        bool atEnd) const;
 
@@ -40,12 +41,15 @@ public:
     std::size_t LengthAt(const unsigned char* data, std::size_t size, std::size_t at) const;
 
 private:
+    std::size_t MultiByteLengthAt(const unsigned char* data, std::size_t left) const;
+
     std::string Bytes_;
     const TextReader& Reader_;
     bool CaseSensitive_;
     bool Never_;
     std::unique_ptr<BytePattern> Plain_;
     std::unique_ptr<Utf8FoldPattern> Folded_;
+    std::unique_ptr<MultiBytePattern> Multi_;
 };
 
 } // namespace ferry

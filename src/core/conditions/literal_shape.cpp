@@ -37,6 +37,11 @@ std::vector<LiteralElement> ShapeLiteral(std::string_view bytes, const TextReade
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     if (caseSensitive)
         return ShapeBytes(bytes);
+    if (reader.MultiByte()) {
+        std::string upper(bytes);
+        reader.Page().UpperInPlace(upper.data(), upper.size());
+        return ShapeBytes(upper);
+    }
     if (!reader.Utf8()) {
         const unsigned char* upper = CharUpperTable();
         for (std::size_t i = 0; i < bytes.size(); ++i) {

@@ -19,7 +19,8 @@ struct LiteralElement {
 
 // A literal in the text's code page, compared as the content matcher compares: byte for
 // byte; by the code page's upper case; by Unicode's simple case folding in UTF-8 (a byte
-// outside any character matching only itself).
+// outside any character matching only itself). In a multi-byte code page, without regard to
+// case, the literal's upper case as bytes: it is looked for in the upper case of the text.
 std::vector<LiteralElement> ShapeLiteral(std::string_view bytes, const TextReader& reader,
                                          bool caseSensitive);
 

@@ -107,16 +107,22 @@ std::optional<TermFound> PatternSearch::FindIn(const TextBlock& block, std::stri
         text->assign(match.data(), shown);
     }
     if (convert) {
-        // One byte of the block per character of the subject.
+        // One character of the block for each of the subject's.
         auto chars = [&](std::size_t upTo) {
             std::size_t n = 0;
             for (std::size_t i = 0; i < upTo; ++i)
                 n += !Continuation(subject[i]);
             return n;
         };
-        const std::size_t length = chars(end) - chars(start);
-        start = chars(start);
-        end = start + length;
+        auto bytes = [&](std::size_t count) {
+            std::size_t at = 0;
+            for (char32_t cp; count > 0 && at < block.Size; --count)
+                at += Reader_.Decode(block.Data + at, block.Size - at, cp);
+            return at;
+        };
+        const std::size_t first = chars(start), last = chars(end);
+        start = bytes(first);
+        end = bytes(last);
     }
     return TermFound{start, end};
 }

@@ -62,11 +62,15 @@ std::optional<TermFound> TermSearch::FindIn(const TextBlock& block) const {
     const std::size_t decidable =
         block.AtEnd ? block.Size
                     : (block.Size > MaxLength_ + context ? block.Size - MaxLength_ - context : 0);
-    for (std::size_t from = block.AtStart ? 0 : context; from < decidable;) {
+    std::size_t from =
+        block.AtStart ? 0
+                      : Reader_.NextBoundary(block.Data, block.Size, std::min(context, block.Size));
+    while (from < decidable) {
         const std::size_t at = first.FindIn(block.Data, block.Size, from, true, block.AtEnd);
         if (at == LiteralSearch::npos || at >= decidable)
             return std::nullopt;
-        from = at + 1;
+        char32_t cp;
+        from = at + std::max<std::size_t>(1, Reader_.Decode(block.Data + at, block.Size - at, cp));
         const std::size_t length = first.LengthAt(block.Data, block.Size, at);
         if (length == 0)
             continue;

@@ -1,5 +1,7 @@
 #include "core/conditions/text_reader.h"
 
+#include "platform/multibyte_charset.h"
+
 #include <unicode/uchar.h>
 
 namespace ferry {
@@ -12,6 +14,15 @@ bool IsStray(char32_t cp) {
     return cp >= kStray && cp < kStray + 0x100;
 }
 
+// The one character a code page's UTF-16 gives for one of its characters.
+char32_t OneChar(const std::u16string& u, unsigned char first) {
+    if (u.size() == 1 && !IsStray(u[0]))
+        return u[0];
+    if (u.size() == 2 && u[0] >= 0xD800 && u[0] < 0xDC00 && u[1] >= 0xDC00 && u[1] < 0xE000)
+        return 0x10000 + ((static_cast<char32_t>(u[0]) - 0xD800) << 10) + (u[1] - 0xDC00);
+    return kStray + first;
+}
+
 } // namespace
 
 char32_t FoldChar(char32_t cp) {
@@ -22,13 +33,14 @@ char32_t FoldChar(char32_t cp) {
 
 TextReader::TextReader(const CodePage& codePage) : Page_(codePage) {
     for (int b = 0; b < 256; ++b) {
-        if (Utf8()) {
+        const auto byte = static_cast<unsigned char>(b);
+        if (Utf8())
             Chars_[b] = b < 0x80 ? static_cast<char32_t>(b) : kStray + static_cast<char32_t>(b);
-        } else {
-            const char byte = static_cast<char>(b);
-            const std::u16string c = Page_.ToUtf16(std::string_view(&byte, 1));
-            Chars_[b] = c.size() == 1 ? c[0] : kStray + static_cast<char32_t>(b);
-        }
+        else if (Page_.CharLength(&byte, 1) != 1)
+            Chars_[b] = kStray + static_cast<char32_t>(b); // opens a longer character
+        else
+            Chars_[b] = OneChar(
+                Page_.ToUtf16(std::string_view(reinterpret_cast<const char*>(&byte), 1)), byte);
         Space_[b] = !IsStray(Chars_[b]) && u_isUWhiteSpace(static_cast<UChar32>(Chars_[b]));
     }
 }
@@ -37,28 +49,58 @@ std::size_t TextReader::Decode(const unsigned char* p, std::size_t available, ch
                                bool atEnd) const {
     if (available == 0)
         return 0;
-    if (!Utf8() || p[0] < 0x80) {
+    if (p[0] < 0x80 || (!Utf8() && !MultiByte())) {
         cp = Chars_[p[0]];
         return 1;
     }
-    const int length = DecodeUtf8(p, available, cp);
-    if (length < 0 && !atEnd)
-        return 0;
-    if (length <= 0) {
-        cp = kStray + p[0];
+    std::size_t length = Page_.CharLength(p, available);
+    if (length == 0) {
+        if (!atEnd)
+            return 0;
+        length = 1;
+    }
+    if (length == 1) {
+        cp = Utf8() ? kStray + p[0] : Chars_[p[0]];
         return 1;
     }
-    return static_cast<std::size_t>(length);
+    if (Utf8())
+        DecodeUtf8(p, available, cp);
+    else
+        cp = OneChar(Page_.ToUtf16(std::string_view(reinterpret_cast<const char*>(p), length)),
+                     p[0]);
+    return length;
 }
 
 std::size_t TextReader::SpaceAt(const unsigned char* p, std::size_t available) const {
     if (available == 0)
         return 0;
-    if (!Utf8() || p[0] < 0x80)
+    if (p[0] < 0x80 || (!Utf8() && !MultiByte()))
         return Space_[p[0]] ? 1 : 0;
     char32_t cp;
     const std::size_t length = Decode(p, available, cp, false);
     return length > 0 && !IsStray(cp) && u_isUWhiteSpace(static_cast<UChar32>(cp)) ? length : 0;
+}
+
+std::size_t TextReader::LastBoundary(const unsigned char* data, std::size_t size,
+                                     std::size_t pos) const {
+    if (pos >= size)
+        return size;
+    if (MultiByte())
+        return Page_.MultiByte()->LastBoundary(data, size, pos);
+    if (Utf8())
+        for (std::size_t back = 0; back < 3 && pos > 0 && (data[pos] & 0xC0) == 0x80; ++back)
+            --pos;
+    return pos;
+}
+
+std::size_t TextReader::NextBoundary(const unsigned char* data, std::size_t size,
+                                     std::size_t pos) const {
+    std::size_t at = LastBoundary(data, size, pos);
+    while (at < pos) {
+        const std::size_t n = Page_.CharLength(data + at, size - at);
+        at += n ? n : 1;
+    }
+    return std::min(at, size);
 }
 
 std::string TextReader::ToUtf8(std::string_view text) const {
@@ -66,8 +108,10 @@ std::string TextReader::ToUtf8(std::string_view text) const {
         return std::string(text);
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
-        const char32_t cp = Chars_[static_cast<unsigned char>(c)];
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp;
+        i += Decode(p + i, text.size() - i, cp);
         AppendUtf8(out, IsStray(cp) ? U'\uFFFD' : cp);
     }
     return out;

@@ -1,7 +1,8 @@
 #pragma once
 
 // Characters of text in one code page, as the word rules of task conditions see them: the
-// system code page for a file's bytes, UTF-8 for the text of documents.
+// system code page for a file's bytes (8-bit, UTF-8 or multi-byte), UTF-8 for the text of
+// documents.
 
 #include "platform/codepage.h"
 
@@ -18,24 +19,31 @@ public:
 
     const CodePage& Page() const { return Page_; }
     bool Utf8() const { return Page_.IsUtf8(); }
+    bool MultiByte() const { return Page_.IsMultiByte(); }
 
     // The character at p with its byte length. A byte that starts no character of its own
     // (a stray byte in UTF-8, an unassigned one in an 8-bit code page) is U+DC00 + the byte,
-    // one byte long, so that it equals only itself. In UTF-8, when the `available` bytes end
-    // inside a sequence: 0 unless they end the text (`atEnd`), as more bytes would decide.
+    // one byte long, so that it equals only itself. When the `available` bytes end inside a
+    // character: 0 unless they end the text (`atEnd`), as more bytes would decide.
     std::size_t Decode(const unsigned char* p, std::size_t available, char32_t& cp,
                        bool atEnd = true) const;
 
     // Byte length of the white-space character at p (Unicode's White_Space), or 0.
     std::size_t SpaceAt(const unsigned char* p, std::size_t available) const;
 
-    // The text as UTF-8: unchanged in UTF-8; in an 8-bit code page each byte's character,
-    // U+FFFD for a byte that means nothing there.
+    // In data[0, size), data[0] beginning a character: the first character boundary at or
+    // after `pos`, and the last at or before it. In a multi-byte code page a character's
+    // second byte may look like a character of its own, so positions are found this way.
+    std::size_t NextBoundary(const unsigned char* data, std::size_t size, std::size_t pos) const;
+    std::size_t LastBoundary(const unsigned char* data, std::size_t size, std::size_t pos) const;
+
+    // The text as UTF-8, one character for each of the code page's: unchanged in UTF-8;
+    // U+FFFD for a byte that is no character.
     std::string ToUtf8(std::string_view text) const;
 
 private:
     CodePage Page_;
-    std::array<char32_t, 256> Chars_{}; // 8-bit code pages: each byte's character
+    std::array<char32_t, 256> Chars_{}; // each byte's character, where it is one alone
     std::array<bool, 256> Space_{};
 };
 

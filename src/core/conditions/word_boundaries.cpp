@@ -36,19 +36,19 @@ icu::BreakIterator* Iterator() {
 bool WordBoundaries::At(const unsigned char* data, std::size_t size, std::size_t pos) const {
     if (pos == 0 || pos >= size)
         return true;
-    // Most positions are told by their two neighbouring bytes.
+    // Most positions are told by their two neighbouring bytes; not in a multi-byte code page,
+    // where the byte before may be the second byte of a character.
     const unsigned char before = data[pos - 1], after = data[pos];
-    if (AsciiWordByte(before) && AsciiWordByte(after))
-        return false;
-    if ((AsciiWordByte(before) && AsciiSeparator(after)) ||
-        (AsciiSeparator(before) && AsciiWordByte(after)))
-        return true;
+    if (!Reader_.MultiByte()) {
+        if (AsciiWordByte(before) && AsciiWordByte(after))
+            return false;
+        if ((AsciiWordByte(before) && AsciiSeparator(after)) ||
+            (AsciiSeparator(before) && AsciiWordByte(after)))
+            return true;
+    }
 
-    std::size_t start = pos > Context ? pos - Context : 0;
     const std::size_t end = std::min(size, pos + Context);
-    if (Reader_.Utf8())
-        while (start < pos && (data[start] & 0xC0) == 0x80)
-            ++start;
+    const std::size_t start = Reader_.NextBoundary(data, size, pos > Context ? pos - Context : 0);
     const CodePage& page = Reader_.Page();
     const auto* text = reinterpret_cast<const char*>(data);
     const std::u16string head = page.ToUtf16(std::string_view(text + start, pos - start));
@@ -57,9 +57,7 @@ bool WordBoundaries::At(const unsigned char* data, std::size_t size, std::size_t
     if (!it) {
         // No break rules to be had: letters and digits make words.
         char32_t a = 0, b = 0;
-        std::size_t back = pos - 1;
-        while (Reader_.Utf8() && back > start && (data[back] & 0xC0) == 0x80)
-            --back;
+        const std::size_t back = Reader_.LastBoundary(data, size, pos - 1);
         Reader_.Decode(data + back, pos - back, a);
         Reader_.Decode(data + pos, size - pos, b);
         return !(u_isalnum(static_cast<UChar32>(a)) && u_isalnum(static_cast<UChar32>(b)));
