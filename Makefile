@@ -11,7 +11,7 @@ endif
 
 PREFIX ?= /usr/local
 # The programs and files an install needs, built in the release configuration.
-RELEASE_TARGETS := ferrydesk ferrydesk-reg ferrydesk-icons ferrydesk-docs
+RELEASE_TARGETS := ferrydesk ferrydesk-reg ferrydesk-extract ferrydesk-icons ferrydesk-docs
 
 .PHONY: all deps deps-run build release run install uninstall deb deb-check test fuzz bench \
 	asan tsan screenshots format format-check clean

@@ -10,11 +10,14 @@ namespace ferry {
 
 void TIdSMTP::OpenSession() {
     PrepareTLSHandler();
+    Step_ = TSMTPStep::Connect;
     Connect();
     try {
         if (UseTLS == utUseImplicitTLS)
             StartImplicitTLS();
+        Step_ = TSMTPStep::Greeting;
         GetResponse({220});
+        Step_ = TSMTPStep::Hello;
         ExchangeGreeting();
     } catch (...) {
         std::exception_ptr first = std::current_exception();
@@ -52,6 +55,7 @@ void TIdSMTP::Authenticate() {
 
 void TIdSMTP::DeliverMessage(TIdMessage& message) {
     Authenticate(); // its outcome is not examined: delivery goes on either way
+    Step_ = TSMTPStep::Transaction;
     message.ExtraHeaders.SetValue("X-Mailer", MailAgent);
 
     // Primary recipients, then copies, then blind copies, all through the address-list text

@@ -11,6 +11,10 @@ class TIdMessage;
 
 enum TIdSMTPAuthenticationType { atNone, atDefault, atSASL };
 
+// Where a session is in its dialogue, so that a failure can be told in words: what timed out,
+// what was refused.
+enum class TSMTPStep { Connect, TLSHandshake, Greeting, Hello, StartTLS, SignIn, Transaction };
+
 // The SMTP client: carries one message to one server over one connection. The program
 // creates one per notification, sets Host and Port, and calls OpenSession, DeliverMessage
 // and, in every case, CloseSession(true).
@@ -22,6 +26,8 @@ public:
     std::vector<std::string> SASLMechanisms;
 
     bool Authenticated() const { return Authenticated_; }
+    // The step begun last; the closing QUIT does not count as one.
+    TSMTPStep Step() const { return Step_; }
 
     // Connects, reads the greeting (220) and introduces the client. On a failure after the
     // connect the session is closed (QUIT when still connected) before the error continues;
@@ -60,6 +66,7 @@ private:
     bool ConnectionEncrypted() const;
 
     bool Authenticated_ = false;
+    TSMTPStep Step_ = TSMTPStep::Connect;
 };
 
 } // namespace ferry

@@ -47,6 +47,7 @@ void TIdSMTP::StartImplicitTLS() {
     auto* tls = dynamic_cast<TIdIOHandlerTLS*>(IOHandler());
     if (!tls)
         throw EIdSMTPAuthError("The connection object cannot encrypt.");
+    Step_ = TSMTPStep::TLSHandshake;
     tls->StartTLS();
 }
 
@@ -61,9 +62,12 @@ void TIdSMTP::TLSUpgradeIfOffered() {
             throw EIdSMTPTLSNotOffered();
         return;
     }
+    Step_ = TSMTPStep::StartTLS;
     SendCmd("STARTTLS", {220});
+    Step_ = TSMTPStep::TLSHandshake;
     tls->StartTLS();
     // What the server offered in clear may have been tampered with: ask again.
+    Step_ = TSMTPStep::Hello;
     ExchangeGreeting();
 }
 
@@ -88,6 +92,7 @@ std::vector<std::string> TIdSMTP::ServerAuthMechanisms() const {
 }
 
 void TIdSMTP::Login() {
+    Step_ = TSMTPStep::SignIn;
     // The password never crosses an unencrypted connection, whatever the server offers.
     if (!ConnectionEncrypted())
         throw EIdSMTPAuthError("The connection is not encrypted, so the password is not sent. "

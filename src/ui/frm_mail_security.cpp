@@ -1,12 +1,14 @@
 #include "ui/frm_mail_security.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <mutex>
+#include <thread>
 
+#include "base/cancellation.h"
 #include "mail/connection_check.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
@@ -28,6 +30,16 @@ QLabel* Caption(QWidget* parent, const char* name, const char* text, int y, QWid
 
 } // namespace
 
+// What a running trial and its dialog share. The trial's thread posts its report through it
+// while the dialog is there; the dialog cuts the link when it closes and raises the flag, so
+// the trial stops waiting on the server within a moment. The thread is not waited for: a
+// name look-up cannot be called off, and the window must not hang on one.
+struct TFRM_MailSecurity::CheckRun {
+    std::mutex Lock;
+    TFRM_MailSecurity* Dialog = nullptr;
+    std::shared_ptr<CancelFlag> Flag = std::make_shared<CancelFlag>();
+};
+
 TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSecuritySettings& current,
                                      bool passwordStored, std::string server, int port)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
@@ -36,7 +48,7 @@ TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSecuritySetting
     setWindowTitle(QStringLiteral("Ferrydesk - Mail Security"));
     setFont(FormFont(QStringLiteral("Tahoma")));
     setModal(true);
-    setFixedSize(314, 294);
+    setFixedSize(314, 384);
     if (parent)
         setWindowIcon(parent->windowIcon());
 
@@ -75,15 +87,15 @@ TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSecuritySetting
     MEM_Result = new QPlainTextEdit(this);
     MEM_Result->setObjectName(QStringLiteral("MEM_Result"));
     MEM_Result->setReadOnly(true);
-    MEM_Result->setGeometry(8, 146, 298, 110);
+    MEM_Result->setGeometry(8, 146, 298, 200);
 
     BTN_OK = new QPushButton(QStringLiteral("&OK"), this);
     BTN_OK->setObjectName(QStringLiteral("BTN_OK"));
-    BTN_OK->setGeometry(214, 262, 45, 25);
+    BTN_OK->setGeometry(214, 352, 45, 25);
     BTN_OK->setDefault(true);
     BTN_Cancel = new QPushButton(QStringLiteral("&Cancel"), this);
     BTN_Cancel->setObjectName(QStringLiteral("BTN_Cancel"));
-    BTN_Cancel->setGeometry(265, 262, 42, 25);
+    BTN_Cancel->setGeometry(265, 352, 42, 25);
     BTN_Cancel->setAutoDefault(false);
 
     connect(BTN_Check, &QPushButton::clicked, this, Guarded([this] { BTN_CheckClick(); }));
@@ -128,28 +140,76 @@ std::optional<std::string> TFRM_MailSecurity::NewPassword() const {
     return TXT_Password->text().toStdString();
 }
 
+TFRM_MailSecurity::~TFRM_MailSecurity() {
+    StopCheck();
+}
+
+void TFRM_MailSecurity::done(int result) {
+    StopCheck();
+    QDialog::done(result);
+}
+
+void TFRM_MailSecurity::StopCheck() {
+    if (!Check_)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(Check_->Lock);
+        Check_->Dialog = nullptr;
+    }
+    Check_->Flag->Cancel();
+    Check_.reset();
+    BTN_Check->setEnabled(true);
+    unsetCursor();
+}
+
 void TFRM_MailSecurity::BTN_CheckClick() {
+    if (Check_)
+        return;
     NotificationMail mail;
     mail.server = Server_;
     mail.port = Port_;
     TMailSecuritySettings s = Settings();
     mail.security = static_cast<int>(s.Security);
     mail.user = s.User;
+    std::function<std::string(const std::string&, const std::string&)> lookUp;
     if (auto typed = NewPassword())
         mail.password = *typed;
-    else if (!s.User.empty() && StoredPassword)
-        mail.password = StoredPassword(Server_, s.User);
-    // A trial should not hold the window for a minute when a server stays silent.
+    else if (!s.User.empty())
+        lookUp = StoredPassword;
+    // A trial should not take a minute when a server stays silent.
     mail.connectTimeoutMs = 15000;
     mail.readTimeoutMs = 15000;
 
     MEM_Result->setPlainText(
         QStringLiteral("Connecting to %1:%2 …").arg(AnsiToQString(Server_)).arg(Port_));
-    MEM_Result->repaint();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    TMailConnectionReport report = CheckMailConnection(mail);
-    QApplication::restoreOverrideCursor();
-    MEM_Result->setPlainText(QString::fromUtf8(report.text.c_str()).trimmed());
+    BTN_Check->setEnabled(false);
+    setCursor(Qt::BusyCursor);
+    auto run = std::make_shared<CheckRun>();
+    run->Dialog = this;
+    Check_ = run;
+    std::thread([run, mail, lookUp]() mutable {
+        std::string report;
+        try {
+            ScopedCancelFlag scope(run->Flag);
+            if (lookUp)
+                mail.password = lookUp(mail.server, mail.user);
+            report = CheckMailConnection(mail).text;
+        } catch (const std::exception& e) {
+            report = e.what();
+        }
+        std::lock_guard<std::mutex> guard(run->Lock);
+        if (TFRM_MailSecurity* dialog = run->Dialog)
+            QMetaObject::invokeMethod(
+                dialog, [dialog, report] { dialog->ShowCheckResult(report); },
+                Qt::QueuedConnection);
+    }).detach();
+}
+
+void TFRM_MailSecurity::ShowCheckResult(const std::string& report) {
+    Check_.reset();
+    BTN_Check->setEnabled(true);
+    unsetCursor();
+    MEM_Result->setPlainText(QString::fromUtf8(report.c_str()).trimmed());
 }
 
 } // namespace ferry

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -18,7 +20,9 @@ namespace ferry {
 // "Ferrydesk - Mail Security": how the notification e-mail reaches the server (no
 // encryption, STARTTLS, or TLS from the first byte), the user name to sign in with and its
 // password, and a trial connection. Opened from the Options dialog, which stores what it
-// returns when the user applies the options.
+// returns when the user applies the options. The trial runs on a thread of its own, so the
+// windows keep answering while a server is slow or silent; its report comes back as a queued
+// event, and closing the dialog calls it off.
 class TFRM_MailSecurity : public QDialog {
     Q_OBJECT
 public:
@@ -26,6 +30,7 @@ public:
     // finding the stored password. passwordStored says whether the keyring holds one.
     TFRM_MailSecurity(QWidget* parent, const TMailSecuritySettings& current, bool passwordStored,
                       std::string server, int port);
+    ~TFRM_MailSecurity() override;
 
     // What the password store said, in LBL_Stored; the whole reason in its tip when there
     // is no store or it failed.
@@ -36,6 +41,7 @@ public:
     std::optional<std::string> NewPassword() const;
 
     void BTN_CheckClick();
+    void done(int result) override;
 
     QLabel* LBL_Security;
     QComboBox* CMB_Security;
@@ -49,12 +55,20 @@ public:
     QPushButton* BTN_OK;
     QPushButton* BTN_Cancel;
 
-    // Looks up the stored password for the trial connection when none is typed in.
+    // Looks up the stored password for the trial connection when none is typed in. Called on
+    // the trial's own thread: it must not touch any window.
     std::function<std::string(const std::string& server, const std::string& user)> StoredPassword;
 
 private:
+    struct CheckRun;
+
+    void ShowCheckResult(const std::string& report);
+    // Calls off a trial under way; its report, should it still come, is not shown.
+    void StopCheck();
+
     std::string Server_;
     int Port_;
+    std::shared_ptr<CheckRun> Check_;
 };
 
 } // namespace ferry

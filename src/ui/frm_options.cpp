@@ -182,8 +182,10 @@ void TFRM_Options::BTN_SecurityClick() {
     const std::string server = QStringToAnsi(TXT_SMTPServer->text());
     TFRM_MailSecurity dialog(this, Security_, PendingPassword_.has_value(), server,
                              static_cast<uint16_t>(TXT_SMTPPort->text().toInt()));
-    dialog.StoredPassword = [this](const std::string&, const std::string& user) {
-        return PasswordFor(user);
+    // Asked on the trial's own thread: what it needs is taken now, not read from the window.
+    dialog.StoredPassword = [pending = PendingPassword_, server](const std::string&,
+                                                                 const std::string& user) {
+        return pending ? *pending : LookUpMailPassword(server, user);
     };
     // The dialog opens at once; the store's answer follows when it comes.
     if (!PendingPassword_) {

@@ -23,7 +23,9 @@ sizes=(16 22 24 32 48 64 128 256)
 expected=(
     "$prefix/bin/ferrydesk"
     "$prefix/bin/ferrydesk-reg"
+    "$prefix/libexec/ferrydesk/ferrydesk-extract"
     "$prefix/share/applications/$id.desktop"
+    "$prefix/share/systemd/user/ferrydesk.service"
     "$prefix/share/metainfo/$id.metainfo.xml"
     "$prefix/share/doc/ferrydesk/copyright"
     "$prefix/share/doc/ferrydesk/changelog.gz"

@@ -86,6 +86,8 @@ SmtpSink::SmtpSink(Options options) {
         args.insert(args.end(), {"--auth", options.auth});
     if (options.noPlain)
         args.push_back("--no-plain");
+    if (options.silentAuth)
+        args.push_back("--silent-auth");
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());

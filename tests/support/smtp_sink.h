@@ -23,6 +23,7 @@ public:
         bool implicitTls = false; // TLS from the first byte
         std::string auth = {};    // "user:password": offer AUTH (after TLS) for this pair
         bool noPlain = false;     // leave AUTH PLAIN out, offering LOGIN only
+        bool silentAuth = false;  // leave every AUTH unanswered
     };
     struct Message {
         std::string mailFrom;

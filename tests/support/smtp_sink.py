@@ -12,7 +12,8 @@ Options: --pipelining adds PIPELINING to the EHLO reply; --no-log skips the chun
 --cert FILE --key FILE give the server a certificate; with them --starttls offers STARTTLS and
 requires it before mail, --implicit-tls speaks TLS from the first byte. --auth USER:PASSWORD
 offers AUTH (PLAIN and LOGIN, after TLS) and accepts only that pair; --no-plain leaves PLAIN
-out. With the chunk logs on, conn-NNNN.clear holds only what arrived before any encryption.
+out; --silent-auth leaves every AUTH unanswered, as a server does that ignores a failed
+sign-in. With the chunk logs on, conn-NNNN.clear holds only what arrived before any encryption.
 The server ends when its standard input reaches end of file (so it never outlives the test
 that started it) or on SIGTERM.
 """
@@ -59,8 +60,9 @@ class Sink:
 
 
 class LoggingSMTP(SMTP):
-    def __init__(self, sink, log, *args, implicit_tls=False, **kwargs):
+    def __init__(self, sink, log, *args, implicit_tls=False, silent_auth=False, **kwargs):
         super().__init__(sink, *args, **kwargs)
+        self._silent_auth = silent_auth
         self._chunk_log = None
         self._clear_log = None
         if log:
@@ -89,6 +91,12 @@ class LoggingSMTP(SMTP):
                 self._clear_log.close()
                 self._clear_log = None
         super().data_received(data)
+
+    async def smtp_AUTH(self, arg):
+        if self._silent_auth:
+            await asyncio.sleep(3600)  # ended when the client goes
+            return
+        return await super().smtp_AUTH(arg)
 
     def connection_lost(self, exc):
         if self._chunk_log is not None:
@@ -135,6 +143,7 @@ async def serve(args):
             hostname="sink.test",
             ident="ferry-sink",
             implicit_tls=args.implicit_tls,
+            silent_auth=args.silent_auth,
             **extra,
         ),
         sock=sock,
@@ -165,6 +174,7 @@ def main():
     parser.add_argument("--implicit-tls", action="store_true")
     parser.add_argument("--auth")
     parser.add_argument("--no-plain", action="store_true")
+    parser.add_argument("--silent-auth", action="store_true")
     args = parser.parse_args()
     os.makedirs(args.folder, exist_ok=True)
     asyncio.run(serve(args))

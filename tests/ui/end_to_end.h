@@ -101,6 +101,9 @@ protected:
                   0)
             << output;
     }
+
+    // A quit while a pass's notification waits on a server that stalls (end_to_end_test.cpp).
+    void QuitDuringAStalledNotification(int security);
 };
 
 inline bool PressKeys(const VirtualDisplay& display, const std::string& window, const char* keys) {

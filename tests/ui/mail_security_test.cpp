@@ -1,19 +1,23 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "latency.h"
 #include "mail/password_source.h"
 #include "modal_driver.h"
 #include "settings/mail_security_settings.h"
 #include "support/smtp_sink.h"
+#include "support/tcp_server.h"
 #include "support/test_certificates.h"
 #include "ui/frm_mail_security.h"
 #include "ui/frm_options.h"
@@ -176,6 +180,7 @@ TEST_F(MailSecurity, CheckConnectionReportsWhatHappened) {
             return Passwords->Read(server, u).value_or("");
         };
         QTest::mouseClick(dialog.BTN_Check, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.BTN_Check->isEnabled(); }, 20000));
         return dialog.MEM_Result->toPlainText().toStdString();
     };
     std::string good = check(TMailSecurity::StartTLS, "ann");
@@ -195,6 +200,56 @@ TEST_F(MailSecurity, CheckConnectionReportsWhatHappened) {
     EXPECT_NE(plain.find("the password is not sent"), std::string::npos) << plain;
     EXPECT_TRUE(sink.Messages().empty());
     unsetenv("SSL_CERT_FILE");
+}
+
+// A server that takes the connection and says nothing in the TLS handshake: the trial waits
+// its 15 seconds on its own thread while the window keeps answering, and a dialog closed
+// meanwhile calls it off.
+TEST_F(MailSecurity, CheckConnectionLeavesTheWindowAnsweringAndEndsWithTheDialog) {
+    std::atomic<bool> done{false};
+    std::atomic<bool> clientLeft{false};
+    TcpTestServer silent(
+        [&](TcpTestPeer& peer, int index) {
+            for (int i = 0; i < 600 && !done; ++i)
+                if (peer.WaitClosed(50)) {
+                    clientLeft = index == 1;
+                    break;
+                }
+        },
+        2, 30000);
+    const std::string where = "127.0.0.1:" + std::to_string(silent.Port());
+
+    auto dialog = std::make_unique<TFRM_MailSecurity>(
+        nullptr, TMailSecuritySettings{TMailSecurity::ImplicitTLS, ""}, false, "127.0.0.1",
+        silent.Port());
+    dialog->show();
+    QElapsedTimer click;
+    click.start();
+    QTest::mouseClick(dialog->BTN_Check, Qt::LeftButton);
+    EXPECT_LT(click.elapsed(), 100);
+    EXPECT_FALSE(dialog->BTN_Check->isEnabled()) << "one trial at a time";
+    EXPECT_EQ(dialog->MEM_Result->toPlainText().toStdString(), "Connecting to " + where + " …");
+    const Latency latency =
+        LatencyWhile([&] { return !dialog->BTN_Check->isEnabled(); }, std::chrono::seconds(25));
+    ExpectAnswering(latency, click.elapsed() / 1000.0);
+    ASSERT_TRUE(dialog->BTN_Check->isEnabled());
+    EXPECT_EQ(dialog->MEM_Result->toPlainText().toStdString(),
+              "Connected to " + where +
+                  ".\nThe TLS handshake with 127.0.0.1 timed out: the server sent nothing within "
+                  "15 seconds.");
+    EXPECT_TRUE(dialog->BTN_Check->isEnabled());
+
+    // Closed while the trial waits: the connection goes at once, and no late report arrives.
+    QTest::mouseClick(dialog->BTN_Check, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return silent.Accepted() == 2; }, 5000));
+    QTest::qWait(300);
+    dialog->reject();
+    dialog.reset();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return clientLeft.load(); }, 1000))
+        << "the trial went on after the dialog closed";
+    QTest::qWait(200); // a report posted to the dialog now gone would be delivered here
+    done = true;
+    EXPECT_TRUE(silent.Wait(5000));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "core/conditions/condition_set.h"
 #include "core/conditions/file_selection.h"
 #include "core/conditions/task_conditions.h"
+#include "core/conditions/text_piece.h"
 #include "core/content_matcher.h"
 
 #include <cstdint>
@@ -18,12 +19,6 @@
 #include <vector>
 
 namespace ferry {
-
-// A piece of a document's text (UTF-8) and where it comes from ("PDF text, page 2").
-struct TextPiece {
-    std::string Label;
-    std::string Text;
-};
 
 // Something a task found: a word, phrase or match string as the task gives it, or the text
 // a regular expression matched (cut to 80 bytes); all in the system code page.

@@ -1,0 +1,65 @@
+#pragma once
+
+// Extracted text kept between passes, so that each version of a document is read once. A
+// file is known by its identity (device, inode, size, modification and change times): a
+// changed file misses and is read again, and its new text replaces the old row. The store
+// is bounded in size; the rows added longest ago go first. Any trouble with the store only
+// costs a reading: a damaged store is made afresh, a busy one is passed by.
+
+#include "extract/document_text.h"
+
+#include <cstdint>
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace ferry {
+
+struct FileIdentity {
+    uint64_t Device = 0, Inode = 0;
+    int64_t Size = 0, ModifiedNs = 0, ChangedNs = 0;
+    // The identity of the file open at `fd`; false when it is not a regular file.
+    static bool Of(int fd, FileIdentity& out);
+};
+
+class TextCache {
+public:
+    // ${XDG_CACHE_HOME:-~/.cache}/ferrydesk/document-text.sqlite (an XDG_CACHE_HOME that is
+    // not absolute is ignored, as the base directory rules say).
+    static std::string DefaultPath();
+
+    // Opens (or creates) the store at `path`; its folder is made 0700.
+    TextCache(std::string path, int64_t maxBytes);
+    ~TextCache();
+    TextCache(const TextCache&) = delete;
+    TextCache& operator=(const TextCache&) = delete;
+
+    bool IsOpen() const { return Db_ != nullptr; }
+    // `mode` tells apart readings of one file that differ ("text", "ocr:eng+deu").
+    bool Get(const FileIdentity& id, const std::string& mode, DocumentText& out);
+    void Put(const FileIdentity& id, const std::string& mode, const DocumentText& text);
+    // Whether a pattern (TextPattern::Key) was found in a version of a file, and in which
+    // piece: a warm pass with unchanged tasks reads no text at all. Outcomes go with the text
+    // they were found in, when it is replaced or dropped.
+    bool GetMatch(const FileIdentity& id, const std::string& mode, const std::string& pattern,
+                  bool& found, std::string& label);
+    void PutMatch(const FileIdentity& id, const std::string& mode, const std::string& pattern,
+                  bool found, const std::string& label);
+    // Bytes of stored text, as the store counts them.
+    int64_t StoredBytes();
+
+private:
+    bool Open();
+    void Close();
+    void DropOldest();
+
+    std::string Path_;
+    int64_t MaxBytes_;
+    sqlite3* Db_ = nullptr;
+    sqlite3_stmt* Get_ = nullptr; // prepared once: a warm pass asks for every file
+    sqlite3_stmt* GetMatch_ = nullptr;
+    int64_t Stored_ = -1; // not counted yet
+};
+
+} // namespace ferry
