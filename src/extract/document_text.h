@@ -3,18 +3,13 @@
 // What reading a document gives: its text in labelled pieces, the word that it is not a
 // document at all (its bytes are what counts), or why its text could not be read.
 
+#include "core/conditions/text_piece.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace ferry {
-
-// One stretch of text and where it comes from, as the history names it ("PDF text, page 2").
-struct TextPiece {
-    std::string Label;
-    std::string Text; // UTF-8
-    bool operator==(const TextPiece&) const = default;
-};
 
 enum class TextStatus : uint8_t {
     Text = 0,         // a document: Pieces hold what a person reads (possibly nothing)
