@@ -33,9 +33,6 @@ public:
     int IndexOf(const TIdBytes& bytes, int startPos = 0) const;
     int IndexOf(const std::string& text, int startPos = 0) const;
 
-    // The queued byte at an offset from the front (no range check beyond debug builds).
-    uint8_t PeekByte(int index) const { return Storage_[Head_ + index]; }
-
 private:
     void Compact();
 

@@ -43,7 +43,6 @@ public:
     bool LineWasSplit() const { return LineWasSplit_; }
     bool LineTimedOut() const { return LineTimedOut_; }
     bool IsOpen() const { return IsOpen_; }
-    bool ClosedGracefully() const { return PeerClosed_; }
     TIdBuffer* InputQueue() const { return InputQueue_.get(); }
 
     // Test seam: called with every block SendNow is given, before it is sent.
