@@ -1,5 +1,7 @@
 #pragma once
 
+// The connection's byte queue.
+
 #include "net/id_global.h"
 
 #include <cstdint>

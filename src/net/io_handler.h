@@ -1,5 +1,7 @@
 #pragma once
 
+// The connection object: text and lines over a byte transport.
+
 #include "net/buffer.h"
 #include "net/component.h"
 #include "net/id_global.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The Mail Security dialog: encryption, sign-in and a trial connection.
+
 #include <QDialog>
 #include <functional>
 #include <memory>

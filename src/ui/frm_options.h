@@ -1,5 +1,7 @@
 #pragma once
 
+// The Options dialog: the case rule and the e-mail notification settings.
+
 #include <QWidget>
 #include <cstdint>
 #include <functional>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The main window: the task grid, the interval, the timer and the tray icon.
+
 #include <QWidget>
 #include <memory>
 
