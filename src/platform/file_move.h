@@ -144,7 +144,8 @@ enum class MoveStep {
     Link,
     RemoveSource,
     DropStash,
-    Unmark
+    Unmark,
+    LetGo // the source, its last name gone, is about to be let go (asked only, never failed)
 };
 
 // Test seam. ForceCopy takes the cross-file-system path on one file system; NamedTemp skips
