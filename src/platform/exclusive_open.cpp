@@ -231,11 +231,13 @@ void ExclusiveOpen::Refresh() {
         Stat_ = now;
 }
 
-bool ExclusiveOpen::Untouched() const {
+bool ExclusiveOpen::Untouched(bool thorough) const {
     struct stat now;
     if (Fd_ < 0 || fstat(Fd_, &now) != 0 || !SameState(now, Seen_))
         return false;
     if (!Lease_) {
+        if (!thorough)
+            return true;
         bool complete = false;
         return !OpenedByOthers(Stat_.st_dev, Stat_.st_ino, Fd_, complete) && complete;
     }

@@ -47,8 +47,9 @@ public:
 
     // The exact answer, for the moment before the file's last name goes and before we let go
     // of it: true when the file is as Refresh last saw it and nobody else has it open, nor is
-    // part-way through opening it (counted among its users but not yet at the lease).
-    bool Untouched() const;
+    // part-way through opening it (counted among its users but not yet at the lease). Without
+    // a lease the size and times are compared, and `thorough` adds a search of every process.
+    bool Untouched(bool thorough) const;
 
     // After a late open broke in: gives the lease up so that the opener may go on, then waits
     // up to `ms` milliseconds for it to be done with the file. True when we are alone with it

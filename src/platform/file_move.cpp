@@ -72,13 +72,13 @@ StashEnd DropStash(ExclusiveOpen& source, const std::string& from, const std::st
                    int copy, int& err) {
     err = 0;
     // Before the copy's mark goes, so that a copy that cannot be taken back keeps it.
-    if (!source.Untouched())
+    if (!source.Untouched(false))
         return Unstash(source, from, stash) ? StashEnd::Returned : StashEnd::Kept;
     Unmark(copy);
     if ((err = Injected(MoveStep::DropStash)) != 0)
         return StashEnd::Kept;
     // Asked again at the last instant: a grace only makes a late open less likely; this tells.
-    if (!source.Untouched())
+    if (!source.Untouched(true))
         return Unstash(source, from, stash) ? StashEnd::Returned : StashEnd::Kept;
     if (unlink(stash.c_str()) != 0) {
         err = errno;
@@ -91,7 +91,7 @@ StashEnd DropStash(ExclusiveOpen& source, const std::string& from, const std::st
 LateOpen RecoverLateOpen(ExclusiveOpen& source, const std::string& from, const std::string& to,
                          int copy) {
     Injected(MoveStep::LetGo);
-    if (source.Untouched())
+    if (source.Untouched(false))
         return LateOpen::None;
     // A writer that keeps the file open longer than this: what it writes after is lost. We
     // cannot hold the pass for it, and it has no name by which anyone could find it.
@@ -103,13 +103,20 @@ LateOpen RecoverLateOpen(ExclusiveOpen& source, const std::string& from, const s
         (copy >= 0 && fstat(copy, &copied) == 0 && copied.st_size == now.st_size &&
          SameContent(source.Fd(), copy, now.st_size, hash)))
         return LateOpen::None; // a reader, or a writer that changed nothing: the copy is whole
+    // Should the writer still be at it, a copy that finds the file longer than it was is
+    // made again, a few times, and what it then holds is kept.
     TempCopy back;
     bool marked = false;
     const std::string folder = FolderOf(from);
-    if (MakeCopy(
-            source.Fd(), now, [] { return true; }, folder, back, marked)
-                .Outcome != MoveOutcome::Moved ||
-        fsync(back.Fd) != 0)
+    Result made = Busy();
+    for (int attempt = 0; attempt < 5 && made.Outcome == MoveOutcome::InUse; ++attempt) {
+        back.Discard();
+        if (attempt > 0 && fstat(source.Fd(), &now) != 0)
+            break;
+        made = MakeCopy(
+            source.Fd(), now, [] { return true; }, folder, back, marked);
+    }
+    if (made.Outcome != MoveOutcome::Moved || fsync(back.Fd) != 0)
         return LateOpen::None;
     fremovexattr(back.Fd, MoveMark);
     LateOpen result = LateOpen::None;

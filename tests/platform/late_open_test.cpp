@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -44,19 +43,6 @@ ChildProcess LateWriter(const std::string& path) {
     });
 }
 
-// Until the writer waits inside an open (held there by our lease) or has finished it; bounded.
-void WaitUntilInOpen(const ChildProcess& writer) {
-    const std::string inOpen = std::to_string(SYS_openat) + " ";
-    for (int i = 0; i < 5000; ++i) {
-        std::ifstream file("/proc/" + std::to_string(writer.Pid()) + "/syscall");
-        std::string now;
-        std::getline(file, now);
-        if (now.rfind(inOpen, 0) == 0 || now.empty())
-            return;
-        test::SleepMs(1);
-    }
-}
-
 } // namespace
 
 // Whatever instant the late writer reaches the source at, after its content was copied and
@@ -76,7 +62,7 @@ TEST(LateOpenTest, WriterThatLookedTheNameUpEarlyLosesNothing) {
             const MoveSeam seam{true, false, [&](MoveStep step) {
                                     if (step == at) {
                                         writer.Send(1);
-                                        WaitUntilInOpen(writer);
+                                        test::WaitUntilInSystemCall(writer.Pid(), SYS_openat, 5000);
                                     }
                                     return 0;
                                 }};
