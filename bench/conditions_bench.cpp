@@ -12,6 +12,7 @@
 //                                           and CPU (user + system) seconds
 
 #include "core/conditions/folder_matcher.h"
+#include "core/pass_list.h"
 #include "platform/files.h"
 
 #include <chrono>
@@ -52,7 +53,7 @@ int Match(bool exact, const std::string& dir, const std::string& taskFile, bool 
         return 2;
     }
     std::vector<std::string> names;
-    ListFiles(dir, "*.*", names);
+    ListFiles(dir, AllFilesMask, names);
     const std::string folder = IncludeTrailingSeparator(dir);
     if (oneByOne) {
         std::vector<std::unique_ptr<FolderMatcher>> each;

@@ -110,7 +110,7 @@ int Pass(const std::string& src, const std::string& dst, const std::string& patt
             else
                 match = look.Found;
         }
-        if (match && MoveFileNoReplace(path, dst + "/" + name))
+        if (match && MoveFileChecked(path, dst + "/" + name) == MoveOutcome::Moved)
             ++moved;
     }
     std::printf("%d %.6f %.6f\n", moved, Since(t0), opened);

@@ -11,8 +11,7 @@
 
 #include "activity/activity_store.h"
 #include "activity/pass_history.h"
-#include "core/routing_pass.h"
-#include "core/scheduler.h"
+#include "core/engine.h"
 #include "mail/notification.h"
 
 #include <chrono>
@@ -29,49 +28,41 @@ double Now() {
         .count();
 }
 
+// Counts the move attempts, as the script checks every file moved.
+struct Moves : PassObserver {
+    long Count = 0;
+    void MoveAttempted(const FileOutcome&) override { ++Count; }
+};
+
 int Pass(const std::string& src, const std::string& dst, const std::string& pattern, bool on,
          const std::string& storePath) {
     const std::vector<TaskRecord> rows = {{"Bench", src, dst, pattern}};
-    long moves = 0;
+    Moves moves;
+    MailNotifier mail;
+    const CancelFlag never;
     double seconds = 0;
     double writing = 0; // of which writing the history
     if (on) {
         // Opened as the main window opens it, before any pass.
         ActivityStore store(storePath);
+        PassHistory history(&store);
+        PassObservers observers{&history, &mail, &moves};
         const double start = Now();
-        RecordedPass recorded;
-        RunRecordedPass(
-            rows,
-            [&](const TaskRecord& task, const OutcomeReporter& report) {
-                ProcessTaskFolder(
-                    task.Source, task.Destination, AllFilesMask, task.MatchString, false,
-                    [&] {
-                        ++moves;
-                        SendNotification();
-                    },
-                    report);
-            },
-            &store, recorded);
+        const PassEnd end = RunPass(rows, PassRules{false}, observers, never);
         seconds = Now() - start;
         // The pass's end is taken just before the write.
-        writing = seconds - (recorded.EndMs - recorded.StartMs) / 1000.0;
-        if (recorded.PassId <= 0) {
+        writing = seconds - (end.EndMs - end.StartMs) / 1000.0;
+        if (history.LastPass().PassId <= 0) {
             std::fprintf(stderr, "history_bench: the pass was not recorded\n");
             return 1;
         }
     } else {
+        PassObservers observers{&mail, &moves};
         const double start = Now();
-        RunTaskRows(rows,
-                    TaskFolderRoutine([&](const std::string& source, const std::string& destination,
-                                          const std::string& mask, const std::string& match) {
-                        ProcessTaskFolder(source, destination, mask, match, false, [&] {
-                            ++moves;
-                            SendNotification();
-                        });
-                    }));
+        RunPass(rows, PassRules{false}, observers, never);
         seconds = Now() - start;
     }
-    std::printf("%ld %.6f %.6f\n", moves, seconds, writing);
+    std::printf("%ld %.6f %.6f\n", moves.Count, seconds, writing);
     return 0;
 }
 

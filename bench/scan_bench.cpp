@@ -30,11 +30,13 @@
 //   scan_bench memory [-i] PATTERN FILE                   peak memory of one scan (KiB)
 //   scan_bench baseline                                   peak memory doing nothing (KiB)
 
-#include "core/case_sensitive_match.h"
+#include "activity/pass_history.h"
 #include "core/content_matcher.h"
-#include "core/routing_pass.h"
+#include "core/engine.h"
+#include "core/pass_list.h"
 #include "mail/notification.h"
 #include "platform/files.h"
+#include "settings/mail_settings.h"
 #include "settings/settings_store.h"
 
 #include <atomic>
@@ -205,42 +207,41 @@ int Scan(bool exact, const std::string& pattern) {
     return 0;
 }
 
+// Counts the move attempts, the figure the scripts check.
+struct Moves : PassObserver {
+    long Count = 0;
+    void MoveAttempted(const FileOutcome&) override { ++Count; }
+};
+
 int Route(const std::string& src, const std::string& dst, const std::string& pattern,
           const std::string& listener) {
-    long moves = 0;
-    const bool real = listener == "real";
+    const std::vector<TaskRecord> tasks = {{"bench", src, dst, pattern}};
+    Moves moves;
+    // As Run Tasks Now runs it: the notification after each move, and each file's outcome
+    // gathered for the history.
+    PassHistory history(nullptr);
+    MailNotifier mail;
+    PassObservers real{&history, &mail, &moves};
+    PassObservers none{&moves};
+    const CancelFlag never;
     const double start = Now();
-    if (real) {
-        // As Run Tasks Now runs it: the notification after each move, and each file's outcome
-        // gathered for the history.
-        std::vector<FileOutcome> outcomes;
-        ProcessTaskFolder(
-            src, dst, AllFilesMask, pattern, CaseSensitiveMatch.load(),
-            [&] {
-                ++moves;
-                SendNotification();
-            },
-            [&](const FileOutcome& outcome) {
-                outcomes.push_back(outcome);
-                outcomes.back().Task = "bench";
-            });
-    } else {
-        ProcessTaskFolder(src, dst, AllFilesMask, pattern, [&] { ++moves; });
-    }
-    std::printf("%ld %.6f\n", moves, Now() - start);
+    const PassEnd end = RunPass(tasks, CurrentPassRules(), listener == "real" ? real : none, never);
+    const double took = Now() - start;
+    if (end.Error)
+        std::rethrow_exception(end.Error);
+    std::printf("%ld %.6f\n", moves.Count, took);
     return 0;
 }
 
 int Settings(bool on, const std::string& port) {
     InitialiseDefaults();
-    TOptionsInput options;
-    options.SMTPEnabled = on;
-    options.SMTPPortText = port;
-    options.SMTPServer = "127.0.0.1";
-    options.SMTPFrom = "ferry@example.com";
-    options.SMTPTo = "someone@example.com";
-    options.SMTPMessage = "Files have been processed.";
-    return WriteOptionsSettings(options) ? 0 : 1;
+    TOptionsSettings options;
+    options.Mail.SMTPEnabled = on;
+    options.Mail.SMTPServer = "127.0.0.1";
+    options.Mail.SMTPFrom = "ferry@example.com";
+    options.Mail.SMTPTo = "someone@example.com";
+    options.Mail.SMTPMessage = "Files have been processed.";
+    return WriteOptionsSettings(options, port, false) ? 0 : 1;
 }
 
 int RenameAt2Loop(const std::string& src, const std::string& dst) {

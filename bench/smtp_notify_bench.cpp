@@ -21,21 +21,17 @@
 namespace {
 
 // A private hive with notifications enabled, so that the listener reads real settings.
-std::string PrepareSettings(const ferry::NotificationMail& mail) {
+std::string PrepareSettings(const ferry::TMailSettings& mail) {
     const char* tmp = std::getenv("TMPDIR");
     std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/ferry-smtp-bench-XXXXXX";
     if (!::mkdtemp(dir.data()))
         return {};
     ::setenv("FERRYDESK_REGISTRY_DIR", dir.c_str(), 1);
     ferry::InitialiseDefaults();
-    ferry::TOptionsInput options;
-    options.SMTPEnabled = true;
-    options.SMTPPortText = std::to_string(mail.port);
-    options.SMTPServer = mail.server;
-    options.SMTPFrom = mail.from;
-    options.SMTPTo = mail.to;
-    options.SMTPMessage = mail.body;
-    ferry::WriteOptionsSettings(options);
+    ferry::TOptionsSettings options;
+    options.Mail = mail;
+    options.Mail.SMTPEnabled = true;
+    ferry::WriteOptionsSettings(options, std::to_string(mail.SMTPPort), false);
     return dir;
 }
 
@@ -47,23 +43,25 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string mode = argv[1];
-    ferry::NotificationMail mail;
-    mail.server = "127.0.0.1";
-    mail.port = std::atoi(argv[2]);
+    ferry::TMailSettings mail;
+    ferry::MailLimits limits;
+    std::string password;
+    mail.SMTPServer = "127.0.0.1";
+    mail.SMTPPort = std::atoi(argv[2]);
     int count = std::atoi(argv[3]);
-    mail.from = argv[4];
-    mail.to = argv[5];
-    mail.body = argv[6];
+    mail.SMTPFrom = argv[4];
+    mail.SMTPTo = argv[5];
+    mail.SMTPMessage = argv[6];
     if (const char* limit = std::getenv("CONNECT_TIMEOUT_MS"))
-        mail.connectTimeoutMs = std::atoi(limit);
+        limits.ConnectMs = std::atoi(limit);
     if (const char* server = std::getenv("SERVER"))
-        mail.server = server;
+        mail.SMTPServer = server;
     if (const char* security = std::getenv("SECURITY"))
-        mail.security = std::atoi(security);
+        mail.SMTPSecurity = static_cast<ferry::TMailSecurity>(std::atoi(security));
     if (const char* user = std::getenv("SMTP_USER"))
-        mail.user = user;
-    if (const char* password = std::getenv("SMTP_PASSWORD"))
-        mail.password = password;
+        mail.SMTPUser = user;
+    if (const char* given = std::getenv("SMTP_PASSWORD"))
+        password = given;
 
     std::string hive;
     if (mode == "listener" && (hive = PrepareSettings(mail)).empty()) {
@@ -78,7 +76,7 @@ int main(int argc, char** argv) {
             if (mode == "listener") {
                 ferry::SendNotification(); // drops e-mail failures; the script counts messages
             } else {
-                ferry::SendNotificationMail(mail, [&](const std::exception& e) {
+                ferry::SendNotificationMail(mail, password, limits, [&](const std::exception& e) {
                     if (failures++ == 0)
                         std::fprintf(stderr, "send failed: %s\n", e.what());
                 });

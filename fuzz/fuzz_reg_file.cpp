@@ -1,7 +1,7 @@
 // .reg files come from anywhere. Whatever the parser accepts must write back, in both forms,
 // to a file that parses to the very same keys and values.
 
-#include "platform/registry_file.h"
+#include "ferrydesk-reg/reg_file.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -522,27 +522,21 @@ void ActivityStore::Clear() {
     InTransaction(w, [&] { w.Exec("DELETE FROM outcome; DELETE FROM pass"); });
 }
 
-bool ActivityStore::DesktopNotifications() const {
-    Connection& r = Impl_->Reader;
-    std::lock_guard lock(r.Lock);
-    Statement s(r.Db, "SELECT value FROM preference WHERE name = 'DesktopNotifications'", r.Path);
-    const int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW)
-        return sqlite3_column_int(s, 0) != 0;
-    if (rc != SQLITE_DONE)
-        r.Fail();
-    return true;
-}
-
-void ActivityStore::SetDesktopNotifications(bool on) {
+void ActivityStore::CarryDesktopNotifications(const std::function<void(bool on)>& keep) {
+    Impl_->NeedWritable();
     Connection& w = Impl_->Writer;
-    std::lock_guard lock(w.Lock);
-    Statement s(w.Db,
-                "INSERT INTO preference(name, value) VALUES('DesktopNotifications', ?) "
-                "ON CONFLICT(name) DO UPDATE SET value = excluded.value",
-                w.Path);
-    sqlite3_bind_int(s, 1, on ? 1 : 0);
-    w.Step(s);
+    WindowWrite lock(w);
+    InTransaction(w, [&] {
+        Statement s(w.Db, "SELECT value FROM preference WHERE name = 'DesktopNotifications'",
+                    w.Path);
+        const int rc = sqlite3_step(s);
+        if (rc == SQLITE_DONE)
+            return;
+        if (rc != SQLITE_ROW)
+            w.Fail();
+        keep(sqlite3_column_int(s, 0) != 0);
+        w.Exec("DELETE FROM preference");
+    });
 }
 
 } // namespace ferry

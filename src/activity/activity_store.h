@@ -1,6 +1,9 @@
 #pragma once
 
+// The history of what the passes did with each file, in a database of its own.
+
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,12 +93,13 @@ public:
 
     // Marks an entry as moved back; false when there is no such entry.
     bool SetMovedBack(int64_t id);
-    // Empties the history (the preference below stays).
+    // Empties the history.
     void Clear();
 
-    // The desktop notification after a pass; on unless turned off.
-    bool DesktopNotifications() const;
-    void SetDesktopNotifications(bool on);
+    // The desktop-notification switch as earlier versions kept it here: handed to `keep` when
+    // one is stored, and forgotten once `keep` returns (kept when it raises). The settings keep
+    // it now.
+    void CarryDesktopNotifications(const std::function<void(bool on)>& keep);
 
 private:
     struct Impl;

@@ -1,10 +1,7 @@
 #include "activity/pass_history.h"
 
-#include "core/scheduler.h"
-
 #include <atomic>
 #include <cstdio>
-#include <exception>
 
 namespace ferry {
 
@@ -19,36 +16,38 @@ void NoteHistoryFailure(const std::string& what) {
         std::fprintf(stderr, "ferrydesk: the activity history is not kept: %s\n", what.c_str());
 }
 
-void RunRecordedPass(const std::vector<TaskRecord>& rows, const ReportingRoutine& routine,
-                     ActivityStore* store, RecordedPass& recorded) {
-    recorded = RecordedPass();
-    recorded.StartMs = WallClockMs();
-    std::vector<FileOutcome> outcomes;
-    std::exception_ptr error;
-    try {
-        RunTaskRows(rows, TaskRoutine([&](const TaskRecord& task) {
-                        routine(task, [&](const FileOutcome& outcome) {
-                            outcomes.push_back(outcome);
-                            outcomes.back().Task = task.Identifier;
-                        });
-                    }));
-    } catch (...) {
-        error = std::current_exception();
-    }
-    recorded.EndMs = WallClockMs();
-    for (FileOutcome& outcome : outcomes)
+void PassHistory::PassStarted(int64_t) {
+    Outcomes_.clear();
+}
+
+void PassHistory::FileEnded(const FileOutcome& outcome) {
+    Outcomes_.push_back(outcome);
+}
+
+void PassHistory::PassEnded(const PassEnd& end) {
+    RecordedPass recorded;
+    recorded.StartMs = end.StartMs;
+    recorded.EndMs = end.EndMs;
+    recorded.Summary = end.Summary;
+    // A rename changed the files' change time; what Move back compares is the one after it.
+    for (FileOutcome& outcome : Outcomes_)
         RefreshChangeTime(outcome);
-    recorded.Summary = Summarise(outcomes);
-    if (store) {
+    if (Store_) {
         try {
-            recorded.PassId = store->RecordPass(recorded.StartMs, recorded.EndMs, outcomes);
+            recorded.PassId = Store_->RecordPass(end.StartMs, end.EndMs, Outcomes_);
         } catch (const std::exception& e) {
             recorded.HistoryError = e.what();
             NoteHistoryFailure(e.what());
         }
     }
-    if (error)
-        std::rethrow_exception(error);
+    Outcomes_.clear();
+    std::lock_guard<std::mutex> guard(Lock_);
+    Last_ = std::move(recorded);
+}
+
+RecordedPass PassHistory::LastPass() const {
+    std::lock_guard<std::mutex> guard(Lock_);
+    return Last_;
 }
 
 } // namespace ferry

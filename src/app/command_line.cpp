@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/run_once.h"
 #include "platform/autostart.h"
 
 namespace ferry {
@@ -11,7 +12,9 @@ namespace {
 
 const char* const Usage = "Usage: ferrydesk                      start the program\n"
                           "       ferrydesk --autostart on|off  start, or no longer start, "
-                          "with the desktop session\n";
+                          "with the desktop session\n"
+                          "       ferrydesk --run-once          run every stored task once, "
+                          "without windows\n";
 
 int Refuse(const std::string& why) {
     std::fprintf(stderr, "ferrydesk: %s\n%s", why.c_str(), Usage);
@@ -51,6 +54,11 @@ int RunCommandLine(int argc, char** argv) {
         std::printf("%s", Usage);
         return 0;
     }
+    if (first == "--run-once") {
+        if (argc != 2)
+            return Refuse("--run-once takes no value.");
+        return RunOnce();
+    }
     if (first == "--autostart") {
         if (argc != 3)
             return Refuse("--autostart needs one value, on or off.");
@@ -60,7 +68,7 @@ int RunCommandLine(int argc, char** argv) {
         return Refuse("--autostart takes on or off, not '" + std::string(value) + "'.");
     }
     return Refuse("unknown argument '" + std::string(first) +
-                  "'; the program takes no arguments but --autostart.");
+                  "'; the program takes no arguments but --autostart and --run-once.");
 }
 
 } // namespace ferry

@@ -10,8 +10,10 @@
 #include "ui/display_check.h"
 
 int main(int argc, char** argv) {
-    // Started bare, the program is the tray program. An argument is the autostart switch or a
-    // mistake; either way it is answered here and no window opens.
+    // The mail password lives in the desktop's Secret Service, never in the settings.
+    ferry::SetMailPasswordSource(std::make_shared<ferry::TSecretServicePasswordSource>());
+    // Started bare, the program is the tray program. An argument is a switch or a mistake;
+    // either way it is answered here and no window opens.
     if (argc > 1)
         return ferry::RunCommandLine(argc, argv);
     // Without any display Qt would abort; say how to run the program instead.
@@ -23,8 +25,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication qt(argc, argv);
-    // The mail password lives in the desktop's Secret Service, never in the settings.
-    ferry::SetMailPasswordSource(std::make_shared<ferry::TSecretServicePasswordSource>());
     ferry::TApplication application;
     application.CreateForms();
     application.HandleTerminationSignals();

@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
     ferry::FRM_AddTask->hide();
 
     table.SetRow(2);
-    ferry::FRM_EditTask->Show();
+    ferry::FRM_EditTask->ShowTask(table.TaskAt(2));
     ok = Shoot(ferry::FRM_EditTask, out.filePath(QStringLiteral("edit-task.png"))) && ok;
     ferry::FRM_EditTask->hide();
 
@@ -204,9 +204,12 @@ int main(int argc, char** argv) {
     ok = Shoot(ferry::FRM_Options, out.filePath(QStringLiteral("options.png"))) && ok;
 
     {
-        ferry::TFRM_MailSecurity security(ferry::FRM_Options,
-                                          {ferry::TMailSecurity::StartTLS, "clerk@example.com"},
-                                          true, "smtp.example.com", 587);
+        ferry::TMailSettings shown;
+        shown.SMTPServer = "smtp.example.com";
+        shown.SMTPPort = 587;
+        shown.SMTPSecurity = ferry::TMailSecurity::StartTLS;
+        shown.SMTPUser = "clerk@example.com";
+        ferry::TFRM_MailSecurity security(ferry::FRM_Options, shown, true);
         security.MEM_Result->setPlainText(
             QStringLiteral("Connected to smtp.example.com:587.\n"
                            "Encrypted with TLSv1.3, cipher TLS_AES_256_GCM_SHA384.\n"
@@ -233,15 +236,8 @@ int main(int argc, char** argv) {
 
         // Two passes since that the history could not take: the window says so beside the
         // passes' caption.
-        ferry::RecordedPass lost;
-        lost.StartMs = QDateTime::currentMSecsSinceEpoch() - 4 * 60000;
-        ferry::FileOutcome moved;
-        moved.Task = "Invoices";
-        lost.Summary = ferry::Summarise({moved});
-        lost.HistoryError = "another program is using the history right now";
-        FRM_TaskList->PassRecorded(lost);
-        lost.StartMs += 2 * 60000;
-        FRM_TaskList->PassRecorded(lost);
+        activity->SetRecordingProblem("another program is using the history right now",
+                                      QDateTime::currentMSecsSinceEpoch() - 4 * 60000, 2);
         FRM_TaskList->LBL_ActivityClick();
         ok = Shoot(activity, out.filePath(QStringLiteral("activity-not-recorded.png"))) && ok;
         activity->hide();

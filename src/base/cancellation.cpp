@@ -13,6 +13,9 @@ ScopedCancelFlag::ScopedCancelFlag(std::shared_ptr<const CancelFlag> flag)
     tFlag = std::move(flag);
 }
 
+ScopedCancelFlag::ScopedCancelFlag(const CancelFlag& flag)
+    : ScopedCancelFlag(std::shared_ptr<const CancelFlag>(std::shared_ptr<void>(), &flag)) {}
+
 ScopedCancelFlag::~ScopedCancelFlag() {
     tFlag = std::move(Previous_);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+// Calling off work that runs on another thread: the flag its waits look at.
+
 #include <atomic>
 #include <memory>
 
@@ -28,6 +30,8 @@ private:
 class ScopedCancelFlag {
 public:
     explicit ScopedCancelFlag(std::shared_ptr<const CancelFlag> flag);
+    // The same for a flag that outlives the scope.
+    explicit ScopedCancelFlag(const CancelFlag& flag);
     ~ScopedCancelFlag();
     ScopedCancelFlag(const ScopedCancelFlag&) = delete;
     ScopedCancelFlag& operator=(const ScopedCancelFlag&) = delete;

@@ -1,5 +1,7 @@
 #pragma once
 
+// The root of the program's errors and the runtime errors every layer raises.
+
 #include <exception>
 #include <string>
 

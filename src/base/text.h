@@ -1,5 +1,7 @@
 #pragma once
 
+// Text helpers every layer shares: trimming, ASCII case, integer conversion, formatting.
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -7,7 +9,9 @@
 namespace ferry {
 
 // Blanks are the control bytes and the space: 0 to 32.
-inline bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+inline bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 std::string Trim(std::string_view s);
 std::string TrimLeft(std::string_view s);

@@ -1,5 +1,7 @@
 #pragma once
 
+// The content matcher's search in 8-bit code pages: exact, or by the code page's upper case.
+
 #include <cstddef>
 #include <string>
 

@@ -1,13 +1,15 @@
 #pragma once
 
+// The process-wide case rule of matching, as the settings last stored it.
+
 #include <atomic>
 
 namespace ferry {
 
 // Whether routing compares the match string with the files' bytes exactly (true) or in
-// upper case (false). One flag for the whole process: false at start, set from the stored
-// settings and by the options dialog, read by the routing pass at every match. Atomic,
-// because the pass runs on a thread of its own.
+// upper case (false). False at start, written by the settings load and by Options Apply, and
+// read once when a pass starts (CurrentPassRules). Atomic, because passes start on the
+// windows' thread and may be read by others.
 extern std::atomic<bool> CaseSensitiveMatch;
 
 } // namespace ferry

@@ -1,5 +1,7 @@
 #pragma once
 
+// The content matcher: whether a file's bytes hold a match string, read in bounded blocks.
+
 #include <cstddef>
 #include <cstdint>
 #include <string>

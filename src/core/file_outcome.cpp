@@ -27,44 +27,48 @@ const char* OutcomeKindText(OutcomeKind kind) {
     return "";
 }
 
+void PassSummary::Count(const FileOutcome& outcome) {
+    TaskCounts* counts = nullptr;
+    // Passes meet their tasks one after another: the last one is nearly always the one.
+    for (auto known = Tasks.rbegin(); known != Tasks.rend(); ++known)
+        if (known->Task == outcome.Task) {
+            counts = &*known;
+            break;
+        }
+    if (!counts) {
+        Tasks.emplace_back();
+        counts = &Tasks.back();
+        counts->Task = outcome.Task;
+    }
+    switch (outcome.Kind) {
+    case OutcomeKind::Moved:
+        ++counts->Moved;
+        break;
+    case OutcomeKind::NameTaken:
+        ++counts->NameTaken;
+        break;
+    case OutcomeKind::InUse:
+        ++counts->InUse;
+        break;
+    case OutcomeKind::DestinationMissing:
+        ++counts->DestinationMissing;
+        break;
+    case OutcomeKind::MoveFailed:
+        ++counts->MoveFailed;
+        break;
+    case OutcomeKind::PassError:
+        counts->Error = true;
+        break;
+    case OutcomeKind::DestinationIsSource:
+        ++counts->DestinationIsSource;
+        break;
+    }
+}
+
 PassSummary Summarise(const std::vector<FileOutcome>& outcomes) {
     PassSummary summary;
-    for (const FileOutcome& outcome : outcomes) {
-        PassSummary::TaskCounts* counts = nullptr;
-        for (PassSummary::TaskCounts& known : summary.Tasks)
-            if (known.Task == outcome.Task) {
-                counts = &known;
-                break;
-            }
-        if (!counts) {
-            summary.Tasks.emplace_back();
-            counts = &summary.Tasks.back();
-            counts->Task = outcome.Task;
-        }
-        switch (outcome.Kind) {
-        case OutcomeKind::Moved:
-            ++counts->Moved;
-            break;
-        case OutcomeKind::NameTaken:
-            ++counts->NameTaken;
-            break;
-        case OutcomeKind::InUse:
-            ++counts->InUse;
-            break;
-        case OutcomeKind::DestinationMissing:
-            ++counts->DestinationMissing;
-            break;
-        case OutcomeKind::MoveFailed:
-            ++counts->MoveFailed;
-            break;
-        case OutcomeKind::PassError:
-            counts->Error = true;
-            break;
-        case OutcomeKind::DestinationIsSource:
-            ++counts->DestinationIsSource;
-            break;
-        }
-    }
+    for (const FileOutcome& outcome : outcomes)
+        summary.Count(outcome);
     return summary;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// What became of one file in a routing pass, and the one-line summary of a pass.
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -66,6 +68,8 @@ struct PassSummary {
     };
     std::vector<TaskCounts> Tasks;
 
+    // Adds one outcome to its task's counts (a task met for the first time goes last).
+    void Count(const FileOutcome& outcome);
     // No outcome at all: no notification is shown for such a pass.
     bool Empty() const;
     // "Invoices: 3 files moved; Delivery notes: 1 left (name taken)"; "1 file moved" in the

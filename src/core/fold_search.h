@@ -1,5 +1,7 @@
 #pragma once
 
+// The content matcher's search in UTF-8 without regard to letter case (Unicode folding).
+
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Move back: a moved file returned to its source folder, while it is still the file moved.
+
 #include <string>
 
 #include "core/file_outcome.h"

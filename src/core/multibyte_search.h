@@ -1,5 +1,7 @@
 #pragma once
 
+// The content matcher's search in the multi-byte code pages of East Asia.
+
 #include <cstddef>
 #include <string>
 #include <vector>

@@ -59,23 +59,19 @@ void PassWorker::Loop() {
             Work_ = nullptr;
             Done_ = nullptr;
         }
-        std::exception_ptr error;
-        {
-            ScopedCancelFlag scope(flag);
-            try {
-                work();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            work = nullptr; // what the pass was handed goes with it, on this thread
+        try {
+            work(*flag);
+        } catch (...) {
+            // A pass tells how it ended itself; nothing may end the thread.
         }
+        work = nullptr; // what the pass was handed goes with it, on this thread
         {
             std::lock_guard<std::mutex> guard(Lock_);
             Busy_ = false;
             Flag_.reset();
         }
         if (done)
-            done(error);
+            done();
     }
 }
 

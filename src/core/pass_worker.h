@@ -1,7 +1,8 @@
 #pragma once
 
+// The thread the windows run their routing passes on.
+
 #include <condition_variable>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,13 +13,12 @@
 namespace ferry {
 
 // The one thread routing passes run on, one pass at a time, so that the windows never wait
-// for a file or a mail server. A pass is handed everything it needs when it starts; it hands
-// back how it ended through `done`, which runs on the worker thread once the pass is over.
+// for a file or a mail server. A pass is handed everything it needs when it starts, and the
+// flag that calls it off; `done` runs on the worker thread once the pass is over.
 class PassWorker {
 public:
-    using Work = std::function<void()>;
-    // Null when the pass completed; otherwise the error that ended it.
-    using Done = std::function<void(std::exception_ptr error)>;
+    using Work = std::function<void(const CancelFlag& cancel)>;
+    using Done = std::function<void()>;
 
     PassWorker() = default;
     ~PassWorker();

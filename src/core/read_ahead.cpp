@@ -1,6 +1,5 @@
 #include "core/read_ahead.h"
 
-#include "core/case_sensitive_match.h"
 #include "core/content_matcher.h"
 #include "platform/exclusive_open.h"
 #include "platform/file_move.h"
@@ -33,7 +32,7 @@ struct ReadAhead::State {
     const std::string& Folder;
     const std::vector<std::string>& Names;
     const std::string& Match;
-    const bool* CaseSensitive;
+    const bool CaseSensitive;
     const std::string Destination;
     MoveBatch* Batch;
     std::size_t Ahead = Depth; // the thread's own
@@ -48,9 +47,8 @@ struct ReadAhead::State {
     std::mutex Mutex;
     std::condition_variable Wake;
     // Under Mutex: the files handed over and not taken yet, file i at i % CopyDepth (null when
-    // the pass is to read it), and the case sensitivity each was scanned with.
+    // the pass is to read it).
     std::unique_ptr<Scanned> Items[CopyDepth];
-    bool Exact[CopyDepth] = {};
 
     // Descriptors the pass is done with, for the thread to close: one writer, one reader.
     struct Closing {
@@ -65,7 +63,7 @@ struct ReadAhead::State {
     std::thread Thread;
 
     State(const std::string& folder, const std::vector<std::string>& names,
-          const std::string& match, const bool* caseSensitive, const std::string& destination,
+          const std::string& match, bool caseSensitive, const std::string& destination,
           MoveBatch* batch)
         : Folder(folder), Names(names), Match(match), CaseSensitive(caseSensitive),
           Destination(destination), Batch(batch) {}
@@ -118,7 +116,7 @@ struct ReadAhead::State {
 
     // Null for a file left to the pass: one that cannot be opened, read or leased (which the
     // pass then finds out and reports as ever), a large one, a move's own temporary.
-    std::unique_ptr<Scanned> Read(std::size_t index, bool exact, bool& leases) {
+    std::unique_ptr<Scanned> Read(std::size_t index, bool& leases) {
         const std::string path = Folder + Names[index];
         if (!leases || Match.empty() || IsMoveTemporary(path))
             return nullptr;
@@ -135,7 +133,7 @@ struct ReadAhead::State {
             }
             if (item->File->Size() > MaxSize)
                 return nullptr;
-            item->Result = ScanOpenFile(*item->File, Match, exact);
+            item->Result = ScanOpenFile(*item->File, Match, CaseSensitive);
             if (item->Result >= 0 && Batch) {
                 item->Copy = Batch->Prepare(*item->File, Destination);
                 if (item->Copy)
@@ -176,12 +174,10 @@ struct ReadAhead::State {
                 LetOpenersIn(index);
                 nextLook = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
             }
-            const bool exact = CaseSensitive ? *CaseSensitive : CaseSensitiveMatch.load();
-            std::unique_ptr<Scanned> item = Read(index, exact, leases);
+            std::unique_ptr<Scanned> item = Read(index, leases);
             {
                 std::lock_guard lock(Mutex);
                 Items[index % CopyDepth] = std::move(item);
-                Exact[index % CopyDepth] = exact;
             }
             Handed.store(index + 1);
             WakeOther();
@@ -197,7 +193,7 @@ struct ReadAhead::State {
 };
 
 ReadAhead::ReadAhead(const std::string& folder, const std::vector<std::string>& names,
-                     const std::string& matchString, const bool* caseSensitive,
+                     const std::string& matchString, bool caseSensitive,
                      const std::string& destination, MoveBatch* batch)
     : State_(
           std::make_unique<State>(folder, names, matchString, caseSensitive, destination, batch)) {
@@ -223,21 +219,17 @@ void ReadAhead::Close(int fd, bool lease) {
     st.WakeOther();
 }
 
-std::unique_ptr<ReadAhead::Scanned> ReadAhead::Take(std::size_t index, bool exact) {
+std::unique_ptr<ReadAhead::Scanned> ReadAhead::Take(std::size_t index) {
     State& st = *State_;
     st.WaitUntil([&] { return st.Handed.load() > index; }, [] {});
     std::unique_ptr<Scanned> item;
-    bool scannedExact = false;
     {
         std::lock_guard lock(st.Mutex);
         item = std::move(st.Items[index % CopyDepth]);
-        scannedExact = st.Exact[index % CopyDepth];
     }
     st.Taken.store(index + 1);
     st.WakeOther();
     // Whether anyone opened the file since is asked by the move, which takes its lease.
-    if (!item || scannedExact != exact)
-        return nullptr;
     return item;
 }
 

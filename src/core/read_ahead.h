@@ -6,10 +6,10 @@
 // what lets the scan made ahead stand in for one made at the file's turn: Linux grants it only
 // while no one else has the file open, and anyone who opens the file later breaks it. So when
 // the pass comes to the file and the lease is unbroken, nobody has opened the file since it
-// was read, and a scan made now would find exactly the same. Otherwise, and whenever the case
-// setting changed in between or the file could not be read ahead, the pass scans the file at
-// its turn as it always has. While a file waits for its turn, the thread gives its lease up
-// within about a millisecond of a break, so an opener waits hardly longer than for a scan.
+// was read, and a scan made now would find exactly the same. Otherwise, and whenever the file
+// could not be read ahead, the pass scans the file at its turn as it always has. While a file waits
+// for its turn, the thread gives its lease up within about a millisecond of a break, so an opener
+// waits hardly longer than for a scan.
 
 #include <cstddef>
 #include <cstdint>
@@ -39,23 +39,22 @@ public:
     static constexpr std::size_t Depth = 2;
     static constexpr std::size_t CopyDepth = 32;
 
-    // `caseSensitive` null: the process-wide setting, read when each file is scanned. With a
-    // `batch`, a file that matches is also copied ahead into `destination` when its move
-    // crosses file systems (MoveBatch::Prepare). The folders, names and batch are the pass's
-    // and must outlive this object.
+    // With a `batch`, a file that matches is also copied ahead into `destination` when its
+    // move crosses file systems (MoveBatch::Prepare). The folders, names and batch are the
+    // pass's and must outlive this object.
     ReadAhead(const std::string& folder, const std::vector<std::string>& names,
-              const std::string& matchString, const bool* caseSensitive,
+              const std::string& matchString, bool caseSensitive,
               const std::string& destination = std::string(), MoveBatch* batch = nullptr);
     // Stops the thread; what it holds is closed.
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    // The scan of names[index] made ahead with case sensitivity `exact`; null when the caller
-    // must scan the file itself, now. Every index is taken, in order. Whether anyone opened
+    // The scan of names[index] made ahead; null when the caller must scan the file itself,
+    // now. Every index is taken, in order. Whether anyone opened
     // the file since is told by its lease, which the move asks for anyway: a move that finds
     // it broken leaves the file as it was, and the caller then scans the file afresh.
-    std::unique_ptr<Scanned> Take(std::size_t index, bool exact);
+    std::unique_ptr<Scanned> Take(std::size_t index);
 
     // Closes a descriptor the pass is done with (as CloseLeased), on the thread, within
     // moments: a lease it still holds keeps anyone opening the moved file waiting until then.

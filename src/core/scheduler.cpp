@@ -25,24 +25,6 @@ void Scheduler::Resume() {
     Timer_.SetEnabled(true);
 }
 
-std::vector<TaskRecord> TaskRowsForPass(const TaskTable& table) {
-    std::vector<TaskRecord> rows;
-    for (int row = 1; row <= table.LastTaskRow(); ++row)
-        if (table.IsTaskRow(row))
-            rows.push_back(table.TaskAt(row));
-    return rows;
-}
-
-void RunTaskRows(const std::vector<TaskRecord>& rows, const TaskFolderRoutine& routine) {
-    for (const TaskRecord& task : rows)
-        routine(task.Source, task.Destination, "*.*", task.MatchString);
-}
-
-void RunTaskRows(const std::vector<TaskRecord>& rows, const TaskRoutine& routine) {
-    for (const TaskRecord& task : rows)
-        routine(task);
-}
-
 bool Scheduler::BeginPass() {
     if (PassRunning_)
         return false;
@@ -55,25 +37,6 @@ void Scheduler::EndPass(bool completed) {
     PassRunning_ = false;
     if (completed)
         Timer_.SetEnabled(true);
-}
-
-void Scheduler::RunAllTasks(const TaskTable& table, const TaskFolderRoutine& routine) {
-    if (!BeginPass())
-        return;
-    try {
-        // RowCount is read afresh each round: a box the routine leads to runs the message
-        // loop, and the table must never be read past its end.
-        for (int row = 1; row <= table.LastTaskRow(); ++row) {
-            if (!table.IsTaskRow(row))
-                continue;
-            const TaskRecord task = table.TaskAt(row);
-            routine(task.Source, task.Destination, "*.*", task.MatchString);
-        }
-    } catch (...) {
-        EndPass(false);
-        throw;
-    }
-    EndPass(true);
 }
 
 } // namespace ferry

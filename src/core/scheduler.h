@@ -1,11 +1,8 @@
 #pragma once
 
-#include <cstdint>
-#include <functional>
-#include <string>
-#include <vector>
+// The scheduler: when the timed passes run, and the rule that passes never overlap.
 
-#include "core/task_table.h"
+#include <cstdint>
 
 namespace ferry {
 
@@ -31,25 +28,8 @@ constexpr uint32_t kLongestTimerPeriod = 0x7FFFFFFF;
 // beyond kLongestTimerPeriod is held there instead of wrapping round to a short period.
 uint32_t TimerPeriodForMinutes(int64_t minutes);
 
-// One task's run, given the row's source, destination, file mask and match string.
-using TaskFolderRoutine =
-    std::function<void(const std::string& source, const std::string& destination,
-                       const std::string& mask, const std::string& matchString)>;
-
-// One task's run given its whole row, for routines that need more than the folders (the
-// task's name, for the history of what the pass did).
-using TaskRoutine = std::function<void(const TaskRecord& task)>;
-
-// The task rows a pass walks, in ascending order, rows without a name left out: what a pass
-// running away from the table is handed.
-std::vector<TaskRecord> TaskRowsForPass(const TaskTable& table);
-
-// Runs `routine` for each row in turn; an error ends it at that row.
-void RunTaskRows(const std::vector<TaskRecord>& rows, const TaskFolderRoutine& routine);
-void RunTaskRows(const std::vector<TaskRecord>& rows, const TaskRoutine& routine);
-
-// Runs every task at a fixed interval over an abstract timer; the owner routes the timer's
-// ticks to RunAllTasks, or runs the pass elsewhere between BeginPass and EndPass.
+// The rules of the timer that runs every task at a fixed interval, over an abstract timer:
+// the owner routes the timer's ticks to a pass, which it runs between BeginPass and EndPass.
 class Scheduler {
 public:
     explicit Scheduler(IntervalTimer& timer) : Timer_(timer) {}
@@ -59,14 +39,9 @@ public:
     // While a pass runs this changes nothing: the end of the pass decides.
     void Resume();
 
-    // One pass over the task rows. The timer is stopped first so that passes never overlap,
-    // and started again only when every row is done: an error from a row ends the pass and
-    // leaves the timer stopped until the next Resume.
-    void RunAllTasks(const TaskTable& table, const TaskFolderRoutine& routine);
-
-    // The same rules for a pass that runs somewhere else. BeginPass stops the timer and
-    // returns false, changing nothing, when a pass is already running. EndPass(true) starts
-    // the timer again with a full period; EndPass(false), after an error, leaves it stopped.
+    // Passes never overlap: BeginPass stops the timer and returns false, changing nothing, when
+    // a pass is already running. EndPass(true) starts the timer again with a full period;
+    // EndPass(false), after an error, leaves it stopped until the next Resume.
     bool BeginPass();
     void EndPass(bool completed);
     bool PassRunning() const { return PassRunning_; }

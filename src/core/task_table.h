@@ -1,5 +1,7 @@
 #pragma once
 
+// The task table: the routing tasks, as the grid shows them and the store keeps them.
+
 #include <array>
 #include <string>
 #include <vector>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The mail password in the desktop's Secret Service, through libsecret.
+
 #include <chrono>
 #include <mutex>
 

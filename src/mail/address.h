@@ -1,5 +1,7 @@
 #pragma once
 
+// E-mail addresses and address lists, and the parsing of recipient text.
+
 #include <memory>
 #include <string>
 #include <vector>

@@ -10,14 +10,14 @@ namespace ferry {
 
 namespace {
 
-void ReportEncryption(TIdSMTP& client, const NotificationMail& mail, std::string& text) {
+void ReportEncryption(TIdSMTP& client, const TMailSettings& mail, std::string& text) {
     // What the handshake settled on is kept by the handler after a later failure closed the
     // connection: the link was encrypted even if sign-in then went wrong.
     auto* tls = dynamic_cast<TIdIOHandlerTLS*>(client.IOHandler());
     TIdTLSInfo info = tls ? tls->Info() : TIdTLSInfo{};
     if (info.Version.empty()) {
         // A mode that asks for TLS and did not get it has its failure to tell instead.
-        if (mail.security == 0)
+        if (mail.SMTPSecurity == TMailSecurity::None)
             text += "The connection is not encrypted.\n";
         return;
     }
@@ -48,13 +48,13 @@ std::string StartTLSHint(int port) {
            "(usually port 587) as the security mode.\n";
 }
 
-std::string ExplainTimeout(TSMTPStep step, const NotificationMail& mail) {
-    const std::string within = "within " + SecondsText(mail.readTimeoutMs);
+std::string ExplainTimeout(TSMTPStep step, const TMailSettings& mail, int readMs) {
+    const std::string within = "within " + SecondsText(readMs);
     switch (step) {
     case TSMTPStep::Greeting: {
         std::string text = "The server sent nothing " + within + ": no greeting came.\n";
-        if (mail.security != 2)
-            text += ImplicitTLSHint(mail.port);
+        if (mail.SMTPSecurity != TMailSecurity::ImplicitTLS)
+            text += ImplicitTLSHint(mail.SMTPPort);
         return text;
     }
     case TSMTPStep::Hello:
@@ -62,7 +62,7 @@ std::string ExplainTimeout(TSMTPStep step, const NotificationMail& mail) {
     case TSMTPStep::StartTLS:
         return "The server did not answer STARTTLS " + within + ".\n";
     case TSMTPStep::SignIn:
-        return "The server did not answer the sign-in as " + mail.user + " " + within +
+        return "The server did not answer the sign-in as " + mail.SMTPUser + " " + within +
                ". Some servers stay silent instead of refusing a wrong user name or password: "
                "check both.\n";
     default:
@@ -70,29 +70,31 @@ std::string ExplainTimeout(TSMTPStep step, const NotificationMail& mail) {
     }
 }
 
-std::string Explain(const std::exception& e, TSMTPStep step, const NotificationMail& mail) {
+std::string Explain(const std::exception& e, TSMTPStep step, const TMailSettings& mail,
+                    int readMs) {
     if (dynamic_cast<const EIdReadTimeout*>(&e))
-        return ExplainTimeout(step, mail);
+        return ExplainTimeout(step, mail, readMs);
     std::string text = std::string(e.what()) + "\n";
     if (auto* cert = dynamic_cast<const EIdTLSCertificateError*>(&e)) {
         if (!cert->PeerSubject.empty())
             text += "Certificate: " + cert->PeerSubject + "\nIssued by: " + cert->PeerIssuer + "\n";
-        const std::string advice = CertificateAdviceText(cert->VerifyResult, mail.server);
+        const std::string advice = CertificateAdviceText(cert->VerifyResult, mail.SMTPServer);
         if (!advice.empty())
             text += advice + "\n";
     } else if (dynamic_cast<const EIdTLSPlainTextAnswer*>(&e)) {
-        text += StartTLSHint(mail.port);
+        text += StartTLSHint(mail.SMTPPort);
     }
     return text;
 }
 
 } // namespace
 
-TMailConnectionReport CheckMailConnection(const NotificationMail& mail) {
+TMailConnectionReport CheckMailConnection(const TMailSettings& mail, const std::string& password,
+                                          const MailLimits& limits) {
     TMailConnectionReport report;
-    const std::string where = mail.server + ":" + std::to_string(mail.port);
+    const std::string where = mail.SMTPServer + ":" + std::to_string(mail.SMTPPort);
     TIdSMTP client;
-    ConfigureNotificationClient(client, mail);
+    ConfigureMailClient(client, mail, password, limits);
 
     std::string& text = report.text;
     try {
@@ -100,17 +102,17 @@ TMailConnectionReport CheckMailConnection(const NotificationMail& mail) {
         client.Authenticate();
         text += "Connected to " + where + ".\n";
         ReportEncryption(client, mail, text);
-        if (mail.user.empty())
+        if (mail.SMTPUser.empty())
             text += "No user name is set, so no sign-in was tried.\n";
         else
-            text += "Signed in as " + mail.user + ".\n";
+            text += "Signed in as " + mail.SMTPUser + ".\n";
         report.ok = true;
     } catch (const std::exception& e) {
         const bool connected = client.Step() != TSMTPStep::Connect;
         text += (connected ? "Connected to " : "Could not connect to ") + where + ".\n";
         if (connected)
             ReportEncryption(client, mail, text);
-        text += Explain(e, client.Step(), mail);
+        text += Explain(e, client.Step(), mail, limits.ReadMs);
     }
     try {
         client.CloseSession(true);

@@ -1,5 +1,7 @@
 #pragma once
 
+// Check connection: a trial of the mail settings that sends nothing.
+
 #include <string>
 
 #include "mail/notification.h"
@@ -12,8 +14,9 @@ struct TMailConnectionReport {
     std::string text; // for the user: host and port, TLS version and cipher, certificate, sign-in
 };
 
-// Connects with the server, port, security, user and password of `mail`, runs the greeting,
-// the encryption and the sign-in, and says goodbye; no mail is sent. Never raises.
-TMailConnectionReport CheckMailConnection(const NotificationMail& mail);
+// Connects as a notification with `settings` and `password` would, runs the greeting, the
+// encryption and the sign-in, and says goodbye; no mail is sent. Never raises.
+TMailConnectionReport CheckMailConnection(const TMailSettings& settings,
+                                          const std::string& password, const MailLimits& limits);
 
 } // namespace ferry

@@ -1,5 +1,7 @@
 #pragma once
 
+// The enhanced status codes at the front of SMTP reply lines.
+
 #include <cstdint>
 #include <string>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// How free text becomes header text: encoded words in the code page's character set.
+
 #include <string>
 
 #include "mail/address.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// Folding long header lines at the column limit.
+
 #include <string>
 #include <vector>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// Ordered header lines with their continuation lines.
+
 #include <string>
 #include <vector>
 

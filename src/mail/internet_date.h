@@ -1,5 +1,7 @@
 #pragma once
 
+// The date of a message as its Date header writes it.
+
 #include <ctime>
 #include <string>
 

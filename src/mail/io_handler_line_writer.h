@@ -1,5 +1,7 @@
 #pragma once
 
+// The message writer's line layer on a real connection.
+
 #include "mail/line_writer.h"
 #include "net/io_handler.h"
 

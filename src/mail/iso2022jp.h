@@ -1,5 +1,7 @@
 #pragma once
 
+// Japanese text in the ISO-2022-JP form mail carries it in.
+
 #include <string>
 
 namespace ferry {

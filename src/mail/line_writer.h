@@ -1,5 +1,7 @@
 #pragma once
 
+// The line layer the message writer sends through.
+
 #include <string>
 #include <vector>
 

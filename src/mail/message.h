@@ -1,5 +1,7 @@
 #pragma once
 
+// One e-mail message: sender, recipients, subject, body and date.
+
 #include <ctime>
 #include <functional>
 #include <string>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The text of a message as it is sent after DATA.
+
 #include "mail/line_writer.h"
 #include "mail/message.h"
 #include "net/io_handler.h"

@@ -1,40 +1,25 @@
 #include "mail/notification.h"
 
-#include <memory>
-#include <optional>
-
-#include "mail/address.h"
 #include "mail/message.h"
 #include "mail/password_source.h"
 #include "mail/smtp.h"
-#include "platform/registry.h"
-#include "settings/mail_security_settings.h"
-#include "settings/settings_store.h"
 
 namespace ferry {
 
-void ConfigureNotificationClient(TIdSMTP& client, const NotificationMail& mail) {
-    client.SetHost(mail.server);
-    client.SetPort(mail.port);
-    client.SetConnectTimeout(mail.connectTimeoutMs);
-    client.SetReadTimeout(mail.readTimeoutMs);
-    if (mail.security == 1)
-        client.UseTLS = utUseRequireTLS;
-    else if (mail.security == 2)
-        client.UseTLS = utUseImplicitTLS;
-    client.Username = mail.user;
-    client.Password = mail.password;
+namespace {
+
+// Everything of the message but its recipients, which each caller parses once, in its place.
+void FillNotification(TIdMessage& message, const TMailSettings& settings) {
+    message.From().Address = settings.SMTPFrom;
+    message.Subject = NotificationSubject;
+    message.SetBodyText(settings.SMTPMessage);
 }
 
-void SendNotificationMail(const NotificationMail& mail,
-                          const std::function<void(const std::exception&)>& onSendFailure) {
+void Deliver(TIdMessage& message, const TMailSettings& settings, const std::string& password,
+             const MailLimits& limits,
+             const std::function<void(const std::exception&)>& onSendFailure) {
     TIdSMTP client;
-    TIdMessage message;
-    ConfigureNotificationClient(client, mail);
-    message.From().Address = mail.from;
-    message.Recipients.SetAddressesText(mail.to);
-    message.Subject = NotificationSubject;
-    message.SetBodyText(mail.body);
+    ConfigureMailClient(client, settings, password, limits);
     try {
         client.OpenSession();
         client.DeliverMessage(message);
@@ -43,6 +28,37 @@ void SendNotificationMail(const NotificationMail& mail,
             onSendFailure(e);
     }
     client.CloseSession(true);
+}
+
+} // namespace
+
+void ConfigureMailClient(TIdSMTP& client, const TMailSettings& settings,
+                         const std::string& password, const MailLimits& limits) {
+    client.SetHost(settings.SMTPServer);
+    client.SetPort(settings.SMTPPort);
+    client.SetConnectTimeout(limits.ConnectMs);
+    client.SetReadTimeout(limits.ReadMs);
+    switch (settings.SMTPSecurity) {
+    case TMailSecurity::None:
+        break;
+    case TMailSecurity::StartTLS:
+        client.UseTLS = utUseRequireTLS;
+        break;
+    case TMailSecurity::ImplicitTLS:
+        client.UseTLS = utUseImplicitTLS;
+        break;
+    }
+    client.Username = settings.SMTPUser;
+    client.Password = password;
+}
+
+void SendNotificationMail(const TMailSettings& settings, const std::string& password,
+                          const MailLimits& limits,
+                          const std::function<void(const std::exception&)>& onSendFailure) {
+    TIdMessage message;
+    message.Recipients.SetAddressesText(settings.SMTPTo);
+    FillNotification(message, settings);
+    Deliver(message, settings, password, limits, onSendFailure);
 }
 
 std::string LookUpMailPassword(const std::string& server, const std::string& user) {
@@ -58,28 +74,18 @@ std::string LookUpMailPassword(const std::string& server, const std::string& use
 
 void SendNotification() {
     // Nothing when the key is missing or notifications are off; its read errors continue.
-    // The recipient text is parsed as soon as it is read, so that its error comes before any
-    // error of reading the message text.
-    // The settings are read afresh for every notification, as one reading: whether anything
-    // changed since the last one is asked once.
-    std::optional<RegReadingScope> reading(std::in_place);
-    std::optional<TNotificationSettings> settings = ReadNotificationSettings(
-        [](const std::string& to) { TIdEMailAddressList().SetAddressesText(to); });
+    // The recipients are parsed into the message as soon as they are read, so that their
+    // error comes before any error of reading the message text.
+    TIdMessage message;
+    const std::optional<TMailSettings> settings = ReadNotificationSettings(
+        [&message](const std::string& to) { message.Recipients.SetAddressesText(to); });
     if (!settings)
         return;
-    NotificationMail mail;
-    mail.server = settings->SMTPServer;
-    mail.port = settings->SMTPPort;
-    mail.from = settings->SMTPFrom;
-    mail.to = settings->SMTPTo;
-    mail.body = settings->SMTPMessage;
-    TMailSecuritySettings security = ReadMailSecuritySettings();
-    reading.reset();
-    mail.security = static_cast<int>(security.Security);
-    mail.user = security.User;
-    if (!mail.user.empty())
-        mail.password = LookUpMailPassword(mail.server, mail.user);
-    SendNotificationMail(mail, nullptr); // e-mail failures are dropped without a trace
+    FillNotification(message, *settings);
+    const std::string password = settings->SMTPUser.empty()
+                                     ? std::string()
+                                     : LookUpMailPassword(settings->SMTPServer, settings->SMTPUser);
+    Deliver(message, *settings, password, MailLimits(), nullptr); // failures dropped
 }
 
 } // namespace ferry

@@ -1,5 +1,7 @@
 #pragma once
 
+// Where the mail code gets the password from, without knowing the desktop's store.
+
 #include <memory>
 #include <optional>
 #include <stdexcept>

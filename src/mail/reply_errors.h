@@ -1,5 +1,7 @@
 #pragma once
 
+// The errors a refused server reply raises.
+
 #include <string>
 
 #include "mail/enhanced_code.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The numbered replies of the RFC line protocols.
+
 #include "net/reply.h"
 
 namespace ferry {

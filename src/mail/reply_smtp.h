@@ -1,5 +1,7 @@
 #pragma once
 
+// SMTP replies, with their enhanced status codes.
+
 #include "mail/enhanced_code.h"
 #include "mail/reply_rfc.h"
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// The SMTP client: one message to one server over one connection.
+
 #include <string>
 #include <vector>
 

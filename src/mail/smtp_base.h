@@ -1,5 +1,7 @@
 #pragma once
 
+// The SMTP dialogue's steps: greeting, EHLO or HELO, the mail transaction.
+
 #include <functional>
 #include <string>
 #include <vector>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The TLS modes of the mail client and the server's extension list.
+
 #include <string>
 #include <string_view>
 #include <vector>

@@ -1,5 +1,7 @@
 #pragma once
 
+// A client that writes a message after the server's go-ahead for DATA.
+
 #include "mail/smtp_explicit_tls_client.h"
 
 namespace ferry {

@@ -1,5 +1,7 @@
 #pragma once
 
+// The errors of encryption and sign-in, in words a user can act on.
+
 #include <string>
 
 #include "net/id_exception.h"

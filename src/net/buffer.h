@@ -1,5 +1,7 @@
 #pragma once
 
+// The connection's byte queue.
+
 #include "net/id_global.h"
 
 #include <cstdint>
@@ -32,9 +34,6 @@ public:
     // Offset from the front of the first occurrence of bytes at or after startPos, or -1.
     int IndexOf(const TIdBytes& bytes, int startPos = 0) const;
     int IndexOf(const std::string& text, int startPos = 0) const;
-
-    // The queued byte at an offset from the front (no range check beyond debug builds).
-    uint8_t PeekByte(int index) const { return Storage_[Head_ + index]; }
 
 private:
     void Compact();

@@ -1,5 +1,7 @@
 #pragma once
 
+// The base of the transport's components: status and work notices.
+
 #include <functional>
 #include <string>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// A connect with a time limit, on a thread of its own.
+
 #include "net/socket_handle.h"
 
 #include <atomic>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The transport's errors, with the texts the user sees.
+
 #include "net/id_exception.h"
 
 #include <cstdint>

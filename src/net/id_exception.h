@@ -1,5 +1,7 @@
 #pragma once
 
+// The root of the mail client's and the transport's errors.
+
 #include "base/exception.h"
 
 namespace ferry {

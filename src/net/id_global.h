@@ -1,5 +1,7 @@
 #pragma once
 
+// Types and constants the transport shares.
+
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -1,5 +1,7 @@
 #pragma once
 
+// A hook that sees a connection's traffic.
+
 #include "net/id_global.h"
 
 namespace ferry {

@@ -1,5 +1,7 @@
 #pragma once
 
+// The connection object: text and lines over a byte transport.
+
 #include "net/buffer.h"
 #include "net/component.h"
 #include "net/id_global.h"
@@ -43,7 +45,6 @@ public:
     bool LineWasSplit() const { return LineWasSplit_; }
     bool LineTimedOut() const { return LineTimedOut_; }
     bool IsOpen() const { return IsOpen_; }
-    bool ClosedGracefully() const { return PeerClosed_; }
     TIdBuffer* InputQueue() const { return InputQueue_.get(); }
 
     // Test seam: called with every block SendNow is given, before it is sent.

@@ -1,5 +1,7 @@
 #pragma once
 
+// A connection object that owns one socket.
+
 #include "net/io_handler.h"
 #include "net/socket_handle.h"
 

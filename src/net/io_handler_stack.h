@@ -1,5 +1,7 @@
 #pragma once
 
+// The default connection object: a TCP socket through the socket stack.
+
 #include "net/io_handler_socket.h"
 
 namespace ferry {

@@ -1,5 +1,7 @@
 #pragma once
 
+// A numbered server reply, as the command engine sees it.
+
 #include <memory>
 #include <string>
 #include <vector>

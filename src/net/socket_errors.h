@@ -1,5 +1,7 @@
 #pragma once
 
+// The socket error numbers and their texts.
+
 #include <cstdint>
 #include <string>
 

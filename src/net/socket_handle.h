@@ -1,5 +1,7 @@
 #pragma once
 
+// One connection's socket and its two ends.
+
 #include "net/id_global.h"
 
 #include <atomic>

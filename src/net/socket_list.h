@@ -1,5 +1,7 @@
 #pragma once
 
+// A set of socket handles, for waiting on several at once.
+
 #include "net/id_global.h"
 
 #include <mutex>

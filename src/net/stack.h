@@ -1,5 +1,7 @@
 #pragma once
 
+// The process-wide socket stack: sockets, name lookups and waits.
+
 #include "net/id_global.h"
 
 #include <array>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The client side of a TCP connection: its settings and the connect.
+
 #include "net/id_global.h"
 #include "net/io_handler_socket.h"
 #include "net/tcp_connection.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// A connection's command engine: commands out, replies in.
+
 #include "net/component.h"
 #include "net/io_handler.h"
 #include "net/reply.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The connection object over TLS (OpenSSL).
+
 #include "net/id_exception.h"
 #include "net/io_handler_stack.h"
 

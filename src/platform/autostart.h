@@ -1,5 +1,7 @@
 #pragma once
 
+// The entry that starts the program with the desktop session.
+
 #include <optional>
 #include <string>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// The code page of the program's texts, and its letter case.
+
 #include <array>
 #include <cstddef>
 #include <memory>

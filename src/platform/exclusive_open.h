@@ -1,5 +1,7 @@
 #pragma once
 
+// Files held so that nobody else has them open, for the time of a move.
+
 #include "platform/files.h"
 
 #include <string>

@@ -1,5 +1,9 @@
 #pragma once
 
+// Moving a file without ever replacing one or losing it: the single move (file_move.cpp), the
+// moves of a pass in batches (move_batch.cpp), and the clean-up of what a killed move left
+// (move_leftovers.cpp); the pieces they share are in move_parts.h.
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -43,12 +47,6 @@ enum class MoveOutcome {
 // missing, 3 destination folder missing, 5 access denied, 32 in use, 183 name taken, ...).
 MoveOutcome MoveFileChecked(const std::string& from, const std::string& to, int* error = nullptr);
 
-// The same for a file just scanned through `file`, opened ForMove at `from`: its descriptor
-// (and lease) is reused instead of opening the file again, and is closed by the time this
-// returns. Someone having opened the file since it was opened for the scan makes it InUse.
-MoveOutcome MoveScannedFile(ReadOnlyFile& file, const std::string& from, const std::string& to,
-                            int* error = nullptr);
-
 // A copy of a file made ahead of its move across file systems: an unnamed file in the
 // destination folder with the source's content, rights, times and mark, not synced yet.
 // It vanishes when destroyed unused, or with the process.
@@ -64,13 +62,13 @@ struct PreparedCopy {
     uint64_t Sequence = 0; // in the order of the batch's copies made ahead
 };
 
-// The moves of one routing pass, each made as by MoveScannedFile, and visible as it is made:
-// the file is at the destination and gone from the source when Move returns. Across file
-// systems what makes a move durable is shared by the moves of a batch: the copy is synced
-// and linked and the source's name removed at once, but the source's content stays under a
-// stash name until Finish has synced each destination folder once, waited one grace for
-// opens of the old names under way, dropped the stashes and synced each source folder once.
-// A full batch waits out its grace while the next one fills.
+// The moves of one routing pass, each made through the descriptor its scan read (its lease
+// with it), and visible as it is made: the file is at the destination and gone from the
+// source when Move returns. Across file systems what makes a move durable is shared by the
+// moves of a batch: the copy is synced and linked and the source's name removed at once, but
+// the source's content stays under a stash name until Finish has synced each destination
+// folder once, waited one grace for opens of the old names under way, dropped the stashes and
+// synced each source folder once. A full batch waits out its grace while the next one fills.
 // No source content goes before its copy is durable; a kill leaves stashes that the next
 // pass settles as it settles any killed move.
 class MoveBatch {
@@ -124,9 +122,6 @@ public:
 private:
     std::unique_ptr<State> State_;
 };
-
-// The same, true when the file was moved.
-bool MoveFileNoReplace(const std::string& from, const std::string& to, int* error = nullptr);
 
 // True when `path` is a temporary file of a cross-file-system move of ours (its name is
 // ours and it carries our mark, or it is still empty).

@@ -1,5 +1,7 @@
 #pragma once
 
+// Files and folders: paths, listings, and reading a file under a lease.
+
 #include <cstddef>
 #include <cstdint>
 #include <string>

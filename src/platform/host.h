@@ -1,5 +1,7 @@
 #pragma once
 
+// Facts about this machine: its names, the time zone, the locale's language.
+
 #include <ctime>
 #include <functional>
 #include <string>

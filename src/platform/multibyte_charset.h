@@ -1,5 +1,7 @@
 #pragma once
 
+// The multi-byte legacy character sets, as the system's iconv knows them.
+
 #include <array>
 #include <cstddef>
 #include <memory>

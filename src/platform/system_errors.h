@@ -1,5 +1,7 @@
 #pragma once
 
+// The Windows system error codes the file layer reports, and their texts.
+
 #include <string>
 
 namespace ferry {

@@ -1,5 +1,7 @@
 #pragma once
 
+// The registry errors the settings raise, naming the value.
+
 #include "base/exception.h"
 #include "platform/registry.h"
 

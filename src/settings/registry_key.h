@@ -1,5 +1,7 @@
 #pragma once
 
+// One open settings key, and one registry transaction, for one action.
+
 #include "platform/registry.h"
 
 #include <cstdint>

@@ -144,57 +144,29 @@ bool WriteProcessInterval(int32_t minutes) {
     return true;
 }
 
-bool ReadOptionsSettings(TOptionsSettings& options) {
+bool ReadDesktopNotifications() {
     TRegistryKey key;
-    if (!OpenExistingSettingsKey(key, "SMTPEnabled", false))
+    if (!key.OpenKeyReadOnly(SettingsRoot(), SettingsKey))
+        return true;
+    if (RegQueryValueEx(key.Handle(), "DesktopNotifications", nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+        return true;
+    return key.ReadInteger("DesktopNotifications") == 1;
+}
+
+bool WriteDesktopNotifications(bool on) {
+    TRegistryKey key;
+    if (!OpenExistingSettingsKey(key, "DesktopNotifications", true))
         return false;
-    options.SMTPEnabled = key.ReadInteger("SMTPEnabled") == 1;
-    options.SMTPPort = key.ReadInteger("SMTPPort");
-    options.SMTPServer = key.ReadString("SMTPServer");
-    options.SMTPFrom = key.ReadString("SMTPFrom");
-    options.SMTPTo = key.ReadString("SMTPTo");
-    options.SMTPMessage = key.ReadString("SMTPMessage");
-    options.MSCaseSensitive = key.ReadInteger("MSCaseSensitive") == 1;
+    key.WriteInteger("DesktopNotifications", on ? 1 : 0);
     return true;
 }
 
-bool WriteOptionsSettings(const TOptionsInput& input) {
-    // All seven values or none: a failure part-way (a bad port text included) stores nothing.
-    TRegistryTransaction tx;
+bool DesktopNotificationsStored() {
     TRegistryKey key;
-    if (!OpenExistingSettingsKey(key, "SMTPEnabled", true, &tx))
-        return false;
-    key.WriteInteger("SMTPEnabled", input.SMTPEnabled ? 1 : 0);
-    key.WriteInteger("SMTPPort", StrToInt(input.SMTPPortText));
-    key.WriteString("SMTPServer", input.SMTPServer);
-    key.WriteString("SMTPFrom", input.SMTPFrom);
-    key.WriteString("SMTPTo", input.SMTPTo);
-    key.WriteString("SMTPMessage", input.SMTPMessage);
-    key.WriteInteger("MSCaseSensitive", input.MSCaseSensitive ? 1 : 0);
-    key.CloseKey();
-    tx.Commit("SMTPEnabled");
-    CaseSensitiveMatch = input.MSCaseSensitive;
-    return true;
-}
-
-std::optional<TNotificationSettings>
-ReadNotificationSettings(const std::function<void(const std::string&)>& takeRecipients) {
-    // Read afresh for every notification, asking once whether anything changed.
-    RegReadingScope reading;
-    TRegistryKey key;
-    if (!OpenExistingSettingsKey(key, "SMTPEnabled", false))
-        return std::nullopt;
-    if (key.ReadInteger("SMTPEnabled") != 1)
-        return std::nullopt;
-    TNotificationSettings s;
-    s.SMTPServer = key.ReadString("SMTPServer");
-    s.SMTPPort = key.ReadInteger("SMTPPort");
-    s.SMTPFrom = key.ReadString("SMTPFrom");
-    s.SMTPTo = key.ReadString("SMTPTo");
-    if (takeRecipients)
-        takeRecipients(s.SMTPTo);
-    s.SMTPMessage = key.ReadString("SMTPMessage");
-    return s;
+    return key.OpenKeyReadOnly(SettingsRoot(), SettingsKey) &&
+           RegQueryValueEx(key.Handle(), "DesktopNotifications", nullptr, nullptr, nullptr) ==
+               ERROR_SUCCESS;
 }
 
 } // namespace ferry

@@ -16,11 +16,8 @@
 //   after a delete           load that did not complete, else SaveTaskEntries(snapshot).
 //                          SaveTaskEntries(count, snapshot)  the save itself.
 //   Set button             WriteProcessInterval(minutes)
-//   Options dialog shown   ReadOptionsSettings(options)
-//   Options Apply          WriteOptionsSettings(input)  all seven values in one
-//                            transaction; sets CaseSensitiveMatch.
-//   each notification      ReadNotificationSettings()  empty when the key is missing or
-//                            notifications are off.
+//   Options dialog, each notification: settings/mail_settings.h
+//   Activity window        ReadDesktopNotifications(), WriteDesktopNotifications(on)
 //
 // The main window keeps one TStartupLoad for the run:
 //   FormCreate: LoadStartupSettings(table, Load_);  // may raise: show it; Load_ says how far
@@ -43,7 +40,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -142,53 +138,15 @@ void LoadStartupSettings(TaskTable& table, TStartupLoad& state);
 // The Set button: writes ProcessInterval when the key exists. Returns whether it did.
 bool WriteProcessInterval(int32_t minutes);
 
-// The Options dialog's fields.
-struct TOptionsSettings {
-    bool SMTPEnabled = false;
-    int32_t SMTPPort = 0;
-    std::string SMTPServer;
-    std::string SMTPFrom;
-    std::string SMTPTo;
-    std::string SMTPMessage;
-    bool MSCaseSensitive = false;
-};
-
-// The Options dialog shown: when the key exists, reads SMTPEnabled, SMTPPort, SMTPServer,
-// SMTPFrom, SMTPTo, SMTPMessage, MSCaseSensitive into options in that order and returns
-// true; fields read before a failure stay filled. False (options untouched) when the key is
-// missing.
-bool ReadOptionsSettings(TOptionsSettings& options);
-
-// What Options Apply stores: the port as the field's text, converted after SMTPEnabled has
-// been written (a bad port raises EConvertError, and the transaction stores nothing).
-struct TOptionsInput {
-    bool SMTPEnabled = false;
-    std::string SMTPPortText;
-    std::string SMTPServer;
-    std::string SMTPFrom;
-    std::string SMTPTo;
-    std::string SMTPMessage;
-    bool MSCaseSensitive = false;
-};
-
-// Options Apply: when the key exists, writes the seven values in order, in one transaction,
-// and sets CaseSensitiveMatch. Returns whether the key existed.
-bool WriteOptionsSettings(const TOptionsInput& input);
-
-struct TNotificationSettings {
-    std::string SMTPServer;
-    int32_t SMTPPort = 0;
-    std::string SMTPFrom;
-    std::string SMTPTo;
-    std::string SMTPMessage;
-};
-
-// Each notification: nothing when the key is missing or SMTPEnabled is not 1; else reads
-// SMTPServer, SMTPPort, SMTPFrom, SMTPTo, SMTPMessage in that order. takeRecipients, when
-// given, gets SMTPTo right after it is read and before SMTPMessage is, so that a recipient
-// text it refuses stops the reading there, as when the sender takes each value in turn.
-std::optional<TNotificationSettings>
-ReadNotificationSettings(const std::function<void(const std::string&)>& takeRecipients = {});
+// The desktop notification after each pass (DesktopNotifications, a DWORD beside the nine
+// values): on unless stored as anything but 1; absent, as in every hive written before it
+// existed, it is on.
+bool ReadDesktopNotifications();
+// Writes it when the key exists; returns whether it did.
+bool WriteDesktopNotifications(bool on);
+// Whether the value is stored at all; a preference kept elsewhere before is carried over
+// only while it is not.
+bool DesktopNotificationsStored();
 
 // Saves the table when the load has completed; returns false, writing nothing, when not.
 bool SaveTaskTable(const TaskTable& table, const TStartupLoad& load);

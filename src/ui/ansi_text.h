@@ -1,5 +1,7 @@
 #pragma once
 
+// Texts between the code page the program keeps and the Unicode the widgets speak.
+
 #include <QString>
 #include <string>
 

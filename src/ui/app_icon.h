@@ -1,5 +1,7 @@
 #pragma once
 
+// The program's icon, drawn at run time.
+
 #include <QIcon>
 #include <QPixmap>
 

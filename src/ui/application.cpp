@@ -92,9 +92,10 @@ void TApplication::CreateForms() {
     QApplication::setApplicationName(QString::fromStdString(Title));
     FRM_TaskList = new TFRM_TaskList(*this);
     RunGuarded([] { FRM_TaskList->FormCreate(); });
-    FRM_AddTask = new TFRM_AddTask(*this, *FRM_TaskList);
-    FRM_Options = new TFRM_Options(*this, *FRM_TaskList);
-    FRM_EditTask = new TFRM_EditTask(*this, *FRM_TaskList);
+    FRM_AddTask = new TFRM_AddTask(*this);
+    FRM_Options = new TFRM_Options(*this);
+    FRM_EditTask = new TFRM_EditTask(*this);
+    FRM_TaskList->ConnectDialogs(*FRM_AddTask, *FRM_EditTask, *FRM_Options);
 }
 
 void TApplication::DestroyForms() {

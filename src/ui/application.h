@@ -1,5 +1,7 @@
 #pragma once
 
+// The application object: its windows, its boxes, its error display and its end.
+
 #include <QIcon>
 #include <QObject>
 #include <exception>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Whether there is a display to show the windows on.
+
 namespace ferry {
 
 // Whether the windowing system Qt will use can be reached. Qt ends the process when it

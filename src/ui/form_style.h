@@ -1,5 +1,7 @@
 #pragma once
 
+// The look the windows share: fonts, labels, edits, buttons, placing.
+
 #include <QFont>
 #include <QString>
 

@@ -12,6 +12,7 @@
 
 #include "core/move_back.h"
 #include "platform/autostart.h"
+#include "settings/settings_store.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
 #include "ui/form_style.h"
@@ -147,8 +148,8 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     if (!Store_) {
         LST_Passes->setVisible(false);
         LBL_Unavailable->setVisible(true);
-        for (QWidget* w : std::initializer_list<QWidget*>{CMB_Task, CMB_Kind, STG_Activity,
-                                                          BTN_Clear, CHK_Notify})
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{CMB_Task, CMB_Kind, STG_Activity, BTN_Clear})
             w->setEnabled(false);
     }
     Refresh();
@@ -222,8 +223,7 @@ void TFRM_Activity::Show() {
 }
 
 void TFRM_Activity::Refresh() {
-    if (Store_)
-        CHK_Notify->setChecked(Store_->DesktopNotifications());
+    CHK_Notify->setChecked(ReadDesktopNotifications());
     CHK_Autostart->setChecked(AutostartEnabled());
     FillTasks();
     FillPasses();
@@ -347,8 +347,9 @@ void TFRM_Activity::BTN_ClearClick() {
 }
 
 void TFRM_Activity::CHK_NotifyClick() {
-    if (Store_)
-        Store_->SetDesktopNotifications(CHK_Notify->isChecked());
+    WriteDesktopNotifications(CHK_Notify->isChecked());
+    // The box shows what the next pass will do, whatever was asked.
+    CHK_Notify->setChecked(ReadDesktopNotifications());
 }
 
 void TFRM_Activity::CHK_AutostartClick() {

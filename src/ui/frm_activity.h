@@ -1,5 +1,7 @@
 #pragma once
 
+// The Activity window: what the passes did with each file.
+
 #include <QWidget>
 #include <vector>
 

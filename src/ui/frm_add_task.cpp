@@ -1,8 +1,5 @@
 #include "ui/frm_add_task.h"
 
-#include "ui/application.h"
-#include "ui/frm_task_list.h"
-
 namespace ferry {
 
 namespace {
@@ -11,15 +8,11 @@ constexpr TaskEntryLayout kAddLayout = {
     "&Add Task"};
 } // namespace
 
-TFRM_AddTask::TFRM_AddTask(TApplication& app, TFRM_TaskList& main, QWidget* parent)
-    : TaskEntryForm(kAddLayout, app, main, parent) {}
+TFRM_AddTask::TFRM_AddTask(TApplication& app, QWidget* parent)
+    : TaskEntryForm(kAddLayout, app, parent) {}
 
 void TFRM_AddTask::FormShow() {
     SetFields({});
-}
-
-void TFRM_AddTask::WriteTask(const TaskRecord& task) {
-    Main_.Table().AppendTask(task);
 }
 
 } // namespace ferry

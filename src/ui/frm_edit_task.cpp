@@ -1,8 +1,5 @@
 #include "ui/frm_edit_task.h"
 
-#include "ui/application.h"
-#include "ui/frm_task_list.h"
-
 namespace ferry {
 
 namespace {
@@ -11,17 +8,16 @@ constexpr TaskEntryLayout kEditLayout = {
     "&Apply"};
 } // namespace
 
-TFRM_EditTask::TFRM_EditTask(TApplication& app, TFRM_TaskList& main, QWidget* parent)
-    : TaskEntryForm(kEditLayout, app, main, parent) {}
+TFRM_EditTask::TFRM_EditTask(TApplication& app, QWidget* parent)
+    : TaskEntryForm(kEditLayout, app, parent) {}
 
-void TFRM_EditTask::FormShow() {
-    TaskTable& table = Main_.Table();
-    SetFields(table.TaskAt(table.Row()));
+void TFRM_EditTask::ShowTask(const TaskRecord& task) {
+    Task_ = task;
+    Show();
 }
 
-void TFRM_EditTask::WriteTask(const TaskRecord& task) {
-    TaskTable& table = Main_.Table();
-    table.ReplaceTask(table.Row(), task);
+void TFRM_EditTask::FormShow() {
+    SetFields(Task_);
 }
 
 } // namespace ferry

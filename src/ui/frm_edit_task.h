@@ -1,18 +1,23 @@
 #pragma once
 
+// The Edit Task dialog.
+
 #include "ui/task_entry_form.h"
 
 namespace ferry {
 
-// Edit Task: rewrites the task in the main window's current row.
+// Edit Task: shows the task it was opened with and hands back the task as edited.
 class TFRM_EditTask : public TaskEntryForm {
     Q_OBJECT
 public:
-    TFRM_EditTask(TApplication& app, TFRM_TaskList& main, QWidget* parent = nullptr);
+    explicit TFRM_EditTask(TApplication& app, QWidget* parent = nullptr);
+
+    // Opens the dialog on `task`.
+    void ShowTask(const TaskRecord& task);
     void FormShow() override;
 
-protected:
-    void WriteTask(const TaskRecord& task) override;
+private:
+    TaskRecord Task_;
 };
 
 } // namespace ferry

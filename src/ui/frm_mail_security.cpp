@@ -40,10 +40,10 @@ struct TFRM_MailSecurity::CheckRun {
     std::shared_ptr<CancelFlag> Flag = std::make_shared<CancelFlag>();
 };
 
-TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSecuritySettings& current,
-                                     bool passwordStored, std::string server, int port)
+TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSettings& current,
+                                     bool passwordStored)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      Server_(std::move(server)), Port_(port) {
+      Current_(current) {
     setObjectName(QStringLiteral("FRM_MailSecurity"));
     setWindowTitle(QStringLiteral("Ferrydesk - Mail Security"));
     setFont(FormFont(QStringLiteral("Tahoma")));
@@ -58,10 +58,10 @@ TFRM_MailSecurity::TFRM_MailSecurity(QWidget* parent, const TMailSecuritySetting
     CMB_Security->addItem(QStringLiteral("STARTTLS (usually port 587)"));
     CMB_Security->addItem(QStringLiteral("TLS (usually port 465)"));
     CMB_Security->setGeometry(75, 8, 231, 21);
-    CMB_Security->setCurrentIndex(static_cast<int>(current.Security));
+    CMB_Security->setCurrentIndex(static_cast<int>(current.SMTPSecurity));
     LBL_Security = Caption(this, "LBL_Security", "&Security:", 8, CMB_Security);
 
-    TXT_User = new QLineEdit(AnsiToQString(current.User), this);
+    TXT_User = new QLineEdit(AnsiToQString(current.SMTPUser), this);
     TXT_User->setObjectName(QStringLiteral("TXT_User"));
     TXT_User->setGeometry(75, 35, 231, 21);
     LBL_User = Caption(this, "LBL_User", "&User name:", 35, TXT_User);
@@ -127,10 +127,10 @@ void TFRM_MailSecurity::ShowStoreAnswer(const TStoreAnswer& answer) {
     LBL_Stored->setToolTip(QString::fromUtf8(answer.Message.c_str()));
 }
 
-TMailSecuritySettings TFRM_MailSecurity::Settings() const {
-    TMailSecuritySettings s;
-    s.Security = static_cast<TMailSecurity>(std::max(0, CMB_Security->currentIndex()));
-    s.User = QStringToAnsi(TXT_User->text());
+TMailSettings TFRM_MailSecurity::Settings() const {
+    TMailSettings s = Current_;
+    s.SMTPSecurity = static_cast<TMailSecurity>(std::max(0, CMB_Security->currentIndex()));
+    s.SMTPUser = QStringToAnsi(TXT_User->text());
     return s;
 }
 
@@ -165,35 +165,31 @@ void TFRM_MailSecurity::StopCheck() {
 void TFRM_MailSecurity::BTN_CheckClick() {
     if (Check_)
         return;
-    NotificationMail mail;
-    mail.server = Server_;
-    mail.port = Port_;
-    TMailSecuritySettings s = Settings();
-    mail.security = static_cast<int>(s.Security);
-    mail.user = s.User;
+    const TMailSettings mail = Settings();
+    std::string password;
     std::function<std::string(const std::string&, const std::string&)> lookUp;
     if (auto typed = NewPassword())
-        mail.password = *typed;
-    else if (!s.User.empty())
+        password = *typed;
+    else if (!mail.SMTPUser.empty())
         lookUp = StoredPassword;
     // A trial should not take a minute when a server stays silent.
-    mail.connectTimeoutMs = 15000;
-    mail.readTimeoutMs = 15000;
+    const MailLimits limits{15000, 15000};
 
-    MEM_Result->setPlainText(
-        QStringLiteral("Connecting to %1:%2 …").arg(AnsiToQString(Server_)).arg(Port_));
+    MEM_Result->setPlainText(QStringLiteral("Connecting to %1:%2 …")
+                                 .arg(AnsiToQString(mail.SMTPServer))
+                                 .arg(mail.SMTPPort));
     BTN_Check->setEnabled(false);
     setCursor(Qt::BusyCursor);
     auto run = std::make_shared<CheckRun>();
     run->Dialog = this;
     Check_ = run;
-    std::thread([run, mail, lookUp]() mutable {
+    std::thread([run, mail, password, limits, lookUp]() mutable {
         std::string report;
         try {
             ScopedCancelFlag scope(run->Flag);
             if (lookUp)
-                mail.password = lookUp(mail.server, mail.user);
-            report = CheckMailConnection(mail).text;
+                password = lookUp(mail.SMTPServer, mail.SMTPUser);
+            report = CheckMailConnection(mail, password, limits).text;
         } catch (const std::exception& e) {
             report = e.what();
         }

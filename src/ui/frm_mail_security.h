@@ -1,12 +1,14 @@
 #pragma once
 
+// The Mail Security dialog: encryption, sign-in and a trial connection.
+
 #include <QDialog>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "settings/mail_security_settings.h"
+#include "settings/mail_settings.h"
 #include "ui/password_store_query.h"
 
 class QComboBox;
@@ -26,17 +28,18 @@ namespace ferry {
 class TFRM_MailSecurity : public QDialog {
     Q_OBJECT
 public:
-    // server and port are the Options fields as they stand, for the trial connection and for
-    // finding the stored password. passwordStored says whether the keyring holds one.
-    TFRM_MailSecurity(QWidget* parent, const TMailSecuritySettings& current, bool passwordStored,
-                      std::string server, int port);
+    // `current` are the Options fields as they stand, for the trial connection and for
+    // finding the stored password; its security mode and user are the ones shown.
+    // passwordStored says whether the keyring holds one.
+    TFRM_MailSecurity(QWidget* parent, const TMailSettings& current, bool passwordStored);
     ~TFRM_MailSecurity() override;
 
     // What the password store said, in LBL_Stored; the whole reason in its tip when there
     // is no store or it failed.
     void ShowStoreAnswer(const TStoreAnswer& answer);
 
-    TMailSecuritySettings Settings() const;
+    // `current` with the mode and user chosen here.
+    TMailSettings Settings() const;
     // The password typed in; nothing when the field was left empty (keep the stored one).
     std::optional<std::string> NewPassword() const;
 
@@ -66,8 +69,7 @@ private:
     // Calls off a trial under way; its report, should it still come, is not shown.
     void StopCheck();
 
-    std::string Server_;
-    int Port_;
+    TMailSettings Current_;
     std::shared_ptr<CheckRun> Check_;
 };
 

@@ -13,14 +13,10 @@
 #include "base/text.h"
 #include "mail/notification.h"
 #include "mail/password_source.h"
-#include "settings/mail_security_settings.h"
-#include "settings/settings_store.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
-#include "ui/backend.h"
 #include "ui/form_style.h"
 #include "ui/frm_mail_security.h"
-#include "ui/frm_task_list.h"
 #include "ui/guard.h"
 #include "ui/password_store_query.h"
 #include "ui/user_prompts.h"
@@ -47,9 +43,8 @@ struct BusyCursor {
 
 } // namespace
 
-TFRM_Options::TFRM_Options(TApplication& app, TFRM_TaskList& main, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), App_(app),
-      Main_(main) {
+TFRM_Options::TFRM_Options(TApplication& app, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), App_(app) {
     setObjectName(QStringLiteral("FRM_Options"));
     setWindowTitle(QStringLiteral("Ferrydesk - Options"));
     setFont(FormFont(QStringLiteral("Tahoma")));
@@ -108,23 +103,57 @@ void TFRM_Options::enablesmtp(bool flag) {
         w->setEnabled(flag);
 }
 
+TOptionsSettings TFRM_Options::OnScreen(int32_t port) const {
+    TOptionsSettings options;
+    TMailSettings& mail = options.Mail;
+    mail.SMTPEnabled = CHK_SMTP->isChecked();
+    mail.SMTPServer = QStringToAnsi(TXT_SMTPServer->text());
+    mail.SMTPPort = port;
+    mail.SMTPFrom = QStringToAnsi(TXT_SMTPFROM->text());
+    mail.SMTPTo = QStringToAnsi(TXT_SMTPTO->text());
+    mail.SMTPMessage = QStringToAnsi(TXT_SMTPMessage->text());
+    mail.SMTPSecurity = Security_;
+    mail.SMTPUser = User_;
+    options.MSCaseSensitive = CHK_CaseSen->isChecked();
+    return options;
+}
+
+void TFRM_Options::ShowOnScreen(const TOptionsSettings& options, int count) {
+    const TMailSettings& mail = options.Mail;
+    if (count > 0) {
+        CHK_SMTP->setChecked(mail.SMTPEnabled);
+        BTN_Test->setEnabled(mail.SMTPEnabled);
+    }
+    if (count > 1)
+        TXT_SMTPPort->setText(QString::number(mail.SMTPPort));
+    const std::pair<QLineEdit*, const std::string*> texts[] = {
+        {TXT_SMTPServer, &mail.SMTPServer},
+        {TXT_SMTPFROM, &mail.SMTPFrom},
+        {TXT_SMTPTO, &mail.SMTPTo},
+        {TXT_SMTPMessage, &mail.SMTPMessage}};
+    for (int i = 0; i < 4 && count > 2 + i; ++i)
+        texts[i].first->setText(AnsiToQString(*texts[i].second));
+    if (count > 6)
+        CHK_CaseSen->setChecked(options.MSCaseSensitive);
+    if (count > 7) {
+        Security_ = mail.SMTPSecurity;
+        User_ = mail.SMTPUser;
+    }
+}
+
 void TFRM_Options::FormShow() {
-    Security_ = ReadMailSecuritySettings();
     SecurityChanged_ = false;
     PendingPassword_.reset();
-    // Value by value, so that what was read before a failing value stays on screen.
-    if (SettingsKeyPresent("SMTPEnabled")) {
-        TRegistryKey key;
-        OpenSettingsKey(key);
-        const bool enabled = key.ReadInteger("SMTPEnabled") == 1;
-        CHK_SMTP->setChecked(enabled);
-        BTN_Test->setEnabled(enabled);
-        TXT_SMTPPort->setText(QString::number(key.ReadInteger("SMTPPort")));
-        TXT_SMTPServer->setText(AnsiToQString(key.ReadString("SMTPServer")));
-        TXT_SMTPFROM->setText(AnsiToQString(key.ReadString("SMTPFrom")));
-        TXT_SMTPTO->setText(AnsiToQString(key.ReadString("SMTPTo")));
-        TXT_SMTPMessage->setText(AnsiToQString(key.ReadString("SMTPMessage")));
-        CHK_CaseSen->setChecked(key.ReadInteger("MSCaseSensitive") == 1);
+    Security_ = TMailSecurity::None;
+    User_.clear();
+    TOptionsSettings options;
+    int read = 0;
+    try {
+        if (ReadOptionsSettings(options, read))
+            ShowOnScreen(options);
+    } catch (...) {
+        ShowOnScreen(options, read); // what was read before the failing value stays on screen
+        throw;
     }
     enablesmtp(CHK_SMTP->isChecked());
 }
@@ -134,15 +163,7 @@ void TFRM_Options::CHK_SMTPClick() {
 }
 
 void TFRM_Options::BTN_ApplyClick() {
-    TOptionsInput input;
-    input.SMTPEnabled = CHK_SMTP->isChecked();
-    input.SMTPPortText = QStringToAnsi(TXT_SMTPPort->text());
-    input.SMTPServer = QStringToAnsi(TXT_SMTPServer->text());
-    input.SMTPFrom = QStringToAnsi(TXT_SMTPFROM->text());
-    input.SMTPTo = QStringToAnsi(TXT_SMTPTO->text());
-    input.SMTPMessage = QStringToAnsi(TXT_SMTPMessage->text());
-    input.MSCaseSensitive = CHK_CaseSen->isChecked();
-    WriteOptionsSettings(input);
+    WriteOptionsSettings(OnScreen(0), QStringToAnsi(TXT_SMTPPort->text()), SecurityChanged_);
     StoreMailSecurity();
     CloseAndShowMain();
 }
@@ -158,15 +179,13 @@ void TFRM_Options::BTN_TestClick() {
 }
 
 void TFRM_Options::SendMail(const std::string& server, uint16_t port) {
-    backend::SendTestMail(server, port, QStringToAnsi(TXT_SMTPFROM->text()),
-                          QStringToAnsi(TXT_SMTPTO->text()), QStringToAnsi(TXT_SMTPMessage->text()),
-                          [this] {
-                              App_.Prompts().MessageDlg(
-                                  "An Error occured trying to connect to the SMTP server",
+    TMailSettings mail = OnScreen(port).Mail;
+    mail.SMTPServer = server;
+    const std::string password = User_.empty() ? std::string() : PasswordFor(User_);
+    SendNotificationMail(mail, password, MailLimits(), [this](const std::exception&) {
+        App_.Prompts().MessageDlg("An Error occured trying to connect to the SMTP server",
                                   TMsgDlgType::mtWarning, Btn(mbOK));
-                          },
-                          {static_cast<int>(Security_.Security), Security_.User,
-                           Security_.User.empty() ? std::string() : PasswordFor(Security_.User)});
+    });
 }
 
 std::string TFRM_Options::PasswordFor(const std::string& user) const {
@@ -180,8 +199,9 @@ std::string TFRM_Options::PasswordFor(const std::string& user) const {
 
 void TFRM_Options::BTN_SecurityClick() {
     const std::string server = QStringToAnsi(TXT_SMTPServer->text());
-    TFRM_MailSecurity dialog(this, Security_, PendingPassword_.has_value(), server,
-                             static_cast<uint16_t>(TXT_SMTPPort->text().toInt()));
+    TFRM_MailSecurity dialog(this,
+                             OnScreen(static_cast<uint16_t>(TXT_SMTPPort->text().toInt())).Mail,
+                             PendingPassword_.has_value());
     // Asked on the trial's own thread: what it needs is taken now, not read from the window.
     dialog.StoredPassword = [pending = PendingPassword_, server](const std::string&,
                                                                  const std::string& user) {
@@ -190,29 +210,31 @@ void TFRM_Options::BTN_SecurityClick() {
     // The dialog opens at once; the store's answer follows when it comes.
     if (!PendingPassword_) {
         dialog.ShowStoreAnswer({});
-        AskPasswordStore(&dialog, server, Security_.User,
+        AskPasswordStore(&dialog, server, User_,
                          [&dialog](const TStoreAnswer& answer) { dialog.ShowStoreAnswer(answer); });
     }
     CentreOnScreen(&dialog);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    Security_ = dialog.Settings();
+    const TMailSettings chosen = dialog.Settings();
+    Security_ = chosen.SMTPSecurity;
+    User_ = chosen.SMTPUser;
     SecurityChanged_ = true;
     if (auto typed = dialog.NewPassword())
         PendingPassword_ = typed;
 }
 
+// After the values are written: the password goes to the keyring, never to the hive.
 void TFRM_Options::StoreMailSecurity() {
     if (!SecurityChanged_)
         return;
-    WriteMailSecuritySettings(Security_);
-    if (PendingPassword_ && !Security_.User.empty()) {
+    if (PendingPassword_ && !User_.empty()) {
         auto source = MailPasswordSource();
         if (!source)
             throw Exception("No password store is available; the password was not saved.");
         const std::string server = QStringToAnsi(TXT_SMTPServer->text());
         try {
-            RunOffUiThread([&] { source->Store(server, Security_.User, *PendingPassword_); });
+            RunOffUiThread([&] { source->Store(server, User_, *PendingPassword_); });
         } catch (const EPasswordStoreMissing& e) {
             throw Exception(std::string("The password was not saved. ") + e.what());
         }
@@ -223,7 +245,8 @@ void TFRM_Options::StoreMailSecurity() {
 
 void TFRM_Options::CloseAndShowMain() {
     hide();
-    Main_.Show();
+    if (OnClosed)
+        OnClosed();
 }
 
 void TFRM_Options::showEvent(QShowEvent* event) {

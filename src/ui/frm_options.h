@@ -1,11 +1,14 @@
 #pragma once
 
+// The Options dialog: the case rule and the e-mail notification settings.
+
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
-#include "settings/mail_security_settings.h"
+#include "settings/mail_settings.h"
 
 class QCheckBox;
 class QLabel;
@@ -15,14 +18,13 @@ class QPushButton;
 namespace ferry {
 
 class TApplication;
-class TFRM_TaskList;
 
 // The Options dialog: case sensitivity and the e-mail notification settings, with a Test
 // send of the values on screen. No close box; left only through Apply and Cancel.
 class TFRM_Options : public QWidget {
     Q_OBJECT
 public:
-    TFRM_Options(TApplication& app, TFRM_TaskList& main, QWidget* parent = nullptr);
+    explicit TFRM_Options(TApplication& app, QWidget* parent = nullptr);
 
     void Show();
 
@@ -57,8 +59,8 @@ public:
     QPushButton* BTN_Cancel;
     QPushButton* BTN_Security;
 
-    // The security values on screen (loaded when shown, changed by the Security dialog).
-    const TMailSecuritySettings& MailSecurity() const { return Security_; }
+    // Told when the dialog has closed, after Apply or Cancel.
+    std::function<void()> OnClosed;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -66,14 +68,19 @@ protected:
 
 private:
     TApplication& App_;
-    TFRM_TaskList& Main_;
     void CloseAndShowMain();
+    // The fields as they stand, with the security values and `port` for the port.
+    TOptionsSettings OnScreen(int32_t port) const;
+    // The first `count` values in the order they are read (all by default).
+    void ShowOnScreen(const TOptionsSettings& options, int count = 9);
     // Apply's part for the Security dialog: the two values and the password, only when the
     // user went through that dialog with OK.
     void StoreMailSecurity();
     std::string PasswordFor(const std::string& user) const;
 
-    TMailSecuritySettings Security_;
+    // The Security dialog's values (loaded when shown, changed by that dialog).
+    TMailSecurity Security_ = TMailSecurity::None;
+    std::string User_;
     bool SecurityChanged_ = false;
     std::optional<std::string> PendingPassword_;
 };

@@ -15,10 +15,10 @@
 #include "activity/pass_history.h"
 #include "base/text.h"
 #include "core/case_sensitive_match.h"
+#include "core/engine.h"
 #include "settings/settings_store.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
-#include "ui/backend.h"
 #include "ui/form_style.h"
 #include "ui/frm_activity.h"
 #include "ui/frm_add_task.h"
@@ -48,6 +48,21 @@ std::unique_ptr<ActivityStore> OpenActivity(std::string& why) {
     }
 }
 
+// Earlier versions kept the desktop-notification switch in the history; it is carried into the
+// settings once, unless they have one of their own by then.
+void CarryOverNotificationSwitch(ActivityStore* history) {
+    if (!history || !SettingsKeyExists())
+        return;
+    try {
+        history->CarryDesktopNotifications([](bool on) {
+            if (!DesktopNotificationsStored())
+                WriteDesktopNotifications(on);
+        });
+    } catch (const std::exception& e) {
+        NoteHistoryFailure(e.what());
+    }
+}
+
 // How often a store another program holds is looked at: a save waits at most this long
 // after it lets go.
 constexpr int kStoreRetryMs = 500;
@@ -68,7 +83,11 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
       App_(app), Model_(new TaskTableModel(Table_, this)),
       Timer1_(MakeTimer(app, this, Guarded([this] { Timer1Timer(); }))),
       Activity_(OpenActivity(ActivityOpenError_)), Scheduler_(*Timer1_),
-      Runner_(new PassRunner(Scheduler_, this)) {
+      History_(Activity_.get()), OnWorker_{&History_, &Mail_},
+      Balloon_(History_, ActivityOpenError_,
+               [this](const QString& title, const QString& text) { ShowTrayMessage(title, text); }),
+      Refresh_(*this), OnWindows_{&Balloon_, &Refresh_},
+      Runner_(new PassRunner(Scheduler_, OnWorker_, OnWindows_, this)) {
     setObjectName(QStringLiteral("FRM_TaskList"));
     setWindowTitle(QStringLiteral("Ferrydesk by Quillmere"));
     setFont(FormFont(QStringLiteral("MS Sans Serif")));
@@ -181,9 +200,8 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
     connect(StoreRetry, &QTimer::timeout, this, Guarded([this] { StoreRetryTimer(); }));
 
     Runner_->OnRunningChanged = [this](bool running) { ShowPassRunning(running); };
-    Runner_->OnPassRecorded = [this](const RecordedPass& pass) {
-        RunGuarded([&] { PassRecorded(pass); });
-    };
+    if (PassObserver* watcher = App_.Environment().PassWatcher)
+        OnWorker_.Add(*watcher);
 
     // As laid out: the timer runs with a 30-second period until the creation handler sets
     // the stored one.
@@ -261,6 +279,19 @@ void TFRM_TaskList::Show() {
     activateWindow();
 }
 
+void TFRM_TaskList::ConnectDialogs(TFRM_AddTask& add, TFRM_EditTask& edit, TFRM_Options& options) {
+    AddTask_ = &add;
+    EditTask_ = &edit;
+    Options_ = &options;
+    add.OnTaskEntered = [this](const TaskRecord& task) { Table_.AppendTask(task); };
+    // Into the row current when the dialog hands it back, as the grid shows it then.
+    edit.OnTaskEntered = [this](const TaskRecord& task) { Table_.ReplaceTask(Table_.Row(), task); };
+    for (TaskEntryForm* dialog :
+         {static_cast<TaskEntryForm*>(&add), static_cast<TaskEntryForm*>(&edit)})
+        dialog->OnClosed = [this] { Show(); };
+    options.OnClosed = [this] { Show(); };
+}
+
 void TFRM_TaskList::FormCreate() {
     TrayIcon = new QSystemTrayIcon(this);
     TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
@@ -282,6 +313,7 @@ void TFRM_TaskList::FormCreate() {
     lbl_copyright->setText(QStringLiteral("Ferrydesk - a Quillmere utility. All rights reserved."));
     Table_.WriteHeadings();
     LoadStartupSettings(Table_, Load_);
+    CarryOverNotificationSwitch(Activity());
     interval = Load_.ProcessInterval.value_or(interval);
     TXT_TimeInterval->setText(QString::number(interval));
     Scheduler_.SetIntervalMinutes(interval);
@@ -368,8 +400,8 @@ void TFRM_TaskList::TrayMessage(int mouseCode) {
 // The dialogs offer no minimise, but a window manager may minimise one anyway; with the
 // main window hidden meanwhile, the tray icon is the only way back to it.
 bool TFRM_TaskList::RestoreMinimisedDialog() {
-    for (QWidget* dialog : {static_cast<QWidget*>(FRM_AddTask), static_cast<QWidget*>(FRM_EditTask),
-                            static_cast<QWidget*>(FRM_Options)}) {
+    for (QWidget* dialog : {static_cast<QWidget*>(AddTask_), static_cast<QWidget*>(EditTask_),
+                            static_cast<QWidget*>(Options_)}) {
         if (dialog && dialog->isVisible() && dialog->isMinimized()) {
             dialog->setWindowState(dialog->windowState() & ~Qt::WindowMinimized);
             dialog->show();
@@ -387,12 +419,12 @@ void TFRM_TaskList::ShowPassRunning(bool running) {
          {BTN_TimerSet, BTN_RunNow, BTN_AddNewTask, BTN_EditTask, BTN_DelTask, BTN_Options})
         button->setEnabled(!running);
     // A dialog left open while the window came back from the tray waits as well.
-    if (FRM_AddTask)
-        FRM_AddTask->BTN_AddTask->setEnabled(!running);
-    if (FRM_EditTask)
-        FRM_EditTask->BTN_AddTask->setEnabled(!running);
-    if (FRM_Options)
-        FRM_Options->BTN_Apply->setEnabled(!running);
+    if (AddTask_)
+        AddTask_->BTN_AddTask->setEnabled(!running);
+    if (EditTask_)
+        EditTask_->BTN_AddTask->setEnabled(!running);
+    if (Options_)
+        Options_->BTN_Apply->setEnabled(!running);
     if (running)
         STG_TaskList->setCursor(Qt::BusyCursor);
     else
@@ -409,42 +441,14 @@ void TFRM_TaskList::LBL_ActivityClick() {
 void TFRM_TaskList::ShowRecordingProblem() {
     if (!FRM_Activity)
         return;
+    const TrayBalloon::NotRecorded& problem = Balloon_.RecordingProblem();
     if (!Activity())
         FRM_Activity->SetRecordingProblem(ActivityOpenError_, 0, 0);
     else
-        FRM_Activity->SetRecordingProblem(NotRecorded_.Reason, NotRecorded_.SinceMs,
-                                          NotRecorded_.Passes);
+        FRM_Activity->SetRecordingProblem(problem.Reason, problem.SinceMs, problem.Passes);
 }
 
-void TFRM_TaskList::PassRecorded(const RecordedPass& pass) {
-    // Without a history there is no switch to read: the notification stays on, as by default.
-    const ActivityStore* store = Activity();
-    QString text;
-    if (!pass.Summary.Empty() && (!store || store->DesktopNotifications()))
-        text = AnsiToQString(pass.Summary.Text());
-    // Outcomes that were not kept: the history failed to take them, or there is none.
-    std::string lost = pass.HistoryError;
-    if (!store && !pass.Summary.Empty())
-        lost = ActivityOpenError_.empty() ? std::string("the history could not be opened")
-                                          : ActivityOpenError_;
-    if (!lost.empty()) {
-        if (NotRecorded_.Passes++ == 0)
-            NotRecorded_.SinceMs = pass.StartMs;
-        NotRecorded_.Reason = lost;
-        // Told once, not at every pass: the Activity window keeps saying it meanwhile.
-        if (!NotRecorded_.Told) {
-            NotRecorded_.Told = true;
-            if (!text.isEmpty())
-                text += QStringLiteral("\n");
-            text += QStringLiteral("The history cannot record passes: %1. The files are moved "
-                                   "all the same.")
-                        .arg(AnsiToQString(lost));
-        }
-    } else if (pass.PassId != 0) {
-        NotRecorded_ = NotRecorded();
-    }
-    if (!text.isEmpty())
-        ShowTrayMessage(QStringLiteral("Ferrydesk"), text);
+void TFRM_TaskList::PassRecorded() {
     ShowRecordingProblem();
     if (FRM_Activity && FRM_Activity->isVisible())
         FRM_Activity->Refresh();
@@ -468,14 +472,9 @@ void TFRM_TaskList::BTN_TimerSetClick() {
 void TFRM_TaskList::BTN_RunNowClick() {
     if (PassRunning())
         return; // never a second pass beside the running one
-    const TaskFolderRoutine& injected = App_.Environment().Routine;
-    // The pass gets its own copy of the rows and of the case rule: nothing it reads can
-    // change under it while the windows go on.
-    if (injected)
-        Runner_->Start(TaskRowsForPass(Table_), injected);
-    else
-        Runner_->Start(TaskRowsForPass(Table_),
-                       backend::ReportingRoutingPass(CaseSensitiveMatch.load()), Activity_.get());
+    // The pass gets its own copy of the rows and of the rules: nothing it reads can change
+    // under it while the windows go on.
+    Runner_->Start(TaskRowsForPass(Table_), CurrentPassRules());
 }
 
 void TFRM_TaskList::Timer1Timer() {
@@ -496,7 +495,7 @@ void TFRM_TaskList::BTN_AddNewTaskClick() {
     }
     Scheduler_.Pause();
     hide();
-    FRM_AddTask->Show();
+    AddTask_->Show();
 }
 
 void TFRM_TaskList::BTN_EditTaskClick() {
@@ -508,7 +507,7 @@ void TFRM_TaskList::BTN_EditTaskClick() {
         return;
     }
     hide();
-    FRM_EditTask->Show();
+    EditTask_->ShowTask(Table_.TaskAt(Table_.Row()));
 }
 
 void TFRM_TaskList::BTN_DelTaskClick() {
@@ -527,7 +526,7 @@ void TFRM_TaskList::BTN_OptionsClick() {
         return;
     Scheduler_.Pause();
     hide();
-    FRM_Options->Show();
+    Options_->Show();
 }
 
 void TFRM_TaskList::BTN_MinOKClick() {

@@ -1,12 +1,17 @@
 #pragma once
 
+// The main window: the task grid, the interval, the timer and the tray icon.
+
 #include <QWidget>
 #include <memory>
 
+#include "activity/pass_history.h"
 #include "core/scheduler.h"
 #include "core/task_table.h"
+#include "mail/notification.h"
 #include "settings/settings_store.h"
 #include "ui/task_table_saver.h"
+#include "ui/tray_balloon.h"
 
 class QLabel;
 class QLineEdit;
@@ -19,10 +24,12 @@ namespace ferry {
 
 class ActivityStore;
 class TApplication;
+class TFRM_AddTask;
+class TFRM_EditTask;
+class TFRM_Options;
 class TaskTableModel;
 class PassRunner;
 class TFRM_Activity;
-struct RecordedPass;
 
 // Mouse codes the tray icon reports to the window's tray handler.
 constexpr int WM_LBUTTONDOWN = 0x201;
@@ -41,6 +48,10 @@ public:
     // Makes the window visible (its show handler runs when it was hidden) and brings it to
     // the front.
     void Show();
+
+    // The dialogs the window opens: what they hand back lands in the table, and their closing
+    // shows this window again.
+    void ConnectDialogs(TFRM_AddTask& add, TFRM_EditTask& edit, TFRM_Options& options);
 
     TaskTable& Table() { return Table_; }
     Scheduler& Scheduler1() { return Scheduler_; }
@@ -76,11 +87,9 @@ public:
     // The Activity link and a click on the notification: open the Activity window, or bring
     // it to the front.
     void LBL_ActivityClick();
-    // After every pass: the Activity window reads the history again, and a pass that moved or
-    // left files is told in one notification, unless the user turned those off. Passes the
-    // history could not take are told once in a notification, and in the Activity window for
-    // as long as it lasts.
-    void PassRecorded(const RecordedPass& pass);
+    // After every pass, once the history and the tray balloon have it: the Activity window
+    // reads the history again, and says whether passes go unrecorded.
+    void PassRecorded();
     // While task changes wait for a store another program holds: saves them once it lets go.
     void StoreRetryTimer();
     // The program ends without the user (a signal): the pass is called off and the task
@@ -119,19 +128,27 @@ private:
     void ShowRecordingProblem();
 
     TApplication& App_;
+    TFRM_AddTask* AddTask_ = nullptr;
+    TFRM_EditTask* EditTask_ = nullptr;
+    TFRM_Options* Options_ = nullptr;
     TaskTable Table_;
     TaskTableModel* Model_;
     std::unique_ptr<IntervalTimer> Timer1_;
     std::string ActivityOpenError_;           // why the history could not be opened
     std::unique_ptr<ActivityStore> Activity_; // outlives the runner's thread (Stop in ~)
-    // Passes whose outcomes the history could not take, since the last one it did.
-    struct NotRecorded {
-        std::string Reason;
-        int64_t SinceMs = 0;
-        int Passes = 0;
-        bool Told = false; // in a notification, once until the history works again
-    } NotRecorded_;
     Scheduler Scheduler_;
+    // What every pass is told: on the worker, the history and the mail; on this thread, once
+    // it has ended, the tray balloon and the Activity window.
+    PassHistory History_;
+    MailNotifier Mail_;
+    PassObservers OnWorker_;
+    TrayBalloon Balloon_;
+    struct ActivityRefresh : PassObserver {
+        explicit ActivityRefresh(TFRM_TaskList& window) : Window(window) {}
+        void PassEnded(const PassEnd&) override { Window.PassRecorded(); }
+        TFRM_TaskList& Window;
+    } Refresh_;
+    PassObservers OnWindows_;
     PassRunner* Runner_;
     TStartupLoad Load_;
     TaskTableSaver Saver_;

@@ -1,5 +1,7 @@
 #pragma once
 
+// The one place where the windows' handlers are kept from letting an error out.
+
 #include <functional>
 #include <type_traits>
 #include <utility>

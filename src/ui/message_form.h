@@ -1,5 +1,7 @@
 #pragma once
 
+// The program's own message boxes.
+
 #include <QDialog>
 #include <QStringList>
 #include <string>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Asking the desktop's password store without holding the windows.
+
 #include <functional>
 #include <string>
 

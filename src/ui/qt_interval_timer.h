@@ -1,5 +1,7 @@
 #pragma once
 
+// The scheduler's timer on Qt's message loop.
+
 #include <QTimer>
 #include <functional>
 

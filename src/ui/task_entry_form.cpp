@@ -10,16 +10,13 @@
 #include "ui/ansi_text.h"
 #include "ui/application.h"
 #include "ui/form_style.h"
-#include "ui/frm_task_list.h"
 #include "ui/guard.h"
 #include "ui/user_prompts.h"
 
 namespace ferry {
 
-TaskEntryForm::TaskEntryForm(const TaskEntryLayout& layout, TApplication& app, TFRM_TaskList& main,
-                             QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), App_(app),
-      Main_(main) {
+TaskEntryForm::TaskEntryForm(const TaskEntryLayout& layout, TApplication& app, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), App_(app) {
     setObjectName(QString::fromLatin1(layout.Name));
     setWindowTitle(QString::fromLatin1(layout.Caption));
     setFont(FormFont(QStringLiteral("Tahoma")));
@@ -101,7 +98,8 @@ void TaskEntryForm::BTN_AddTaskClick() {
     if (TXT_SourceLoc->text().isEmpty() || TXT_Destination->text().isEmpty() ||
         TXT_MatchString->text().isEmpty())
         return;
-    WriteTask(Fields());
+    if (OnTaskEntered)
+        OnTaskEntered(Fields());
     CloseAndShowMain();
 }
 
@@ -111,7 +109,8 @@ void TaskEntryForm::BTN_CancelClick() {
 
 void TaskEntryForm::CloseAndShowMain() {
     hide();
-    Main_.Show();
+    if (OnClosed)
+        OnClosed();
 }
 
 void TaskEntryForm::showEvent(QShowEvent* event) {

@@ -1,6 +1,9 @@
 #pragma once
 
+// What the two task dialogs share: their fields, checks and folder browsing.
+
 #include <QWidget>
+#include <functional>
 
 #include "core/task_table.h"
 
@@ -11,7 +14,6 @@ class QPushButton;
 namespace ferry {
 
 class TApplication;
-class TFRM_TaskList;
 
 // Where the two task dialogs differ in their layout.
 struct TaskEntryLayout {
@@ -27,12 +29,12 @@ struct TaskEntryLayout {
 
 // The four fields and the rules the Add Entry and Edit Task dialogs share. The folder
 // fields are filled only by the folder browser. The window has no close box and cannot be
-// closed from its frame: it is left only through its buttons.
+// closed from its frame: it is left only through its buttons. What the user entered is handed
+// back through OnTaskEntered; the dialog itself changes no table.
 class TaskEntryForm : public QWidget {
     Q_OBJECT
 public:
-    TaskEntryForm(const TaskEntryLayout& layout, TApplication& app, TFRM_TaskList& main,
-                  QWidget* parent);
+    TaskEntryForm(const TaskEntryLayout& layout, TApplication& app, QWidget* parent);
 
     // Centres the window, shows it and brings it to the front.
     void Show();
@@ -56,9 +58,12 @@ public:
     QPushButton* BTN_AddTask;
     QPushButton* BTN_Cancel;
 
+    // A task that passed the checks, just before the dialog closes.
+    std::function<void(const TaskRecord& task)> OnTaskEntered;
+    // Told when the dialog has closed, after its OK button or Cancel.
+    std::function<void()> OnClosed;
+
 protected:
-    // What the dialog does with a task that passed the checks.
-    virtual void WriteTask(const TaskRecord& task) = 0;
     void SetFields(const TaskRecord& task);
     TaskRecord Fields() const;
     void CloseAndShowMain();
@@ -67,7 +72,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
     TApplication& App_;
-    TFRM_TaskList& Main_;
 
 private:
     void Browse(const char* title, QLineEdit* field);

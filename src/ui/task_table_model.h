@@ -1,5 +1,7 @@
 #pragma once
 
+// The grid's view of the task table.
+
 #include <QAbstractTableModel>
 
 #include "core/task_table.h"

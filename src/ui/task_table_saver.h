@@ -1,5 +1,7 @@
 #pragma once
 
+// The main window's saves of the task table, also when the store is busy.
+
 #include <functional>
 #include <optional>
 #include <string>

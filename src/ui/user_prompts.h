@@ -1,5 +1,7 @@
 #pragma once
 
+// Everything that stops to ask the user, behind one interface.
+
 #include <string>
 
 #include "ui/message_form.h"

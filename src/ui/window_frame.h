@@ -1,5 +1,7 @@
 #pragma once
 
+// The dialogs' window frames: title bar only, no minimising.
+
 class QWidget;
 
 namespace ferry {

@@ -2,6 +2,7 @@
 
 #include "base/exception.h"
 #include "support/child_process.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -50,15 +51,12 @@ TEST(ActivityStoreTest, KeepsEveryFieldAcrossReopeningAndFilters) {
         first = store.RecordPass(10, 20, {moved, Outcome("Notes", "c.txt", OutcomeKind::InUse)});
         EXPECT_GT(first, 0);
         EXPECT_GT(store.RecordPass(30, 40, {error}), first);
-        EXPECT_TRUE(store.DesktopNotifications());
-        store.SetDesktopNotifications(false);
     }
     struct stat st;
     ASSERT_EQ(stat((dir / "state/ferrydesk").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     ActivityStore store(path);
-    EXPECT_FALSE(store.DesktopNotifications());
     const std::vector<ActivityEntry> all = store.List({});
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[0].Outcome.Detail, "I/O error 32."); // newest first
@@ -97,7 +95,6 @@ TEST(ActivityStoreTest, KeepsEveryFieldAcrossReopeningAndFilters) {
     EXPECT_TRUE(store.List({}).empty());
     EXPECT_TRUE(store.RecentPasses(10).empty());
     EXPECT_TRUE(store.Tasks().empty());
-    EXPECT_FALSE(store.DesktopNotifications()); // the preference outlives Clear
     // Ids are never handed out again: an entry a window still shows cannot name a new one.
     store.RecordPass(50, 60, {Outcome("Invoices", "d.pdf", OutcomeKind::Moved)});
     EXPECT_GT(store.List({})[0].Id, all[0].Id);
@@ -141,19 +138,15 @@ TEST(ActivityStoreTest, RefusesADatabaseThatIsNotAHistory) {
 }
 
 TEST(ActivityStoreTest, DefaultPathFollowsXdgStateHome) {
-    const char* savedState = std::getenv("XDG_STATE_HOME");
-    const std::string saved = savedState ? savedState : "";
-    setenv("XDG_STATE_HOME", "/x/state/", 1);
-    EXPECT_EQ(ActivityStore::DefaultPath(), "/x/state/ferrydesk/activity.sqlite3");
-    setenv("XDG_STATE_HOME", "relative", 1); // not absolute: ignored
+    {
+        test::ScopedEnv state("XDG_STATE_HOME", "/x/state/");
+        EXPECT_EQ(ActivityStore::DefaultPath(), "/x/state/ferrydesk/activity.sqlite3");
+    }
+    test::ScopedEnv state("XDG_STATE_HOME", "relative"); // not absolute: ignored
     const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
     if (!home.empty()) {
         EXPECT_EQ(ActivityStore::DefaultPath(), home + "/.local/state/ferrydesk/activity.sqlite3");
     }
-    if (savedState)
-        setenv("XDG_STATE_HOME", saved.c_str(), 1);
-    else
-        unsetenv("XDG_STATE_HOME");
 }
 
 // Two running copies finishing passes at the same moments: every outcome of both is kept.

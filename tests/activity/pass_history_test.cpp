@@ -3,9 +3,10 @@
 #include "activity/pass_history.h"
 
 #include "base/exception.h"
+#include "core/engine.h"
 #include "core/move_back.h"
-#include "core/routing_pass.h"
 #include "platform/system_errors.h"
+#include "support/task_run.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -18,16 +19,17 @@
 
 namespace ferry {
 
+using test::TaskRun;
 using test::TempDir;
 
 namespace {
 
-ReportingRoutine RealPass(int* listened) {
-    return [listened](const TaskRecord& task, const OutcomeReporter& report) {
-        ProcessTaskFolder(
-            task.Source, task.Destination, AllFilesMask, task.MatchString, true,
-            [listened] { ++*listened; }, report);
-    };
+// One pass through the engine with the history attached, as the program runs it; returns
+// what the history kept of it. `run` counts the move attempts.
+RecordedPass Recorded(const std::vector<TaskRecord>& rows, ActivityStore* store, TaskRun& run) {
+    PassHistory history(store);
+    run.Pass(rows, true, &history);
+    return history.LastPass();
 }
 
 } // namespace
@@ -75,10 +77,9 @@ TEST(PassHistoryTest, APassIsRecordedOnceWithItsTasksEvenWhenAnErrorEndsIt) {
                                           {"Notes", notesIn, files / "missing", "MATCH"},
                                           {"Later", laterIn, out, "MATCH"}};
     ActivityStore store(state / "activity.sqlite3");
-    int listened = 0;
-    RecordedPass recorded;
-    RunRecordedPass(rows, RealPass(&listened), &store, recorded);
-    EXPECT_EQ(listened, 3);
+    TaskRun run;
+    const RecordedPass recorded = Recorded(rows, &store, run);
+    EXPECT_EQ(run.Moves, 3);
     EXPECT_GT(recorded.PassId, 0);
     EXPECT_LE(recorded.StartMs, recorded.EndMs);
     EXPECT_EQ(recorded.Summary.Text(),
@@ -101,12 +102,13 @@ TEST(PassHistoryTest, APassIsRecordedOnceWithItsTasksEvenWhenAnErrorEndsIt) {
                                            {"Notes", notesIn, out, "MATCH"},
                                            {"Later", laterIn, out, "MATCH"}};
     int code = 0;
-    RecordedPass second;
+    PassHistory history(&store);
     try {
-        RunRecordedPass(fixed, RealPass(&listened), &store, second);
+        run.Pass(fixed, true, &history);
     } catch (const EInOutError& e) {
         code = e.ErrorCode;
     }
+    const RecordedPass second = history.LastPass();
     close(holder);
     EXPECT_EQ(code, ERROR_SHARING_VIOLATION);
     EXPECT_GT(second.PassId, recorded.PassId);
@@ -124,11 +126,10 @@ TEST(PassHistoryTest, WithoutAWorkingHistoryThePassRunsAsEver) {
     TempDir files, state;
     const std::string in = files.MakeDir("in"), out = files.MakeDir("out");
     const std::vector<TaskRecord> rows = {{"T", in, out, "MATCH"}};
-    int listened = 0;
+    TaskRun run;
 
     files.Write("in/a", "MATCH");
-    RecordedPass recorded;
-    RunRecordedPass(rows, RealPass(&listened), nullptr, recorded);
+    RecordedPass recorded = Recorded(rows, nullptr, run);
     EXPECT_EQ(recorded.PassId, 0);
     EXPECT_EQ(recorded.Summary.Text(), "T: 1 file moved");
     EXPECT_EQ(files.Entries("out"), std::vector<std::string>{"a"});
@@ -144,13 +145,13 @@ TEST(PassHistoryTest, WithoutAWorkingHistoryThePassRunsAsEver) {
     testing::internal::CaptureStderr();
     for (const char* name : {"in/b", "in/c"}) {
         files.Write(name, "MATCH");
-        EXPECT_NO_THROW(RunRecordedPass(rows, RealPass(&listened), &store, recorded));
+        EXPECT_NO_THROW(recorded = Recorded(rows, &store, run));
         EXPECT_EQ(recorded.PassId, 0);
         EXPECT_EQ(recorded.Summary.Text(), "T: 1 file moved");
     }
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_LE(said.size(), said.find('\n') + 1) << said; // one line at most
-    EXPECT_EQ(listened, 3);
+    EXPECT_EQ(run.Moves, 3);
     EXPECT_EQ(files.Entries("out"), (std::vector<std::string>{"a", "b", "c"}));
 }
 
@@ -168,10 +169,9 @@ TEST(PassHistoryTest, EveryRecordedMoveCanBeMovedBackUntilTheFileIsEdited) {
         TempDir in(across ? other : ""), out;
         for (const char* name : {"a", "b", "c"})
             in.Write(name, "MATCH");
-        int listened = 0;
-        RecordedPass recorded;
-        RunRecordedPass({{"T", in.Path(), out.Path(), "MATCH"}}, RealPass(&listened), &store,
-                        recorded);
+        TaskRun run;
+        const RecordedPass recorded =
+            Recorded({{"T", in.Path(), out.Path(), "MATCH"}}, &store, run);
         ASSERT_GT(recorded.PassId, 0);
         std::vector<ActivityEntry> moved = store.List({"T", -1, 3});
         ASSERT_EQ(moved.size(), 3u);

@@ -2,8 +2,9 @@
 // its old name is free; otherwise nothing moves and the user is told why.
 #include "core/move_back.h"
 
-#include "core/routing_pass.h"
+#include "core/engine.h"
 #include "support/child_process.h"
+#include "support/task_run.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -24,13 +25,13 @@ namespace {
 FileOutcome MoveOne(const TempDir& in, const TempDir& out, const std::string& name,
                     const std::string& content) {
     in.Write(name, content);
-    std::vector<FileOutcome> outcomes;
-    ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, "MATCH", true, nullptr,
-                      [&](const FileOutcome& o) { outcomes.push_back(o); });
-    EXPECT_EQ(outcomes.size(), 1u);
-    EXPECT_EQ(outcomes.at(0).Kind, OutcomeKind::Moved);
-    RefreshChangeTime(outcomes.at(0)); // as the history keeps it
-    return outcomes.at(0);
+    test::TaskRun run;
+    run.Pass(in.Path(), out.Path());
+    EXPECT_EQ(run.Outcomes.size(), 1u);
+    FileOutcome moved = run.Outcomes.at(0);
+    EXPECT_EQ(moved.Kind, OutcomeKind::Moved);
+    RefreshChangeTime(moved); // as the history keeps it
+    return moved;
 }
 
 } // namespace

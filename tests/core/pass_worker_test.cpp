@@ -1,7 +1,8 @@
 #include "core/pass_worker.h"
 
 #include "base/exception.h"
-#include "core/routing_pass.h"
+#include "core/engine.h"
+#include "support/task_run.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -19,10 +20,10 @@ using test::TempDir;
 
 // The end of one pass as the worker reports it.
 struct Ending {
-    std::promise<std::exception_ptr> promise;
-    std::future<std::exception_ptr> future = promise.get_future();
+    std::promise<void> promise;
+    std::future<void> future = promise.get_future();
     PassWorker::Done Done() {
-        return [this](std::exception_ptr error) { promise.set_value(error); };
+        return [this] { promise.set_value(); };
     }
     bool Arrived(std::chrono::milliseconds limit = 10s) {
         return future.wait_for(limit) == std::future_status::ready;
@@ -35,7 +36,7 @@ TEST(PassWorker, RunsOnePassAtATimeOnItsOwnThreadAndHandsBackTheError) {
     std::thread::id ranOn;
     Ending first;
     ASSERT_TRUE(worker.Start(
-        [&] {
+        [&](const CancelFlag&) {
             ranOn = std::this_thread::get_id();
             for (int i = 0; i < 1000 && !release; ++i)
                 std::this_thread::sleep_for(10ms);
@@ -43,30 +44,26 @@ TEST(PassWorker, RunsOnePassAtATimeOnItsOwnThreadAndHandsBackTheError) {
         first.Done()));
     EXPECT_TRUE(worker.Busy());
     bool secondRan = false;
-    EXPECT_FALSE(worker.Start([&] { secondRan = true; }, nullptr)) << "two passes at once";
+    EXPECT_FALSE(worker.Start([&](const CancelFlag&) { secondRan = true; }, nullptr))
+        << "two passes at once";
     release = true;
     ASSERT_TRUE(first.Arrived());
-    EXPECT_EQ(first.future.get(), nullptr);
     EXPECT_NE(ranOn, std::this_thread::get_id());
     EXPECT_EQ(ranOn, worker.ThreadId()) << "every pass on the one worker thread";
 
-    // The worker is free again as soon as the end is reported; an error comes back whole.
+    // The worker is free again as soon as the end is reported; work that raises ends itself,
+    // never the thread.
     EXPECT_FALSE(worker.Busy());
     Ending failed;
-    ASSERT_TRUE(worker.Start([] { throw EInOutError(32); }, failed.Done()));
+    ASSERT_TRUE(worker.Start([](const CancelFlag&) { throw EInOutError(32); }, failed.Done()));
     ASSERT_TRUE(failed.Arrived());
-    std::exception_ptr error = failed.future.get();
-    ASSERT_NE(error, nullptr);
-    try {
-        std::rethrow_exception(error);
-    } catch (const EInOutError& e) {
-        EXPECT_EQ(e.ErrorCode, 32);
-        EXPECT_EQ(std::string(e.what()), InOutErrorText(32));
-    }
+    Ending after;
+    ASSERT_TRUE(worker.Start([](const CancelFlag&) {}, after.Done()));
+    ASSERT_TRUE(after.Arrived());
     EXPECT_FALSE(secondRan);
 
     worker.Stop();
-    EXPECT_FALSE(worker.Start([] {}, nullptr)) << "nothing starts once stopped";
+    EXPECT_FALSE(worker.Start([](const CancelFlag&) {}, nullptr)) << "nothing starts once stopped";
 }
 
 TEST(PassWorker, StopCallsOffARoutingPassBetweenFilesNeverInsideAMove) {
@@ -76,16 +73,19 @@ TEST(PassWorker, StopCallsOffARoutingPassBetweenFilesNeverInsideAMove) {
     PassWorker worker;
     std::atomic<int> moves{0};
     std::atomic<bool> stopAsked{false};
+    test::TaskRun run;
+    run.OnMove = [&] {
+        ++moves;
+        // The notification after the first move waits until the program ends.
+        while (!ThreadCancelled())
+            std::this_thread::sleep_for(5ms);
+        stopAsked = true;
+    };
+    PassEnd end;
     Ending ending;
     ASSERT_TRUE(worker.Start(
-        [&] {
-            ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, "MATCH", true, [&] {
-                ++moves;
-                // The notification after the first move waits until the program ends.
-                while (!ThreadCancelled())
-                    std::this_thread::sleep_for(5ms);
-                stopAsked = true;
-            });
+        [&](const CancelFlag& cancel) {
+            end = RunPass({{"T", in.Path(), out.Path(), "MATCH"}}, PassRules{true}, run, cancel);
         },
         ending.Done()));
     for (int i = 0; i < 1000 && moves == 0; ++i)
@@ -96,8 +96,8 @@ TEST(PassWorker, StopCallsOffARoutingPassBetweenFilesNeverInsideAMove) {
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s);
     EXPECT_TRUE(stopAsked);
     ASSERT_TRUE(ending.Arrived(0ms)) << "the end is reported before Stop returns";
-    std::exception_ptr error = ending.future.get();
-    EXPECT_THROW(std::rethrow_exception(error), EOperationCancelled);
+    ASSERT_NE(end.Error, nullptr);
+    EXPECT_THROW(std::rethrow_exception(end.Error), EOperationCancelled);
     // One file moved whole, the other two never begun.
     EXPECT_EQ(moves, 1);
     ASSERT_EQ(out.Entries().size(), 1u);

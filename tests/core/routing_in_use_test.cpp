@@ -1,6 +1,7 @@
-#include "core/routing_pass.h"
+#include "core/engine.h"
 
 #include "support/child_process.h"
+#include "support/task_run.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -21,10 +22,9 @@ namespace {
 struct Folders {
     explicit Folders(const std::string& outParent = "") : out(outParent) {}
     TempDir in, out;
-    int moves = 0;
-    void Pass() {
-        ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, "MATCH", true, [this] { ++moves; });
-    }
+    test::TaskRun run;
+    int& moves = run.Moves;
+    void Pass() { run.Pass(in.Path(), out.Path()); }
 };
 
 // A second process with `path` open: read-only, or appending a line every few milliseconds.
@@ -155,7 +155,7 @@ TEST(RoutingInUseTest, AppenderDuringCopyAcrossFileSystemsLosesNothing) {
         bool finished = false, movedWhileWriting = false;
         // Passes until the writer is done and the file has left the source folder.
         for (int pass = 0; pass < 10000 && !(finished && !TempDir::Exists(path)); ++pass) {
-            ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, "MATCH", true, nullptr);
+            test::TaskRun().Pass(in.Path(), out.Path());
             if (!finished) {
                 finished = writer.Receive(written, 1);
                 if (!finished && !TempDir::Exists(path))

@@ -1,9 +1,10 @@
-#include "core/routing_pass.h"
+#include "core/engine.h"
 
 #include "base/exception.h"
 #include "platform/copy_mark.h"
 #include "platform/file_move.h"
 #include "support/child_process.h"
+#include "support/task_run.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -94,7 +95,7 @@ int CountOurs(const TempDir& folder) {
 }
 
 void Pass(const TempDir& in, const TempDir& out) {
-    ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, "MATCH", true, nullptr);
+    test::TaskRun().Pass(in.Path(), out.Path());
 }
 
 // The move mark a file carries, as stored; "" without one.
@@ -363,16 +364,15 @@ TEST(RoutingKillTest, TwoCopiesAcrossFileSystemsRecordOnlyWhatEachDid) {
                 if (!self.Receive(go, 10000))
                     return 1;
                 std::string lines;
+                test::TaskRun run;
                 try {
-                    ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, "MATCH", true, nullptr,
-                                      [&](const FileOutcome& o) {
-                                          lines += std::to_string(static_cast<int>(o.Kind)) + " " +
-                                                   o.File + "\n";
-                                      });
+                    run.Pass(in.Path(), out.Path());
                 } catch (const std::exception& e) {
                     told.Write(which + ".error", e.what());
                     return 3;
                 }
+                for (const FileOutcome& o : run.Outcomes)
+                    lines += std::to_string(static_cast<int>(o.Kind)) + " " + o.File + "\n";
                 told.Write(which, lines);
                 return 0;
             };

@@ -1,12 +1,13 @@
 // What a pass reports of each file, besides calling its move listener: through real passes on
 // real folders, with a second process holding a file open.
-#include "core/routing_pass.h"
+#include "core/engine.h"
 
 #include "base/cancellation.h"
 #include "base/exception.h"
 #include "platform/file_move.h"
 #include "platform/system_errors.h"
 #include "support/child_process.h"
+#include "support/task_run.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -30,21 +31,14 @@ namespace {
 
 struct Reported {
     TempDir in, out;
-    std::vector<FileOutcome> outcomes;
-    int moves = 0;
-    // How many outcomes had been reported at each call of the listener.
-    std::vector<size_t> reportedAtListener;
+    test::TaskRun run;
+    std::vector<FileOutcome>& outcomes = run.Outcomes;
+    int& moves = run.Moves;
+    std::vector<size_t>& reportedAtListener = run.ToldAtMove;
 
-    void Pass(const std::string& destination, const MoveListener& extra = nullptr) {
-        ProcessTaskFolder(
-            in.Path(), destination, AllFilesMask, "MATCH", true,
-            [this, extra] {
-                ++moves;
-                reportedAtListener.push_back(outcomes.size());
-                if (extra)
-                    extra();
-            },
-            [this](const FileOutcome& o) { outcomes.push_back(o); });
+    void Pass(const std::string& destination, const std::function<void()>& extra = nullptr) {
+        run.OnMove = extra;
+        run.Pass(in.Path(), destination);
     }
     void Pass() { Pass(out.Path()); }
 
@@ -99,7 +93,7 @@ TEST(RoutingOutcomeTest, EachFileEndsInOneOutcomeAndTheListenerHearsEveryAttempt
         SCOPED_TRACE(o.File);
         EXPECT_EQ(o.SourceFolder, r.in.Path()); // as given, not with a separator added
         EXPECT_EQ(o.DestinationFolder, r.out.Path());
-        EXPECT_TRUE(o.Task.empty());
+        EXPECT_EQ(o.Task, "T");
         EXPECT_GE(o.TimeMs, before);
         EXPECT_LE(o.TimeMs, after);
         if (o.Kind != OutcomeKind::Moved) {
@@ -205,13 +199,12 @@ TEST(RoutingOutcomeTest, TheErrorThatEndsThePassIsReportedThenRaisedUnchanged) {
     // Work called off is no error of the pass: nothing is reported.
     Reported c;
     c.in.Write("z", "MATCH");
-    auto flag = std::make_shared<CancelFlag>();
-    flag->Cancel();
-    {
-        ScopedCancelFlag scope(flag);
-        EXPECT_THROW(c.Pass(), EOperationCancelled);
-    }
+    CancelFlag flag;
+    flag.Cancel();
+    EXPECT_THROW(c.run.Pass({{"T", c.in.Path(), c.out.Path(), "MATCH"}}, true, nullptr, flag),
+                 EOperationCancelled);
     EXPECT_TRUE(c.outcomes.empty());
+    EXPECT_TRUE(c.run.Last.Summary.Empty());
 }
 
 // A task whose destination is its own source folder, however it is spelt, leaves every file

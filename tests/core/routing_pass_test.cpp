@@ -1,9 +1,10 @@
-#include "core/routing_pass.h"
+// The routing pass through the engine's own entry point, on real folders.
+#include "core/engine.h"
 
 #include "base/exception.h"
-#include "core/case_sensitive_match.h"
 #include "platform/file_move.h"
 #include "platform/system_errors.h"
+#include "support/task_run.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -20,18 +21,20 @@
 
 namespace ferry {
 
+using test::TaskRun;
 using test::TempDir;
 
 namespace {
 
 struct Folders {
     TempDir in, out;
-    int moves = 0;
-    MoveListener Listener() {
-        return [this] { ++moves; };
-    }
+    TaskRun run;
+    int& moves = run.Moves;
     void Pass(const std::string& match, bool exact = true) {
-        ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, match, exact, Listener());
+        run.Pass(in.Path(), out.Path(), match, exact);
+    }
+    void Pass(const std::string& source, const std::string& destination, const std::string& match) {
+        run.Pass(source, destination, match);
     }
 };
 
@@ -74,16 +77,15 @@ TEST(RoutingPassTest, TakenNameStaysAndIsReportedEveryPass) {
 TEST(RoutingPassTest, MissingFoldersAndEmptyPathsDoNothing) {
     Folders f;
     f.in.Write("a.txt", "MATCH");
-    ProcessTaskFolder(f.in.Path(), f.out / "gone", AllFilesMask, "MATCH", true, f.Listener());
-    ProcessTaskFolder(f.in / "gone", f.out.Path(), AllFilesMask, "MATCH", true, f.Listener());
-    ProcessTaskFolder("", f.out.Path(), AllFilesMask, "MATCH", true, f.Listener());
-    ProcessTaskFolder(f.in.Path(), "", AllFilesMask, "MATCH", true, f.Listener());
-    ProcessTaskFolder(f.in.Path(), f.out.Path(), AllFilesMask, "", true, f.Listener());
+    f.Pass(f.in.Path(), f.out / "gone", "MATCH");
+    f.Pass(f.in / "gone", f.out.Path(), "MATCH");
+    f.Pass("", f.out.Path(), "MATCH");
+    f.Pass(f.in.Path(), "", "MATCH");
+    f.Pass(f.in.Path(), f.out.Path(), "");
     EXPECT_EQ(f.moves, 0);
     EXPECT_TRUE(TempDir::Exists(f.in / "a.txt"));
     EXPECT_TRUE(f.out.Entries().empty());
-    // No listener is fine too.
-    ProcessTaskFolder(f.in.Path(), f.out.Path(), AllFilesMask, "MATCH", true, nullptr);
+    f.Pass("MATCH");
     EXPECT_TRUE(TempDir::Exists(f.out / "a.txt"));
 }
 
@@ -91,29 +93,29 @@ TEST(RoutingPassTest, TrailingSeparatorsAreOptional) {
     Folders f;
     f.in.Write("a", "M");
     f.in.Write("b", "M");
-    ProcessTaskFolder(f.in.Path() + "/", f.out.Path(), AllFilesMask, "M", true, f.Listener());
+    f.Pass(f.in.Path() + "/", f.out.Path(), "M");
     EXPECT_EQ(f.out.Entries().size(), 2u);
     Folders g;
     g.in.Write("c", "M");
-    ProcessTaskFolder(g.in.Path(), g.out.Path() + "/", AllFilesMask, "M", true, g.Listener());
+    g.Pass(g.in.Path(), g.out.Path() + "/", "M");
     EXPECT_EQ(g.out.Entries(), std::vector<std::string>{"c"});
 }
 
-TEST(RoutingPassTest, CaseRuleIsReadForEveryFile) {
-    Folders f;
-    f.in.Write("a.txt", "Invoice");
-    f.in.Write("b.txt", "Invoice");
-    // The listener flips the shared flag after the first move: the second file is then
-    // compared exactly and stays.
-    CaseSensitiveMatch = false;
-    ProcessTaskFolder(f.in.Path(), f.out.Path(), AllFilesMask, "INVOICE", [&] {
-        ++f.moves;
-        CaseSensitiveMatch = true;
-    });
-    CaseSensitiveMatch = false;
-    EXPECT_EQ(f.moves, 1);
-    EXPECT_EQ(f.out.Entries().size(), 1u);
-    EXPECT_EQ(f.in.Entries().size(), 1u);
+// The rules are the pass's from its start: the case rule it was given holds for every file
+// of every task, whatever the settings say meanwhile.
+TEST(RoutingPassTest, TheCaseRuleIsThePassesOwn) {
+    TempDir in, other, out;
+    in.Write("a.txt", "Invoice");
+    other.Write("b.txt", "Invoice");
+    const std::vector<TaskRecord> tasks = {{"A", in.Path(), out.Path(), "INVOICE"},
+                                           {"B", other.Path(), out.Path(), "INVOICE"}};
+    TaskRun exact;
+    exact.Pass(tasks, true);
+    EXPECT_EQ(exact.Moves, 0);
+    TaskRun folded;
+    folded.Pass(tasks, false);
+    EXPECT_EQ(folded.Moves, 2);
+    EXPECT_EQ(out.Entries(), (std::vector<std::string>{"a.txt", "b.txt"}));
 }
 
 // The next file is read while the listener runs; what decides is still the file as it is at
@@ -125,8 +127,7 @@ TEST(RoutingPassTest, AFileChangedWhileTheOneBeforeIsNotifiedIsJudgedAtItsTurn) 
     for (const char* name : {"a", "b", "c", "d", "e", "f"})
         f.in.Write(name, "MATCH here");
     std::chrono::steady_clock::duration longest{};
-    ProcessTaskFolder(f.in.Path(), f.out.Path(), AllFilesMask, "MATCH", true, [&] {
-        ++f.moves;
+    f.run.OnMove = [&] {
         // Time enough for the next file to be read ahead, as a notification would give.
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         for (const std::string& name : f.in.Entries()) {
@@ -137,7 +138,8 @@ TEST(RoutingPassTest, AFileChangedWhileTheOneBeforeIsNotifiedIsJudgedAtItsTurn) 
             ASSERT_EQ(write(fd, "no longer", 9), 9);
             close(fd);
         }
-    });
+    };
+    f.Pass("MATCH");
     EXPECT_EQ(f.moves, 1);
     EXPECT_EQ(f.out.Entries().size(), 1u);
     ASSERT_EQ(f.in.Entries().size(), 5u);
@@ -164,8 +166,7 @@ TEST(RoutingPassTest, AMovedFileIsFreeForOthersWhileTheNextIsNotified) {
     int refused = 0;
     std::chrono::steady_clock::duration longest{};
     std::set<std::string> seen;
-    ProcessTaskFolder(f.in.Path(), f.out.Path(), AllFilesMask, "MATCH", true, [&] {
-        ++f.moves;
+    f.run.OnMove = [&] {
         if (f.moves % 30 != 1)
             return;
         // The file just moved: whoever opens it now may not have to wait for us (an opener
@@ -187,7 +188,8 @@ TEST(RoutingPassTest, AMovedFileIsFreeForOthersWhileTheNextIsNotified) {
         longest = std::max(longest, std::chrono::steady_clock::now() - start);
         ASSERT_GE(fd, 0) << moved;
         close(fd);
-    });
+    };
+    f.Pass("MATCH");
     EXPECT_EQ(f.moves, 300);
     EXPECT_EQ(f.out.Entries().size(), 300u);
     EXPECT_LT(longest, std::chrono::milliseconds(50)) << refused << " refusals";
@@ -218,10 +220,11 @@ TEST(RoutingPassTest, AFileChangedAfterItWasCopiedAheadIsMovedAsItIsAtItsTurn) {
         ASSERT_EQ(order.size(), 40u);
         const std::string rewritten = order[1], dropped = order[2], appended = order[3];
         const std::string appendedBefore = TempDir::Read(in / appended);
-        int moves = 0;
+        TaskRun run;
+        int& moves = run.Moves;
         std::chrono::steady_clock::duration waited{};
-        ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, "MATCH", true, [&] {
-            if (++moves != 1)
+        run.OnMove = [&] {
+            if (moves != 1)
                 return;
             // Time enough for the next files to be read and copied ahead.
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -233,7 +236,8 @@ TEST(RoutingPassTest, AFileChangedAfterItWasCopiedAheadIsMovedAsItIsAtItsTurn) {
             ASSERT_GE(fd, 0);
             ASSERT_EQ(write(fd, " and more", 9), 9);
             close(fd);
-        });
+        };
+        run.Pass(in.Path(), out.Path());
         SetMoveSeamForTesting(nullptr);
         EXPECT_LT(waited, std::chrono::milliseconds(200));
         EXPECT_EQ(moves, 39);
@@ -268,9 +272,8 @@ TEST(RoutingPassTest, UnreadableFileEndsThePass) {
     Folders g;
     g.in.Write("x", "MATCH");
     g.in.Write("y", "MATCH");
-    EXPECT_THROW(ProcessTaskFolder(g.in.Path(), g.out.Path(), AllFilesMask, "MATCH", true,
-                                   [] { throw Exception("Failed to get data for 'SMTPPort'"); }),
-                 Exception);
+    g.run.OnMove = [] { throw Exception("Failed to get data for 'SMTPPort'"); };
+    EXPECT_THROW(g.Pass("MATCH"), Exception);
     EXPECT_EQ(g.out.Entries().size(), 1u);
 }
 
@@ -294,9 +297,9 @@ TEST(RoutingPassTest, AcrossFileSystems) {
     in.Write("a.txt", std::string(100000, 'q') + "MATCH");
     out.Write("b.txt", "old");
     in.Write("b.txt", "MATCH new");
-    int moves = 0;
-    ProcessTaskFolder(in.Path(), out.Path(), AllFilesMask, "match", false, [&] { ++moves; });
-    EXPECT_EQ(moves, 2);
+    TaskRun run;
+    run.Pass(in.Path(), out.Path(), "match", false);
+    EXPECT_EQ(run.Moves, 2);
     EXPECT_EQ(TempDir::Read(out / "a.txt"), std::string(100000, 'q') + "MATCH");
     EXPECT_EQ(TempDir::Read(out / "b.txt"), "old");
     EXPECT_EQ(in.Entries(), std::vector<std::string>{"b.txt"});

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/exception.h"
+#include "core/engine.h"
 #include "core/scheduler.h"
 #include "support/manual_interval_timer.h"
 
@@ -14,14 +15,10 @@ namespace {
 struct ClockedScheduler {
     ManualIntervalTimer timer;
     Scheduler scheduler{timer};
-    TaskTable table;
     std::vector<uint64_t> passes;
 
     ClockedScheduler() {
-        timer.OnTimer = [this] {
-            scheduler.RunAllTasks(table, [](auto&, auto&, auto&, auto&) {});
-            passes.push_back(timer.Now());
-        };
+        timer.OnTimer = [this] { RunNow(); };
         // As the main window starts: a period from the layout, then the stored interval,
         // then the show that restarts the countdown.
         timer.SetInterval(30000);
@@ -30,6 +27,13 @@ struct ClockedScheduler {
     void Show() {
         scheduler.Pause();
         scheduler.Resume();
+    }
+    // A pass that takes no time, as a tick or Run Tasks Now starts one.
+    void RunNow() {
+        if (!scheduler.BeginPass())
+            return;
+        passes.push_back(timer.Now());
+        scheduler.EndPass(true);
     }
 };
 
@@ -42,12 +46,10 @@ TEST(Scheduler, PeriodZeroNeverFiresButARunStillWorks) {
     s.timer.AdvanceMinutes(24 * 60);
     EXPECT_TRUE(s.passes.empty());
 
-    s.table.AppendTask({"t", "/src", "/dst", "x"});
-    int runs = 0;
-    s.scheduler.RunAllTasks(s.table, [&](auto&, auto&, auto&, auto&) { ++runs; });
-    EXPECT_EQ(runs, 1);
+    s.RunNow();
+    EXPECT_EQ(s.passes.size(), 1u);
     s.timer.AdvanceMinutes(24 * 60);
-    EXPECT_TRUE(s.passes.empty());
+    EXPECT_EQ(s.passes.size(), 1u);
 }
 
 TEST(Scheduler, IntervalOneFiresAMinuteAfterTheShowThenAfterEachPass) {
@@ -106,57 +108,17 @@ TEST(Scheduler, PauseDropsMissedTicksAndResumeStartsAFullPeriod) {
     EXPECT_EQ(s.passes, std::vector<uint64_t>{33 * kMinute});
 }
 
-TEST(Scheduler, PassWalksTaskRowsInOrderSkippingNamelessOnes) {
-    ManualIntervalTimer timer;
-    Scheduler scheduler(timer);
+TEST(Scheduler, APassTakesTheNamedTaskRowsInOrder) {
     TaskTable table;
+    EXPECT_TRUE(TaskRowsForPass(table).empty());
     table.AppendTask({"one", "/a", "/b", "m1"});
     table.AppendTask({"", "/c", "/d", "m2"}); // no name: not a task
     table.AppendTask({"three", "/e", "/f", "m3"});
-    std::vector<std::string> calls;
-    timer.SetInterval(60000);
-    timer.SetEnabled(true);
-    scheduler.RunAllTasks(table, [&](auto& src, auto& dst, auto& mask, auto& match) {
-        EXPECT_FALSE(timer.Enabled()) << "the timer runs during a pass";
-        calls.push_back(src + "|" + dst + "|" + mask + "|" + match);
-    });
-    EXPECT_EQ(calls, (std::vector<std::string>{"/a|/b|*.*|m1", "/e|/f|*.*|m3"}));
-    EXPECT_TRUE(timer.Enabled());
-
-    // An empty table does nothing and restarts the timer.
-    TaskTable empty;
-    timer.SetEnabled(false);
-    scheduler.RunAllTasks(empty, [&](auto&, auto&, auto&, auto&) { ADD_FAILURE(); });
-    EXPECT_TRUE(timer.Enabled());
+    EXPECT_EQ(TaskRowsForPass(table),
+              (std::vector<TaskRecord>{{"one", "/a", "/b", "m1"}, {"three", "/e", "/f", "m3"}}));
 }
 
-TEST(Scheduler, AnErrorEndsThePassAndLeavesTheTimerStopped) {
-    ManualIntervalTimer timer;
-    Scheduler scheduler(timer);
-    TaskTable table;
-    table.AppendTask({"one", "/a", "/b", "m"});
-    table.AppendTask({"two", "/c", "/d", "m"});
-    table.AppendTask({"three", "/e", "/f", "m"});
-    timer.SetInterval(60000);
-    timer.SetEnabled(true);
-    std::vector<std::string> ran;
-    EXPECT_THROW(scheduler.RunAllTasks(table,
-                                       [&](auto& src, auto&, auto&, auto&) {
-                                           ran.push_back(src);
-                                           if (src == "/c")
-                                               throw EInOutError(32);
-                                       }),
-                 EInOutError);
-    EXPECT_EQ(ran, (std::vector<std::string>{"/a", "/c"}));
-    EXPECT_FALSE(timer.Enabled());
-    timer.AdvanceMinutes(60);
-    EXPECT_EQ(timer.Ticks(), 0);
-    scheduler.Resume();
-    timer.AdvanceMinutes(1);
-    EXPECT_EQ(timer.Ticks(), 1);
-}
-
-TEST(Scheduler, APassRunElsewhereKeepsTheRulesAndAResumeMeanwhileWaitsForItsEnd) {
+TEST(Scheduler, APassKeepsTheRulesAndAResumeMeanwhileWaitsForItsEnd) {
     ClockedScheduler s;
     s.scheduler.SetIntervalMinutes(1);
     s.Show();
@@ -167,11 +129,9 @@ TEST(Scheduler, APassRunElsewhereKeepsTheRulesAndAResumeMeanwhileWaitsForItsEnd)
     EXPECT_FALSE(s.timer.Enabled());
     s.timer.AdvanceMinutes(30);
     EXPECT_EQ(s.timer.Ticks(), 0);
-    // A synchronous run is refused too while the pass is out.
-    int runs = 0;
-    s.table.AppendTask({"t", "/a", "/b", "m"});
-    s.scheduler.RunAllTasks(s.table, [&](auto&, auto&, auto&, auto&) { ++runs; });
-    EXPECT_EQ(runs, 0);
+    // Nor does Run Tasks Now start one beside it.
+    s.RunNow();
+    EXPECT_TRUE(s.passes.empty());
     s.scheduler.EndPass(true);
     EXPECT_FALSE(s.scheduler.PassRunning());
     s.timer.Advance(kMinute - 1);

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "env_guard.h"
 #include "mail/connection_check.h"
+#include "support/scoped_env.h"
 #include "support/smtp_sink.h"
 #include "support/tcp_server.h"
 #include "support/test_certificates.h"
@@ -12,20 +12,19 @@
 namespace ferry {
 namespace {
 
+using test::ScopedEnv;
 using test::SmtpSink;
 using test::TestCertificates;
-using testing::ScopedEnv;
 
-NotificationMail Trial(int port, int security, const std::string& user = {}) {
-    NotificationMail mail;
-    mail.server = "localhost";
-    mail.port = port;
-    mail.security = security;
-    mail.user = user;
-    mail.password = "wrong";
-    mail.connectTimeoutMs = 5000;
-    mail.readTimeoutMs = 1500;
-    return mail;
+// Check connection to `port` in security mode `security` (0 none, 1 STARTTLS, 2 TLS from
+// the first byte), signing in as `user` with a wrong password, waiting 1.5 s for each reply.
+TMailConnectionReport Trial(int port, int security, const std::string& user = {}) {
+    TMailSettings mail;
+    mail.SMTPServer = "localhost";
+    mail.SMTPPort = port;
+    mail.SMTPSecurity = static_cast<TMailSecurity>(security);
+    mail.SMTPUser = user;
+    return CheckMailConnection(mail, "wrong", MailLimits{5000, 1500});
 }
 
 class ConnectionCheck : public ::testing::Test {
@@ -52,7 +51,7 @@ TEST_F(ConnectionCheck, ASignInLeftUnansweredIsReportedOnTheEncryptedLink) {
     options.auth = "ann:s3cret";
     options.silentAuth = true;
     SmtpSink sink(options);
-    TMailConnectionReport report = CheckMailConnection(Trial(sink.Port(), 1, "ann"));
+    TMailConnectionReport report = Trial(sink.Port(), 1, "ann");
     EXPECT_FALSE(report.ok);
     const std::string& text = report.text;
     EXPECT_EQ(text.rfind("Connected to localhost:" + std::to_string(sink.Port()) +
@@ -78,7 +77,7 @@ TEST_F(ConnectionCheck, AModeThatDoesNotFitThePortSaysWhichModeFits) {
     SmtpSink implicitPort(Tls(Certs->Localhost, true));
     const std::string implicitAt = "localhost:" + std::to_string(implicitPort.Port());
     for (int security : {1, 0}) {
-        TMailConnectionReport report = CheckMailConnection(Trial(implicitPort.Port(), security));
+        TMailConnectionReport report = Trial(implicitPort.Port(), security);
         EXPECT_FALSE(report.ok);
         EXPECT_EQ(report.text,
                   "Connected to " + implicitAt + ".\n" +
@@ -91,7 +90,7 @@ TEST_F(ConnectionCheck, AModeThatDoesNotFitThePortSaysWhichModeFits) {
     }
 
     SmtpSink plainPort;
-    TMailConnectionReport report = CheckMailConnection(Trial(plainPort.Port(), 2));
+    TMailConnectionReport report = Trial(plainPort.Port(), 2);
     EXPECT_FALSE(report.ok);
     EXPECT_EQ(report.text, "Connected to localhost:" + std::to_string(plainPort.Port()) +
                                ".\n"
@@ -125,8 +124,7 @@ TEST_F(ConnectionCheck, AnUntrustedCertificateNamesItsIssuerAndWhatToDo) {
     for (const Case& c : cases) {
         for (bool implicitTls : {false, true}) {
             SmtpSink sink(Tls(*c.pair, implicitTls));
-            TMailConnectionReport report =
-                CheckMailConnection(Trial(sink.Port(), implicitTls ? 2 : 1));
+            TMailConnectionReport report = Trial(sink.Port(), implicitTls ? 2 : 1);
             EXPECT_FALSE(report.ok);
             const std::string subject =
                 c.pair == &Certs->OtherHost ? "CN = other.test" : "CN = localhost";

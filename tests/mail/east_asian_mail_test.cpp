@@ -4,22 +4,22 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 
-#include "core/routing_pass.h"
-#include "env_guard.h"
 #include "mail/notification.h"
 #include "platform/codepage.h"
 #include "settings/settings_store.h"
 #include "support/registry_sandbox.h"
+#include "support/scoped_env.h"
 #include "support/smtp_sink.h"
+#include "support/task_run.h"
 #include "support/temp_dir.h"
 
 namespace ferry {
 namespace {
 
+using test::ScopedClock;
+using test::ScopedEnv;
+using test::ScopedLocale;
 using test::SmtpSink;
-using testing::ScopedClock;
-using testing::ScopedEnv;
-using testing::ScopedLocale;
 
 // The program as started in a locale: LC_ALL names it and the code page is read from the
 // environment, the way the program reads it before anything else.
@@ -106,20 +106,20 @@ TEST(EastAsianMail, EachLocaleMatchesByCharactersAndLabelsItsMailTruly) {
         RegistrySandbox sandbox;
         InitialiseDefaults();
         SmtpSink sink;
-        TOptionsInput options;
-        options.SMTPEnabled = true;
-        options.SMTPPortText = std::to_string(sink.Port());
-        options.SMTPServer = "127.0.0.1";
-        options.SMTPFrom = "ferry@desk.test";
-        options.SMTPTo = bytes(row.Name) + " <taro@example.test>";
-        options.SMTPMessage = bytes(row.Body);
-        ASSERT_TRUE(WriteOptionsSettings(options));
+        TOptionsSettings options;
+        options.Mail.SMTPEnabled = true;
+        options.Mail.SMTPServer = "127.0.0.1";
+        options.Mail.SMTPFrom = "ferry@desk.test";
+        options.Mail.SMTPTo = bytes(row.Name) + " <taro@example.test>";
+        options.Mail.SMTPMessage = bytes(row.Body);
+        ASSERT_TRUE(WriteOptionsSettings(options, std::to_string(sink.Port()), false));
 
         test::TempDir folders;
         const std::string in = folders.MakeDir("in"), out = folders.MakeDir("out");
         folders.Write("in/hit.txt", bytes(row.Hit));
         folders.Write("in/decoy.txt", bytes(row.Decoy));
-        ProcessTaskFolder(in, out, AllFilesMask, bytes(row.Match), false, SendNotification);
+        MailNotifier mail;
+        test::TaskRun().Pass({{"T", in, out, bytes(row.Match)}}, false, &mail);
         EXPECT_EQ(folders.Entries("out"), std::vector<std::string>{"hit.txt"});
 
         const auto messages = sink.WaitForMessages(1);

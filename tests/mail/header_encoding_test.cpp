@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "env_guard.h"
 #include "mail/header_encoding.h"
 #include "mail/header_list.h"
+#include "support/scoped_env.h"
 
 using namespace ferry;
-using namespace ferry::testing;
+using namespace ferry::test;
 
 namespace {
 

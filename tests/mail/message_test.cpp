@@ -1,15 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "env_guard.h"
 #include "mail/header_encoding.h"
 #include "mail/message_writer.h"
 #include "platform/codepage.h"
 #include "support/code_page_scope.h"
+#include "support/scoped_env.h"
 
 #include <unicode/utf8.h>
 
 using namespace ferry;
-using namespace ferry::testing;
+using namespace ferry::test;
 
 namespace {
 

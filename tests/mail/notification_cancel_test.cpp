@@ -29,20 +29,24 @@ struct CalledOff {
 // Sends to `port` on the worker, calls the work off once `waiting()` holds, and tells how the
 // send ended and how long after the call it did.
 CalledOff SendThenCallOff(uint16_t port, const std::function<bool()>& waiting) {
-    NotificationMail mail;
-    mail.server = "127.0.0.1";
-    mail.port = port;
-    mail.from = "ferry@example.com";
-    mail.to = "clerk@example.com";
-    mail.body = "Files have been processed.";
+    TMailSettings mail;
+    MailLimits limits;
+    mail.SMTPServer = "127.0.0.1";
+    mail.SMTPPort = port;
+    mail.SMTPFrom = "ferry@example.com";
+    mail.SMTPTo = "clerk@example.com";
+    mail.SMTPMessage = "Files have been processed.";
     CalledOff result;
     std::promise<void> ended;
     PassWorker worker;
     EXPECT_TRUE(worker.Start(
-        [&] {
-            SendNotificationMail(mail, [&](const std::exception& e) { result.failure = e.what(); });
+        [&](const CancelFlag& cancel) {
+            // As a pass does: the thread's waits look at the flag the worker calls off.
+            ScopedCancelFlag scope(cancel);
+            SendNotificationMail(mail, "", limits,
+                                 [&](const std::exception& e) { result.failure = e.what(); });
         },
-        [&](std::exception_ptr) { ended.set_value(); }));
+        [&] { ended.set_value(); }));
     for (int i = 0; i < 1000 && !waiting(); ++i)
         std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(waiting());

@@ -1,5 +1,5 @@
-// A routing pass with the notification sender as its move listener, against a real SMTP
-// server on 127.0.0.1 and a sandboxed registry.
+// A routing pass with the notification sender attached, as the program attaches it, against a
+// real SMTP server on 127.0.0.1 and a sandboxed registry.
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "core/routing_pass.h"
+#include "core/engine.h"
 #include "mail/address.h"
 #include "mail/notification.h"
 #include "platform/host.h"
@@ -17,6 +17,7 @@
 #include "support/registry_sandbox.h"
 #include "support/smtp_script_server.h"
 #include "support/smtp_sink.h"
+#include "support/task_run.h"
 #include "support/temp_dir.h"
 
 namespace ferry {
@@ -41,18 +42,23 @@ protected:
     void TearDown() override { SetClock(previous); }
 
     static void Configure(bool enabled, int port) {
-        TOptionsInput options;
-        options.SMTPEnabled = enabled;
-        options.SMTPPortText = std::to_string(port);
-        options.SMTPServer = "127.0.0.1";
-        options.SMTPFrom = "ferry@desk.test";
-        options.SMTPTo = "ops@desk.test; audit@desk.test";
-        options.SMTPMessage = "Files have been processed.";
-        ASSERT_TRUE(WriteOptionsSettings(options));
+        TOptionsSettings options;
+        options.Mail.SMTPEnabled = enabled;
+        options.Mail.SMTPServer = "127.0.0.1";
+        options.Mail.SMTPFrom = "ferry@desk.test";
+        options.Mail.SMTPTo = "ops@desk.test; audit@desk.test";
+        options.Mail.SMTPMessage = "Files have been processed.";
+        ASSERT_TRUE(WriteOptionsSettings(options, std::to_string(port), false));
     }
 
+    // One pass of the task with `run` told too, after the mail.
+    void Pass(test::TaskRun& run) {
+        MailNotifier mail;
+        run.Pass({{"T", source, destination, "ROUTE-ME"}}, true, &mail);
+    }
     void Pass() {
-        ProcessTaskFolder(source, destination, AllFilesMask, "ROUTE-ME", SendNotification);
+        test::TaskRun run;
+        Pass(run);
     }
 
     std::vector<std::string> Moved() const { return folders.Entries("out"); }
@@ -116,19 +122,21 @@ TEST_F(NotificationRouting, SettingsChangedByAnotherProgramBetweenMovesAreUsedAt
     SmtpSink sink;
     Configure(true, sink.Port());
     const std::string key = "HKLM\\" + std::string(SettingsKey);
-    int moves = 0;
-    ProcessTaskFolder(source, destination, AllFilesMask, "ROUTE-ME", [&] {
-        SendNotification();
-        ++moves;
-        if (moves == 1)
+    test::TaskRun run;
+    const int& moves = run.Moves;
+    run.OnMove = [&] {
+        if (moves == 1) {
             EXPECT_EQ(Sandbox.RegTool({"add", key, "/v", "SMTPMessage", "/t", "REG_SZ", "/d",
                                        "Second text.", "/f"}),
                       0);
-        if (moves == 2)
+        }
+        if (moves == 2) {
             EXPECT_EQ(Sandbox.RegTool(
                           {"add", key, "/v", "SMTPEnabled", "/t", "REG_DWORD", "/d", "0", "/f"}),
                       0);
-    });
+        }
+    };
+    Pass(run);
     EXPECT_EQ(Moved(), AllThree);
     auto messages = sink.WaitForMessages(3, std::chrono::milliseconds(500));
     ASSERT_EQ(messages.size(), 2u);

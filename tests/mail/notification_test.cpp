@@ -39,22 +39,24 @@ protected:
         ReloadTimeZone();
         // Tuesday 1 December 2026, 09:08:07 UTC.
         previous = SetClock([] { return std::time_t{1796116087}; });
-        mail.server = "127.0.0.1";
-        mail.from = "s@h";
-        mail.to = "a@h";
-        mail.body = "line one\r\nline two";
+        mail.SMTPServer = "127.0.0.1";
+        mail.SMTPFrom = "s@h";
+        mail.SMTPTo = "a@h";
+        mail.SMTPMessage = "line one\r\nline two";
     }
     void TearDown() override { SetClock(previous); }
 
     // Sends and collects what reached the failure handler.
     std::vector<std::string> Send() {
         std::vector<std::string> failures;
-        SendNotificationMail(mail, [&](const std::exception& e) { failures.push_back(e.what()); });
+        SendNotificationMail(mail, "", limits,
+                             [&](const std::exception& e) { failures.push_back(e.what()); });
         return failures;
     }
 
     ClockFunction previous;
-    NotificationMail mail;
+    TMailSettings mail;
+    MailLimits limits;
 };
 
 std::string HeloLine() {
@@ -79,7 +81,7 @@ TEST_F(NotificationCore, SendsOneMessageWithTheBodyLinesAndQuits) {
              ".\r\n")
         .Reply("250 queued");
     s.ExpectLine("QUIT").Reply("221 bye");
-    mail.port = s.Port();
+    mail.SMTPPort = s.Port();
     s.Start();
     EXPECT_EQ(Send(), std::vector<std::string>{});
     EXPECT_EQ(s.Finish(), "");
@@ -92,13 +94,13 @@ TEST_F(NotificationCore, DropsSendErrorsButStillQuits) {
         s.ExpectLine("RSET").Reply("250 ok");
         s.ExpectLine("MAIL FROM: <s@h>").Reply("550 5.7.1 not you");
         s.ExpectLine("QUIT").Reply("221 bye");
-        mail.port = s.Port();
+        mail.SMTPPort = s.Port();
         s.Start();
         EXPECT_EQ(Send(), std::vector<std::string>{"not you\r\n"});
         EXPECT_EQ(s.Finish(), "");
     }
     {
-        mail.port = ClosedPort();
+        mail.SMTPPort = ClosedPort();
         auto failures = Send();
         ASSERT_EQ(failures.size(), 1u);
         EXPECT_NE(failures[0].find("Connection refused."), std::string::npos) << failures[0];
@@ -117,8 +119,8 @@ TEST_F(NotificationCore, LetsThroughARefusedQuitAndAnUnreadableRecipientText) {
                  "Date: Tue, 1 Dec 2026 09:08:07 +0000\r\n\r\n\r\n.\r\n") // empty body
             .Reply("250 queued");
         s.ExpectLine("QUIT").Reply("554 not now");
-        mail.port = s.Port();
-        mail.body = "";
+        mail.SMTPPort = s.Port();
+        mail.SMTPMessage = "";
         s.Start();
         try {
             Send();
@@ -131,8 +133,8 @@ TEST_F(NotificationCore, LetsThroughARefusedQuitAndAnUnreadableRecipientText) {
     {
         SmtpScriptServer s;
         s.StepLimit(std::chrono::milliseconds(200));
-        mail.port = s.Port();
-        mail.to = "<a@h>@x"; // an at sign after the closing bracket
+        mail.SMTPPort = s.Port();
+        mail.SMTPTo = "<a@h>@x"; // an at sign after the closing bracket
         s.Start();
         EXPECT_THROW(Send(), EIdEmailParseError);
         s.Finish();
@@ -141,12 +143,12 @@ TEST_F(NotificationCore, LetsThroughARefusedQuitAndAnUnreadableRecipientText) {
 }
 
 TEST_F(NotificationCore, ASilentServerIsGivenUpOnWithinTheReplyLimit) {
-    EXPECT_EQ(NotificationConnectTimeoutMs, 30000);
-    EXPECT_EQ(NotificationReadTimeoutMs, 60000);
-    mail.readTimeoutMs = 300; // the wiring, without waiting a minute
+    EXPECT_EQ(MailLimits().ConnectMs, 30000);
+    EXPECT_EQ(MailLimits().ReadMs, 60000);
+    limits.ReadMs = 300; // the wiring, without waiting a minute
     SmtpScriptServer s;
     s.Reply("220 srv.test").Expect(HeloLine()).ExpectClose(); // no QUIT into the silence
-    mail.port = s.Port();
+    mail.SMTPPort = s.Port();
     s.Start();
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Send(), std::vector<std::string>{"Read Timeout"});

@@ -92,16 +92,18 @@ FloodOutcome Flood(bool afterEhlo, const std::string& chunk, const std::string& 
         peer.ShutdownWrite();
         out.afterFlood = peer.ReadUntilClosed(3000);
     });
-    NotificationMail mail;
-    mail.server = "127.0.0.1";
-    mail.port = server.Port();
-    mail.from = "s@h";
-    mail.to = "a@h";
-    mail.readTimeoutMs = 30000; // the real limit is 60 s; a failing test must not take that
+    TMailSettings mail;
+    MailLimits limits;
+    mail.SMTPServer = "127.0.0.1";
+    mail.SMTPPort = server.Port();
+    mail.SMTPFrom = "s@h";
+    mail.SMTPTo = "a@h";
+    limits.ReadMs = 30000; // the real limit is 60 s; a failing test must not take that
     long baseline = StatusKb("VmRSS");
     PeakRss peak;
     auto start = Clock::now();
-    SendNotificationMail(mail, [&](const std::exception& e) { out.failures.push_back(e.what()); });
+    SendNotificationMail(mail, "", limits,
+                         [&](const std::exception& e) { out.failures.push_back(e.what()); });
     out.took = Clock::now() - start;
     out.growthKb = peak.StopKb() - baseline;
     EXPECT_TRUE(server.Wait(30000));
@@ -148,13 +150,14 @@ TEST(ReplyFlood, ATenMegabyteLineSaysTheLineWasTooLong) {
             out.afterFlood = peer.ReadUntilClosed(3000);
             sent = true;
         });
-        NotificationMail mail;
-        mail.server = "127.0.0.1";
-        mail.port = server.Port();
-        mail.from = "s@h";
-        mail.to = "a@h";
-        mail.readTimeoutMs = 10000;
-        SendNotificationMail(mail,
+        TMailSettings mail;
+        MailLimits limits;
+        mail.SMTPServer = "127.0.0.1";
+        mail.SMTPPort = server.Port();
+        mail.SMTPFrom = "s@h";
+        mail.SMTPTo = "a@h";
+        limits.ReadMs = 10000;
+        SendNotificationMail(mail, "", limits,
                              [&](const std::exception& e) { out.failures.push_back(e.what()); });
         EXPECT_TRUE(server.Wait(15000));
     }

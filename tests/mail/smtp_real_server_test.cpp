@@ -22,19 +22,20 @@ protected:
     }
     void TearDown() override { SetClock(previous); }
 
-    static NotificationMail Mail(int port) {
-        NotificationMail mail;
-        mail.server = "127.0.0.1";
-        mail.port = port;
-        mail.from = "s@h.test";
-        mail.to = "a@h.test; b@h.test";
-        mail.body = "Files have been processed.";
+    static TMailSettings Mail(int port) {
+        TMailSettings mail;
+        mail.SMTPServer = "127.0.0.1";
+        mail.SMTPPort = port;
+        mail.SMTPFrom = "s@h.test";
+        mail.SMTPTo = "a@h.test; b@h.test";
+        mail.SMTPMessage = "Files have been processed.";
         return mail;
     }
 
-    static void SendOne(const NotificationMail& mail) {
+    static void SendOne(const TMailSettings& mail) {
         std::string failure;
-        SendNotificationMail(mail, [&](const std::exception& e) { failure = e.what(); });
+        SendNotificationMail(mail, "", MailLimits(),
+                             [&](const std::exception& e) { failure = e.what(); });
         EXPECT_EQ(failure, "");
     }
 

@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "env_guard.h"
 #include "mail/notification.h"
 #include "mail/smtp.h"
 #include "net/tls_io_handler.h"
 #include "platform/host.h"
+#include "support/scoped_env.h"
 #include "support/smtp_script_server.h"
 #include "support/smtp_sink.h"
 #include "support/test_certificates.h"
@@ -17,9 +17,9 @@
 namespace ferry {
 namespace {
 
+using test::ScopedEnv;
 using test::SmtpSink;
 using test::TestCertificates;
-using testing::ScopedEnv;
 
 class SmtpTls : public ::testing::Test {
 protected:
@@ -50,24 +50,29 @@ protected:
         return o;
     }
 
-    static NotificationMail Mail(int port, int security, const std::string& password = "s3cret") {
-        NotificationMail mail;
-        mail.server = "localhost";
-        mail.port = port;
-        mail.from = "s@h.test";
-        mail.to = "a@h.test; b@h.test";
-        mail.body = "Files have been processed.";
-        mail.security = security;
-        mail.user = "ann";
-        mail.password = password;
-        mail.readTimeoutMs = 10000;
-        mail.connectTimeoutMs = 10000;
+    // A notification to `port` signing in as ann with `password`, in security mode
+    // `security` (0 none, 1 STARTTLS, 2 TLS from the first byte).
+    struct Outgoing {
+        TMailSettings Settings;
+        std::string Password;
+    };
+    static Outgoing Mail(int port, int security, const std::string& password = "s3cret") {
+        Outgoing mail;
+        mail.Settings.SMTPServer = "localhost";
+        mail.Settings.SMTPPort = port;
+        mail.Settings.SMTPFrom = "s@h.test";
+        mail.Settings.SMTPTo = "a@h.test; b@h.test";
+        mail.Settings.SMTPMessage = "Files have been processed.";
+        mail.Settings.SMTPSecurity = static_cast<TMailSecurity>(security);
+        mail.Settings.SMTPUser = "ann";
+        mail.Password = password;
         return mail;
     }
 
-    static std::string Send(const NotificationMail& mail) {
+    static std::string Send(const Outgoing& mail) {
         std::string failure;
-        SendNotificationMail(mail, [&](const std::exception& e) { failure = e.what(); });
+        SendNotificationMail(mail.Settings, mail.Password, MailLimits{10000, 10000},
+                             [&](const std::exception& e) { failure = e.what(); });
         return failure;
     }
 

@@ -45,14 +45,14 @@ std::string StallHandshake(TcpTestPeer& peer, const Stall& stall) {
     return peer.ReadUntilClosed(0);
 }
 
-NotificationMail MailTo(uint16_t port, int security) {
-    NotificationMail mail;
-    mail.server = "127.0.0.1";
-    mail.port = port;
-    mail.from = "ferry@example.com";
-    mail.to = "clerk@example.com";
-    mail.body = "Files have been processed.";
-    mail.security = security;
+TMailSettings MailTo(uint16_t port, int security) {
+    TMailSettings mail;
+    mail.SMTPServer = "127.0.0.1";
+    mail.SMTPPort = port;
+    mail.SMTPFrom = "ferry@example.com";
+    mail.SMTPTo = "clerk@example.com";
+    mail.SMTPMessage = "Files have been processed.";
+    mail.SMTPSecurity = static_cast<TMailSecurity>(security);
     return mail;
 }
 
@@ -66,11 +66,11 @@ TEST(TlsHandshakeStall, EndsWithinTheReplyLimitAndSendsNothingAfter) {
     for (const Stall& stall : kStalls) {
         std::string after;
         TcpTestServer server([&](TcpTestPeer& peer, int) { after = StallHandshake(peer, stall); });
-        NotificationMail mail = MailTo(server.Port(), stall.security);
-        mail.readTimeoutMs = 1500;
+        const TMailSettings mail = MailTo(server.Port(), stall.security);
         std::string failure;
         const auto start = std::chrono::steady_clock::now();
-        SendNotificationMail(mail, [&](const std::exception& e) { failure = e.what(); });
+        SendNotificationMail(mail, "", MailLimits{30000, 1500},
+                             [&](const std::exception& e) { failure = e.what(); });
         const auto took = std::chrono::steady_clock::now() - start;
         EXPECT_TRUE(server.Wait(5000)) << stall.name;
 

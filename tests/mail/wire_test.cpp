@@ -2,15 +2,15 @@
 // real I/O handler, against a scripted server on 127.0.0.1.
 #include <gtest/gtest.h>
 
-#include "env_guard.h"
 #include "mail/message_writer.h"
 #include "mail/reply_errors.h"
 #include "mail/reply_smtp.h"
 #include "net/tcp_client.h"
+#include "support/scoped_env.h"
 #include "support/tcp_server.h"
 
 using namespace ferry;
-using namespace ferry::testing;
+using namespace ferry::test;
 using ferry::test::TcpTestPeer;
 using ferry::test::TcpTestServer;
 

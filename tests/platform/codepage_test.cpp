@@ -1,6 +1,5 @@
 #include "platform/codepage.h"
 
-#include "platform/registry_file.h"
 #include "support/code_page_scope.h"
 
 #include <gtest/gtest.h>
@@ -187,33 +186,6 @@ TEST(CodePageTest, MultiByteLocalesKeepTheirCharactersWhole) {
     }
     if (!missing.empty())
         GTEST_SKIP() << "not installed (scripts/install-locales makes them):" << missing;
-}
-
-TEST(CodePageTest, RegFilesCarryTheCodePagesCharacters) {
-    FERRY_IN_LOCALE("en_US.UTF-8");
-    RegFile file;
-    RegFileKey key;
-    key.Root = HKEY_LOCAL_MACHINE;
-    key.Path = "SOFTWARE\\Квартал";
-    const std::string text = std::string("Σώσ 口座 😀") + '\0';
-    key.Values.push_back({"Имя", false, REG_SZ, text, 0});
-    key.Values.push_back({"Multi", false, REG_MULTI_SZ, std::string("\xE9\0😀\0\0", 8), 0});
-    file.Keys.push_back(key);
-    for (bool unicode : {true, false}) {
-        std::string bytes, error;
-        ASSERT_TRUE(WriteRegFile(file, unicode, bytes, error)) << error;
-        if (unicode) { // the emoji as its surrogate pair
-            EXPECT_NE(bytes.find(std::string("\x3D\xD8\x00\xDE", 4)), std::string::npos);
-        }
-        RegFile back;
-        ASSERT_TRUE(ParseRegFile(bytes, back, error)) << error;
-        ASSERT_EQ(back.Keys.size(), 1u);
-        EXPECT_EQ(back.Keys[0].Path, key.Path);
-        ASSERT_EQ(back.Keys[0].Values.size(), 2u);
-        EXPECT_EQ(back.Keys[0].Values[0].Name, "Имя");
-        EXPECT_EQ(back.Keys[0].Values[0].Data, text);
-        EXPECT_EQ(back.Keys[0].Values[1].Data, key.Values[1].Data);
-    }
 }
 
 } // namespace ferry

@@ -514,7 +514,9 @@ TEST(FileInUseTest, OpenedWhileScannedIsLetInAndTheFileStays) {
         char text[8];
         EXPECT_EQ(file.Read(text, sizeof text), 5u);
         int error = -1;
-        EXPECT_EQ(MoveScannedFile(file, quiet, to / "quiet.txt", &error), MoveOutcome::Moved);
+        MoveBatch batch;
+        EXPECT_EQ(batch.Move(file, quiet, to / "quiet.txt", &error), MoveOutcome::Moved);
+        EXPECT_TRUE(batch.Finish().empty());
         EXPECT_EQ(error, ERROR_SUCCESS);
         EXPECT_EQ(TempDir::Read(to / "quiet.txt"), "MATCH");
         EXPECT_FALSE(TempDir::Exists(quiet));
@@ -545,7 +547,8 @@ TEST(FileInUseTest, OpenedWhileScannedIsLetInAndTheFileStays) {
     EXPECT_EQ(writer.Wait(10000), 0);
     EXPECT_EQ(file.LeaseState(), ReadOnlyFile::Lease::Refused);
     int error = 0;
-    EXPECT_EQ(MoveScannedFile(file, path, to / "busy.txt", &error), MoveOutcome::InUse);
+    MoveBatch batch;
+    EXPECT_EQ(batch.Move(file, path, to / "busy.txt", &error), MoveOutcome::InUse);
     EXPECT_EQ(error, ERROR_SHARING_VIOLATION);
     EXPECT_TRUE(TempDir::Exists(path));
     EXPECT_FALSE(TempDir::Exists(to / "busy.txt"));

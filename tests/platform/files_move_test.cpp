@@ -45,7 +45,7 @@ void ExpectWholeMove(const TempDir& from, const TempDir& to) {
     utimensat(AT_FDCWD, src.c_str(), times, 0);
 
     int error = -1;
-    ASSERT_TRUE(MoveFileNoReplace(src, to / "doc.txt", &error));
+    ASSERT_TRUE(MoveFileChecked(src, to / "doc.txt", &error) == MoveOutcome::Moved);
     EXPECT_EQ(error, ERROR_SUCCESS);
     EXPECT_FALSE(TempDir::Exists(src));
     EXPECT_EQ(TempDir::Read(to / "doc.txt"), body);
@@ -63,7 +63,7 @@ void ExpectNoReplace(const TempDir& from, const TempDir& to) {
     to.Write("same.txt", "old");
     const auto before = to.Entries();
     int error = 0;
-    EXPECT_FALSE(MoveFileNoReplace(src, to / "same.txt", &error));
+    EXPECT_FALSE(MoveFileChecked(src, to / "same.txt", &error) == MoveOutcome::Moved);
     EXPECT_EQ(error, ERROR_ALREADY_EXISTS);
     EXPECT_EQ(TempDir::Read(src), "new");
     EXPECT_EQ(TempDir::Read(to / "same.txt"), "old");
@@ -78,10 +78,10 @@ TEST(FileMoveTest, SameFileSystem) {
     ExpectNoReplace(from, to);
 
     int error = 0;
-    EXPECT_FALSE(MoveFileNoReplace(from / "missing", to / "x", &error));
+    EXPECT_FALSE(MoveFileChecked(from / "missing", to / "x", &error) == MoveOutcome::Moved);
     EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
     const std::string src = from.Write("a.txt", "a");
-    EXPECT_FALSE(MoveFileNoReplace(src, to / "nofolder/a.txt", &error));
+    EXPECT_FALSE(MoveFileChecked(src, to / "nofolder/a.txt", &error) == MoveOutcome::Moved);
     EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
     EXPECT_TRUE(TempDir::Exists(src));
 }
@@ -96,7 +96,7 @@ TEST(FileMoveTest, AcrossRealFileSystems) {
     ExpectNoReplace(from, to);
     // And back again, onto the first file system.
     const std::string src = to.Write("back.txt", "back");
-    ASSERT_TRUE(MoveFileNoReplace(src, from / "back.txt"));
+    ASSERT_TRUE(MoveFileChecked(src, from / "back.txt") == MoveOutcome::Moved);
     EXPECT_EQ(TempDir::Read(from / "back.txt"), "back");
     EXPECT_FALSE(TempDir::Exists(src));
 }
@@ -110,7 +110,7 @@ TEST(FileMoveTest, CopyPathThroughSeam) {
         ExpectNoReplace(from, to);
         int error = 0;
         const std::string src = from.Write("b.txt", "b");
-        EXPECT_FALSE(MoveFileNoReplace(src, to / "nofolder/b.txt", &error));
+        EXPECT_FALSE(MoveFileChecked(src, to / "nofolder/b.txt", &error) == MoveOutcome::Moved);
         EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
         EXPECT_TRUE(TempDir::Exists(src));
         // Permission bits the creation mask would take away, and set-id bits, arrive too.
@@ -119,7 +119,7 @@ TEST(FileMoveTest, CopyPathThroughSeam) {
             const std::string name = "mode" + std::to_string(mode);
             const std::string file = from.Write(name, "m");
             ASSERT_EQ(chmod(file.c_str(), mode), 0);
-            ASSERT_TRUE(MoveFileNoReplace(file, to / name));
+            ASSERT_TRUE(MoveFileChecked(file, to / name) == MoveOutcome::Moved);
             struct stat st;
             ASSERT_EQ(stat((to / name).c_str(), &st), 0);
             EXPECT_EQ(st.st_mode & 07777, mode) << name;
@@ -184,7 +184,7 @@ TEST(FileMoveTest, EveryFailureOnTheCopyPathKeepsTheSourceAndNoTemporary) {
             const std::string body = Content(100000);
             const std::string src = from.Write("keep.txt", body);
             int error = 0;
-            EXPECT_FALSE(MoveFileNoReplace(src, to / "keep.txt", &error));
+            EXPECT_FALSE(MoveFileChecked(src, to / "keep.txt", &error) == MoveOutcome::Moved);
             EXPECT_EQ(error, failing == MoveStep::Copy ? ERROR_DISK_FULL : ERROR_IO_DEVICE);
             EXPECT_EQ(TempDir::Read(src), body);
             EXPECT_TRUE(to.Entries().empty()); // neither the final name nor a temporary
@@ -216,7 +216,7 @@ TEST(FileMoveTest, ASparseFileStaysSparseAndWhole) {
         ASSERT_EQ(ftruncate(fd, size), 0);
         close(fd);
 
-        ASSERT_TRUE(MoveFileNoReplace(src, to / "disk.img"));
+        ASSERT_TRUE(MoveFileChecked(src, to / "disk.img") == MoveOutcome::Moved);
         EXPECT_FALSE(TempDir::Exists(src));
         struct stat st;
         ASSERT_EQ(stat((to / "disk.img").c_str(), &st), 0);

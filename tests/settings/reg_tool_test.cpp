@@ -2,9 +2,10 @@
 
 #include "settings_helpers.h"
 
+#include "ferrydesk-reg/reg_file.h"
 #include "platform/codepage.h"
-#include "platform/registry_file.h"
 #include "support/code_page_scope.h"
+#include "support/scoped_env.h"
 
 #include <algorithm>
 #include <chrono>
@@ -230,25 +231,6 @@ TEST_F(RegToolTest, ImportReadsBothFormsAsTheEditorWritesThem) {
     EXPECT_FALSE(KeyExists("SOFTWARE\\App5"));
 }
 
-// The tool runs in a locale of its own for one scope.
-class ToolLocale {
-public:
-    explicit ToolLocale(const char* locale) {
-        if (const char* old = std::getenv("LC_ALL"))
-            Old_ = old;
-        setenv("LC_ALL", locale, 1);
-    }
-    ~ToolLocale() {
-        if (Old_.empty())
-            unsetenv("LC_ALL");
-        else
-            setenv("LC_ALL", Old_.c_str(), 1);
-    }
-
-private:
-    std::string Old_;
-};
-
 TEST_F(RegToolTest, TextInTheLocalesCodePageSurvivesExportAndImport) {
     struct Row {
         const char* Locale;
@@ -274,7 +256,7 @@ TEST_F(RegToolTest, TextInTheLocalesCodePageSurvivesExportAndImport) {
             GTEST_SKIP() << codePage.Why();
         const std::string bytes = SystemCodePage().FromUtf16(row.Name);
         ASSERT_EQ(SystemCodePage().ToUtf16(bytes), row.Name); // nothing lost on the way in
-        ToolLocale locale(row.Locale);
+        test::ScopedLocale locale(row.Locale);
         RegistrySandbox sandbox;
         const char* k = "SOFTWARE\\Quillmere\\Ferrydesk\\Entry1";
         Set(k, "Identifier", REG_SZ, Sz(bytes));
@@ -307,7 +289,7 @@ TEST_F(RegToolTest, TextInTheLocalesCodePageSurvivesExportAndImport) {
     test::ScopedCodePage koi8("ru_RU.KOI8-R");
     if (!koi8.Ok())
         return;
-    ToolLocale locale("ru_RU.KOI8-R");
+    test::ScopedLocale locale("ru_RU.KOI8-R");
     const std::string file = Sandbox.Dir() + "/cjk.reg";
     WriteFile(file, Utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
                           u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\App]\r\n"
@@ -354,6 +336,33 @@ TEST_F(RegToolTest, QueryAndExportGrowLinearlyWithTheValues) {
         EXPECT_LT(took[1][tool], 15 * took[0][tool] + 0.5)
             << (tool ? "export" : "query") << ": " << took[0][tool] << " s for " << counts[0]
             << " values, " << took[1][tool] << " s for " << counts[1];
+}
+
+TEST(RegFileTest, BothFormsCarryTheCodePagesCharacters) {
+    FERRY_IN_LOCALE("en_US.UTF-8");
+    RegFile file;
+    RegFileKey key;
+    key.Root = HKEY_LOCAL_MACHINE;
+    key.Path = "SOFTWARE\\Квартал";
+    const std::string text = std::string("Σώσ 口座 😀") + '\0';
+    key.Values.push_back({"Имя", false, REG_SZ, text, 0});
+    key.Values.push_back({"Multi", false, REG_MULTI_SZ, std::string("\xE9\0😀\0\0", 8), 0});
+    file.Keys.push_back(key);
+    for (bool unicode : {true, false}) {
+        std::string bytes, error;
+        ASSERT_TRUE(WriteRegFile(file, unicode, bytes, error)) << error;
+        if (unicode) { // the emoji as its surrogate pair
+            EXPECT_NE(bytes.find(std::string("\x3D\xD8\x00\xDE", 4)), std::string::npos);
+        }
+        RegFile back;
+        ASSERT_TRUE(ParseRegFile(bytes, back, error)) << error;
+        ASSERT_EQ(back.Keys.size(), 1u);
+        EXPECT_EQ(back.Keys[0].Path, key.Path);
+        ASSERT_EQ(back.Keys[0].Values.size(), 2u);
+        EXPECT_EQ(back.Keys[0].Values[0].Name, "Имя");
+        EXPECT_EQ(back.Keys[0].Values[0].Data, text);
+        EXPECT_EQ(back.Keys[0].Values[1].Data, key.Values[1].Data);
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/registry.h"
+#include "settings/mail_settings.h"
 #include "settings/settings_store.h"
 #include "support/registry_sandbox.h"
 
@@ -12,6 +13,12 @@
 namespace ferry {
 
 inline const std::string kToolKey = std::string("HKLM\\") + SettingsKey;
+
+// The Options dialog's read, when how far it got does not matter.
+inline bool ReadOptions(TOptionsSettings& options) {
+    int read = 0;
+    return ReadOptionsSettings(options, read);
+}
 
 // Edits the hive the way a user would, with the command-line tool in its own process.
 inline void ByHand(const RegistrySandbox& sandbox, const std::vector<std::string>& args) {

@@ -38,13 +38,11 @@ TEST_F(SettingsProcessesTest, KeyDeletedByHandMakesLaterActionsDoNothing) {
 
     ByHand(Sandbox, {"delete", kToolKey, "/f"});
     EXPECT_FALSE(SettingsKeyExists());
-    TOptionsInput in;
-    in.SMTPPortText = "25";
     EXPECT_FALSE(WriteProcessInterval(3));
-    EXPECT_FALSE(WriteOptionsSettings(in));
+    EXPECT_FALSE(WriteOptionsSettings(TOptionsSettings(), "25", true));
     Save(t);
     TOptionsSettings o;
-    EXPECT_FALSE(ReadOptionsSettings(o));
+    EXPECT_FALSE(ReadOptions(o));
     EXPECT_FALSE(ReadNotificationSettings().has_value());
     EXPECT_FALSE(KeyExists(SettingsKey));
 
@@ -234,17 +232,12 @@ TEST_F(SettingsProcessesTest, BusyStoreIsNeverTakenForAMissingKey) {
         busyCode([] { Save(TableOf("lost", 1)); }, "Failed to set data for 'NumberOfEntries'"));
     set.Start(
         busyCode([] { WriteProcessInterval(3); }, "Failed to set data for 'ProcessInterval'"));
-    apply.Start(busyCode(
-        [] {
-            TOptionsInput in;
-            in.SMTPPortText = "26";
-            WriteOptionsSettings(in);
-        },
-        "Failed to set data for 'SMTPEnabled'"));
+    apply.Start(busyCode([] { WriteOptionsSettings(TOptionsSettings(), "26", false); },
+                         "Failed to set data for 'SMTPEnabled'"));
     read.Start(busyCode(
         [] {
             TOptionsSettings o;
-            ReadOptionsSettings(o);
+            ReadOptions(o);
         },
         "Failed to get data for 'SMTPEnabled'"));
     notify.Start(

@@ -51,12 +51,12 @@ TEST_F(SettingsStoreTest, FlagsAreOnOnlyWhenExactlyOne) {
     ByHand(Sandbox, {"add", kToolKey, "/v", "SMTPEnabled", "/t", "REG_DWORD", "/d", "2", "/f"});
     ByHand(Sandbox, {"add", kToolKey, "/v", "MSCaseSensitive", "/t", "REG_DWORD", "/d", "2", "/f"});
     TOptionsSettings o;
-    o.SMTPEnabled = o.MSCaseSensitive = true;
-    ASSERT_TRUE(ReadOptionsSettings(o));
-    EXPECT_FALSE(o.SMTPEnabled);
+    o.Mail.SMTPEnabled = o.MSCaseSensitive = true;
+    ASSERT_TRUE(ReadOptions(o));
+    EXPECT_FALSE(o.Mail.SMTPEnabled);
     EXPECT_FALSE(o.MSCaseSensitive);
-    EXPECT_EQ(o.SMTPPort, 25);
-    EXPECT_EQ(o.SMTPServer, "SMTP Server");
+    EXPECT_EQ(o.Mail.SMTPPort, 25);
+    EXPECT_EQ(o.Mail.SMTPServer, "SMTP Server");
     EXPECT_FALSE(ReadNotificationSettings().has_value());
     TaskTable t;
     TStartupLoad s;
@@ -95,8 +95,11 @@ TEST_F(SettingsStoreTest, ReadAndTypeErrorsNameTheValue) {
     ByHand(Sandbox, {"add", kToolKey, "/v", "SMTPEnabled", "/t", "REG_DWORD", "/d", "1", "/f"});
     ByHand(Sandbox, {"add", kToolKey, "/v", "SMTPPort", "/d", "25", "/f"});
     TOptionsSettings o;
-    EXPECT_EQ(RegistryErrorOf([&] { ReadOptionsSettings(o); }), "Invalid data type for 'SMTPPort'");
-    EXPECT_TRUE(o.SMTPEnabled);
+    int read = 0;
+    EXPECT_EQ(RegistryErrorOf([&] { ReadOptionsSettings(o, read); }),
+              "Invalid data type for 'SMTPPort'");
+    EXPECT_TRUE(o.Mail.SMTPEnabled);
+    EXPECT_EQ(read, 1); // SMTPEnabled only: what the dialog may show of this read
     EXPECT_EQ(RegistryErrorOf([] { ReadNotificationSettings(); }),
               "Invalid data type for 'SMTPPort'");
 
@@ -104,26 +107,26 @@ TEST_F(SettingsStoreTest, ReadAndTypeErrorsNameTheValue) {
     // type error; a short DWORD reads zero-extended.
     ByHand(Sandbox,
            {"add", kToolKey, "/v", "SMTPPort", "/t", "REG_BINARY", "/d", "0102030405", "/f"});
-    EXPECT_EQ(RegistryErrorOf([&] { ReadOptionsSettings(o); }),
-              "Failed to get data for 'SMTPPort'");
+    EXPECT_EQ(RegistryErrorOf([&] { ReadOptions(o); }), "Failed to get data for 'SMTPPort'");
     ByHand(Sandbox,
            {"add", kToolKey, "/v", "SMTPPort", "/t", "REG_BINARY", "/d", "19000000", "/f"});
-    EXPECT_EQ(RegistryErrorOf([&] { ReadOptionsSettings(o); }), "Invalid data type for 'SMTPPort'");
+    EXPECT_EQ(RegistryErrorOf([&] { ReadOptions(o); }), "Invalid data type for 'SMTPPort'");
     {
         HKEY h = nullptr;
         ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, SettingsKey, 0, KEY_ALL_ACCESS, &h), 0);
         ASSERT_EQ(RegSetValue(h, "SMTPPort", REG_DWORD, std::string("\x19\x02", 2)), 0);
         RegCloseKey(h);
     }
-    ASSERT_TRUE(ReadOptionsSettings(o));
-    EXPECT_EQ(o.SMTPPort, 0x219);
+    ASSERT_TRUE(ReadOptions(o));
+    EXPECT_EQ(o.Mail.SMTPPort, 0x219);
 
     // Text: a missing value is empty, a value of another type is the type error.
     ByHand(Sandbox, {"delete", kToolKey, "/v", "SMTPFrom", "/f"});
     ByHand(Sandbox, {"add", kToolKey, "/v", "SMTPMessage", "/t", "REG_DWORD", "/d", "3", "/f"});
-    EXPECT_EQ(RegistryErrorOf([&] { ReadOptionsSettings(o); }),
+    EXPECT_EQ(RegistryErrorOf([&] { ReadOptionsSettings(o, read); }),
               "Invalid data type for 'SMTPMessage'");
-    EXPECT_EQ(o.SMTPFrom, "");
+    EXPECT_EQ(o.Mail.SMTPFrom, "");
+    EXPECT_EQ(read, 5);
 
     // A string is cut at its first NUL.
     {
@@ -132,20 +135,20 @@ TEST_F(SettingsStoreTest, ReadAndTypeErrorsNameTheValue) {
         ASSERT_EQ(RegSetValue(h, "SMTPMessage", REG_SZ, std::string("two\0parts", 9)), 0);
         RegCloseKey(h);
     }
-    ASSERT_TRUE(ReadOptionsSettings(o));
-    EXPECT_EQ(o.SMTPMessage, "two");
+    ASSERT_TRUE(ReadOptions(o));
+    EXPECT_EQ(o.Mail.SMTPMessage, "two");
 }
 
 TEST_F(SettingsStoreTest, ActionsWriteTheirValuesOnlyWhenTheKeyExists) {
     // No key: nothing is written and nothing is created, a bad port is not even looked at.
-    TOptionsInput in;
-    in.SMTPPortText = "not a number";
+    TOptionsSettings in;
+    std::string port = "not a number";
     EXPECT_FALSE(WriteProcessInterval(5));
-    EXPECT_FALSE(WriteOptionsSettings(in));
+    EXPECT_FALSE(WriteOptionsSettings(in, port, true));
     TOptionsSettings o;
-    o.SMTPServer = "kept";
-    EXPECT_FALSE(ReadOptionsSettings(o));
-    EXPECT_EQ(o.SMTPServer, "kept");
+    o.Mail.SMTPServer = "kept";
+    EXPECT_FALSE(ReadOptions(o));
+    EXPECT_EQ(o.Mail.SMTPServer, "kept");
     SaveTaskEntries(2, TaskTable().Snapshot());
     EXPECT_FALSE(SettingsKeyExists());
 
@@ -154,27 +157,28 @@ TEST_F(SettingsStoreTest, ActionsWriteTheirValuesOnlyWhenTheKeyExists) {
     EXPECT_EQ(ValuesOf(SettingsKey)[1], (StoredValue{"ProcessInterval", REG_DWORD, Dword(42)}));
 
     // Apply with a bad port: all or nothing, so SMTPEnabled, written first, is not kept.
-    in.SMTPEnabled = true;
-    in.SMTPServer = "mail.test";
+    in.Mail.SMTPEnabled = true;
+    in.Mail.SMTPServer = "mail.test";
     in.MSCaseSensitive = true;
-    EXPECT_THROW(WriteOptionsSettings(in), EConvertError);
-    ASSERT_TRUE(ReadOptionsSettings(o));
-    EXPECT_FALSE(o.SMTPEnabled);
-    EXPECT_EQ(o.SMTPPort, 25);
-    EXPECT_EQ(o.SMTPServer, "SMTP Server");
+    EXPECT_THROW(WriteOptionsSettings(in, port, false), EConvertError);
+    ASSERT_TRUE(ReadOptions(o));
+    EXPECT_FALSE(o.Mail.SMTPEnabled);
+    EXPECT_EQ(o.Mail.SMTPPort, 25);
+    EXPECT_EQ(o.Mail.SMTPServer, "SMTP Server");
     EXPECT_FALSE(CaseSensitiveMatch);
 
-    in.SMTPPortText = " $1A";
-    in.SMTPTo = "a@b.test, c@d.test";
-    in.SMTPMessage = "line 1\r\nline 2";
-    EXPECT_TRUE(WriteOptionsSettings(in));
+    port = " $1A";
+    in.Mail.SMTPPort = 99; // the field's text is what is stored
+    in.Mail.SMTPTo = "a@b.test, c@d.test";
+    in.Mail.SMTPMessage = "line 1\r\nline 2";
+    EXPECT_TRUE(WriteOptionsSettings(in, port, false));
     EXPECT_TRUE(CaseSensitiveMatch);
-    ASSERT_TRUE(ReadOptionsSettings(o));
-    EXPECT_EQ(o.SMTPPort, 26);
-    EXPECT_EQ(o.SMTPServer, "mail.test");
-    EXPECT_EQ(o.SMTPFrom, "");
-    EXPECT_EQ(o.SMTPTo, "a@b.test, c@d.test");
-    EXPECT_EQ(o.SMTPMessage, "line 1\r\nline 2");
+    ASSERT_TRUE(ReadOptions(o));
+    EXPECT_EQ(o.Mail.SMTPPort, 26);
+    EXPECT_EQ(o.Mail.SMTPServer, "mail.test");
+    EXPECT_EQ(o.Mail.SMTPFrom, "");
+    EXPECT_EQ(o.Mail.SMTPTo, "a@b.test, c@d.test");
+    EXPECT_EQ(o.Mail.SMTPMessage, "line 1\r\nline 2");
     EXPECT_TRUE(o.MSCaseSensitive);
     EXPECT_EQ(ValuesOf(SettingsKey).size(), 9u);
     CaseSensitiveMatch = false;

@@ -33,178 +33,8 @@ void WriteAll(int fd, const std::string& s) {
 
 } // namespace
 
-ChildProcess::~ChildProcess() {
-    if (Pid_ > 0) {
-        kill(Pid_, SIGKILL);
-        waitpid(Pid_, nullptr, 0);
-    }
-    if (Out_ >= 0)
-        close(Out_);
-}
-
-void ChildProcess::Start(const std::function<std::string()>& body) {
-    int fds[2];
-    if (pipe(fds) != 0)
-        throw std::runtime_error("pipe failed");
-    fflush(nullptr);
-    Pid_ = fork();
-    if (Pid_ < 0)
-        throw std::runtime_error("fork failed");
-    if (Pid_ == 0) {
-        close(fds[0]);
-        int code = 0;
-        std::string text;
-        try {
-            text = body();
-            code = text.empty() ? 0 : 1;
-        } catch (const std::exception& e) {
-            text = std::string("exception: ") + e.what();
-            code = 2;
-        } catch (...) {
-            text = "unknown exception";
-            code = 2;
-        }
-        WriteAll(fds[1], text);
-        _exit(code); // never back into the test framework
-    }
-    close(fds[1]);
-    Out_ = fds[0];
-}
-
-void ChildProcess::StartProgram(const std::vector<std::string>& argv, const std::string& input) {
-    int out[2], in[2];
-    if (pipe(out) != 0 || pipe(in) != 0)
-        throw std::runtime_error("pipe failed");
-    fflush(nullptr);
-    Pid_ = fork();
-    if (Pid_ < 0)
-        throw std::runtime_error("fork failed");
-    if (Pid_ == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(out[1], 2);
-        close(in[0]);
-        close(in[1]);
-        close(out[0]);
-        close(out[1]);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    // Small inputs only (answers to prompts): fits in the pipe buffer.
-    WriteAll(in[1], input);
-    close(in[1]);
-    Out_ = out[0];
-}
-
-void ChildProcess::Kill(int signal) {
-    if (Pid_ > 0)
-        kill(Pid_, signal);
-}
-
-ChildResult ChildProcess::Wait(std::chrono::milliseconds timeout) {
-    ChildResult result;
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    bool open = Out_ >= 0;
-    while (Pid_ > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        if (left <= 0) {
-            kill(Pid_, SIGKILL);
-            result.TimedOut = true;
-        }
-        if (open && left > 0) {
-            pollfd p{Out_, POLLIN, 0};
-            int n = poll(&p, 1, static_cast<int>(std::min<long long>(left, 50)));
-            if (n > 0) {
-                char buf[4096];
-                ssize_t got = read(Out_, buf, sizeof buf);
-                if (got > 0)
-                    result.Output.append(buf, static_cast<size_t>(got));
-                else if (got == 0)
-                    open = false;
-            }
-        } else if (left > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        int status = 0;
-        pid_t w = waitpid(Pid_, &status, result.TimedOut ? 0 : WNOHANG);
-        if (w == Pid_) {
-            Pid_ = -1;
-            if (WIFEXITED(status)) {
-                result.Exited = !result.TimedOut;
-                result.ExitCode = WEXITSTATUS(status);
-            } else if (WIFSIGNALED(status)) {
-                result.Signal = WTERMSIG(status);
-            }
-        }
-    }
-    // Whatever is left in the pipe after the exit.
-    if (Out_ >= 0) {
-        int flags = fcntl(Out_, F_GETFL);
-        fcntl(Out_, F_SETFL, flags | O_NONBLOCK);
-        char buf[4096];
-        ssize_t got;
-        while ((got = read(Out_, buf, sizeof buf)) > 0)
-            result.Output.append(buf, static_cast<size_t>(got));
-        close(Out_);
-        Out_ = -1;
-    }
-    return result;
-}
-
-ChildResult RunInChild(const std::function<std::string()>& body,
-                       std::chrono::milliseconds timeout) {
-    ChildProcess child;
-    child.Start(body);
-    return child.Wait(timeout);
-}
-
-ChildResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
-                       std::chrono::milliseconds timeout) {
-    ChildProcess child;
-    child.StartProgram(argv, input);
-    return child.Wait(timeout);
-}
-
 std::string RegToolPath() {
     return std::string(FERRY_BINARY_DIR) + "/bin/ferrydesk-reg";
-}
-
-std::string FindProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
-        std::string full = (dir.empty() ? "." : dir) + "/" + name;
-        if (access(full.c_str(), X_OK) == 0)
-            return full;
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return {};
-}
-
-bool DropPrivileges(std::string& why, uid_t uid, gid_t gid) {
-    if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 ||
-        setresuid(uid, uid, uid) != 0) {
-        why = std::string("cannot drop privileges: ") + std::strerror(errno);
-        return false;
-    }
-    if (geteuid() != uid || getegid() != gid) {
-        why = "privileges were not dropped";
-        return false;
-    }
-    return true;
 }
 
 RegistrySandbox::RegistrySandbox() {
@@ -215,18 +45,11 @@ RegistrySandbox::RegistrySandbox() {
     if (!mkdtemp(buf.data()))
         throw std::runtime_error("mkdtemp failed for " + pattern);
     Dir_ = buf.data();
-    if (const char* old = std::getenv("FERRYDESK_REGISTRY_DIR")) {
-        HadOldValue_ = true;
-        OldValue_ = old;
-    }
-    setenv("FERRYDESK_REGISTRY_DIR", Dir_.c_str(), 1);
+    Registry_.emplace("FERRYDESK_REGISTRY_DIR", Dir_);
 }
 
 RegistrySandbox::~RegistrySandbox() {
-    if (HadOldValue_)
-        setenv("FERRYDESK_REGISTRY_DIR", OldValue_.c_str(), 1);
-    else
-        unsetenv("FERRYDESK_REGISTRY_DIR");
+    Registry_.reset();
     std::error_code ec;
     // Tests take write permission away; give it back so the directory can go.
     chmod(Dir_.c_str(), 0700);

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "activity/activity_store.h"
+#include "support/child_process.h"
 #include "support/registry_sandbox.h"
 #include "support/temp_dir.h"
 #include "ui/ansi_text.h"
@@ -167,10 +168,10 @@ TEST_F(ActivityTest, ListsTheHistoryNewestFirstAndFiltersIt) {
     SelectFile(w, "a.pdf");
     EXPECT_TRUE(w.BTN_MoveBack->isEnabled());
 
-    // The notification switch is the store's, and stays through a Clear.
+    // The notification switch is the settings', and stays through a Clear.
     EXPECT_TRUE(w.CHK_Notify->isChecked());
     QTest::mouseClick(w.CHK_Notify, Qt::LeftButton);
-    EXPECT_FALSE(store.DesktopNotifications());
+    EXPECT_EQ(StoredInteger("DesktopNotifications"), 0);
 
     // Clear asks first; No keeps everything.
     Prompts.Answers = {mrNo};
@@ -256,8 +257,10 @@ TEST_F(ActivityTest, WithoutAStoreTheWindowSaysSoAndOffersNothing) {
     EXPECT_FALSE(w.LST_Passes->isVisible());
     EXPECT_EQ(w.STG_Activity->rowCount(), 0);
     for (QWidget* control :
-         std::initializer_list<QWidget*>{w.BTN_MoveBack, w.BTN_Clear, w.CHK_Notify, w.STG_Activity})
+         std::initializer_list<QWidget*>{w.BTN_MoveBack, w.BTN_Clear, w.STG_Activity})
         EXPECT_FALSE(control->isEnabled()) << qPrintable(control->objectName());
+    // The notification switch lives with the settings: it works without a history.
+    EXPECT_TRUE(w.CHK_Notify->isEnabled());
     EXPECT_TRUE(w.BTN_Close->isEnabled());
     // Every caption fits its control in the window's font.
     for (QAbstractButton* b : w.findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly)) {
@@ -353,33 +356,36 @@ TEST_F(ActivityTest, TheLinkSitsInTheFreeSpaceOfTheBottomLineAndOpensTheWindow) 
     EXPECT_FALSE(window->isVisible());
 }
 
+// Real passes, as the user meets them: one notification for a pass that moved or left files,
+// none for a pass that found nothing, none once they are turned off.
 TEST_F(ActivityTest, OneNotificationForAPassThatMovedOrLeftFiles) {
+    TempDir files;
+    for (const char* folder : {"inv", "inv-out", "notes", "notes-out", "buero", "pay", "out"})
+        files.MakeDir(folder);
+    for (const char* name : {"1.pdf", "2.pdf", "3.pdf"})
+        files.Write(std::string("inv/") + name, "MATCH");
+    files.Write("notes/4.pdf", "MATCH");
+    files.Write("notes-out/4.pdf", "older");
+    StoreTasks({{"Invoices", files / "inv", files / "inv-out", "MATCH"},
+                {"Delivery notes", files / "notes", files / "notes-out", "MATCH"},
+                {"B\xFCro", files / "buero", files / "out", "MATCH"},
+                {"Payroll", files / "pay", files / "out", "MATCH"}});
     StartProgram();
-    ActivityStore* store = FRM_TaskList->Activity();
-    ASSERT_NE(store, nullptr);
-    auto recorded = [&](std::vector<FileOutcome> outcomes) {
-        RecordedPass pass;
-        pass.StartMs = kDay;
-        pass.EndMs = kDay + 100;
-        pass.PassId = outcomes.empty() ? 0 : store->RecordPass(kDay, kDay + 100, outcomes);
-        pass.Summary = Summarise(outcomes);
-        FRM_TaskList->Runner().OnPassRecorded(pass);
+    auto pass = [] {
+        QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
+        EXPECT_TRUE(SettlePass());
     };
-    recorded({Outcome(kDay, "Invoices", "1.pdf", OutcomeKind::Moved),
-              Outcome(kDay, "Invoices", "2.pdf", OutcomeKind::Moved),
-              Outcome(kDay, "Invoices", "3.pdf", OutcomeKind::Moved),
-              Outcome(kDay, "Delivery notes", "4.pdf", OutcomeKind::NameTaken)});
+    pass();
     ASSERT_EQ(Balloons.size(), 1u);
     EXPECT_EQ(Balloons[0].first, QStringLiteral("Ferrydesk"));
     EXPECT_EQ(Balloons[0].second,
               QStringLiteral("Invoices: 3 files moved; Delivery notes: 1 left (name taken)"));
-    recorded({});
-    EXPECT_EQ(Balloons.size(), 1u) << "nothing to tell of a pass without outcomes";
 
-    // A pass that found nothing, through the runner: no notification either.
-    QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
-    ASSERT_TRUE(SettlePass());
-    EXPECT_EQ(Balloons.size(), 1u);
+    // The user takes the file whose name was taken away: the next pass finds nothing.
+    ASSERT_EQ(unlink((files / "notes/4.pdf").c_str()), 0);
+    pass();
+    EXPECT_EQ(Passes.size(), 2u);
+    EXPECT_EQ(Balloons.size(), 1u) << "nothing to tell of a pass without outcomes";
 
     // Clicking the notification opens the Activity window, which reads each new pass.
     emit FRM_TaskList->TrayIcon->messageClicked();
@@ -389,7 +395,14 @@ TEST_F(ActivityTest, OneNotificationForAPassThatMovedOrLeftFiles) {
     EXPECT_EQ(window->STG_Activity->rowCount(), 4);
     // A task name is the code page's bytes: shown as the characters they stand for, and
     // filtered by exactly those bytes.
-    recorded({Outcome(kDay + 5, "B\xFCro", "5.pdf", OutcomeKind::InUse)});
+    files.Write("buero/5.pdf", "MATCH");
+    {
+        ReadHolder holder(files / "buero/5.pdf");
+        ASSERT_TRUE(holder.Ready());
+        pass();
+        EXPECT_EQ(holder.Release(), 0);
+    }
+    ASSERT_EQ(unlink((files / "buero/5.pdf").c_str()), 0);
     EXPECT_EQ(window->STG_Activity->rowCount(), 5);
     ASSERT_EQ(Balloons.size(), 2u);
     EXPECT_EQ(Balloons[1].second, QString::fromUtf8("Büro: 1 left (in use)"));
@@ -399,7 +412,8 @@ TEST_F(ActivityTest, OneNotificationForAPassThatMovedOrLeftFiles) {
 
     // Turned off in the window: no more notifications, the history still kept.
     QTest::mouseClick(window->CHK_Notify, Qt::LeftButton);
-    recorded({Outcome(kDay + 6, "Payroll", "6.pdf", OutcomeKind::Moved)});
+    files.Write("pay/6.pdf", "MATCH");
+    pass();
     EXPECT_EQ(Balloons.size(), 2u);
     EXPECT_EQ(window->STG_Activity->rowCount(), 6);
 }
@@ -416,7 +430,6 @@ TEST_F(ActivityTest, APassItsHistoryMoveBackAndARestart) {
     files.Write("in/d.txt", "a letter\n");
     files.Write("out/c.txt", "the older c\n");
     StoreTasks({{"Invoices", in, out, "INVOICE"}});
-    RealPass = true;
     StartProgram();
     QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
     ASSERT_TRUE(SettlePass());
@@ -463,6 +476,51 @@ TEST_F(ActivityTest, APassItsHistoryMoveBackAndARestart) {
     EXPECT_TRUE(Balloons.empty());
 }
 
+// Earlier versions kept the notification switch in the history: the first start carries it
+// into the settings and forgets it there; the settings decide from then on.
+TEST_F(ActivityTest, ASwitchTheHistoryKeptIsCarriedIntoTheSettingsOnce) {
+    InitialiseDefaults();
+    const std::string path = ActivityStore::DefaultPath();
+    { ActivityStore made(path); }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "INSERT INTO preference VALUES('DesktopNotifications', 0)", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    TempDir files;
+    files.Write("in/a.txt", "MATCH");
+    files.MakeDir("out");
+    StoreTasks({{"T", files / "in", files / "out", "MATCH"}});
+    StartProgram();
+    EXPECT_EQ(StoredInteger("DesktopNotifications"), 0);
+    QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
+    ASSERT_TRUE(SettlePass());
+    EXPECT_EQ(files.Entries("out"), std::vector<std::string>{"a.txt"});
+    EXPECT_TRUE(Balloons.empty());
+    int left = -1;
+    ASSERT_EQ(sqlite3_exec(
+                  db, "SELECT count(*) FROM preference",
+                  [](void* out, int, char** values, char**) {
+                      *static_cast<int*>(out) = std::atoi(values[0]);
+                      return 0;
+                  },
+                  &left, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_EQ(left, 0);
+
+    // Turned on again in the settings: a restart does not bring the old switch back.
+    App.reset();
+    StoreInteger("DesktopNotifications", 1);
+    files.Write("in/b.txt", "MATCH");
+    StartProgram();
+    QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
+    ASSERT_TRUE(SettlePass());
+    EXPECT_EQ(StoredInteger("DesktopNotifications"), 1);
+    ASSERT_EQ(Balloons.size(), 1u);
+    EXPECT_EQ(Balloons[0].second, QStringLiteral("T: 1 file moved"));
+}
+
 // Another program holds the history while passes run: the files move all the same, the user
 // is told once in a notification and for as long as it lasts in the window, Clear answers at
 // once in plain words, and the next pass the history takes ends it all.
@@ -470,7 +528,6 @@ TEST_F(ActivityTest, PassesTheHistoryCannotTakeAreToldOnceAndShownUntilItWorksAg
     TempDir files;
     const std::string in = files.MakeDir("in"), out = files.MakeDir("out");
     StoreTasks({{"Invoices", in, out, "INVOICE"}});
-    RealPass = true;
     StartProgram();
     ASSERT_NE(FRM_TaskList->Activity(), nullptr);
     HiveHolder holder;

@@ -2,6 +2,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "base/exception.h"
 #include "ui/frm_add_task.h"
@@ -86,26 +89,28 @@ TEST_F(Shell, TheGuardShowsEveryErrorAndLetsNothingOut) {
 }
 
 TEST_F(Shell, AFailedRoutingPassLeavesTheTimerStoppedUntilTheNextShow) {
-    StoreTasks({{"one", "/a", "/b", "m"}, {"two", "/c", "/d", "m"}});
-    int runs = 0;
-    // The first task's file cannot be read: the pass ends there.
-    Routine = [&](const std::string& source, auto&, auto&, auto&) {
-        ++runs;
-        if (source == "/a")
-            throw EInOutError(32);
-    };
+    TempDir files;
+    const std::string a = files.MakeDir("a"), b = files.MakeDir("b"), c = files.MakeDir("c");
+    files.Write("a/locked", "m");
+    files.Write("c/later", "m");
+    StoreTasks({{"one", a, b, "m"}, {"two", c, b, "m"}});
+    // The first task's file cannot be read: the pass ends there, before the second task.
+    const int holder = open((files / "a/locked").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
     CreateProgram();
     FRM_TaskList->Show();
     Timer->AdvanceMinutes(10);
-    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(Passes.size(), 1u);
     ASSERT_EQ(Prompts.Errors.size(), 1u);
     EXPECT_EQ(Prompts.Errors[0], "I/O error 32.");
+    EXPECT_EQ(files.Entries("c"), std::vector<std::string>{"later"});
     EXPECT_FALSE(Timer->Enabled());
     Timer->AdvanceMinutes(100);
-    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(Passes.size(), 1u);
     FRM_TaskList->hide();
     FRM_TaskList->Show();
     EXPECT_TRUE(Timer->Enabled());
+    close(holder);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 
 #include "activity/activity_store.h"
 #include "support/registry_sandbox.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "ui/frm_activity.h"
 #include "virtual_display.h"
@@ -23,31 +24,7 @@ using namespace std::chrono_literals;
 
 const char* const kKey = "HKLM\\SOFTWARE\\Quillmere\\Ferrydesk";
 
-// The environment variable for as long as the object lives, then the old value again.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : Name_(name) {
-        if (const char* old = std::getenv(name)) {
-            Had_ = true;
-            Old_ = old;
-        }
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (Had_)
-            setenv(Name_, Old_.c_str(), 1);
-        else
-            unsetenv(Name_);
-    }
-
-private:
-    const char* Name_;
-    bool Had_ = false;
-    std::string Old_;
-};
+using test::ScopedEnv;
 
 template <class F> bool WaitFor(F ready, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;

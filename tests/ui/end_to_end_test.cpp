@@ -431,7 +431,7 @@ TEST_F(EndToEnd, TheActivityWindowShowsThePassAndMovesAFileBack) {
         Add(entry, "MatchString", "REG_SZ", tasks[n][3]);
     }
     // No desktop notification either: this display has no tray to show one.
-    ActivityStore(ActivityStore::DefaultPath()).SetDesktopNotifications(false);
+    Add(kKey, "DesktopNotifications", "REG_DWORD", "0");
 
     ChildProcess program;
     StartProgram(program, display);

@@ -15,7 +15,7 @@
 #include "latency.h"
 #include "mail/password_source.h"
 #include "modal_driver.h"
-#include "settings/mail_security_settings.h"
+#include "settings/mail_settings.h"
 #include "support/smtp_sink.h"
 #include "support/tcp_server.h"
 #include "support/test_certificates.h"
@@ -175,7 +175,12 @@ TEST_F(MailSecurity, CheckConnectionReportsWhatHappened) {
     Passwords->Store("localhost", "ann", "s3cret");
 
     auto check = [&](TMailSecurity mode, const std::string& user) {
-        TFRM_MailSecurity dialog(nullptr, {mode, user}, true, "localhost", sink.Port());
+        TMailSettings current;
+        current.SMTPServer = "localhost";
+        current.SMTPPort = sink.Port();
+        current.SMTPSecurity = mode;
+        current.SMTPUser = user;
+        TFRM_MailSecurity dialog(nullptr, current, true);
         dialog.StoredPassword = [&](const std::string& server, const std::string& u) {
             return Passwords->Read(server, u).value_or("");
         };
@@ -219,9 +224,11 @@ TEST_F(MailSecurity, CheckConnectionLeavesTheWindowAnsweringAndEndsWithTheDialog
         2, 30000);
     const std::string where = "127.0.0.1:" + std::to_string(silent.Port());
 
-    auto dialog = std::make_unique<TFRM_MailSecurity>(
-        nullptr, TMailSecuritySettings{TMailSecurity::ImplicitTLS, ""}, false, "127.0.0.1",
-        silent.Port());
+    TMailSettings current;
+    current.SMTPServer = "127.0.0.1";
+    current.SMTPPort = silent.Port();
+    current.SMTPSecurity = TMailSecurity::ImplicitTLS;
+    auto dialog = std::make_unique<TFRM_MailSecurity>(nullptr, current, false);
     dialog->show();
     QElapsedTimer click;
     click.start();

@@ -13,7 +13,7 @@
 #include "keyring/secret_service_password_source.h"
 #include "mail/password_source.h"
 #include "modal_driver.h"
-#include "settings/mail_security_settings.h"
+#include "settings/mail_settings.h"
 #include "support/session_bus.h"
 #include "ui/frm_mail_security.h"
 #include "ui/frm_options.h"
@@ -63,14 +63,15 @@ TEST_F(NoPasswordStore, TheWindowsKeepAnsweringAndSayWhatIsMissing) {
         StoreTasks({});
         StoreInteger("SMTPEnabled", 1);
         StoreString("SMTPServer", "smtp.example.test");
-        WriteMailSecuritySettings({TMailSecurity::StartTLS, "ann"});
+        StoreInteger("SMTPSecurity", static_cast<int32_t>(TMailSecurity::StartTLS));
+        StoreString("SMTPUser", "ann");
         StartProgram();
 
         QTest::mouseClick(FRM_TaskList->BTN_Options, Qt::LeftButton);
         ASSERT_TRUE(FRM_Options->isVisible());
         {
             // The first dialog of a run loads its fonts, which has nothing to do with the store.
-            TFRM_MailSecurity first(FRM_Options, {}, false, "", 0);
+            TFRM_MailSecurity first(FRM_Options, TMailSettings(), false);
             first.show();
             QCoreApplication::processEvents();
         }
@@ -116,7 +117,7 @@ TEST_F(NoPasswordStore, TheWindowsKeepAnsweringAndSayWhatIsMissing) {
             << error;
         EXPECT_NE(error.find("gnome-keyring"), std::string::npos) << error;
         EXPECT_EQ(error.find("StartServiceByName"), std::string::npos) << error;
-        EXPECT_EQ(ReadMailSecuritySettings().User, "ann");
+        EXPECT_EQ(StoredString("SMTPUser"), "ann");
 
         const qint64 longest = beat.LongestMs();
         std::printf("[ figures  ] %s: dialog up after %lld ms, answer after %lld ms, longest "

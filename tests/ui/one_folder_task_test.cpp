@@ -60,7 +60,7 @@ TEST_F(EndToEnd, ATaskWhoseTwoFoldersAreOneLeavesEveryFileAndSaysWhy) {
     Add(kKey, "ProcessInterval", "REG_DWORD", "10");
     Add(kKey, "SMTPEnabled", "REG_DWORD", "0");
     Add(kKey, "MSCaseSensitive", "REG_DWORD", "0");
-    ActivityStore(ActivityStore::DefaultPath()).SetDesktopNotifications(false);
+    Add(kKey, "DesktopNotifications", "REG_DWORD", "0");
 
     ChildProcess program;
     StartProgram(program, display);

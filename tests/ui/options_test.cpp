@@ -11,7 +11,6 @@
 #include "core/case_sensitive_match.h"
 #include "support/smtp_sink.h"
 #include "support/temp_dir.h"
-#include "ui/backend.h"
 #include "ui/frm_options.h"
 #include "ui/frm_task_list.h"
 #include "ui_fixture.h"
@@ -176,7 +175,6 @@ TEST_F(Options, ApplyWithCaseSensitivityMakesTheNextPassMatchCaseExactly) {
     files.Write("in/upper.txt", "xxABCxx");
     files.Write("in/lower.txt", "xxabcxx");
     StoreTasks({{"abc", in, out, "ABC"}});
-    Routine = backend::RoutingPass(); // the real pass; notifications are off
     StartProgram();
     OpenOptions();
     Click(FRM_Options->CHK_CaseSen);

@@ -19,7 +19,6 @@
 #include "latency.h"
 #include "support/tcp_server.h"
 #include "support/temp_dir.h"
-#include "ui/backend.h"
 #include "ui/frm_add_task.h"
 #include "ui/frm_edit_task.h"
 #include "ui/frm_options.h"
@@ -33,8 +32,9 @@ namespace {
 using namespace std::chrono_literals;
 constexpr uint64_t kMinute = 60000;
 
-// A routine that holds every pass at its first task until the test lets it go.
-class HeldRoutine {
+// Holds every pass at its start until the test lets it go, and fails the next one there when
+// asked, as an unreadable file would.
+class HeldPasses {
 public:
     std::atomic<int> Runs{0};
     std::atomic<int> Running{0};
@@ -43,22 +43,21 @@ public:
     std::atomic<bool> FailNext{false};
     std::thread::id UiThread = std::this_thread::get_id();
 
-    TaskFolderRoutine Routine() {
-        return
-            [this](const std::string&, const std::string&, const std::string&, const std::string&) {
-                if (std::this_thread::get_id() == UiThread)
-                    OnUiThread = true;
-                const int now = ++Running;
-                MostAtOnce = std::max(MostAtOnce.load(), now);
-                ++Runs;
-                {
-                    std::unique_lock<std::mutex> guard(Lock_);
-                    Opened_.wait_for(guard, 20s, [this] { return Open_; });
-                }
-                --Running;
-                if (FailNext.exchange(false))
-                    throw EInOutError(32);
-            };
+    std::function<void()> AtStart() {
+        return [this] {
+            if (std::this_thread::get_id() == UiThread)
+                OnUiThread = true;
+            const int now = ++Running;
+            MostAtOnce = std::max(MostAtOnce.load(), now);
+            ++Runs;
+            {
+                std::unique_lock<std::mutex> guard(Lock_);
+                Opened_.wait_for(guard, 20s, [this] { return Open_; });
+            }
+            --Running;
+            if (FailNext.exchange(false))
+                throw EInOutError(32);
+        };
     }
     void SetOpen(bool open) {
         {
@@ -82,12 +81,12 @@ private:
 
 class PassThread : public ProgramTest {
 protected:
-    HeldRoutine Held;
+    HeldPasses Held;
 
     void StartHeld() {
         StoreTasks({{"t", "/watched", "/target", "x"}});
         SettleAfterTick = false;
-        Routine = Held.Routine();
+        Watch.OnStart = Held.AtStart();
         StartProgram();
         FRM_TaskList->TXT_TimeInterval->setText(QStringLiteral("1"));
         QTest::mouseClick(FRM_TaskList->BTN_TimerSet, Qt::LeftButton);
@@ -271,7 +270,6 @@ protected:
         StoreString("SMTPTo", "clerk@example.com");
         if (security != 0)
             StoreInteger("SMTPSecurity", security);
-        Routine = backend::RoutingPass(); // the real pass and notification
         StartProgram();
     }
     void TearDown() override {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "settings/settings_store.h"
 #include "support/manual_interval_timer.h"
 #include "support/registry_sandbox.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "ui/application.h"
 #include "ui/frm_task_list.h"
@@ -56,33 +58,20 @@ public:
     }
 };
 
-// An environment variable for as long as the object lives, then the old value again.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : Name_(name) {
-        if (const char* old = std::getenv(name)) {
-            Had_ = true;
-            Old_ = old;
-        }
-        setenv(name, value.c_str(), 1);
+// Every pass the program runs, told on the worker after the program's own observers. A test
+// may hold a pass at its start, or make it fail there, through OnStart.
+struct PassWatch : PassObserver {
+    std::vector<int64_t> Started; // read it once the pass has settled
+    std::function<void()> OnStart;
+    void PassStarted(int64_t startMs) override {
+        Started.push_back(startMs);
+        if (OnStart)
+            OnStart();
     }
-    ~ScopedEnv() {
-        if (Had_)
-            setenv(Name_, Old_.c_str(), 1);
-        else
-            unsetenv(Name_);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* Name_;
-    bool Had_ = false;
-    std::string Old_;
 };
 
-// The whole program's windows on a manual clock, a scripted user and a recorded routing
-// pass, created as the program creates them.
+// The whole program's windows on a manual clock and a scripted user, created as the program
+// creates them, with its own routing passes watched.
 class ProgramTest : public ::testing::Test {
 protected:
     // A settings store of the test's own, empty until the test or the program fills it.
@@ -93,11 +82,10 @@ protected:
     ScriptedPrompts Prompts;
     ManualIntervalTimer* Timer = nullptr;
     bool Tray = true;
-    std::vector<std::string> Passes; // one entry per task run: its source folder
+    PassWatch Watch;
+    std::vector<int64_t>& Passes = Watch.Started; // one entry per pass the program ran
     // The notifications the tray icon was asked to show: title and text.
     std::vector<std::pair<QString, QString>> Balloons;
-    TaskFolderRoutine Routine; // when set, runs each task instead of the recorder
-    bool RealPass = false;     // the program's own pass: real moves, kept in the history
     // A pass started by a tick of the manual clock ends before the clock moves on, as if it
     // took no time; tests of what happens during a pass turn this off.
     bool SettleAfterTick = true;
@@ -131,11 +119,7 @@ protected:
             return timer;
         };
         env.TrayAvailable = [this] { return Tray; };
-        if (!RealPass)
-            env.Routine =
-                Routine ? Routine
-                        : [this](const std::string& source, const std::string&, const std::string&,
-                                 const std::string&) { Passes.push_back(source); };
+        env.PassWatcher = &Watch;
         env.Prompts = &Prompts;
         env.ShowTrayMessage = [this](const QString& title, const QString& text) {
             Balloons.emplace_back(title, text);

@@ -11,8 +11,8 @@
 // KEY is ROOT\path with ROOT one of HKLM, HKCU, HKCR, HKU, HKCC or their long names.
 // The hives are those of $FERRYDESK_REGISTRY_DIR (see platform/registry.h).
 
+#include "ferrydesk-reg/reg_file.h"
 #include "platform/registry.h"
-#include "platform/registry_file.h"
 
 #include <cctype>
 #include <cerrno>

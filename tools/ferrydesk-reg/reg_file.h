@@ -1,8 +1,10 @@
 #pragma once
 
-// The .reg text files the registry editors exchange: the 8-bit "REGEDIT4" form and the UTF-16
-// "Windows Registry Editor Version 5.00" form. Strings in our hives are text in the system
-// code page (platform/codepage); the UTF-16 form is converted to and from it.
+// The .reg text files the registry editors exchange, for ferrydesk-reg's export and import (the
+// program itself never reads them): the 8-bit "REGEDIT4" form and the UTF-16 "Windows Registry
+// Editor Version 5.00" form. Strings in our hives are text in the system code page
+// (platform/codepage); the UTF-16 form is converted to and from it. Read in reg_file_read.cpp,
+// written (and taken from and put into the registry) in reg_file_write.cpp.
 
 #include "platform/registry.h"
 

@@ -1,0 +1,26 @@
+#include "core/pass_select.h"
+
+#include "platform/file_move.h"
+
+namespace ferry {
+
+void SelectFiles(const TaskRecord& task, const std::string& from, FolderListing& listing) {
+    if (task.MatchString.empty()) {
+        listing = FolderListing();
+        return;
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < listing.Names.size(); ++i) {
+        if (IsMoveTemporary(from + listing.Names[i]))
+            continue;
+        if (kept != i) {
+            listing.Names[kept] = std::move(listing.Names[i]);
+            listing.Plain[kept] = listing.Plain[i];
+        }
+        ++kept;
+    }
+    listing.Names.resize(kept);
+    listing.Plain.resize(kept);
+}
+
+} // namespace ferry

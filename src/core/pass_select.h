@@ -1,0 +1,18 @@
+#pragma once
+
+// The select stage of a routing pass: which of the listed files the task considers at all,
+// before any of them is read.
+
+#include <string>
+
+#include "core/pass_list.h"
+#include "core/task_table.h"
+
+namespace ferry {
+
+// Keeps, in their order, the files of `listing` (in the folder `from`) that `task` considers:
+// every one but the temporaries and stashes of a move in progress, which are not the user's
+// files; none when the task has no match string, which no file could contain.
+void SelectFiles(const TaskRecord& task, const std::string& from, FolderListing& listing);
+
+} // namespace ferry
