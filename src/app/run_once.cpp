@@ -6,7 +6,7 @@
 #include "activity/activity_store.h"
 #include "activity/pass_history.h"
 #include "core/engine.h"
-#include "mail/notification.h"
+#include "mail/mail_notifier.h"
 #include "settings/settings_store.h"
 
 namespace ferry {
@@ -60,7 +60,12 @@ int RunOnce() {
     PassHistory history(store.get());
     MailNotifier mail;
     OutcomeLines lines;
-    PassObservers observers{&lines, &history, &mail};
+    // Before the history: a notification that fails is told to it before the pass is written.
+    mail.OnNotSent = [&](const FileOutcome& o) {
+        lines.FileEnded(o);
+        history.FileEnded(o);
+    };
+    PassObservers observers{&lines, &mail, &history};
     const CancelFlag never;
     const PassEnd end = RunPass(TaskRowsForPass(table), CurrentPassRules(), observers, never);
     if (!end.Error)

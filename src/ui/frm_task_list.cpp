@@ -84,7 +84,7 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
       App_(app), Model_(new TaskTableModel(Table_, this)),
       Timer1_(MakeTimer(app, this, Guarded([this] { Timer1Timer(); }))),
       Activity_(OpenActivity(ActivityOpenError_)), Scheduler_(*Timer1_),
-      History_(Activity_.get()), OnWorker_{&History_, &Mail_},
+      History_(Activity_.get()), OnWorker_{&Mail_, &History_},
       Balloon_(History_, ActivityOpenError_,
                [this](const QString& title, const QString& text) { ShowTrayMessage(title, text); }),
       Refresh_(*this), OnWindows_{&Balloon_, &Refresh_},
@@ -203,6 +203,8 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
     connect(StoreRetry, &QTimer::timeout, this, Guarded([this] { StoreRetryTimer(); }));
 
     Runner_->OnRunningChanged = [this](bool running) { ShowPassRunning(running); };
+    // Told before the history writes the pass: a notification that failed is in it.
+    Mail_.OnNotSent = [this](const FileOutcome& o) { History_.FileEnded(o); };
     Follower_->CanFollow = [this] { return Load_.Completed; };
     Follower_->OnInterval = [this](int32_t minutes) {
         TXT_TimeInterval->setText(QString::number(minutes));

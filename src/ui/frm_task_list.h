@@ -9,7 +9,7 @@
 #include "core/scheduler.h"
 #include "core/task_changes.h"
 #include "core/task_table.h"
-#include "mail/notification.h"
+#include "mail/mail_notifier.h"
 #include "settings/settings_store.h"
 #include "ui/task_table_saver.h"
 #include "ui/tray_balloon.h"
