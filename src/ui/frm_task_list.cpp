@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "core/case_sensitive_match.h"
 #include "core/engine.h"
+#include "extract/pass_document_reader.h"
 #include "settings/settings_store.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
@@ -499,7 +500,10 @@ void TFRM_TaskList::BTN_RunNowClick() {
     Follower_->Follow();
     // The pass gets its own copy of the rows and of the rules: nothing it reads can change
     // under it while the windows go on.
-    Runner_->Start(TaskRowsForPass(Table_), CurrentPassRules());
+    PassRules rules = CurrentPassRules();
+    rules.OcrLanguages = ReadOcrLanguages();
+    rules.Documents = PassDocumentReaders();
+    Runner_->Start(TaskRowsForPass(Table_), rules);
 }
 
 void TFRM_TaskList::Timer1Timer() {
