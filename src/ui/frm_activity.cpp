@@ -82,6 +82,9 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     CMB_Kind->setObjectName(QStringLiteral("CMB_Kind"));
     CMB_Kind->setGeometry(295, 106, 160, 21);
     LBL_Kind = FilterCaption(this, "LBL_Kind", "&Outcome:", 240, 106, CMB_Kind);
+    LBL_Health = new QLabel(this);
+    LBL_Health->setObjectName(QStringLiteral("LBL_Health"));
+    LBL_Health->setGeometry(465, 106, 287, 21);
     CMB_Kind->addItem(QStringLiteral("All outcomes"), -1);
     for (OutcomeKind kind : {OutcomeKind::Moved, OutcomeKind::NameTaken, OutcomeKind::InUse,
                              OutcomeKind::DestinationMissing, OutcomeKind::MoveFailed,
@@ -178,6 +181,12 @@ QString TFRM_Activity::OutcomeText(const ActivityEntry& entry) {
         !o.Detail.empty())
         text += QStringLiteral(": ") + AnsiToQString(o.Detail);
     return text;
+}
+
+void TFRM_Activity::SetPassHealth(const QString& text) {
+    LBL_Health->setText(
+        LBL_Health->fontMetrics().elidedText(text, Qt::ElideRight, LBL_Health->width()));
+    LBL_Health->setToolTip(text);
 }
 
 void TFRM_Activity::SetRecordingProblem(const std::string& reason, int64_t sinceMs, int passes) {

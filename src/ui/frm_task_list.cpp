@@ -1,6 +1,7 @@
 #include "ui/frm_task_list.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -26,6 +27,7 @@
 #include "ui/frm_edit_task.h"
 #include "ui/frm_options.h"
 #include "ui/guard.h"
+#include "ui/pass_health.h"
 #include "ui/pass_runner.h"
 #include "ui/qt_interval_timer.h"
 #include "ui/stored_table_follower.h"
@@ -464,6 +466,11 @@ void TFRM_TaskList::LBL_ActivityClick() {
 void TFRM_TaskList::ShowRecordingProblem() {
     if (!FRM_Activity)
         return;
+    const RecordedPass last = History_.LastPass();
+    const int64_t remaining = Timer1_->Enabled() ? Timer1_->RemainingMs() : -1;
+    FRM_Activity->SetPassHealth(
+        PassHealthText(last.StartMs ? &last : nullptr,
+                       remaining >= 0 ? QDateTime::currentMSecsSinceEpoch() + remaining : -1));
     const TrayBalloon::NotRecorded& problem = Balloon_.RecordingProblem();
     if (!Activity())
         FRM_Activity->SetRecordingProblem(ActivityOpenError_, 0, 0);

@@ -615,5 +615,28 @@ TEST_F(ActivityTest, AForeignDatabaseAtTheHistorysPlaceIsLeftAsFoundAndNamed) {
     EXPECT_FALSE(TempDir::Exists(path + "-wal"));
 }
 
+// The passes' health: before any pass, after one that found nothing (which the history does not
+// keep), and after one that moved a file; the next timed pass is said while the timer runs.
+TEST_F(ActivityTest, TheLastPassAndTheNextTimedOneAreShownNothingToDoIncluded) {
+    TempDir files;
+    files.MakeDir("in");
+    files.MakeDir("out");
+    StoreTasks({{"T", files / "in", files / "out", "MATCH"}});
+    StartProgram();
+    FRM_TaskList->LBL_ActivityClick();
+    const QLabel* health = FRM_TaskList->FRM_Activity->LBL_Health;
+    EXPECT_TRUE(health->toolTip().startsWith(QStringLiteral("No pass yet.")))
+        << health->toolTip().toStdString();
+    QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
+    ASSERT_TRUE(SettlePass());
+    EXPECT_TRUE(health->toolTip().contains(QStringLiteral(": nothing to do.")))
+        << health->toolTip().toStdString();
+    files.Write("in/a.txt", "MATCH");
+    QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
+    ASSERT_TRUE(SettlePass());
+    EXPECT_TRUE(health->toolTip().contains(QStringLiteral(": T: 1 file moved.")))
+        << health->toolTip().toStdString();
+}
+
 } // namespace
 } // namespace ferry::test
