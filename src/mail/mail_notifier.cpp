@@ -77,12 +77,21 @@ void MailNotifier::NotSent(const FileOutcome* about, const std::exception& e) {
     FileOutcome note;
     if (about) {
         note = *about;
+        note.Detail.clear();
         note.Size = -1;
         note.ErrorCode = 0;
     }
     note.TimeMs = about ? about->TimeMs : EndMs_;
     note.Kind = OutcomeKind::MailNotSent;
-    note.Detail = e.what();
+    // One line: the history and a terminal show it on one (the socket errors come in two).
+    for (const char c : std::string(e.what())) {
+        if (c != '\r' && c != '\n')
+            note.Detail += c;
+        else if (!note.Detail.empty() && note.Detail.back() != ' ')
+            note.Detail += ' ';
+    }
+    while (!note.Detail.empty() && note.Detail.back() == ' ')
+        note.Detail.pop_back();
     OnNotSent(note);
 }
 
