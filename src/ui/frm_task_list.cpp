@@ -27,6 +27,7 @@
 #include "ui/frm_edit_task.h"
 #include "ui/frm_options.h"
 #include "ui/guard.h"
+#include "ui/interval_field.h"
 #include "ui/pass_health.h"
 #include "ui/pass_runner.h"
 #include "ui/qt_interval_timer.h"
@@ -40,7 +41,6 @@ namespace {
 
 constexpr int kColumnWidths[TaskTable::ColCount] = {26, 89, 97, 91, 94};
 constexpr int kRowHeight = 18;
-constexpr int kIntervalLength = 2; // characters the interval field takes as typed
 
 std::unique_ptr<ActivityStore> OpenActivity(std::string& why) {
     try {
@@ -240,9 +240,7 @@ bool TFRM_TaskList::TrayAvailable() const {
 }
 
 char TFRM_TaskList::FilterDigitKey(char key) {
-    if ((key >= '0' && key <= '9') || key == '\b')
-        return key;
-    return 0;
+    return IntervalKey(key);
 }
 
 void TFRM_TaskList::ShowCurrentRow() {
@@ -256,25 +254,16 @@ void TFRM_TaskList::ShowCurrentRow() {
 }
 
 void TFRM_TaskList::LimitIntervalText() {
-    const QString before = IntervalText_;
     QString now = TXT_TimeInterval->text();
     // Text set by the program is shown whole; what the user puts in only fills the room left.
     if (TXT_TimeInterval->isModified()) {
-        qsizetype prefix = 0;
-        while (prefix < before.size() && prefix < now.size() && before[prefix] == now[prefix])
-            ++prefix;
-        qsizetype suffix = 0;
-        while (suffix < before.size() - prefix && suffix < now.size() - prefix &&
-               before[before.size() - 1 - suffix] == now[now.size() - 1 - suffix])
-            ++suffix;
-        const qsizetype removed = before.size() - prefix - suffix;
-        const QString inserted = now.mid(prefix, now.size() - prefix - suffix);
-        const qsizetype room = std::max<qsizetype>(0, kIntervalLength - (before.size() - removed));
-        if (inserted.size() > room) {
-            now = before.left(prefix) + inserted.left(room) + before.mid(prefix + removed);
+        int cursor = -1;
+        const QString fitted = FitTypedInterval(IntervalText_, now, cursor);
+        if (cursor >= 0) {
+            now = fitted;
             IntervalText_ = now;
             TXT_TimeInterval->setText(now);
-            TXT_TimeInterval->setCursorPosition(static_cast<int>(prefix + room));
+            TXT_TimeInterval->setCursorPosition(cursor);
         }
     }
     IntervalText_ = now;
@@ -609,24 +598,9 @@ void TFRM_TaskList::closeEvent(QCloseEvent* event) {
 }
 
 bool TFRM_TaskList::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == TXT_TimeInterval && event->type() == QEvent::KeyPress) {
-        const auto* press = static_cast<QKeyEvent*>(event);
-        // Tab moves the focus on before it is ever a character the field could take.
-        if (press->key() == Qt::Key_Tab || press->key() == Qt::Key_Backtab)
-            return QWidget::eventFilter(watched, event);
-        const QString text = press->text();
-        // Keys that type nothing (arrows, Delete, Home) are not characters and pass.
-        if (!text.isEmpty() && text != QStringLiteral("\x7f")) {
-            const QChar ch = text.at(0);
-            const char key = ch.unicode() < 0x80 ? static_cast<char>(ch.unicode()) : 0;
-            if (text.size() != 1 || FilterDigitKey(key) == 0)
-                return true;
-            const int kept = static_cast<int>(TXT_TimeInterval->text().size() -
-                                              TXT_TimeInterval->selectedText().size());
-            if (key != '\b' && kept >= kIntervalLength)
-                return true;
-        }
-    }
+    if (watched == TXT_TimeInterval && event->type() == QEvent::KeyPress &&
+        RefuseIntervalKey(*static_cast<QKeyEvent*>(event), *TXT_TimeInterval))
+        return true;
     return QWidget::eventFilter(watched, event);
 }
 
