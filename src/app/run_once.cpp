@@ -6,7 +6,8 @@
 #include "activity/activity_store.h"
 #include "activity/pass_history.h"
 #include "core/engine.h"
-#include "mail/notification.h"
+#include "extract/pass_document_reader.h"
+#include "mail/mail_notifier.h"
 #include "settings/settings_store.h"
 
 namespace ferry {
@@ -46,6 +47,7 @@ int Fail(const std::string& why) {
 
 int RunOnce() {
     TaskTable table;
+    PassRules rules;
     try {
         // Without stored settings there are no tasks; a first run's defaults are the windows'
         // business, so nothing is written here.
@@ -53,6 +55,9 @@ int RunOnce() {
             return 0;
         TStartupLoad load;
         LoadStartupSettings(table, load);
+        rules = CurrentPassRules();
+        rules.OcrLanguages = ReadOcrLanguages();
+        rules.Documents = PassDocumentReaders();
     } catch (const std::exception& e) {
         return Fail(e.what());
     }
@@ -60,9 +65,14 @@ int RunOnce() {
     PassHistory history(store.get());
     MailNotifier mail;
     OutcomeLines lines;
-    PassObservers observers{&lines, &history, &mail};
+    // Before the history: a notification that fails is told to it before the pass is written.
+    mail.OnNotSent = [&](const FileOutcome& o) {
+        lines.FileEnded(o);
+        history.FileEnded(o);
+    };
+    PassObservers observers{&lines, &mail, &history};
     const CancelFlag never;
-    const PassEnd end = RunPass(TaskRowsForPass(table), CurrentPassRules(), observers, never);
+    const PassEnd end = RunPass(TaskRowsForPass(table), rules, observers, never);
     if (!end.Error)
         return 0;
     return Fail(lines.Error.empty() ? "the pass ended with an error" : lines.Error);

@@ -23,6 +23,10 @@ const char* OutcomeKindText(OutcomeKind kind) {
         return "error";
     case OutcomeKind::DestinationIsSource:
         return "left (destination is source)";
+    case OutcomeKind::TextUnreadable:
+        return "text could not be read";
+    case OutcomeKind::MailNotSent:
+        return "mail not sent";
     }
     return "";
 }
@@ -56,12 +60,17 @@ void PassSummary::Count(const FileOutcome& outcome) {
     case OutcomeKind::MoveFailed:
         ++counts->MoveFailed;
         break;
+    case OutcomeKind::TextUnreadable:
+        ++counts->TextUnreadable;
+        break;
     case OutcomeKind::PassError:
         counts->Error = true;
         break;
     case OutcomeKind::DestinationIsSource:
         ++counts->DestinationIsSource;
         break;
+    case OutcomeKind::MailNotSent:
+        break; // the history shows it; the pass's line is about the files
     }
 }
 
@@ -100,6 +109,7 @@ std::string PassSummary::Text() const {
         add(t.DestinationMissing, OutcomeKindText(OutcomeKind::DestinationMissing));
         add(t.MoveFailed, OutcomeKindText(OutcomeKind::MoveFailed));
         add(t.DestinationIsSource, OutcomeKindText(OutcomeKind::DestinationIsSource));
+        add(t.TextUnreadable, "left (text could not be read)");
         if (t.Error)
             parts += parts.empty() ? "error" : ", error";
         if (parts.empty())

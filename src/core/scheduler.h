@@ -18,6 +18,8 @@ public:
     virtual uint32_t Interval() const = 0;
     virtual void SetEnabled(bool enabled) = 0;
     virtual bool Enabled() const = 0;
+    // Milliseconds until the next tick; -1 when none is due (stopped) or not known.
+    virtual int64_t RemainingMs() const { return -1; }
 };
 
 // The longest period a timer is given. Stored intervals may be far larger than the two-digit

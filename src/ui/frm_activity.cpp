@@ -82,10 +82,14 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     CMB_Kind->setObjectName(QStringLiteral("CMB_Kind"));
     CMB_Kind->setGeometry(295, 106, 160, 21);
     LBL_Kind = FilterCaption(this, "LBL_Kind", "&Outcome:", 240, 106, CMB_Kind);
+    LBL_Health = new QLabel(this);
+    LBL_Health->setObjectName(QStringLiteral("LBL_Health"));
+    LBL_Health->setGeometry(465, 106, 287, 21);
     CMB_Kind->addItem(QStringLiteral("All outcomes"), -1);
     for (OutcomeKind kind : {OutcomeKind::Moved, OutcomeKind::NameTaken, OutcomeKind::InUse,
                              OutcomeKind::DestinationMissing, OutcomeKind::MoveFailed,
-                             OutcomeKind::DestinationIsSource, OutcomeKind::PassError}) {
+                             OutcomeKind::DestinationIsSource, OutcomeKind::TextUnreadable,
+                             OutcomeKind::PassError, OutcomeKind::MailNotSent}) {
         CMB_Kind->addItem(QString::fromLatin1(OutcomeKindText(kind)), static_cast<int>(kind));
         if (kind == OutcomeKind::Moved)
             CMB_Kind->addItem(QStringLiteral("moved back"), kMovedBackFilter);
@@ -169,11 +173,20 @@ QString TFRM_Activity::OutcomeText(const ActivityEntry& entry) {
     QString text = QString::fromLatin1(OutcomeKindText(o.Kind));
     if (o.Kind == OutcomeKind::Moved && entry.MovedBack)
         text += QStringLiteral(", then moved back");
-    // What went wrong is worth more than the word for it.
-    if ((o.Kind == OutcomeKind::PassError || o.Kind == OutcomeKind::MoveFailed) &&
+    // What went wrong is worth more than the word for it, and what matched says why a file
+    // moved.
+    if ((o.Kind == OutcomeKind::PassError || o.Kind == OutcomeKind::MoveFailed ||
+         o.Kind == OutcomeKind::TextUnreadable || o.Kind == OutcomeKind::Moved ||
+         o.Kind == OutcomeKind::MailNotSent) &&
         !o.Detail.empty())
         text += QStringLiteral(": ") + AnsiToQString(o.Detail);
     return text;
+}
+
+void TFRM_Activity::SetPassHealth(const QString& text) {
+    LBL_Health->setText(
+        LBL_Health->fontMetrics().elidedText(text, Qt::ElideRight, LBL_Health->width()));
+    LBL_Health->setToolTip(text);
 }
 
 void TFRM_Activity::SetRecordingProblem(const std::string& reason, int64_t sinceMs, int passes) {

@@ -38,6 +38,8 @@ public:
     // since when and how many. An empty reason means all is well again. Without a store the
     // reason is why it could not be opened.
     void SetRecordingProblem(const std::string& reason, int64_t sinceMs, int passes);
+    // The passes' health (ui/pass_health.h), right of the filters.
+    void SetPassHealth(const QString& text);
 
     // The Outcome filter's entry for files moved back since.
     static constexpr int kMovedBackFilter = -2;
@@ -69,6 +71,7 @@ public:
     QTableWidget* STG_Activity;
     QLabel* LBL_Unavailable;
     QLabel* LBL_NotRecorded; // right of the passes' caption, shown while passes are lost
+    QLabel* LBL_Health;      // right of the filters: the last pass and the next timed one
     QPushButton* BTN_MoveBack;
     QPushButton* BTN_Clear;
     QCheckBox* CHK_Notify;

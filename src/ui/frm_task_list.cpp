@@ -1,6 +1,7 @@
 #include "ui/frm_task_list.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include "base/text.h"
 #include "core/case_sensitive_match.h"
 #include "core/engine.h"
+#include "extract/pass_document_reader.h"
 #include "settings/settings_store.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
@@ -25,8 +27,11 @@
 #include "ui/frm_edit_task.h"
 #include "ui/frm_options.h"
 #include "ui/guard.h"
+#include "ui/interval_field.h"
+#include "ui/pass_health.h"
 #include "ui/pass_runner.h"
 #include "ui/qt_interval_timer.h"
+#include "ui/stored_table_follower.h"
 #include "ui/task_table_model.h"
 #include "ui/user_prompts.h"
 
@@ -36,7 +41,6 @@ namespace {
 
 constexpr int kColumnWidths[TaskTable::ColCount] = {26, 89, 97, 91, 94};
 constexpr int kRowHeight = 18;
-constexpr int kIntervalLength = 2; // characters the interval field takes as typed
 
 std::unique_ptr<ActivityStore> OpenActivity(std::string& why) {
     try {
@@ -83,11 +87,12 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
       App_(app), Model_(new TaskTableModel(Table_, this)),
       Timer1_(MakeTimer(app, this, Guarded([this] { Timer1Timer(); }))),
       Activity_(OpenActivity(ActivityOpenError_)), Scheduler_(*Timer1_),
-      History_(Activity_.get()), OnWorker_{&History_, &Mail_},
+      History_(Activity_.get()), OnWorker_{&Mail_, &History_},
       Balloon_(History_, ActivityOpenError_,
                [this](const QString& title, const QString& text) { ShowTrayMessage(title, text); }),
       Refresh_(*this), OnWindows_{&Balloon_, &Refresh_},
-      Runner_(new PassRunner(Scheduler_, OnWorker_, OnWindows_, this)) {
+      Runner_(new PassRunner(Scheduler_, OnWorker_, OnWindows_, this)),
+      Follower_(new StoredTableFollower(Table_, Changes_, this)) {
     setObjectName(QStringLiteral("FRM_TaskList"));
     setWindowTitle(QStringLiteral("Ferrydesk by Quillmere"));
     setFont(FormFont(QStringLiteral("MS Sans Serif")));
@@ -185,6 +190,7 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
             Guarded([this](const QModelIndex& current, const QModelIndex&) {
                 if (!SyncingRow_ && current.isValid() && current.row() + 1 != Table_.Row()) {
                     SyncingRow_ = true;
+                    Follower_->CurrentRowChosen();
                     Table_.SetRow(current.row() + 1);
                     SyncingRow_ = false;
                     ShowCurrentRow();
@@ -200,6 +206,13 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
     connect(StoreRetry, &QTimer::timeout, this, Guarded([this] { StoreRetryTimer(); }));
 
     Runner_->OnRunningChanged = [this](bool running) { ShowPassRunning(running); };
+    // Told before the history writes the pass: a notification that failed is in it.
+    Mail_.OnNotSent = [this](const FileOutcome& o) { History_.FileEnded(o); };
+    Follower_->CanFollow = [this] { return Load_.Completed; };
+    Follower_->OnInterval = [this](int32_t minutes) {
+        TXT_TimeInterval->setText(QString::number(minutes));
+        Scheduler_.SetIntervalMinutes(minutes);
+    };
     if (PassObserver* watcher = App_.Environment().PassWatcher)
         OnWorker_.Add(*watcher);
 
@@ -227,9 +240,7 @@ bool TFRM_TaskList::TrayAvailable() const {
 }
 
 char TFRM_TaskList::FilterDigitKey(char key) {
-    if ((key >= '0' && key <= '9') || key == '\b')
-        return key;
-    return 0;
+    return IntervalKey(key);
 }
 
 void TFRM_TaskList::ShowCurrentRow() {
@@ -243,25 +254,16 @@ void TFRM_TaskList::ShowCurrentRow() {
 }
 
 void TFRM_TaskList::LimitIntervalText() {
-    const QString before = IntervalText_;
     QString now = TXT_TimeInterval->text();
     // Text set by the program is shown whole; what the user puts in only fills the room left.
     if (TXT_TimeInterval->isModified()) {
-        qsizetype prefix = 0;
-        while (prefix < before.size() && prefix < now.size() && before[prefix] == now[prefix])
-            ++prefix;
-        qsizetype suffix = 0;
-        while (suffix < before.size() - prefix && suffix < now.size() - prefix &&
-               before[before.size() - 1 - suffix] == now[now.size() - 1 - suffix])
-            ++suffix;
-        const qsizetype removed = before.size() - prefix - suffix;
-        const QString inserted = now.mid(prefix, now.size() - prefix - suffix);
-        const qsizetype room = std::max<qsizetype>(0, kIntervalLength - (before.size() - removed));
-        if (inserted.size() > room) {
-            now = before.left(prefix) + inserted.left(room) + before.mid(prefix + removed);
+        int cursor = -1;
+        const QString fitted = FitTypedInterval(IntervalText_, now, cursor);
+        if (cursor >= 0) {
+            now = fitted;
             IntervalText_ = now;
             TXT_TimeInterval->setText(now);
-            TXT_TimeInterval->setCursorPosition(static_cast<int>(prefix + room));
+            TXT_TimeInterval->setCursorPosition(cursor);
         }
     }
     IntervalText_ = now;
@@ -283,9 +285,18 @@ void TFRM_TaskList::ConnectDialogs(TFRM_AddTask& add, TFRM_EditTask& edit, TFRM_
     AddTask_ = &add;
     EditTask_ = &edit;
     Options_ = &options;
-    add.OnTaskEntered = [this](const TaskRecord& task) { Table_.AppendTask(task); };
-    // Into the row current when the dialog hands it back, as the grid shows it then.
-    edit.OnTaskEntered = [this](const TaskRecord& task) { Table_.ReplaceTask(Table_.Row(), task); };
+    add.OnTaskEntered = [this](const TaskRecord& task) {
+        Table_.AppendTask(task);
+        Changes_.Appended();
+    };
+    // Into the row current when the dialog hands it back, as the grid shows it then; a task
+    // deleted by another copy meanwhile stays deleted.
+    edit.OnTaskEntered = [this](const TaskRecord& task) {
+        if (Follower_->CurrentTaskGone() || !Table_.IsTaskRow(Table_.Row()))
+            return;
+        Table_.ReplaceTask(Table_.Row(), task);
+        Changes_.Replaced(Table_.Row());
+    };
     for (TaskEntryForm* dialog :
          {static_cast<TaskEntryForm*>(&add), static_cast<TaskEntryForm*>(&edit)})
         dialog->OnClosed = [this] { Show(); };
@@ -313,6 +324,8 @@ void TFRM_TaskList::FormCreate() {
     lbl_copyright->setText(QStringLiteral("Ferrydesk - a Quillmere utility. All rights reserved."));
     Table_.WriteHeadings();
     LoadStartupSettings(Table_, Load_);
+    Changes_.Reset(TableRows(Table_));
+    Follower_->Loaded(Load_.ProcessInterval);
     CarryOverNotificationSwitch(Activity());
     interval = Load_.ProcessInterval.value_or(interval);
     TXT_TimeInterval->setText(QString::number(interval));
@@ -330,7 +343,7 @@ void TFRM_TaskList::SaveTable() {
                 Self->StoreRetry->stop();
         }
     } watch{this};
-    Saver_.Save(Table_, Load_, App_.Prompts(),
+    Saver_.Save(Table_, Load_, Changes_, App_.Prompts(),
                 [this](const TStartupLoad& load) { LoadedLate(load); });
 }
 
@@ -347,7 +360,7 @@ void TFRM_TaskList::StoreRetryTimer() {
 std::string TFRM_TaskList::FormTerminate() {
     Runner_->Cancel();
     StoreRetry->stop();
-    const std::string unsaved = Saver_.LastTry(Table_, Load_);
+    const std::string unsaved = Saver_.LastTry(Table_, Load_, Changes_);
     if (TrayIcon)
         TrayIcon->hide();
     return unsaved;
@@ -356,6 +369,7 @@ std::string TFRM_TaskList::FormTerminate() {
 // The store could not be read at start, and now has been: the interval the creation could not
 // show comes from it, unless the user has set one meanwhile.
 void TFRM_TaskList::LoadedLate(const TStartupLoad& load) {
+    Follower_->Loaded(load.ProcessInterval);
     if (TXT_TimeInterval->text().isEmpty() && load.ProcessInterval) {
         TXT_TimeInterval->setText(QString::number(*load.ProcessInterval));
         Scheduler_.SetIntervalMinutes(*load.ProcessInterval);
@@ -370,7 +384,7 @@ void TFRM_TaskList::FormShow() {
 
 void TFRM_TaskList::FormCloseQuery(bool& canClose) {
     UserPrompts& prompts = App_.Prompts();
-    Saver_.BeforeQuit(Table_, Load_, prompts,
+    Saver_.BeforeQuit(Table_, Load_, Changes_, prompts,
                       [this](const TStartupLoad& load) { LoadedLate(load); });
     canClose = prompts.MessageDlg("Do you really want to Quit the Program?",
                                   TMsgDlgType::mtConfirmation, Btn(mbYes) | Btn(mbNo)) != mrNo;
@@ -441,6 +455,11 @@ void TFRM_TaskList::LBL_ActivityClick() {
 void TFRM_TaskList::ShowRecordingProblem() {
     if (!FRM_Activity)
         return;
+    const RecordedPass last = History_.LastPass();
+    const int64_t remaining = Timer1_->Enabled() ? Timer1_->RemainingMs() : -1;
+    FRM_Activity->SetPassHealth(
+        PassHealthText(last.StartMs ? &last : nullptr,
+                       remaining >= 0 ? QDateTime::currentMSecsSinceEpoch() + remaining : -1));
     const TrayBalloon::NotRecorded& problem = Balloon_.RecordingProblem();
     if (!Activity())
         FRM_Activity->SetRecordingProblem(ActivityOpenError_, 0, 0);
@@ -466,15 +485,21 @@ void TFRM_TaskList::BTN_TimerSetClick() {
         return;
     const int32_t minutes = StrToInt(QStringToAnsi(TXT_TimeInterval->text()));
     Scheduler_.SetIntervalMinutes(minutes);
-    WriteProcessInterval(minutes);
+    if (WriteProcessInterval(minutes))
+        Follower_->IntervalWritten(minutes);
 }
 
 void TFRM_TaskList::BTN_RunNowClick() {
     if (PassRunning())
         return; // never a second pass beside the running one
+    // What another copy stored since counts: a task deleted there is not routed here.
+    Follower_->Follow();
     // The pass gets its own copy of the rows and of the rules: nothing it reads can change
     // under it while the windows go on.
-    Runner_->Start(TaskRowsForPass(Table_), CurrentPassRules());
+    PassRules rules = CurrentPassRules();
+    rules.OcrLanguages = ReadOcrLanguages();
+    rules.Documents = PassDocumentReaders();
+    Runner_->Start(TaskRowsForPass(Table_), rules);
 }
 
 void TFRM_TaskList::Timer1Timer() {
@@ -507,6 +532,7 @@ void TFRM_TaskList::BTN_EditTaskClick() {
         return;
     }
     hide();
+    Follower_->CurrentRowChosen();
     EditTask_->ShowTask(Table_.TaskAt(Table_.Row()));
 }
 
@@ -515,6 +541,7 @@ void TFRM_TaskList::BTN_DelTaskClick() {
         return;
     Scheduler_.Pause();
     if (Table_.IsTaskRow(Table_.Row())) {
+        Changes_.Deleted(Table_.Row());
         Table_.DeleteTask(Table_.Row());
         SaveTable();
     }
@@ -571,24 +598,9 @@ void TFRM_TaskList::closeEvent(QCloseEvent* event) {
 }
 
 bool TFRM_TaskList::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == TXT_TimeInterval && event->type() == QEvent::KeyPress) {
-        const auto* press = static_cast<QKeyEvent*>(event);
-        // Tab moves the focus on before it is ever a character the field could take.
-        if (press->key() == Qt::Key_Tab || press->key() == Qt::Key_Backtab)
-            return QWidget::eventFilter(watched, event);
-        const QString text = press->text();
-        // Keys that type nothing (arrows, Delete, Home) are not characters and pass.
-        if (!text.isEmpty() && text != QStringLiteral("\x7f")) {
-            const QChar ch = text.at(0);
-            const char key = ch.unicode() < 0x80 ? static_cast<char>(ch.unicode()) : 0;
-            if (text.size() != 1 || FilterDigitKey(key) == 0)
-                return true;
-            const int kept = static_cast<int>(TXT_TimeInterval->text().size() -
-                                              TXT_TimeInterval->selectedText().size());
-            if (key != '\b' && kept >= kIntervalLength)
-                return true;
-        }
-    }
+    if (watched == TXT_TimeInterval && event->type() == QEvent::KeyPress &&
+        RefuseIntervalKey(*static_cast<QKeyEvent*>(event), *TXT_TimeInterval))
+        return true;
     return QWidget::eventFilter(watched, event);
 }
 

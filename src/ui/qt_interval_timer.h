@@ -19,6 +19,9 @@ public:
     uint32_t Interval() const override { return Interval_; }
     void SetEnabled(bool enabled) override;
     bool Enabled() const override { return Enabled_; }
+    int64_t RemainingMs() const override {
+        return Timer_->isActive() ? Timer_->remainingTime() : -1;
+    }
 
     QTimer& Timer() { return *Timer_; }
 

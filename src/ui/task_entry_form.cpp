@@ -67,11 +67,13 @@ void TaskEntryForm::SetFields(const TaskRecord& task) {
     TXT_SourceLoc->setText(PathToQString(task.Source));
     TXT_Destination->setText(PathToQString(task.Destination));
     TXT_MatchString->setText(AnsiToQString(task.MatchString));
+    Conditions_ = task.Conditions;
 }
 
 TaskRecord TaskEntryForm::Fields() const {
     return {QStringToAnsi(TXT_Identifier->text()), QStringToPath(TXT_SourceLoc->text()),
-            QStringToPath(TXT_Destination->text()), QStringToAnsi(TXT_MatchString->text())};
+            QStringToPath(TXT_Destination->text()), QStringToAnsi(TXT_MatchString->text()),
+            Conditions_};
 }
 
 void TaskEntryForm::Browse(const char* title, QLineEdit* field) {

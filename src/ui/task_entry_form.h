@@ -72,6 +72,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
     TApplication& App_;
+    // What the dialog does not show in its fields: carried from SetFields to Fields, so that
+    // an edit keeps the task's conditions.
+    ConditionValues Conditions_;
 
 private:
     void Browse(const char* title, QLineEdit* field);

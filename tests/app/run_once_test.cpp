@@ -118,5 +118,28 @@ TEST_F(RunOnceTest, OnePassOfTheStoredTasksToldLineByLineRecordedAndMailed) {
     EXPECT_EQ(history.RecentPasses(10)[0].Summary.Text(), "Invoices: error");
 }
 
+// A notification that cannot be sent: the files move all the same, nothing is retried, and
+// the history and the terminal say why, once per message.
+TEST_F(RunOnceTest, ANotificationThatFailsIsKeptInTheHistoryWithItsReason) {
+    Files.MakeDir("inv");
+    Files.MakeDir("inv-out");
+    Files.Write("inv/a.txt", "INVOICE 1");
+    Store({{"Invoices", Files / "inv", Files / "inv-out", "INVOICE"}}, 1); // nobody listens
+    RunOnce once = Run();
+    EXPECT_EQ(once.Status, 0) << once.Errors;
+    ASSERT_EQ(once.Lines.size(), 2u) << ::testing::PrintToString(once.Lines);
+    EXPECT_EQ(once.Lines[0], "Invoices: a.txt: mail not sent: " +
+                                 once.Lines[0].substr(once.Lines[0].rfind(": ") + 2));
+    EXPECT_EQ(once.Lines[1], "Invoices: a.txt: moved");
+    EXPECT_EQ(Files.Entries("inv-out"), std::vector<std::string>{"a.txt"});
+    ActivityFilter notSent;
+    notSent.Kind = static_cast<int>(OutcomeKind::MailNotSent);
+    const auto entries = ActivityStore(ActivityStore::DefaultPath()).List(notSent);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].Outcome.File, "a.txt");
+    EXPECT_FALSE(entries[0].Outcome.Detail.empty());
+    EXPECT_NE(once.Lines[0].find(entries[0].Outcome.Detail), std::string::npos);
+}
+
 } // namespace
 } // namespace ferry::test

@@ -106,6 +106,23 @@ protected:
     }
 };
 
+TEST_F(ActivityTest, OutcomeSaysWhatMatchedAndWhyTextCouldNotBeRead) {
+    ActivityStore store(ActivityStore::DefaultPath());
+    store.RecordPass(
+        kDay, kDay + 3000,
+        {Outcome(kDay + 1000, "Accounts", "s.pdf", OutcomeKind::Moved,
+                 "PDF text, page 2: ACME-7731"),
+         Outcome(kDay + 2000, "Accounts", "t.pdf", OutcomeKind::TextUnreadable, "damaged")});
+    CreateProgram();
+    TFRM_Activity w(*App, &store);
+    w.Show();
+    EXPECT_EQ(
+        Column(w, TFRM_Activity::ColOutcome),
+        QStringList({"text could not be read: damaged", "moved: PDF text, page 2: ACME-7731"}));
+    Choose(w.CMB_Kind, "text could not be read");
+    EXPECT_EQ(Column(w, TFRM_Activity::ColFile), QStringList({"t.pdf"}));
+}
+
 TEST_F(ActivityTest, ListsTheHistoryNewestFirstAndFiltersIt) {
     ActivityStore store(ActivityStore::DefaultPath());
     const std::vector<FileOutcome> first = {
@@ -596,6 +613,29 @@ TEST_F(ActivityTest, AForeignDatabaseAtTheHistorysPlaceIsLeftAsFoundAndNamed) {
                                      "it is."));
     EXPECT_EQ(TempDir::Read(path), before);
     EXPECT_FALSE(TempDir::Exists(path + "-wal"));
+}
+
+// The passes' health: before any pass, after one that found nothing (which the history does not
+// keep), and after one that moved a file; the next timed pass is said while the timer runs.
+TEST_F(ActivityTest, TheLastPassAndTheNextTimedOneAreShownNothingToDoIncluded) {
+    TempDir files;
+    files.MakeDir("in");
+    files.MakeDir("out");
+    StoreTasks({{"T", files / "in", files / "out", "MATCH"}});
+    StartProgram();
+    FRM_TaskList->LBL_ActivityClick();
+    const QLabel* health = FRM_TaskList->FRM_Activity->LBL_Health;
+    EXPECT_TRUE(health->toolTip().startsWith(QStringLiteral("No pass yet.")))
+        << health->toolTip().toStdString();
+    QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
+    ASSERT_TRUE(SettlePass());
+    EXPECT_TRUE(health->toolTip().contains(QStringLiteral(": nothing to do.")))
+        << health->toolTip().toStdString();
+    files.Write("in/a.txt", "MATCH");
+    QTest::mouseClick(FRM_TaskList->BTN_RunNow, Qt::LeftButton);
+    ASSERT_TRUE(SettlePass());
+    EXPECT_TRUE(health->toolTip().contains(QStringLiteral(": T: 1 file moved.")))
+        << health->toolTip().toStdString();
 }
 
 } // namespace
