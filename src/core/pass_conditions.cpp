@@ -6,6 +6,8 @@
 #include "core/pass_match.h"
 #include "core/pass_move.h"
 #include "core/pass_report.h"
+#include "core/pass_select.h"
+#include "platform/file_move.h"
 #include "platform/files.h"
 #include "platform/system_errors.h"
 
@@ -154,10 +156,20 @@ std::string MatchedText(const TaskVerdict& verdict) {
     return text;
 }
 
-void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderListing& files,
-                      PassFolders& pass, PassReport& report) {
+void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pass,
+                      PassReport& report) {
     std::size_t place = 0;
     FolderGroup& group = pass.GroupOf(n, place);
+    if (!group.Listed) {
+        group.Listing = FolderListing();
+        if (!ListSourceFolder(folders, group.Listing))
+            return;
+        DropMoveTemporaries(folders.From, group.Listing);
+        group.Listed = true;
+    } else if (FolderExists(folders.To)) {
+        RemoveMoveLeftovers(folders.To); // as the listing does for the task's destination
+    }
+    const FolderListing& files = group.Listing;
     const FolderMatcher& matcher = *group.Matcher;
     const PassRules& rules = pass.Rules();
     const TaskConditions& task = group.Tasks[place];
@@ -198,7 +210,7 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderLis
             }
             auto known = group.Files.find(name);
             if (known != group.Files.end() && known->second.Taken)
-                continue; // a dry run's earlier task would have moved it
+                continue; // moved by an earlier task (or, in a dry run, would have been)
             if (known != group.Files.end() && known->second.Asked[place] &&
                 !Holds(known->second, place) && known->second.Unreadable[place].empty()) {
                 // Read before for this task, and not taken: nothing to do with the file.
@@ -265,7 +277,7 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderLis
             const MoveResult moved = move.Move(name, i, files.Plain[i], file, again);
             report.Moved(name, moved, folders.From, folders.To, why);
             if (moved.How == MoveResult::Moved) {
-                group.Files.erase(known);
+                known->second.Taken = true;
                 pass.MovedInto(folders.To, name);
             }
         }
