@@ -42,18 +42,27 @@ void Take(std::vector<TaskVerdict>& into, std::vector<TaskVerdict>&& from,
 // One read of `file` for the task at `place` and every later task of the group that selects
 // it: document text for those that look inside documents, the bytes for the others (and for
 // those whose file turns out to be no document).
-FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, ReadOnlyFile& file,
-                 PassFolders& pass) {
+// A read's tasks: the one at `place` and every later one that selects the file.
+FileRead Asking(const FolderGroup& group, std::size_t place, const FileFacts& facts,
+                PassFolders& pass) {
     const FolderMatcher& matcher = *group.Matcher;
     const std::size_t count = group.Tasks.size();
     FileRead read;
-    read.Version = FileVersion::Of(file.Stat());
     read.Asked.assign(count, false);
     read.Verdicts.resize(count);
     read.Unreadable.resize(count);
     for (std::size_t t = place; t < count; ++t)
         read.Asked[t] = matcher.Problem(t).empty() &&
                         (t == place || matcher.Select(t, facts, pass.Now()).Selected);
+    return read;
+}
+
+FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, ReadOnlyFile& file,
+                 PassFolders& pass) {
+    const FolderMatcher& matcher = *group.Matcher;
+    const std::size_t count = group.Tasks.size();
+    FileRead read = Asking(group, place, facts, pass);
+    read.Version = FileVersion::Of(file.Stat());
 
     std::vector<bool> bytes = read.Asked;
     // Tasks reading documents without OCR and with it read them apart: the text differs.
@@ -94,6 +103,27 @@ FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, 
 // ReadFor over the file at `path`, opened for this read alone; false when it is gone.
 bool ReadNow(FolderGroup& group, std::size_t place, const FileFacts& facts, const std::string& path,
              PassFolders& pass, FileRead& read) {
+    bool documents = false;
+    for (std::size_t t = place; t < group.Tasks.size(); ++t)
+        documents = documents || group.Tasks[t].LookIn != 0;
+    if (!documents || !pass.Documents()) {
+        // Bytes alone: the matcher's own read, which opens a file no one else has open with
+        // the fewest calls. The version is taken first, so that a change during the read
+        // shows as another version at the move.
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0)
+            return false; // gone since the listing
+        read = Asking(group, place, facts, pass);
+        read.Version = FileVersion::Of(st);
+        try {
+            read.Verdicts = group.Matcher->MatchFile(path, read.Asked);
+        } catch (const EInOutError& e) {
+            if (e.ErrorCode == ERROR_FILE_NOT_FOUND)
+                return false;
+            throw;
+        }
+        return true;
+    }
     std::unique_ptr<ReadOnlyFile> file;
     try {
         file = std::make_unique<ReadOnlyFile>(path);
