@@ -11,9 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <unistd.h>
 
 namespace ferry {
 namespace {
@@ -93,6 +95,25 @@ TEST(PassDocumentsTest, DocumentsAreTakenByTheirTextAndUnreadableOnesToldOncePer
     const std::map<std::string, std::string> third = pass();
     EXPECT_EQ(third, (std::map<std::string, std::string>{
                          {"Accounts/truncated.pdf", "text could not be read: damaged"}}));
+}
+
+// A document another program holds open is left alone, as any file is.
+TEST(PassDocumentsTest, ADocumentHeldOpenIsLeftInUse) {
+    TempDir root;
+    const std::string in = root.MakeDir("in"), out = root.MakeDir("out");
+    const std::string path = root.Write("in/a.docx", Bytes(test::CorpusFile("invoice-match.docx")));
+    ConditionValues documents;
+    documents.LookIn = 1;
+    PassRules rules(true);
+    rules.Documents = PassDocumentReaders(test::HelperConfig());
+    const int held = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    TaskRun run;
+    run.Last = RunPass({{"Accounts", in, out, "ACME-7731", documents}}, rules, run, CancelFlag());
+    close(held);
+    ASSERT_EQ(run.Outcomes.size(), 1u);
+    EXPECT_EQ(run.Outcomes[0].Kind, OutcomeKind::InUse);
+    EXPECT_TRUE(TempDir::Exists(path));
 }
 
 } // namespace
