@@ -97,6 +97,32 @@ TEST(PassDocumentsTest, DocumentsAreTakenByTheirTextAndUnreadableOnesToldOncePer
                          {"Accounts/truncated.pdf", "text could not be read: damaged"}}));
 }
 
+// What a task found in a document is kept with the document's text: a later pass takes it from
+// there, saying the same in the history, and another task's conditions are matched afresh.
+TEST(PassDocumentsTest, AKeptOutcomeStandsOnlyForTheSameConditions) {
+    TempDir root;
+    const std::string in = root.MakeDir("in"), out = root / "out";
+    root.Write("in/a.pdf", Bytes(test::CorpusFile("invoice-match.pdf")));
+    ConditionValues all;
+    all.LookIn = 1;
+    all.Kind = MatchKind::AllWords;
+    PassRules rules(true);
+    rules.Documents = PassDocumentReaders(test::HelperConfig(root / "cache.sqlite"));
+    const auto pass = [&](const std::string& match) {
+        TaskRun run;
+        run.Last = RunPass({{"T", in, out, match, all}}, rules, run, CancelFlag());
+        return run.Outcomes.empty()
+                   ? std::string()
+                   : OutcomeKindText(run.Outcomes[0].Kind) + (": " + run.Outcomes[0].Detail);
+    };
+    // No destination yet: found and kept, not moved.
+    EXPECT_EQ(pass("ACME-7731"), "left (destination missing): ");
+    // Words the document lacks are not taken for those found before.
+    root.MakeDir("out");
+    EXPECT_EQ(pass("ACME-7731 NOWHERE-1"), "");
+    EXPECT_EQ(pass("ACME-7731"), "moved: PDF text, page 1: ACME-7731");
+}
+
 // A document another program holds open is left alone, as any file is.
 TEST(PassDocumentsTest, ADocumentHeldOpenIsLeftInUse) {
     TempDir root;
