@@ -6,9 +6,12 @@
 #include "core/pass_match.h"
 #include "core/pass_move.h"
 #include "core/pass_report.h"
+#include "core/pass_select.h"
+#include "platform/file_move.h"
 #include "platform/files.h"
 #include "platform/system_errors.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace ferry {
@@ -40,18 +43,36 @@ void Take(std::vector<TaskVerdict>& into, std::vector<TaskVerdict>&& from,
 // One read of `file` for the task at `place` and every later task of the group that selects
 // it: document text for those that look inside documents, the bytes for the others (and for
 // those whose file turns out to be no document).
+// What a task's match in document text is kept under: everything that decides it.
+std::string MatchKey(const TaskConditions& task, bool caseSensitive) {
+    const char sep = '\x1f';
+    return std::string("conditions") + sep + std::to_string(static_cast<uint32_t>(task.Kind)) +
+           sep + (caseSensitive ? "exact" : "fold") + sep + task.MatchString + sep +
+           task.ExcludeString;
+}
+
+// A read's tasks: the one at `place` and every later one that selects the file.
+FileRead Asking(const FolderGroup& group, std::size_t place, const FileFacts& facts,
+                PassFolders& pass) {
+    const FolderMatcher& matcher = *group.Matcher;
+    const std::size_t count = group.Tasks.size();
+    FileRead read;
+    read.Asked.assign(count, false);
+    read.Verdicts.resize(count);
+    read.Unreadable.resize(count);
+    read.Why.resize(count);
+    for (std::size_t t = place; t < count; ++t)
+        read.Asked[t] = matcher.Problem(t).empty() &&
+                        (t == place || matcher.Select(t, facts, pass.Now()).Selected);
+    return read;
+}
+
 FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, ReadOnlyFile& file,
                  PassFolders& pass) {
     const FolderMatcher& matcher = *group.Matcher;
     const std::size_t count = group.Tasks.size();
-    FileRead read;
+    FileRead read = Asking(group, place, facts, pass);
     read.Version = FileVersion::Of(file.Stat());
-    read.Asked.assign(count, false);
-    read.Verdicts.resize(count);
-    read.Unreadable.resize(count);
-    for (std::size_t t = place; t < count; ++t)
-        read.Asked[t] = matcher.Problem(t).empty() &&
-                        (t == place || matcher.Select(t, facts, pass.Now()).Selected);
 
     std::vector<bool> bytes = read.Asked;
     // Tasks reading documents without OCR and with it read them apart: the text differs.
@@ -67,7 +88,25 @@ FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, 
         if (!documents)
             break; // no reader: every file is matched on its bytes
         ThrowIfThreadCancelled();
-        DocumentReading text = documents->Read(file.Fd(), ocr, pass.Rules().OcrLanguages);
+        const std::string& languages = pass.Rules().OcrLanguages;
+        // One task alone on this text: what it found in this version before stands, and a
+        // warm pass reads no text at all. A dry run wants the reasons, which are not kept.
+        std::string key;
+        std::size_t alone = count;
+        if (std::count(asked.begin(), asked.end(), true) == 1 && !pass.Rules().DryRun) {
+            alone = static_cast<std::size_t>(std::find(asked.begin(), asked.end(), true) -
+                                             asked.begin());
+            key = MatchKey(group.Tasks[alone], pass.Rules().CaseSensitive);
+            bool holds = false;
+            std::string why;
+            if (documents->Recall(file.Fd(), ocr, languages, key, holds, why)) {
+                bytes[alone] = false;
+                read.Verdicts[alone].Holds = holds;
+                read.Why[alone] = why;
+                continue;
+            }
+        }
+        DocumentReading text = documents->Read(file.Fd(), ocr, languages);
         if (text.State == DocumentReading::Status::NotADocument)
             continue;
         for (std::size_t t = 0; t < count; ++t)
@@ -76,8 +115,12 @@ FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, 
                 if (text.State == DocumentReading::Status::Unreadable)
                     read.Unreadable[t] = text.Why.empty() ? "unknown reason" : text.Why;
             }
-        if (text.State == DocumentReading::Status::Text)
+        if (text.State == DocumentReading::Status::Text) {
             Take(read.Verdicts, matcher.MatchText(text.Pieces, asked), asked);
+            if (alone < count)
+                documents->Keep(file.Fd(), ocr, languages, key, read.Verdicts[alone].Holds,
+                                MatchedText(read.Verdicts[alone]));
+        }
     }
     for (std::size_t t = place; t < count; ++t)
         if (bytes[t]) {
@@ -92,6 +135,27 @@ FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, 
 // ReadFor over the file at `path`, opened for this read alone; false when it is gone.
 bool ReadNow(FolderGroup& group, std::size_t place, const FileFacts& facts, const std::string& path,
              PassFolders& pass, FileRead& read) {
+    bool documents = false;
+    for (std::size_t t = place; t < group.Tasks.size(); ++t)
+        documents = documents || group.Tasks[t].LookIn != 0;
+    if (!documents || !pass.Documents()) {
+        // Bytes alone: the matcher's own read, which opens a file no one else has open with
+        // the fewest calls. The version is taken first, so that a change during the read
+        // shows as another version at the move.
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0)
+            return false; // gone since the listing
+        read = Asking(group, place, facts, pass);
+        read.Version = FileVersion::Of(st);
+        try {
+            read.Verdicts = group.Matcher->MatchFile(path, read.Asked);
+        } catch (const EInOutError& e) {
+            if (e.ErrorCode == ERROR_FILE_NOT_FOUND)
+                return false;
+            throw;
+        }
+        return true;
+    }
     std::unique_ptr<ReadOnlyFile> file;
     try {
         file = std::make_unique<ReadOnlyFile>(path);
@@ -154,10 +218,20 @@ std::string MatchedText(const TaskVerdict& verdict) {
     return text;
 }
 
-void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderListing& files,
-                      PassFolders& pass, PassReport& report) {
+void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pass,
+                      PassReport& report) {
     std::size_t place = 0;
     FolderGroup& group = pass.GroupOf(n, place);
+    if (!group.Listed) {
+        group.Listing = FolderListing();
+        if (!ListSourceFolder(folders, group.Listing))
+            return;
+        DropMoveTemporaries(folders.From, group.Listing);
+        group.Listed = true;
+    } else if (FolderExists(folders.To)) {
+        RemoveMoveLeftovers(folders.To); // as the listing does for the task's destination
+    }
+    const FolderListing& files = group.Listing;
     const FolderMatcher& matcher = *group.Matcher;
     const PassRules& rules = pass.Rules();
     const TaskConditions& task = group.Tasks[place];
@@ -198,7 +272,7 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderLis
             }
             auto known = group.Files.find(name);
             if (known != group.Files.end() && known->second.Taken)
-                continue; // a dry run's earlier task would have moved it
+                continue; // moved by an earlier task (or, in a dry run, would have been)
             if (known != group.Files.end() && known->second.Asked[place] &&
                 !Holds(known->second, place) && known->second.Unreadable[place].empty()) {
                 // Read before for this task, and not taken: nothing to do with the file.
@@ -253,8 +327,9 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderLis
                 continue;
             }
             // A task without conditions says nothing more in the history than it always did.
-            const std::string why =
-                task.Plain() ? std::string() : MatchedText(read.Verdicts[place]);
+            const std::string why = task.Plain()               ? std::string()
+                                    : !read.Why[place].empty() ? read.Why[place]
+                                                               : MatchedText(read.Verdicts[place]);
             if (rules.DryRun) {
                 const std::string obstacle = MoveObstacle(folders, name);
                 preview(name, obstacle.empty(), obstacle.empty() ? why : obstacle);
@@ -265,7 +340,7 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderLis
             const MoveResult moved = move.Move(name, i, files.Plain[i], file, again);
             report.Moved(name, moved, folders.From, folders.To, why);
             if (moved.How == MoveResult::Moved) {
-                group.Files.erase(known);
+                known->second.Taken = true;
                 pass.MovedInto(folders.To, name);
             }
         }
