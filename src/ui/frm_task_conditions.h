@@ -1,0 +1,117 @@
+#pragma once
+
+// The Task Conditions window, opened from either task dialog: how the match string is read,
+// the words that keep a file out, the names and ages a task takes, whether it looks inside
+// documents; and two ways to see what the task would do before it does it.
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/cancellation.h"
+#include "core/conditions/task_conditions.h"
+#include "core/pass_worker.h"
+#include "core/task_table.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTreeWidget;
+
+namespace ferry {
+
+class DocumentReader;
+class TApplication;
+struct FileCheck;
+
+// One file of the source folder as a preview sees it; texts in the system code page.
+struct PreviewRow {
+    std::string File;
+    bool Moves = false;
+    std::string Outcome; // "would move", or why it would stay
+};
+
+// Shows what a pass would do with the task as the window has it, moving nothing. Runs on
+// the window's worker thread.
+using PreviewFunction = std::function<std::vector<PreviewRow>(
+    const TaskRecord& task, const TaskConditions& conditions, const CancelFlag& cancel)>;
+
+class TFRM_TaskConditions : public QWidget {
+    Q_OBJECT
+public:
+    TFRM_TaskConditions(TApplication& app, QWidget* parent);
+    ~TFRM_TaskConditions() override;
+
+    // Opens the window on the task as its dialog holds it now (its folders are what Preview
+    // looks at), with the conditions it has so far.
+    void ShowTask(const TaskRecord& task, const TaskConditions& conditions);
+    // The conditions as the window's controls have them.
+    TaskConditions Conditions() const;
+    // Whether Test or Preview is still at work.
+    bool Busy() const { return Running_ != Job::None; }
+
+    void BTN_TestClick();
+    void BTN_PreviewClick();
+    void BTN_OKClick();
+    void BTN_CancelClick();
+
+    QLabel* LBL_MatchKind;
+    QComboBox* CMB_MatchKind;
+    QLabel* LBL_MatchString;
+    QLineEdit* TXT_MatchString;
+    QLabel* LBL_Exclude;
+    QLineEdit* TXT_ExcludeString;
+    QLabel* LBL_ExcludeHint;
+    QLabel* LBL_Names;
+    QLineEdit* TXT_NamePattern;
+    QLabel* LBL_NamesHint;
+    QLabel* LBL_Age;
+    QSpinBox* SPN_MinAge;
+    QLabel* LBL_AgeUnit;
+    QCheckBox* CHK_Documents;
+    QCheckBox* CHK_Ocr;
+    QPushButton* BTN_Test;
+    QPushButton* BTN_Preview;
+    QLabel* LBL_Status;
+    QTreeWidget* LST_Results;
+    QPushButton* BTN_OK;
+    QPushButton* BTN_Cancel;
+
+    // The conditions the user accepted, match string included.
+    std::function<void(const TaskConditions& conditions)> OnAccepted;
+    // What Preview runs; the engine's dry run unless a test puts another in.
+    PreviewFunction Preview;
+    // The languages scanned pages are read in ("eng+deu"); "" lets the reader choose.
+    std::string OcrLanguages_;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class Job { None, Test, Preview };
+
+    bool Start(Job job, std::function<std::function<void()>(const CancelFlag&)> work);
+    void Finished(unsigned serial, const std::function<void()>& show);
+    void Abandon();
+    void ShowCheck(const std::string& file, const FileCheck& check);
+    void ShowPreview(const std::vector<PreviewRow>& rows);
+    void ShowFailure(const std::string& why);
+    void KindChanged();
+    void DocumentsChanged();
+
+    TApplication& App_;
+    TaskRecord Task_;
+    uint32_t UnknownKind_ = 0; // a stored kind the list does not offer, kept as it was
+    PassWorker Worker_;
+    Job Running_ = Job::None;
+    unsigned Serial_ = 0; // of the latest job: an abandoned job's end is not shown
+    // Used on the worker thread only; kept so the helper stays up between tests.
+    std::unique_ptr<DocumentReader> Documents_;
+};
+
+} // namespace ferry
