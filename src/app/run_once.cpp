@@ -46,6 +46,7 @@ int Fail(const std::string& why) {
 
 int RunOnce() {
     TaskTable table;
+    PassRules rules;
     try {
         // Without stored settings there are no tasks; a first run's defaults are the windows'
         // business, so nothing is written here.
@@ -53,6 +54,8 @@ int RunOnce() {
             return 0;
         TStartupLoad load;
         LoadStartupSettings(table, load);
+        rules = CurrentPassRules();
+        rules.OcrLanguages = ReadOcrLanguages();
     } catch (const std::exception& e) {
         return Fail(e.what());
     }
@@ -62,7 +65,7 @@ int RunOnce() {
     OutcomeLines lines;
     PassObservers observers{&lines, &history, &mail};
     const CancelFlag never;
-    const PassEnd end = RunPass(TaskRowsForPass(table), CurrentPassRules(), observers, never);
+    const PassEnd end = RunPass(TaskRowsForPass(table), rules, observers, never);
     if (!end.Error)
         return 0;
     return Fail(lines.Error.empty() ? "the pass ended with an error" : lines.Error);

@@ -8,7 +8,7 @@ namespace {
 const std::string kEmpty;
 }
 
-TaskTable::TaskTable() : Cells_(2) {}
+TaskTable::TaskTable() : Cells_(2), Conditions_(2) {}
 
 void TaskTable::AboutToChange() {
     if (Observer_)
@@ -23,8 +23,10 @@ void TaskTable::Changed() {
 TaskTable::RowCells& TaskTable::EnsureRow(int row) {
     if (row < 0)
         throw std::out_of_range("TaskTable row below 0");
-    if (static_cast<size_t>(row) >= Cells_.size())
+    if (static_cast<size_t>(row) >= Cells_.size()) {
         Cells_.resize(static_cast<size_t>(row) + 1);
+        Conditions_.resize(Cells_.size());
+    }
     return Cells_[static_cast<size_t>(row)];
 }
 
@@ -77,6 +79,7 @@ void TaskTable::WriteRecord(int row, const TaskRecord& task) {
     cells[2] = task.Source;
     cells[3] = task.Destination;
     cells[4] = task.MatchString;
+    Conditions_[static_cast<size_t>(row)] = task.Conditions;
 }
 
 void TaskTable::AppendTask(const TaskRecord& task) {
@@ -85,6 +88,7 @@ void TaskTable::AppendTask(const TaskRecord& task) {
     ++RowCount_;
     // The new last row must be blank even if an earlier SetRowCount hid text there.
     EnsureRow(RowCount_ - 1) = RowCells{};
+    Conditions_[static_cast<size_t>(RowCount_ - 1)] = ConditionValues{};
     Changed();
 }
 
@@ -102,8 +106,10 @@ void TaskTable::DeleteTask(int row) {
         return;
     AboutToChange();
     if (RowCount_ >= 3) {
-        for (int i = row; i <= RowCount_ - 2; ++i)
+        for (int i = row; i <= RowCount_ - 2; ++i) {
             EnsureRow(i) = EnsureRow(i + 1);
+            Conditions_[static_cast<size_t>(i)] = Conditions_[static_cast<size_t>(i + 1)];
+        }
     }
     RowCount_ = RowCount_ - 1 <= 0 ? 1 : RowCount_ - 1;
     if (RowCount_ >= 3) {
@@ -116,7 +122,9 @@ void TaskTable::DeleteTask(int row) {
 }
 
 TaskRecord TaskTable::TaskAt(int row) const {
-    return {Cell(1, row), Cell(2, row), Cell(3, row), Cell(4, row)};
+    const bool held = row >= 0 && static_cast<size_t>(row) < Conditions_.size();
+    return {Cell(1, row), Cell(2, row), Cell(3, row), Cell(4, row),
+            held ? Conditions_[static_cast<size_t>(row)] : ConditionValues{}};
 }
 
 bool TaskTable::IsTaskRow(int row) const {
@@ -140,6 +148,7 @@ TaskSnapshot TaskTable::Snapshot() const {
         s.Source.push_back(Cell(2, r));
         s.Destination.push_back(Cell(3, r));
         s.MatchString.push_back(Cell(4, r));
+        s.Conditions.push_back(TaskAt(r).Conditions);
     }
     return s;
 }

@@ -4,16 +4,31 @@
 
 #include <array>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "core/conditions/task_conditions.h"
 
 namespace ferry {
 
 // One routing task: files in Source whose bytes contain MatchString move to Destination.
+// Conditions, which the grid does not show, say how the match string is read and which
+// files are considered; they travel with the row wherever it goes.
 struct TaskRecord {
     std::string Identifier;
     std::string Source;
     std::string Destination;
     std::string MatchString;
+    ConditionValues Conditions;
+
+    TaskRecord() = default;
+    TaskRecord(std::string identifier, std::string source, std::string destination,
+               std::string matchString, ConditionValues conditions = {})
+        : Identifier(std::move(identifier)), Source(std::move(source)),
+          Destination(std::move(destination)), MatchString(std::move(matchString)),
+          Conditions(std::move(conditions)) {}
+
+    TaskConditions ConditionsForMatch() const { return {MatchString, Conditions}; }
 
     bool operator==(const TaskRecord&) const = default;
 };
@@ -24,7 +39,10 @@ struct TaskSnapshot {
     std::vector<std::string> Source;
     std::vector<std::string> Destination;
     std::vector<std::string> MatchString;
+    std::vector<ConditionValues> Conditions;
     int Count = 0;
+
+    bool operator==(const TaskSnapshot&) const = default;
 };
 
 // Told before and after every change of cells or RowCount, so that a view can follow the
@@ -84,6 +102,7 @@ private:
     void Changed();
 
     std::vector<RowCells> Cells_;
+    std::vector<ConditionValues> Conditions_; // beside Cells_, row for row
     int RowCount_ = 2;
     int Row_ = 1;
     TaskTableObserver* Observer_ = nullptr;

@@ -82,6 +82,17 @@ int32_t TRegistryKey::ReadInteger(const std::string& name) {
     return static_cast<int32_t>(v);
 }
 
+bool TRegistryKey::ReadOptionalInteger(const std::string& name, uint32_t& value) {
+    if (IsOpen()) {
+        DWORD type = REG_NONE;
+        std::string data;
+        if (RegQueryValue(Key_, name, type, data) == ERROR_FILE_NOT_FOUND)
+            return false;
+    }
+    value = static_cast<uint32_t>(ReadInteger(name));
+    return true;
+}
+
 std::string TRegistryKey::ReadText(const std::string& name, bool strict) {
     if (!IsOpen()) {
         if (strict)
@@ -130,6 +141,14 @@ void TRegistryKey::WriteString(const std::string& name, const std::string& value
     data += '\0';
     LONG r = RegSetValue(Key_, name, REG_SZ, data);
     if (r != ERROR_SUCCESS)
+        throw ERegistryException::WriteError(name, r, RegLastErrorText());
+}
+
+void TRegistryKey::DeleteValue(const std::string& name) {
+    if (!IsOpen())
+        throw ERegistryException::WriteError(name, OpenResult_, RegLastErrorText());
+    LONG r = RegDeleteValue(Key_, name.c_str());
+    if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND)
         throw ERegistryException::WriteError(name, r, RegLastErrorText());
 }
 

@@ -58,6 +58,8 @@ public:
     // when the value is missing, no key is open or the data is longer than 4 bytes, and
     // "Invalid data type" for another type of at most 4 bytes.
     int32_t ReadInteger(const std::string& name);
+    // As ReadInteger, but a missing value is no error: false, and `value` is left alone.
+    bool ReadOptionalInteger(const std::string& name, uint32_t& value);
     // A REG_SZ or REG_EXPAND_SZ (not expanded), cut at its first NUL. A missing value, no
     // key open, or any failure to query gives "". Another type raises "Invalid data type".
     std::string ReadString(const std::string& name);
@@ -69,6 +71,9 @@ public:
     void WriteInteger(const std::string& name, int32_t value);
     // Stores the text with its terminating NUL.
     void WriteString(const std::string& name, const std::string& value);
+    // Removes the value; one that is not there is no error. Raises "Failed to set data"
+    // otherwise, as a write would.
+    void DeleteValue(const std::string& name);
 
 private:
     std::string ReadText(const std::string& name, bool strict);

@@ -154,6 +154,13 @@ bool ReadDesktopNotifications() {
     return key.ReadInteger("DesktopNotifications") == 1;
 }
 
+std::string ReadOcrLanguages() {
+    TRegistryKey key;
+    if (!key.OpenKeyReadOnly(SettingsRoot(), SettingsKey))
+        return {};
+    return key.ReadString("OcrLanguages");
+}
+
 bool WriteDesktopNotifications(bool on) {
     TRegistryKey key;
     if (!OpenExistingSettingsKey(key, "DesktopNotifications", true))

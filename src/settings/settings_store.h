@@ -148,6 +148,10 @@ bool WriteDesktopNotifications(bool on);
 // only while it is not.
 bool DesktopNotificationsStored();
 
+// The OCR languages of document text (OcrLanguages, "eng+deu"); "" when absent, and then the
+// reader chooses.
+std::string ReadOcrLanguages();
+
 // Saves the table when the load has completed; returns false, writing nothing, when not.
 bool SaveTaskTable(const TaskTable& table, const TStartupLoad& load);
 

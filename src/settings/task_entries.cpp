@@ -23,6 +23,41 @@ void WriteEntryValues(TRegistryKey& entry, const std::string& identifier, const 
     entry.WriteString("MatchString", matchString);
 }
 
+// The conditions as values of their own beside the four: each written when it differs from
+// its default and removed when it does not, so that a row that took another task's place
+// keeps nothing of it, and a task without conditions is stored exactly as it always was.
+void WriteConditionValues(TRegistryKey& entry, const ConditionValues& c) {
+    auto dword = [&](const char* name, uint32_t value) {
+        if (value != 0)
+            entry.WriteInteger(name, static_cast<int32_t>(value));
+        else
+            entry.DeleteValue(name);
+    };
+    auto text = [&](const char* name, const std::string& value) {
+        if (!value.empty())
+            entry.WriteString(name, value);
+        else
+            entry.DeleteValue(name);
+    };
+    dword("MatchKind", static_cast<uint32_t>(c.Kind));
+    text("ExcludeString", c.ExcludeString);
+    text("NamePattern", c.NamePattern);
+    dword("MinAgeMinutes", c.MinAgeMinutes);
+    dword("LookIn", c.LookIn);
+}
+
+ConditionValues ReadConditionValues(TRegistryKey& entry) {
+    ConditionValues c;
+    uint32_t kind = 0;
+    if (entry.ReadOptionalInteger("MatchKind", kind))
+        c.Kind = static_cast<MatchKind>(kind);
+    c.ExcludeString = entry.ReadStringStrict("ExcludeString");
+    c.NamePattern = entry.ReadStringStrict("NamePattern");
+    entry.ReadOptionalInteger("MinAgeMinutes", c.MinAgeMinutes);
+    entry.ReadOptionalInteger("LookIn", c.LookIn);
+    return c;
+}
+
 } // namespace
 
 std::string TaskEntryPath(int n) {
@@ -45,6 +80,13 @@ void WriteTaskEntry(TRegistryKey& settingsKey, int n, const std::string& identif
     WriteEntryValues(entry, identifier, source, matchString, destination);
 }
 
+void WriteTaskEntry(TRegistryKey& settingsKey, int n, const TaskRecord& task) {
+    TRegistryKey entry;
+    entry.OpenSubKey(settingsKey, "Entry" + std::to_string(n), true);
+    WriteEntryValues(entry, task.Identifier, task.Source, task.MatchString, task.Destination);
+    WriteConditionValues(entry, task.Conditions);
+}
+
 namespace {
 
 TaskRecord ReadEntryValues(TRegistryKey& entry) {
@@ -53,6 +95,7 @@ TaskRecord ReadEntryValues(TRegistryKey& entry) {
     r.Source = entry.ReadStringStrict("Source");
     r.Destination = entry.ReadStringStrict("Destination");
     r.MatchString = entry.ReadStringStrict("MatchString");
+    r.Conditions = ReadConditionValues(entry);
     return r;
 }
 
@@ -81,9 +124,14 @@ void SaveTaskEntries(int count, const TaskSnapshot& columns) {
     if (!OpenExistingSettingsKey(key, "NumberOfEntries", true, &tx))
         return; // missing: nothing to save into
     key.WriteInteger("NumberOfEntries", count - 1);
-    for (int n = 1; n <= count - 1; ++n)
-        WriteTaskEntry(key, n, Slot(columns.Identifier, n - 1), Slot(columns.Source, n - 1),
-                       Slot(columns.MatchString, n - 1), Slot(columns.Destination, n - 1));
+    for (int n = 1; n <= count - 1; ++n) {
+        const std::size_t i = static_cast<std::size_t>(n - 1);
+        WriteTaskEntry(
+            key, n,
+            TaskRecord{Slot(columns.Identifier, n - 1), Slot(columns.Source, n - 1),
+                       Slot(columns.Destination, n - 1), Slot(columns.MatchString, n - 1),
+                       i < columns.Conditions.size() ? columns.Conditions[i] : ConditionValues{}});
+    }
     key.CloseKey();
     tx.Commit("NumberOfEntries");
 }

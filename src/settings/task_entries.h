@@ -1,7 +1,8 @@
 #pragma once
 
 // The task table as stored: NumberOfEntries under the settings key and one subkey per task,
-// Entry1..EntryN, each with Identifier, Source, Destination and MatchString. The start-up
+// Entry1..EntryN, each with Identifier, Source, Destination and MatchString, and the task's
+// conditions where they differ from their defaults. The start-up
 // load and the table save that use these are in settings/settings_store.h.
 
 #include <string>
@@ -33,9 +34,15 @@ void WriteTaskEntry(TRegistryKey& settingsKey, int n, const std::string& identif
                     const std::string& source, const std::string& matchString,
                     const std::string& destination);
 
-// Opens subkeyPath with creation and reads Identifier, Source, Destination, MatchString; a
-// missing value reads as "". A key that cannot be opened or a value that cannot be queried
-// raises the read error instead of reading as empty, so a hiccup never becomes a blank task.
+// The same with the task's conditions after the four: each stored when it differs from its
+// default, removed when it does not (MatchKind, ExcludeString, NamePattern, MinAgeMinutes,
+// LookIn).
+void WriteTaskEntry(TRegistryKey& settingsKey, int n, const TaskRecord& task);
+
+// Opens subkeyPath with creation and reads Identifier, Source, Destination, MatchString and
+// the conditions; a missing value reads as "" or as its default. A key that cannot be opened or a
+// value that cannot be queried raises the read error instead of reading as empty, so a hiccup never
+// becomes a blank task.
 TaskRecord ReadTaskEntry(const std::string& subkeyPath);
 
 // The same, for entry n under an open settings key (the start-up load uses this): a key

@@ -15,6 +15,7 @@
 #include "base/exception.h"
 #include "core/pass_rules.h"
 #include "extract/document_reader.h"
+#include "settings/settings_store.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
 #include "ui/file_check.h"
@@ -220,7 +221,7 @@ void TFRM_TaskConditions::BTN_TestClick() {
         return;
     const TaskConditions c = Conditions();
     const bool caseSensitive = CurrentPassRules().CaseSensitive;
-    const std::string languages = OcrLanguages_;
+    const std::string languages = ReadOcrLanguages();
     Start(Job::Test, [this, c, caseSensitive, languages, path](const CancelFlag&) {
         if (!Documents_)
             Documents_ = std::make_unique<DocumentReader>();

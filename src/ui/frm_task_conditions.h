@@ -86,8 +86,6 @@ public:
     std::function<void(const TaskConditions& conditions)> OnAccepted;
     // What Preview runs; the engine's dry run unless a test puts another in.
     PreviewFunction Preview;
-    // The languages scanned pages are read in ("eng+deu"); "" lets the reader choose.
-    std::string OcrLanguages_;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

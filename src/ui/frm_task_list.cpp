@@ -474,7 +474,9 @@ void TFRM_TaskList::BTN_RunNowClick() {
         return; // never a second pass beside the running one
     // The pass gets its own copy of the rows and of the rules: nothing it reads can change
     // under it while the windows go on.
-    Runner_->Start(TaskRowsForPass(Table_), CurrentPassRules());
+    PassRules rules = CurrentPassRules();
+    rules.OcrLanguages = ReadOcrLanguages();
+    Runner_->Start(TaskRowsForPass(Table_), rules);
 }
 
 void TFRM_TaskList::Timer1Timer() {

@@ -44,7 +44,7 @@ TaskEntryForm::TaskEntryForm(const TaskEntryLayout& layout, TApplication& app, Q
     BTN_Conditions->setText(QString::fromUtf8("Con&ditions\u2026"));
     FRM_TaskConditions = new TFRM_TaskConditions(App_, this);
     FRM_TaskConditions->OnAccepted = [this](const TaskConditions& conditions) {
-        Conditions_ = conditions;
+        Conditions_ = static_cast<const ConditionValues&>(conditions);
         TXT_MatchString->setText(AnsiToQString(conditions.MatchString));
     };
 
@@ -79,18 +79,17 @@ void TaskEntryForm::SetFields(const TaskRecord& task) {
     TXT_SourceLoc->setText(PathToQString(task.Source));
     TXT_Destination->setText(PathToQString(task.Destination));
     TXT_MatchString->setText(AnsiToQString(task.MatchString));
-    Conditions_ = {};
+    Conditions_ = task.Conditions;
 }
 
 TaskConditions TaskEntryForm::Conditions() const {
-    TaskConditions conditions = Conditions_;
-    conditions.MatchString = QStringToAnsi(TXT_MatchString->text());
-    return conditions;
+    return {QStringToAnsi(TXT_MatchString->text()), Conditions_};
 }
 
 TaskRecord TaskEntryForm::Fields() const {
     return {QStringToAnsi(TXT_Identifier->text()), QStringToPath(TXT_SourceLoc->text()),
-            QStringToPath(TXT_Destination->text()), QStringToAnsi(TXT_MatchString->text())};
+            QStringToPath(TXT_Destination->text()), QStringToAnsi(TXT_MatchString->text()),
+            Conditions_};
 }
 
 void TaskEntryForm::Browse(const char* title, QLineEdit* field) {

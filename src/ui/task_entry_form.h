@@ -82,11 +82,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
     TApplication& App_;
+    // What the dialog does not show in its fields: carried from SetFields to Fields, so that
+    // an edit keeps the task's conditions.
+    ConditionValues Conditions_;
 
 private:
     void Browse(const char* title, QLineEdit* field);
-
-    TaskConditions Conditions_; // as last accepted in the Task Conditions window
 };
 
 } // namespace ferry

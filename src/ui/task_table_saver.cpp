@@ -8,8 +8,7 @@ namespace ferry {
 namespace {
 
 bool SameTable(const TaskSnapshot& a, const TaskSnapshot& b) {
-    return a.Count == b.Count && a.Identifier == b.Identifier && a.Source == b.Source &&
-           a.Destination == b.Destination && a.MatchString == b.MatchString;
+    return a == b;
 }
 
 } // namespace

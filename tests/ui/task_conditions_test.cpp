@@ -88,8 +88,8 @@ TEST_F(TaskConditionsWindow, ConditionsSetThereGoBackToTheDialogAndABadPatternIs
     Click(w->BTN_OK);
     EXPECT_FALSE(w->isVisible());
     EXPECT_EQ(FRM_AddTask->TXT_MatchString->text(), QStringLiteral("ACME-(\\d{4})"));
-    const TaskConditions expected{
-        "ACME-(\\d{4})", MatchKind::Pattern, "REMINDER \"final notice\"", "*.pdf;*.txt", 5, 2};
+    const TaskConditions expected(
+        "ACME-(\\d{4})", {MatchKind::Pattern, "REMINDER \"final notice\"", "*.pdf;*.txt", 5, 2});
     EXPECT_EQ(FRM_AddTask->Conditions(), expected);
 
     // Opened again, the window shows what was accepted; Cancel keeps it.
@@ -110,6 +110,29 @@ TEST_F(TaskConditionsWindow, ConditionsSetThereGoBackToTheDialogAndABadPatternIs
     ASSERT_EQ(Prompts.Messages.size(), 2u);
     EXPECT_EQ(Prompts.Messages[1].Message, "The regular expression is not valid: missing ): (a");
     EXPECT_EQ(FRM_TaskList->Table().RowCount(), 2);
+
+    // Taken with the task into the table and the store, and shown again through Edit.
+    FRM_AddTask->TXT_MatchString->setText(QStringLiteral("ACME-(\\d{4})"));
+    Click(FRM_AddTask->BTN_AddTask);
+    ASSERT_FALSE(FRM_AddTask->isVisible());
+    const TaskRecord task("Accounts", "/srv/in", "/srv/out", "ACME-(\\d{4})", expected);
+    EXPECT_EQ(FRM_TaskList->Table().TaskAt(1), task);
+    EXPECT_EQ(StoredTask(1), task);
+    Click(FRM_TaskList->BTN_EditTask);
+    Click(FRM_EditTask->BTN_Conditions);
+    TFRM_TaskConditions* edit = FRM_EditTask->FRM_TaskConditions;
+    ASSERT_TRUE(edit->isVisible());
+    EXPECT_EQ(edit->Conditions(), expected);
+    edit->CMB_MatchKind->setCurrentIndex(static_cast<int>(MatchKind::AllWords));
+    edit->TXT_MatchString->setText(QStringLiteral("ACME invoice"));
+    edit->CHK_Documents->setChecked(false);
+    Click(edit->BTN_OK);
+    Click(FRM_EditTask->BTN_AddTask);
+    const TaskRecord edited(
+        "Accounts", "/srv/in", "/srv/out", "ACME invoice",
+        {MatchKind::AllWords, "REMINDER \"final notice\"", "*.pdf;*.txt", 5, 0});
+    EXPECT_EQ(FRM_TaskList->Table().TaskAt(1), edited);
+    EXPECT_EQ(StoredTask(1), edited);
 }
 
 TEST_F(TaskConditionsWindow, TestOnAFileSaysWhetherTheTaskTakesItWhyNotAndWhereItFoundWhat) {

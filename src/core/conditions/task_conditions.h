@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace ferry {
 
@@ -22,8 +23,9 @@ enum class MatchKind : uint32_t {
 
 bool IsKnownMatchKind(MatchKind kind);
 
-struct TaskConditions {
-    std::string MatchString; // in the system code page, as the task table holds it
+// What a task holds beyond its four columns, kept with it in the table and stored as values
+// of its Entry key; a value at its default is not stored at all.
+struct ConditionValues {
     MatchKind Kind = MatchKind::Text;
     // Words or "quoted phrases"; a file holding any of them is not taken.
     std::string ExcludeString;
@@ -31,8 +33,20 @@ struct TaskConditions {
     std::string NamePattern;
     // Files changed less than this many minutes ago are left for a later pass.
     uint32_t MinAgeMinutes = 0;
-    // 0: the file's bytes; otherwise the text of documents where a file is one.
+    // 0: the file's bytes; 1: the text of documents where a file is one; 2: scanned pages too.
     uint32_t LookIn = 0;
+
+    bool operator==(const ConditionValues&) const = default;
+    // Every value at its default: the task does what tasks have always done.
+    bool Plain() const { return *this == ConditionValues{}; }
+};
+
+struct TaskConditions : ConditionValues {
+    std::string MatchString; // in the system code page, as the task table holds it
+
+    TaskConditions() = default;
+    TaskConditions(std::string matchString, const ConditionValues& values)
+        : ConditionValues(values), MatchString(std::move(matchString)) {}
 
     bool operator==(const TaskConditions&) const = default;
 };
