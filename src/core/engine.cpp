@@ -1,5 +1,6 @@
 #include "core/engine.h"
 
+#include "core/pass_folders.h"
 #include "core/pass_report.h"
 #include "core/task_pass.h"
 
@@ -11,8 +12,9 @@ PassEnd RunPass(const std::vector<TaskRecord>& tasks, const PassRules& rules,
     PassReport report(observer);
     try {
         report.Start();
-        for (const TaskRecord& task : tasks)
-            RunTask(task, rules, report);
+        PassFolders folders(tasks, rules);
+        for (std::size_t n = 0; n < tasks.size(); ++n)
+            RunTask(tasks[n], n, folders, report);
     } catch (...) {
         report.Failed(std::current_exception());
     }

@@ -23,6 +23,8 @@ const char* OutcomeKindText(OutcomeKind kind) {
         return "error";
     case OutcomeKind::DestinationIsSource:
         return "left (destination is source)";
+    case OutcomeKind::TextUnreadable:
+        return "text could not be read";
     }
     return "";
 }
@@ -55,6 +57,9 @@ void PassSummary::Count(const FileOutcome& outcome) {
         break;
     case OutcomeKind::MoveFailed:
         ++counts->MoveFailed;
+        break;
+    case OutcomeKind::TextUnreadable:
+        ++counts->TextUnreadable;
         break;
     case OutcomeKind::PassError:
         counts->Error = true;
@@ -100,6 +105,7 @@ std::string PassSummary::Text() const {
         add(t.DestinationMissing, OutcomeKindText(OutcomeKind::DestinationMissing));
         add(t.MoveFailed, OutcomeKindText(OutcomeKind::MoveFailed));
         add(t.DestinationIsSource, OutcomeKindText(OutcomeKind::DestinationIsSource));
+        add(t.TextUnreadable, "left (text could not be read)");
         if (t.Error)
             parts += parts.empty() ? "error" : ", error";
         if (parts.empty())

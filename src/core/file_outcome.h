@@ -23,10 +23,14 @@ enum class OutcomeKind : int {
     // left: its name at the destination leads to the file itself (the task's two folders are
     // one), so it is never touched
     DestinationIsSource = 6,
+    // left: a task looks inside documents and this one's text could not be read (Detail says
+    // why); told once for each version of the file
+    TextUnreadable = 7,
 };
 
 // The words an outcome is shown with: "moved", "left (name taken)", "left (in use)",
-// "left (destination missing)", "left (move failed)", "error", "left (destination is source)".
+// "left (destination missing)", "left (move failed)", "error", "left (destination is source)",
+// "text could not be read".
 const char* OutcomeKindText(OutcomeKind kind);
 
 // Texts are in the program's code page, as every text the task rows hold.
@@ -38,9 +42,11 @@ struct FileOutcome {
     std::string File;              // the file's name without its folder; may be empty for a
                                    // PassError not tied to a file
     OutcomeKind Kind = OutcomeKind::Moved;
-    int64_t Size = -1;  // bytes, for Moved; -1 otherwise
-    int ErrorCode = 0;  // the system error code where one applies
-    std::string Detail; // PassError: the error's text; MoveFailed: the system's message
+    int64_t Size = -1; // bytes, for Moved; -1 otherwise
+    int ErrorCode = 0; // the system error code where one applies
+    // PassError: the error's text; MoveFailed: the system's message; TextUnreadable: why;
+    // Moved by a task with conditions: what matched, where ("words: invoice, acme").
+    std::string Detail;
     // Who the moved file is at its destination, for Move back (Moved only).
     uint64_t Device = 0;
     uint64_t Inode = 0;
@@ -64,6 +70,7 @@ struct PassSummary {
         int DestinationMissing = 0;
         int MoveFailed = 0;
         int DestinationIsSource = 0;
+        int TextUnreadable = 0;
         bool Error = false;
     };
     std::vector<TaskCounts> Tasks;

@@ -35,7 +35,7 @@ MovesFinished MoveStage::Finish() {
 }
 
 MoveResult MoveStage::Move(const std::string& name, std::size_t index, bool plain,
-                           MatchedFile& file, ContentMatch& match) {
+                           MatchedFile& file, const ReadAgain& again) {
     const std::string from = Folders_.From + name;
     const std::string to = Folders_.To + name;
     MoveResult result;
@@ -46,7 +46,7 @@ MoveResult MoveStage::Move(const std::string& name, std::size_t index, bool plai
     if (how == MoveOutcome::InUse && file.ReadAhead) {
         // Opened by someone since it was read ahead: nothing was done, and the file is read
         // and moved at its turn, as it would have been without reading ahead.
-        if (!match.Again(index, file)) {
+        if (!again(index, file)) {
             result.How = MoveResult::NoLongerMatches;
             return result;
         }

@@ -6,6 +6,7 @@
 // final only once its batch has finished it.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -16,7 +17,6 @@
 
 namespace ferry {
 
-class ContentMatch;
 struct MatchedFile;
 
 struct MoveResult {
@@ -50,10 +50,13 @@ public:
 
     MoveBatch& Batch() { return Batch_; }
 
+    // Reads file `index` again into `file`: false when it no longer matches.
+    using ReadAgain = std::function<bool(std::size_t index, MatchedFile& file)>;
+
     // Moves `file`, listed as `name` (`plain`: not a link), into the destination. A file read
-    // ahead that someone opened since is read again through `match` and moved as it is now.
+    // ahead that someone opened since is read again through `again` and moved as it is now.
     MoveResult Move(const std::string& name, std::size_t index, bool plain, MatchedFile& file,
-                    ContentMatch& match);
+                    const ReadAgain& again);
 
     // Between two files, and at the end of the task.
     MovesFinished Advance();

@@ -17,6 +17,11 @@ void PassObservers::MoveAttempted(const FileOutcome& outcome) {
         o->MoveAttempted(outcome);
 }
 
+void PassObservers::FilePreviewed(const PreviewedFile& file) {
+    for (PassObserver* o : List_)
+        o->FilePreviewed(file);
+}
+
 void PassObservers::PassEnded(const PassEnd& end) {
     for (PassObserver* o : List_)
         o->PassEnded(end);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <string>
 #include <vector>
 
 #include "core/file_outcome.h"
@@ -22,6 +23,15 @@ struct PassEnd {
     std::exception_ptr Error;
 };
 
+// A dry run's word on one file a task considered: whether it would take the file, and why
+// (what matched) or why not (the condition that failed, or what would stop the move).
+struct PreviewedFile {
+    std::string Task;
+    std::string File; // its name, without its folder
+    bool Taken = false;
+    std::string Why;
+};
+
 // Every call comes on the thread the pass runs on, in the order of the pass: PassStarted,
 // then per file FileEnded (and MoveAttempted after a move was attempted), then PassEnded.
 class PassObserver {
@@ -36,6 +46,9 @@ public:
     // has been told (a move across file systems is told only once it is final, by the end of
     // its task): the move listener. What this raises ends the pass, as a file error would.
     virtual void MoveAttempted(const FileOutcome& outcome) {}
+    // In a dry run only, for every file of every task in the order a real pass meets them;
+    // a dry run tells nothing else of files.
+    virtual void FilePreviewed(const PreviewedFile& file) {}
     // Last of all, also when an error ended the pass. Must not raise.
     virtual void PassEnded(const PassEnd& end) {}
 };
@@ -50,6 +63,7 @@ public:
     void PassStarted(int64_t startMs) override;
     void FileEnded(const FileOutcome& outcome) override;
     void MoveAttempted(const FileOutcome& outcome) override;
+    void FilePreviewed(const PreviewedFile& file) override;
     void PassEnded(const PassEnd& end) override;
 
 private:

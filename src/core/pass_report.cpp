@@ -38,11 +38,13 @@ void PassReport::Tell(const FileOutcome& outcome) {
 }
 
 void PassReport::Moved(const std::string& file, const MoveResult& result,
-                       const std::string& fromFolder, const std::string& toFolder) {
+                       const std::string& fromFolder, const std::string& toFolder,
+                       const std::string& why) {
     FileOutcome o;
     switch (result.How) {
     case MoveResult::Moved:
         o = Make(file, OutcomeKind::Moved);
+        o.Detail = why;
         if (result.Renamed)
             SetFileIdentity(*result.Renamed, o);
         else
@@ -77,6 +79,16 @@ void PassReport::Moved(const std::string& file, const MoveResult& result,
     else
         Tell(o);
     Observer_.MoveAttempted(o);
+}
+
+void PassReport::Unreadable(const std::string& file, const std::string& why) {
+    FileOutcome o = Make(file, OutcomeKind::TextUnreadable);
+    o.Detail = why;
+    Tell(o);
+}
+
+void PassReport::Previewed(const std::string& file, bool taken, const std::string& why) {
+    Observer_.FilePreviewed({Task_ ? Task_->Identifier : std::string(), file, taken, why});
 }
 
 void PassReport::Finished(const MovesFinished& finished) {

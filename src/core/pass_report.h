@@ -31,8 +31,13 @@ public:
     // attempt the observer hears of it as the move listener too. A move not final yet (across
     // file systems) is told once its batch has finished it, so that a file someone opened
     // before its source could go is told once, as in use, and never as moved as well.
+    // `why`, when not empty, is what matched, kept with a file that moved.
     void Moved(const std::string& file, const MoveResult& result, const std::string& fromFolder,
-               const std::string& toFolder);
+               const std::string& toFolder, const std::string& why = {});
+    // A file left because its text could not be read.
+    void Unreadable(const std::string& file, const std::string& why);
+    // A dry run's word on a file of the current task.
+    void Previewed(const std::string& file, bool taken, const std::string& why);
     // The batch finished moves: those held for it are told now.
     void Finished(const MovesFinished& finished);
 

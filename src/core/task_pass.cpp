@@ -1,6 +1,8 @@
 #include "core/task_pass.h"
 
 #include "base/cancellation.h"
+#include "core/pass_conditions.h"
+#include "core/pass_folders.h"
 #include "core/pass_list.h"
 #include "core/pass_match.h"
 #include "core/pass_move.h"
@@ -8,9 +10,45 @@
 #include "core/pass_select.h"
 #include "platform/files.h"
 
+#include <sys/stat.h>
+
 namespace ferry {
 
-void RunTask(const TaskRecord& task, const PassRules& rules, PassReport& report) {
+namespace {
+
+// The select stage's names and ages, for a task that runs the plain way.
+void SelectByConditions(std::size_t n, const std::string& from, PassFolders& pass,
+                        FolderListing& files) {
+    std::size_t place = 0;
+    const FolderGroup& group = pass.GroupOf(n, place);
+    const TaskConditions& c = group.Tasks[place];
+    if (c.NamePattern.empty() && c.MinAgeMinutes == 0)
+        return;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < files.Names.size(); ++i) {
+        FileFacts facts{files.Names[i], {}};
+        struct stat st {};
+        if (c.MinAgeMinutes > 0) {
+            if (stat((from + files.Names[i]).c_str(), &st) != 0)
+                continue; // gone since the listing
+            facts = FileFacts::FromStat(files.Names[i], st);
+        }
+        if (!group.Matcher->Select(place, facts, pass.Now()).Selected)
+            continue;
+        if (kept != i) {
+            files.Names[kept] = std::move(files.Names[i]);
+            files.Plain[kept] = files.Plain[i];
+        }
+        ++kept;
+    }
+    files.Names.resize(kept);
+    files.Plain.resize(kept);
+}
+
+} // namespace
+
+void RunTask(const TaskRecord& task, std::size_t n, PassFolders& pass, PassReport& report) {
+    const PassRules& rules = pass.Rules();
     report.BeginTask(task);
     // An empty path would turn into the root folder once the separator is added.
     if (task.Source.empty() || task.Destination.empty())
@@ -22,6 +60,11 @@ void RunTask(const TaskRecord& task, const PassRules& rules, PassReport& report)
     if (!ListSourceFolder(folders, files))
         return;
     SelectFiles(task, folders.From, files);
+    if (rules.DryRun || !pass.Plain(n)) {
+        RunConditionTask(n, folders, files, pass, report);
+        return;
+    }
+    SelectByConditions(n, folders.From, pass, files);
 
     MoveStage move(folders);
     ContentMatch match(folders, files, task.MatchString, rules, move.Batch());
@@ -36,7 +79,10 @@ void RunTask(const TaskRecord& task, const PassRules& rules, PassReport& report)
             if (!match.Next(i, file))
                 continue;
             // A failed move (name taken, file in use) leaves the file for the next pass.
-            report.Moved(name, move.Move(name, i, files.Plain[i], file, match), folders.From,
+            const auto again = [&match](std::size_t index, MatchedFile& f) {
+                return match.Again(index, f);
+            };
+            report.Moved(name, move.Move(name, i, files.Plain[i], file, again), folders.From,
                          folders.To);
         }
     } catch (...) {

@@ -83,9 +83,10 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     CMB_Kind->setGeometry(295, 106, 160, 21);
     LBL_Kind = FilterCaption(this, "LBL_Kind", "&Outcome:", 240, 106, CMB_Kind);
     CMB_Kind->addItem(QStringLiteral("All outcomes"), -1);
-    for (OutcomeKind kind : {OutcomeKind::Moved, OutcomeKind::NameTaken, OutcomeKind::InUse,
-                             OutcomeKind::DestinationMissing, OutcomeKind::MoveFailed,
-                             OutcomeKind::DestinationIsSource, OutcomeKind::PassError}) {
+    for (OutcomeKind kind :
+         {OutcomeKind::Moved, OutcomeKind::NameTaken, OutcomeKind::InUse,
+          OutcomeKind::DestinationMissing, OutcomeKind::MoveFailed,
+          OutcomeKind::DestinationIsSource, OutcomeKind::TextUnreadable, OutcomeKind::PassError}) {
         CMB_Kind->addItem(QString::fromLatin1(OutcomeKindText(kind)), static_cast<int>(kind));
         if (kind == OutcomeKind::Moved)
             CMB_Kind->addItem(QStringLiteral("moved back"), kMovedBackFilter);
@@ -169,8 +170,10 @@ QString TFRM_Activity::OutcomeText(const ActivityEntry& entry) {
     QString text = QString::fromLatin1(OutcomeKindText(o.Kind));
     if (o.Kind == OutcomeKind::Moved && entry.MovedBack)
         text += QStringLiteral(", then moved back");
-    // What went wrong is worth more than the word for it.
-    if ((o.Kind == OutcomeKind::PassError || o.Kind == OutcomeKind::MoveFailed) &&
+    // What went wrong is worth more than the word for it, and what matched says why a file
+    // moved.
+    if ((o.Kind == OutcomeKind::PassError || o.Kind == OutcomeKind::MoveFailed ||
+         o.Kind == OutcomeKind::TextUnreadable || o.Kind == OutcomeKind::Moved) &&
         !o.Detail.empty())
         text += QStringLiteral(": ") + AnsiToQString(o.Detail);
     return text;

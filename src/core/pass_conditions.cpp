@@ -1,0 +1,237 @@
+#include "core/pass_conditions.h"
+
+#include "base/cancellation.h"
+#include "base/exception.h"
+#include "core/content_matcher.h"
+#include "core/pass_match.h"
+#include "core/pass_move.h"
+#include "core/pass_report.h"
+#include "platform/files.h"
+#include "platform/system_errors.h"
+
+#include <sys/stat.h>
+
+namespace ferry {
+
+namespace {
+
+class OpenFileSource : public ScanSource {
+public:
+    explicit OpenFileSource(ReadOnlyFile& file) : File_(file) {}
+    int64_t Size() override { return File_.Size(); }
+    std::size_t Read(void* buffer, std::size_t count) override {
+        // A read only reads, so a long one may be given up between two blocks.
+        ThrowIfThreadCancelled();
+        return File_.Read(buffer, count);
+    }
+    void Seek(int64_t position) override { File_.Seek(position); }
+
+private:
+    ReadOnlyFile& File_;
+};
+
+void Take(std::vector<TaskVerdict>& into, std::vector<TaskVerdict>&& from,
+          const std::vector<bool>& asked) {
+    for (std::size_t t = 0; t < asked.size(); ++t)
+        if (asked[t])
+            into[t] = std::move(from[t]);
+}
+
+// One read of `file` for the task at `place` and every later task of the group that selects
+// it: document text for those that look inside documents, the bytes for the others (and for
+// those whose file turns out to be no document).
+FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, ReadOnlyFile& file,
+                 PassFolders& pass) {
+    const FolderMatcher& matcher = *group.Matcher;
+    const std::size_t count = group.Tasks.size();
+    FileRead read;
+    read.Version = FileVersion::Of(file.Stat());
+    read.Asked.assign(count, false);
+    read.Verdicts.resize(count);
+    read.Unreadable.resize(count);
+    for (std::size_t t = place; t < count; ++t)
+        read.Asked[t] = matcher.Problem(t).empty() &&
+                        (t == place || matcher.Select(t, facts, pass.Now()).Selected);
+
+    std::vector<bool> bytes = read.Asked;
+    // Tasks reading documents without OCR and with it read them apart: the text differs.
+    for (const bool ocr : {false, true}) {
+        std::vector<bool> asked(count, false);
+        bool any = false;
+        for (std::size_t t = place; t < count; ++t)
+            if (read.Asked[t] && group.Tasks[t].LookIn != 0 && (group.Tasks[t].LookIn >= 2) == ocr)
+                any = asked[t] = true;
+        if (!any)
+            continue;
+        DocumentSource* documents = pass.Documents();
+        if (!documents)
+            break; // no reader: every file is matched on its bytes
+        ThrowIfThreadCancelled();
+        DocumentReading text = documents->Read(file.Fd(), ocr, pass.Rules().OcrLanguages);
+        if (text.State == DocumentReading::Status::NotADocument)
+            continue;
+        for (std::size_t t = 0; t < count; ++t)
+            if (asked[t]) {
+                bytes[t] = false;
+                if (text.State == DocumentReading::Status::Unreadable)
+                    read.Unreadable[t] = text.Why.empty() ? "unknown reason" : text.Why;
+            }
+        if (text.State == DocumentReading::Status::Text)
+            Take(read.Verdicts, matcher.MatchText(text.Pieces, asked), asked);
+    }
+    for (std::size_t t = place; t < count; ++t)
+        if (bytes[t]) {
+            OpenFileSource source(file);
+            source.Seek(0);
+            Take(read.Verdicts, matcher.MatchBytes(source, bytes), bytes);
+            break;
+        }
+    return read;
+}
+
+bool Holds(const FileRead& read, std::size_t place) {
+    return read.Unreadable[place].empty() && read.Verdicts[place].Holds;
+}
+
+// What would stop a move the dry run does not make; empty when nothing would.
+std::string MoveObstacle(const TaskFolders& folders, const std::string& name) {
+    if (!FolderExists(folders.To))
+        return "the destination folder does not exist";
+    struct stat there {
+    }, here{};
+    if (lstat((folders.To + name).c_str(), &there) != 0)
+        return {};
+    if (lstat((folders.From + name).c_str(), &here) == 0 && here.st_dev == there.st_dev &&
+        here.st_ino == there.st_ino)
+        return "the destination is the source folder";
+    return "a file of that name is already in the destination";
+}
+
+} // namespace
+
+std::string MatchedText(const TaskVerdict& verdict) {
+    std::string text;
+    std::string piece = "\x01"; // no label yet
+    for (const ConditionHit& hit : verdict.Found) {
+        if (hit.Piece != piece) {
+            if (!text.empty())
+                text += "; ";
+            piece = hit.Piece;
+            text += (piece.empty() ? std::string("words") : piece) + ": ";
+        } else {
+            text += ", ";
+        }
+        text += hit.What;
+    }
+    return text;
+}
+
+void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderListing& files,
+                      PassFolders& pass, PassReport& report) {
+    std::size_t place = 0;
+    FolderGroup& group = pass.GroupOf(n, place);
+    const FolderMatcher& matcher = *group.Matcher;
+    const PassRules& rules = pass.Rules();
+    const TaskConditions& task = group.Tasks[place];
+    const auto preview = [&](const std::string& name, bool taken, const std::string& why) {
+        report.Previewed(name, taken, why);
+    };
+    if (!matcher.Problem(place).empty()) {
+        // A task that can take nothing reads nothing; a dry run says why.
+        if (rules.DryRun)
+            for (const std::string& name : files.Names)
+                preview(name, false, matcher.Problem(place));
+        return;
+    }
+
+    MoveStage move(folders);
+    // Never read ahead here: a file is read again only when it is no longer the one read.
+    const auto again = [](std::size_t, MatchedFile&) { return false; };
+    try {
+        for (std::size_t i = 0; i < files.Names.size(); ++i) {
+            const std::string& name = files.Names[i];
+            ThrowIfThreadCancelled();
+            report.Finished(move.Advance());
+            report.At(name);
+            const std::string path = folders.From + name;
+
+            FileFacts facts{name, {}};
+            if (group.NeedsAge) {
+                struct stat st {};
+                if (stat(path.c_str(), &st) != 0)
+                    continue; // gone since the listing
+                facts = FileFacts::FromStat(name, st);
+            }
+            const Selection selected = matcher.Select(place, facts, pass.Now());
+            if (!selected.Selected) {
+                if (rules.DryRun)
+                    preview(name, false, selected.Reason);
+                continue;
+            }
+            auto known = group.Files.find(name);
+            if (known != group.Files.end() && known->second.Taken)
+                continue; // a dry run's earlier task would have moved it
+            if (known != group.Files.end() && known->second.Asked[place] &&
+                !Holds(known->second, place) && known->second.Unreadable[place].empty()) {
+                // Read before for this task, and not taken: nothing to do with the file.
+                if (rules.DryRun)
+                    preview(name, false, matcher.Reason(place, known->second.Verdicts[place]));
+                continue;
+            }
+
+            MatchedFile file;
+            try {
+                file.File = std::make_unique<ReadOnlyFile>(path, ReadOnlyFile::Purpose::ForMove);
+            } catch (const EInOutError& e) {
+                if (e.ErrorCode == ERROR_FILE_NOT_FOUND)
+                    continue; // gone since the listing
+                throw;
+            }
+            // Read for the first time, or read before but changed since: read now.
+            if (known == group.Files.end() || !known->second.Asked[place] ||
+                !(known->second.Version == FileVersion::Of(file.File->Stat())))
+                known = group.Files
+                            .insert_or_assign(name, ReadFor(group, place, facts, *file.File, pass))
+                            .first;
+            const FileRead& read = known->second;
+            if (!read.Unreadable[place].empty()) {
+                file.File->Close();
+                if (rules.DryRun)
+                    preview(name, false, "text could not be read: " + read.Unreadable[place]);
+                else if (FirstUnreadable(read.Version))
+                    report.Unreadable(name, read.Unreadable[place]);
+                continue;
+            }
+            if (!read.Verdicts[place].Holds) {
+                file.File->Close();
+                if (rules.DryRun)
+                    preview(name, false, matcher.Reason(place, read.Verdicts[place]));
+                continue;
+            }
+            // A task without conditions says nothing more in the history than it always did.
+            const std::string why =
+                task.Plain() ? std::string() : MatchedText(read.Verdicts[place]);
+            if (rules.DryRun) {
+                file.File->Close();
+                const std::string obstacle = MoveObstacle(folders, name);
+                preview(name, obstacle.empty(), obstacle.empty() ? why : obstacle);
+                if (obstacle.empty())
+                    known->second.Taken = true;
+                continue;
+            }
+            const MoveResult moved = move.Move(name, i, files.Plain[i], file, again);
+            report.Moved(name, moved, folders.From, folders.To, why);
+            if (moved.How == MoveResult::Moved) {
+                group.Files.erase(known);
+                pass.MovedInto(folders.To, name);
+            }
+        }
+    } catch (...) {
+        report.Finished(move.Finish());
+        throw;
+    }
+    report.At("");
+    report.Finished(move.Finish());
+}
+
+} // namespace ferry

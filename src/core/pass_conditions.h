@@ -1,0 +1,25 @@
+#pragma once
+
+// The read-and-match and move stages of a task with conditions, or of a task that shares its
+// source folder with others: each file is selected by name and age, read once for every task
+// of its folder (its bytes, or its text where a task looks inside documents), and given to
+// the task if its conditions hold. A dry run goes the same way and stops short of the move.
+
+#include <cstddef>
+
+#include "core/pass_folders.h"
+#include "core/pass_list.h"
+
+namespace ferry {
+
+class PassReport;
+
+// Task `n` of the pass over the files of its source folder, as listed (temporaries already
+// left out).
+void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderListing& files,
+                      PassFolders& pass, PassReport& report);
+
+// What matched, for the history: "words: invoice, acme", "PDF text, page 2: ACME-7731".
+std::string MatchedText(const TaskVerdict& verdict);
+
+} // namespace ferry
