@@ -21,6 +21,7 @@
 #include "ui/file_check.h"
 #include "ui/form_style.h"
 #include "ui/guard.h"
+#include "ui/task_preview.h"
 #include "ui/user_prompts.h"
 #include "ui/window_frame.h"
 
@@ -236,11 +237,16 @@ void TFRM_TaskConditions::BTN_PreviewClick() {
         LBL_Status->setText(QStringLiteral("Choose the source folder first."));
         return;
     }
-    if (!Preview)
-        return;
     const TaskConditions c = Conditions();
-    Start(Job::Preview, [this, c, task = Task_](const CancelFlag& cancel) {
-        const std::vector<PreviewRow> rows = Preview(task, c, cancel);
+    TaskRecord task = Task_;
+    task.MatchString = c.MatchString;
+    task.Conditions = c;
+    PassRules rules = CurrentPassRules();
+    rules.OcrLanguages = ReadOcrLanguages();
+    rules.Documents = DocumentsThroughHelper();
+    std::vector<TaskRecord> ahead = TasksAhead ? TasksAhead() : std::vector<TaskRecord>();
+    Start(Job::Preview, [this, task, rules, ahead](const CancelFlag& cancel) {
+        const std::vector<PreviewRow> rows = PreviewTask(ahead, task, rules, cancel);
         return std::function<void()>([this, rows] { ShowPreview(rows); });
     });
 }

@@ -28,18 +28,7 @@ namespace ferry {
 class DocumentReader;
 class TApplication;
 struct FileCheck;
-
-// One file of the source folder as a preview sees it; texts in the system code page.
-struct PreviewRow {
-    std::string File;
-    bool Moves = false;
-    std::string Outcome; // "would move", or why it would stay
-};
-
-// Shows what a pass would do with the task as the window has it, moving nothing. Runs on
-// the window's worker thread.
-using PreviewFunction = std::function<std::vector<PreviewRow>(
-    const TaskRecord& task, const TaskConditions& conditions, const CancelFlag& cancel)>;
+struct PreviewRow;
 
 class TFRM_TaskConditions : public QWidget {
     Q_OBJECT
@@ -84,8 +73,9 @@ public:
 
     // The conditions the user accepted, match string included.
     std::function<void(const TaskConditions& conditions)> OnAccepted;
-    // What Preview runs; the engine's dry run unless a test puts another in.
-    PreviewFunction Preview;
+    // The tasks ahead of this one in the table, on the window's thread: those on the same
+    // folder take their files first in a pass, and so in Preview.
+    std::function<std::vector<TaskRecord>()> TasksAhead;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -43,6 +43,7 @@ TaskEntryForm::TaskEntryForm(const TaskEntryLayout& layout, TApplication& app, Q
     BTN_Conditions = MakeButton(this, "BTN_Conditions", "Con&ditions", 8, 122, 75);
     BTN_Conditions->setText(QString::fromUtf8("Con&ditions\u2026"));
     FRM_TaskConditions = new TFRM_TaskConditions(App_, this);
+    FRM_TaskConditions->TasksAhead = [this] { return TasksAhead(); };
     FRM_TaskConditions->OnAccepted = [this](const TaskConditions& conditions) {
         Conditions_ = static_cast<const ConditionValues&>(conditions);
         TXT_MatchString->setText(AnsiToQString(conditions.MatchString));

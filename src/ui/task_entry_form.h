@@ -47,6 +47,8 @@ public:
     void BTN_CancelClick();
     void BTN_ConditionsClick();
     virtual void FormShow() = 0;
+    // The tasks of the table ahead of the one this dialog makes or edits.
+    virtual std::vector<TaskRecord> TasksAhead() const = 0;
 
     QLabel* LBL_Name;
     QLineEdit* TXT_Identifier;

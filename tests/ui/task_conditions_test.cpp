@@ -250,3 +250,72 @@ TEST_F(TaskConditionsWindow, TestOnAFileSaysWhetherTheTaskTakesItWhyNotAndWhereI
 
 } // namespace
 } // namespace ferry::test
+
+namespace ferry::test {
+namespace {
+
+TEST_F(TaskConditionsWindow, PreviewListsExactlyWhatTheNextRunTasksNowMoves) {
+    TempDir files;
+    const std::string inbox = files.MakeDir("inbox");
+    const std::string out = files.MakeDir("out");
+    const std::string urgent = files.MakeDir("urgent");
+    files.Write("inbox/a.txt", "Your INVOICE, ACME\n");
+    files.Write("inbox/b.txt", "URGENT: invoice\n");    // the task ahead takes it first
+    files.Write("inbox/c.txt", "INVOICE - REMINDER\n"); // excluded
+    files.Write("inbox/d.csv", "INVOICE\n");            // not a name the task takes
+    files.Write("inbox/e.txt", "invoices\n");           // not the whole word
+    files.Write("inbox/f.txt", "an invoice\n");         // its name is taken at the destination
+    files.Write("out/f.txt", "already here\n");
+    files.Write("inbox/g.txt", "invoice\n");
+    StoreTasks({{"Urgent", inbox, urgent, "URGENT"}, {"Elsewhere", out, urgent, "x"}});
+    StartProgram();
+
+    Click(FRM_TaskList->BTN_AddNewTask);
+    FRM_AddTask->TXT_Identifier->setText(QStringLiteral("Invoices"));
+    Prompts.Folders = {inbox, out};
+    Click(FRM_AddTask->BTN_AddSource);
+    Click(FRM_AddTask->BTN_AddDest);
+    Click(FRM_AddTask->BTN_Conditions);
+    TFRM_TaskConditions* w = FRM_AddTask->FRM_TaskConditions;
+    SetConditions(w, MatchKind::AnyWord, "invoice bill", "reminder", "*.txt", 0, 0);
+    Click(w->BTN_Preview);
+    ASSERT_TRUE(Settle(w));
+    const std::vector<std::pair<std::string, std::string>> preview = {
+        {"a.txt", "would move (words: invoice)"},
+        {"b.txt", "would stay: the task Urgent takes it first"},
+        {"c.txt", "would stay: it holds the excluded word reminder"},
+        {"d.csv", "would stay: the name does not match *.txt"},
+        {"e.txt", "would stay: it holds none of the words invoice bill"},
+        {"f.txt", "would stay: a file of that name is already in the destination"},
+        {"g.txt", "would move (words: invoice)"},
+    };
+    EXPECT_EQ(Rows(w->LST_Results), preview);
+    EXPECT_EQ(w->LBL_Status->text(),
+              QStringLiteral("Nothing moved. A pass now would move 2 files, and leave 5."));
+    EXPECT_EQ(files.Entries("inbox").size(), 7u) << "Preview moves nothing";
+    EXPECT_TRUE(files.Entries("urgent").empty());
+    EXPECT_TRUE(Passes.empty()) << "nor is it a pass of the program's";
+
+    Click(w->BTN_OK);
+    Click(FRM_AddTask->BTN_AddTask);
+    ASSERT_TRUE(FRM_TaskList->isVisible());
+    Click(FRM_TaskList->BTN_RunNow);
+    ASSERT_TRUE(SettlePass());
+    EXPECT_EQ(files.Entries("out"), (std::vector<std::string>{"a.txt", "f.txt", "g.txt"}));
+    EXPECT_EQ(files.Entries("urgent"), std::vector<std::string>{"b.txt"});
+    EXPECT_EQ(files.Entries("inbox"),
+              (std::vector<std::string>{"c.txt", "d.csv", "e.txt", "f.txt"}));
+
+    // Opened again from Edit, Preview agrees with what is left: nothing more would move.
+    FRM_TaskList->Table().SetRow(3);
+    Click(FRM_TaskList->BTN_EditTask);
+    Click(FRM_EditTask->BTN_Conditions);
+    Click(FRM_EditTask->FRM_TaskConditions->BTN_Preview);
+    ASSERT_TRUE(Settle(FRM_EditTask->FRM_TaskConditions));
+    EXPECT_EQ(Rows(FRM_EditTask->FRM_TaskConditions->LST_Results),
+              (std::vector<std::pair<std::string, std::string>>{preview[2], preview[3], preview[4],
+                                                                preview[5]}));
+}
+
+} // namespace
+} // namespace ferry::test

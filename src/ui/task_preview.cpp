@@ -1,0 +1,96 @@
+#include "ui/task_preview.h"
+
+#include <algorithm>
+#include <map>
+
+#include "core/engine.h"
+#include "extract/document_reader.h"
+#include "platform/files.h"
+
+namespace ferry {
+
+namespace {
+
+// Stands in for task names in the dry run, so its reports are told apart whatever the
+// tasks are called; no name a user types starts with a control character.
+std::string Tag(std::size_t n) {
+    return "\x01" + std::to_string(n);
+}
+
+struct Collect : PassObserver {
+    std::vector<PreviewedFile> Files;
+    void FilePreviewed(const PreviewedFile& file) override { Files.push_back(file); }
+};
+
+class HelperDocuments : public DocumentSource {
+public:
+    DocumentReading Read(int fd, bool ocr, const std::string& languages) override {
+        DocumentReading reading;
+        try {
+            DocumentText text = Reader_.Read(fd, LookInOptions{ocr, languages});
+            if (text.Status == TextStatus::Text) {
+                reading.State = DocumentReading::Status::Text;
+                reading.Pieces = std::move(text.Pieces);
+            } else if (text.Status == TextStatus::Unreadable) {
+                reading.State = DocumentReading::Status::Unreadable;
+                reading.Why = UnreadableText(text.Reason);
+            }
+        } catch (const std::exception& e) {
+            reading.State = DocumentReading::Status::Unreadable;
+            reading.Why = e.what();
+        }
+        return reading;
+    }
+
+private:
+    DocumentReader Reader_;
+};
+
+} // namespace
+
+DocumentSourceMaker DocumentsThroughHelper() {
+    return [] { return std::make_unique<HelperDocuments>(); };
+}
+
+std::vector<PreviewRow> PreviewTask(const std::vector<TaskRecord>& before, const TaskRecord& task,
+                                    PassRules rules, const CancelFlag& cancel) {
+    // Only the tasks on the same folder can take its files first; the rest need not be read.
+    const std::string folder = IncludeTrailingSeparator(task.Source);
+    std::vector<TaskRecord> tasks;
+    std::map<std::string, std::string> names;
+    for (std::size_t n = 0; n < before.size(); ++n) {
+        if (before[n].Identifier.empty() || IncludeTrailingSeparator(before[n].Source) != folder)
+            continue;
+        tasks.push_back(before[n]);
+        tasks.back().Identifier = Tag(n);
+        names[Tag(n)] = before[n].Identifier;
+    }
+    const std::string mine = Tag(before.size());
+    tasks.push_back(task);
+    tasks.back().Identifier = mine;
+
+    rules.DryRun = true;
+    Collect collect;
+    const PassEnd end = RunPass(tasks, rules, collect, cancel);
+    if (end.Error)
+        std::rethrow_exception(end.Error);
+
+    std::vector<PreviewRow> rows;
+    for (const PreviewedFile& file : collect.Files) {
+        if (file.Task == mine) {
+            std::string outcome = file.Taken ? "would move" : "would stay: " + file.Why;
+            if (file.Taken && !file.Why.empty())
+                outcome += " (" + file.Why + ")";
+            rows.push_back({file.File, file.Taken, outcome});
+        } else if (file.Taken) {
+            // The dry run says nothing of it for this task: an earlier one has it.
+            rows.push_back(
+                {file.File, false, "would stay: the task " + names[file.Task] + " takes it first"});
+        }
+    }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const PreviewRow& a, const PreviewRow& b) { return a.File < b.File; });
+    return rows;
+}
+
+} // namespace ferry
