@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSpinBox>
 #include <QTreeWidget>
 #include <chrono>
@@ -218,8 +219,11 @@ void TFRM_TaskConditions::BTN_OKClick() {
 
 void TFRM_TaskConditions::BTN_TestClick() {
     std::string path;
-    if (!App_.Prompts().ChooseFile("Test on a File", path))
-        return;
+    if (App_.Prompts().ChooseFile("Test on a File", path))
+        TestFile(path);
+}
+
+void TFRM_TaskConditions::TestFile(const std::string& path) {
     const TaskConditions c = Conditions();
     const bool caseSensitive = CurrentPassRules().CaseSensitive;
     const std::string languages = ReadOcrLanguages();
@@ -330,7 +334,7 @@ void TFRM_TaskConditions::ShowPreview(const std::vector<PreviewRow>& rows) {
         moves += row.Moves;
     }
     LBL_Status->setText(
-        QStringLiteral("Nothing moved. A pass now would move %1, and leave %2.")
+        QStringLiteral("Nothing was moved: %1 would move, %2 would stay.")
             .arg(Plural(moves, "file", "files"), QString::number(rows.size() - moves)));
 }
 
@@ -341,6 +345,11 @@ void TFRM_TaskConditions::ShowFailure(const std::string& why) {
 void TFRM_TaskConditions::BTN_CancelClick() {
     Abandon();
     hide();
+}
+
+void TFRM_TaskConditions::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    OfferNoFrameButtons(this);
 }
 
 void TFRM_TaskConditions::closeEvent(QCloseEvent* event) {

@@ -45,6 +45,8 @@ public:
     bool Busy() const { return Running_ != Job::None; }
 
     void BTN_TestClick();
+    // Test on a file without the file chooser: `path` as chosen.
+    void TestFile(const std::string& path);
     void BTN_PreviewClick();
     void BTN_OKClick();
     void BTN_CancelClick();
@@ -78,6 +80,7 @@ public:
     std::function<std::vector<TaskRecord>()> TasksAhead;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:

@@ -291,7 +291,7 @@ TEST_F(TaskConditionsWindow, PreviewListsExactlyWhatTheNextRunTasksNowMoves) {
     };
     EXPECT_EQ(Rows(w->LST_Results), preview);
     EXPECT_EQ(w->LBL_Status->text(),
-              QStringLiteral("Nothing moved. A pass now would move 2 files, and leave 5."));
+              QStringLiteral("Nothing was moved: 2 files would move, 5 would stay."));
     EXPECT_EQ(files.Entries("inbox").size(), 7u) << "Preview moves nothing";
     EXPECT_TRUE(files.Entries("urgent").empty());
     EXPECT_TRUE(Passes.empty()) << "nor is it a pass of the program's";
