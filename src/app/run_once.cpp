@@ -6,6 +6,7 @@
 #include "activity/activity_store.h"
 #include "activity/pass_history.h"
 #include "core/engine.h"
+#include "extract/pass_document_reader.h"
 #include "mail/notification.h"
 #include "settings/settings_store.h"
 
@@ -56,6 +57,7 @@ int RunOnce() {
         LoadStartupSettings(table, load);
         rules = CurrentPassRules();
         rules.OcrLanguages = ReadOcrLanguages();
+        rules.Documents = PassDocumentReaders();
     } catch (const std::exception& e) {
         return Fail(e.what());
     }

@@ -89,6 +89,34 @@ FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, 
     return read;
 }
 
+// ReadFor over the file at `path`, opened for this read alone; false when it is gone.
+bool ReadNow(FolderGroup& group, std::size_t place, const FileFacts& facts, const std::string& path,
+             PassFolders& pass, FileRead& read) {
+    std::unique_ptr<ReadOnlyFile> file;
+    try {
+        file = std::make_unique<ReadOnlyFile>(path);
+    } catch (const EInOutError& e) {
+        if (e.ErrorCode == ERROR_FILE_NOT_FOUND)
+            return false; // gone since the listing
+        throw;
+    }
+    read = ReadFor(group, place, facts, *file, pass);
+    file->Close();
+    return true;
+}
+
+// The move's open, under its lease; false when the file is gone.
+bool OpenForMove(const std::string& path, MatchedFile& file) {
+    try {
+        file.File = std::make_unique<ReadOnlyFile>(path, ReadOnlyFile::Purpose::ForMove);
+    } catch (const EInOutError& e) {
+        if (e.ErrorCode == ERROR_FILE_NOT_FOUND)
+            return false;
+        throw;
+    }
+    return true;
+}
+
 bool Holds(const FileRead& read, std::size_t place) {
     return read.Unreadable[place].empty() && read.Verdicts[place].Holds;
 }
@@ -179,23 +207,40 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderLis
                 continue;
             }
 
+            // Read for the first time, or read before but changed since: read now. The read
+            // shares the file with anyone (a document's reader may open it again by itself);
+            // the move's own open follows, and a file changed in between is read again.
             MatchedFile file;
-            try {
-                file.File = std::make_unique<ReadOnlyFile>(path, ReadOnlyFile::Purpose::ForMove);
-            } catch (const EInOutError& e) {
-                if (e.ErrorCode == ERROR_FILE_NOT_FOUND)
-                    continue; // gone since the listing
-                throw;
+            bool gone = false;
+            for (int tries = 0;; ++tries) {
+                if (known == group.Files.end() || !known->second.Asked[place] || tries > 0) {
+                    FileRead read;
+                    if (!ReadNow(group, place, facts, path, pass, read)) {
+                        gone = true;
+                        break;
+                    }
+                    known = group.Files.insert_or_assign(name, std::move(read)).first;
+                }
+                if (!Holds(known->second, place) || rules.DryRun)
+                    break;
+                file = MatchedFile();
+                if (!OpenForMove(path, file)) {
+                    gone = true;
+                    break;
+                }
+                if (known->second.Version == FileVersion::Of(file.File->Stat()))
+                    break;
+                file.File->Close();
+                file = MatchedFile();
+                if (tries == 2) {
+                    gone = true; // changing as we look: the next pass will see it settled
+                    break;
+                }
             }
-            // Read for the first time, or read before but changed since: read now.
-            if (known == group.Files.end() || !known->second.Asked[place] ||
-                !(known->second.Version == FileVersion::Of(file.File->Stat())))
-                known = group.Files
-                            .insert_or_assign(name, ReadFor(group, place, facts, *file.File, pass))
-                            .first;
+            if (gone)
+                continue;
             const FileRead& read = known->second;
             if (!read.Unreadable[place].empty()) {
-                file.File->Close();
                 if (rules.DryRun)
                     preview(name, false, "text could not be read: " + read.Unreadable[place]);
                 else if (FirstUnreadable(read.Version))
@@ -203,7 +248,6 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderLis
                 continue;
             }
             if (!read.Verdicts[place].Holds) {
-                file.File->Close();
                 if (rules.DryRun)
                     preview(name, false, matcher.Reason(place, read.Verdicts[place]));
                 continue;
@@ -212,7 +256,6 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderLis
             const std::string why =
                 task.Plain() ? std::string() : MatchedText(read.Verdicts[place]);
             if (rules.DryRun) {
-                file.File->Close();
                 const std::string obstacle = MoveObstacle(folders, name);
                 preview(name, obstacle.empty(), obstacle.empty() ? why : obstacle);
                 if (obstacle.empty())

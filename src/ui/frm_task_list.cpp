@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "core/case_sensitive_match.h"
 #include "core/engine.h"
+#include "extract/pass_document_reader.h"
 #include "settings/settings_store.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
@@ -476,6 +477,7 @@ void TFRM_TaskList::BTN_RunNowClick() {
     // under it while the windows go on.
     PassRules rules = CurrentPassRules();
     rules.OcrLanguages = ReadOcrLanguages();
+    rules.Documents = PassDocumentReaders();
     Runner_->Start(TaskRowsForPass(Table_), rules);
 }
 

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <string>
@@ -145,6 +147,25 @@ TEST(PassConditionsTest, DryRunMovesNothingAndForetellsThePass) {
             moved.emplace(o.Task, o.File);
     EXPECT_EQ(moved, foretold);
     EXPECT_TRUE(real.Seen.empty());
+}
+
+// A pattern that backtracking would take forever over: the pass ends in time that grows with
+// the file, not with the pattern's ways of matching it.
+TEST(PassConditionsTest, HostilePatternEndsInTimeProportionalToTheFile) {
+    double seconds[2] = {};
+    for (const int mib : {1, 4}) {
+        TempDir in, out;
+        in.Write("a.txt", std::string(static_cast<std::size_t>(mib) << 20, 'a') + "!");
+        TaskRun run;
+        const auto start = std::chrono::steady_clock::now();
+        run.Pass({Task("T", in.Path(), out.Path(), "(a+)+$", MatchKind::Pattern),
+                  Task("U", in.Path(), out.Path(), "(x+x+)+y", MatchKind::Pattern)});
+        seconds[mib / 4] =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_TRUE(run.Outcomes.empty()); // a '!' ends the file: neither matches
+    }
+    std::printf("hostile pattern: 1 MiB %.3f s, 4 MiB %.3f s\n", seconds[0], seconds[1]);
+    EXPECT_LT(seconds[1], 20.0);
 }
 
 } // namespace

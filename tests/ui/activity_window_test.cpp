@@ -106,6 +106,23 @@ protected:
     }
 };
 
+TEST_F(ActivityTest, OutcomeSaysWhatMatchedAndWhyTextCouldNotBeRead) {
+    ActivityStore store(ActivityStore::DefaultPath());
+    store.RecordPass(
+        kDay, kDay + 3000,
+        {Outcome(kDay + 1000, "Accounts", "s.pdf", OutcomeKind::Moved,
+                 "PDF text, page 2: ACME-7731"),
+         Outcome(kDay + 2000, "Accounts", "t.pdf", OutcomeKind::TextUnreadable, "damaged")});
+    CreateProgram();
+    TFRM_Activity w(*App, &store);
+    w.Show();
+    EXPECT_EQ(
+        Column(w, TFRM_Activity::ColOutcome),
+        QStringList({"text could not be read: damaged", "moved: PDF text, page 2: ACME-7731"}));
+    Choose(w.CMB_Kind, "text could not be read");
+    EXPECT_EQ(Column(w, TFRM_Activity::ColFile), QStringList({"t.pdf"}));
+}
+
 TEST_F(ActivityTest, ListsTheHistoryNewestFirstAndFiltersIt) {
     ActivityStore store(ActivityStore::DefaultPath());
     const std::vector<FileOutcome> first = {

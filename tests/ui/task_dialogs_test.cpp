@@ -116,6 +116,26 @@ TEST_F(TaskDialogs, FolderFieldsTakeNoTypingAndTheFrameCannotCloseTheDialog) {
     EXPECT_EQ(FRM_EditTask->BTN_AddTask->text(), QStringLiteral("&Apply"));
 }
 
+// The dialogs do not show a task's conditions, and an edit or a delete must not lose them.
+TEST_F(TaskDialogs, ConditionsStayWithTheirTaskThroughEditAndDelete) {
+    ConditionValues c;
+    c.Kind = MatchKind::Pattern;
+    c.NamePattern = "*.pdf";
+    c.LookIn = 1;
+    StoreTasks({{"one", "/a", "/b", "m1"}, {"two", "/c", "/d", "INV-[0-9]+", c}});
+    StartProgram();
+    TaskTable& table = FRM_TaskList->Table();
+    table.SetRow(2);
+    Click(FRM_TaskList->BTN_EditTask);
+    Type(FRM_EditTask->TXT_Identifier, "renamed");
+    Click(FRM_EditTask->BTN_AddTask);
+    EXPECT_EQ(table.TaskAt(2), (TaskRecord{"renamed", "/c", "/d", "INV-[0-9]+", c}));
+    EXPECT_EQ(StoredTask(2).Conditions, c);
+    table.SetRow(1);
+    Click(FRM_TaskList->BTN_DelTask);
+    EXPECT_EQ(StoredTask(1), (TaskRecord{"renamed", "/c", "/d", "INV-[0-9]+", c}));
+}
+
 TEST_F(TaskDialogs, EditThenApplyRewritesTheRowAndTheStoreAfterTheShow) {
     StoreTasks({{"one", "/a", "/b", "m1"}, {"two", "/c", "/d", "m2"}});
     StartProgram();

@@ -1,0 +1,40 @@
+#include "extract/pass_document_reader.h"
+
+#include <exception>
+
+namespace ferry {
+
+PassDocumentReader::PassDocumentReader(DocumentReaderConfig config) : Reader_(std::move(config)) {}
+
+DocumentReading PassDocumentReader::Read(int fd, bool ocr, const std::string& languages) {
+    DocumentReading reading;
+    DocumentText text;
+    try {
+        text = Reader_.Read(fd, LookInOptions{ocr, languages});
+    } catch (const std::exception& e) {
+        // The pass goes on whatever befell the reading.
+        reading.State = DocumentReading::Status::Unreadable;
+        reading.Why = e.what();
+        return reading;
+    }
+    switch (text.Status) {
+    case TextStatus::Text:
+        reading.State = DocumentReading::Status::Text;
+        reading.Pieces = std::move(text.Pieces);
+        break;
+    case TextStatus::NotADocument:
+        reading.State = DocumentReading::Status::NotADocument;
+        break;
+    case TextStatus::Unreadable:
+        reading.State = DocumentReading::Status::Unreadable;
+        reading.Why = UnreadableText(text.Reason);
+        break;
+    }
+    return reading;
+}
+
+DocumentSourceMaker PassDocumentReaders(DocumentReaderConfig config) {
+    return [config] { return std::make_unique<PassDocumentReader>(config); };
+}
+
+} // namespace ferry

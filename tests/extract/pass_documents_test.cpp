@@ -1,0 +1,86 @@
+// A routing pass over real documents through the real helper: documents taken by the text a
+// person reads, the history saying where it matched, and documents whose text cannot be read
+// left with their reason, told once for each version of the file.
+
+#include "core/engine.h"
+#include "extract/pass_document_reader.h"
+#include "extract_test_support.h"
+#include "hostile_files.h"
+#include "support/task_run.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace ferry {
+namespace {
+
+using test::TaskRun;
+using test::TempDir;
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(PassDocumentsTest, DocumentsAreTakenByTheirTextAndUnreadableOnesToldOncePerVersion) {
+    TempDir root;
+    const std::string in = root.MakeDir("in"), out = root.MakeDir("out"),
+                      bytes = root.MakeDir("bytes");
+    for (const char* name : {"invoice-match.pdf", "invoice-match.docx", "invoice-nomatch.pdf",
+                             "mail-match.eml", "encrypted.pdf"})
+        root.Write(std::string("in/") + name, Bytes(test::CorpusFile(name)));
+    const std::string pdf = Bytes(test::CorpusFile("invoice-match.pdf"));
+    root.Write("in/truncated.pdf", pdf.substr(0, pdf.size() / 3));
+    test::WriteZipBomb(root / "in/bomb.docx", 300u << 20, true);
+    root.Write("in/plain.txt", "Customer account: ACME-7731");
+    root.Write("in/raw.txt", "QX-4417 in the bytes");
+
+    ConditionValues documents;
+    documents.LookIn = 1;
+    documents.Kind = MatchKind::AllWords;
+    const std::vector<TaskRecord> tasks = {
+        {"Accounts", in, out, "ACME-7731", documents},
+        // On the same folder, on the bytes: no document holds QX-4417 as bytes.
+        {"Bytes", in, bytes, "QX-4417"},
+    };
+    PassRules rules(false);
+    rules.Documents = PassDocumentReaders(test::HelperConfig());
+    const auto pass = [&] {
+        TaskRun run;
+        run.Last = RunPass(tasks, rules, run, CancelFlag());
+        EXPECT_FALSE(run.Last.Error);
+        std::map<std::string, std::string> told;
+        for (const FileOutcome& o : run.Outcomes)
+            told[o.Task + "/" + o.File] =
+                OutcomeKindText(o.Kind) + (o.Detail.empty() ? "" : ": " + o.Detail);
+        return told;
+    };
+
+    const std::map<std::string, std::string> first = pass();
+    EXPECT_EQ(first.at("Accounts/invoice-match.pdf"), "moved: PDF text, page 1: ACME-7731");
+    EXPECT_EQ(first.at("Accounts/invoice-match.docx").rfind("moved: ", 0), 0u);
+    EXPECT_EQ(first.at("Accounts/mail-match.eml").rfind("moved: ", 0), 0u);
+    EXPECT_EQ(first.at("Accounts/plain.txt"), "moved: words: ACME-7731"); // no document: bytes
+    EXPECT_EQ(first.at("Accounts/encrypted.pdf"), "text could not be read: encrypted");
+    EXPECT_EQ(first.at("Accounts/truncated.pdf"), "text could not be read: damaged");
+    EXPECT_EQ(first.at("Accounts/bomb.docx").rfind("text could not be read: ", 0), 0u);
+    EXPECT_EQ(first.at("Bytes/raw.txt"), "moved");
+    EXPECT_EQ(first.size(), 8u);
+    EXPECT_EQ(root.Entries("in"),
+              (std::vector<std::string>{"bomb.docx", "encrypted.pdf", "invoice-nomatch.pdf",
+                                        "truncated.pdf"}));
+
+    // The same versions again: nothing more to say. A changed one is a new version.
+    EXPECT_TRUE(pass().empty());
+    root.Write("in/truncated.pdf", pdf.substr(0, pdf.size() / 2));
+    const std::map<std::string, std::string> third = pass();
+    EXPECT_EQ(third, (std::map<std::string, std::string>{
+                         {"Accounts/truncated.pdf", "text could not be read: damaged"}}));
+}
+
+} // namespace
+} // namespace ferry
