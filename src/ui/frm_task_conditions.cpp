@@ -16,6 +16,7 @@
 #include "base/exception.h"
 #include "core/pass_rules.h"
 #include "extract/document_reader.h"
+#include "extract/pass_document_reader.h"
 #include "settings/settings_store.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
@@ -247,7 +248,7 @@ void TFRM_TaskConditions::BTN_PreviewClick() {
     task.Conditions = c;
     PassRules rules = CurrentPassRules();
     rules.OcrLanguages = ReadOcrLanguages();
-    rules.Documents = DocumentsThroughHelper();
+    rules.Documents = PassDocumentReaders();
     std::vector<TaskRecord> ahead = TasksAhead ? TasksAhead() : std::vector<TaskRecord>();
     Start(Job::Preview, [this, task, rules, ahead](const CancelFlag& cancel) {
         const std::vector<PreviewRow> rows = PreviewTask(ahead, task, rules, cancel);

@@ -4,7 +4,6 @@
 #include <map>
 
 #include "core/engine.h"
-#include "extract/document_reader.h"
 #include "platform/files.h"
 
 namespace ferry {
@@ -22,35 +21,7 @@ struct Collect : PassObserver {
     void FilePreviewed(const PreviewedFile& file) override { Files.push_back(file); }
 };
 
-class HelperDocuments : public DocumentSource {
-public:
-    DocumentReading Read(int fd, bool ocr, const std::string& languages) override {
-        DocumentReading reading;
-        try {
-            DocumentText text = Reader_.Read(fd, LookInOptions{ocr, languages});
-            if (text.Status == TextStatus::Text) {
-                reading.State = DocumentReading::Status::Text;
-                reading.Pieces = std::move(text.Pieces);
-            } else if (text.Status == TextStatus::Unreadable) {
-                reading.State = DocumentReading::Status::Unreadable;
-                reading.Why = UnreadableText(text.Reason);
-            }
-        } catch (const std::exception& e) {
-            reading.State = DocumentReading::Status::Unreadable;
-            reading.Why = e.what();
-        }
-        return reading;
-    }
-
-private:
-    DocumentReader Reader_;
-};
-
 } // namespace
-
-DocumentSourceMaker DocumentsThroughHelper() {
-    return [] { return std::make_unique<HelperDocuments>(); };
-}
 
 std::vector<PreviewRow> PreviewTask(const std::vector<TaskRecord>& before, const TaskRecord& task,
                                     PassRules rules, const CancelFlag& cancel) {

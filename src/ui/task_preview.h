@@ -26,7 +26,4 @@ struct PreviewRow {
 std::vector<PreviewRow> PreviewTask(const std::vector<TaskRecord>& before, const TaskRecord& task,
                                     PassRules rules, const CancelFlag& cancel);
 
-// Reads documents for a pass through the helper process and its cache, on the pass's thread.
-DocumentSourceMaker DocumentsThroughHelper();
-
 } // namespace ferry

@@ -267,6 +267,12 @@ TEST_F(TaskConditionsWindow, PreviewListsExactlyWhatTheNextRunTasksNowMoves) {
     files.Write("inbox/f.txt", "an invoice\n");         // its name is taken at the destination
     files.Write("out/f.txt", "already here\n");
     files.Write("inbox/g.txt", "invoice\n");
+    // A document: its words are in its text, not its bytes.
+    TempDir cache;
+    ScopedEnv cacheHome("XDG_CACHE_HOME", cache.Path());
+    ScopedEnv helper("FERRYDESK_EXTRACT_HELPER",
+                     (std::string(FERRY_BINARY_DIR) + "/bin/ferrydesk-extract").c_str());
+    files.Write("inbox/h.txt", TempDir::Read(std::string(FERRY_CORPUS) + "/invoice-match.docx"));
     StoreTasks({{"Urgent", inbox, urgent, "URGENT"}, {"Elsewhere", out, urgent, "x"}});
     StartProgram();
 
@@ -277,7 +283,7 @@ TEST_F(TaskConditionsWindow, PreviewListsExactlyWhatTheNextRunTasksNowMoves) {
     Click(FRM_AddTask->BTN_AddDest);
     Click(FRM_AddTask->BTN_Conditions);
     TFRM_TaskConditions* w = FRM_AddTask->FRM_TaskConditions;
-    SetConditions(w, MatchKind::AnyWord, "invoice bill", "reminder", "*.txt", 0, 0);
+    SetConditions(w, MatchKind::AnyWord, "invoice bill", "reminder", "*.txt", 0, 1);
     Click(w->BTN_Preview);
     ASSERT_TRUE(Settle(w));
     const std::vector<std::pair<std::string, std::string>> preview = {
@@ -288,11 +294,12 @@ TEST_F(TaskConditionsWindow, PreviewListsExactlyWhatTheNextRunTasksNowMoves) {
         {"e.txt", "would stay: it holds none of the words invoice bill"},
         {"f.txt", "would stay: a file of that name is already in the destination"},
         {"g.txt", "would move (words: invoice)"},
+        {"h.txt", "would move (document text: invoice)"},
     };
     EXPECT_EQ(Rows(w->LST_Results), preview);
     EXPECT_EQ(w->LBL_Status->text(),
-              QStringLiteral("Nothing was moved: 2 files would move, 5 would stay."));
-    EXPECT_EQ(files.Entries("inbox").size(), 7u) << "Preview moves nothing";
+              QStringLiteral("Nothing was moved: 3 files would move, 5 would stay."));
+    EXPECT_EQ(files.Entries("inbox").size(), 8u) << "Preview moves nothing";
     EXPECT_TRUE(files.Entries("urgent").empty());
     EXPECT_TRUE(Passes.empty()) << "nor is it a pass of the program's";
 
@@ -301,7 +308,7 @@ TEST_F(TaskConditionsWindow, PreviewListsExactlyWhatTheNextRunTasksNowMoves) {
     ASSERT_TRUE(FRM_TaskList->isVisible());
     Click(FRM_TaskList->BTN_RunNow);
     ASSERT_TRUE(SettlePass());
-    EXPECT_EQ(files.Entries("out"), (std::vector<std::string>{"a.txt", "f.txt", "g.txt"}));
+    EXPECT_EQ(files.Entries("out"), (std::vector<std::string>{"a.txt", "f.txt", "g.txt", "h.txt"}));
     EXPECT_EQ(files.Entries("urgent"), std::vector<std::string>{"b.txt"});
     EXPECT_EQ(files.Entries("inbox"),
               (std::vector<std::string>{"c.txt", "d.csv", "e.txt", "f.txt"}));
