@@ -1,9 +1,12 @@
 #include "ui/frm_task_conditions.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -120,6 +123,7 @@ TFRM_TaskConditions::TFRM_TaskConditions(TApplication& app, QWidget* parent)
     LST_Results->setColumnCount(2);
     LST_Results->setHeaderLabels({QStringLiteral("File"), QStringLiteral("What would happen")});
     LST_Results->header()->resizeSection(0, 170);
+    LST_Results->installEventFilter(this);
 
     BTN_OK = MakeButton(this, "BTN_OK", "OK", 316, 407, 75);
     BTN_Cancel = MakeButton(this, "BTN_Cancel", "&Cancel", 397, 407, 75);
@@ -351,6 +355,17 @@ void TFRM_TaskConditions::BTN_CancelClick() {
 void TFRM_TaskConditions::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     OfferNoFrameButtons(this);
+}
+
+bool TFRM_TaskConditions::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == LST_Results && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        if (const QTreeWidgetItem* item = LST_Results->currentItem())
+            QGuiApplication::clipboard()->setText(item->text(0) + QLatin1Char('\t') +
+                                                  item->text(1));
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TFRM_TaskConditions::closeEvent(QCloseEvent* event) {

@@ -81,6 +81,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Ctrl+C in the list copies the current row whole, its two columns parted by a tab.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
