@@ -6,12 +6,17 @@
 //                                           task takes, as rg -l does. One task of the first
 //                                           kind is the content matcher's own scan, as a
 //                                           pass of one task does today.
+//   conditions_bench pass [-i] DIR TASKS    the program's own pass (RunPass) over the same
+//                                           tasks, each a task on DIR into a folder that does
+//                                           not exist, so that nothing moves; prints each file
+//                                           a task takes (its outcome: destination missing)
 //   conditions_bench each [-i] DIR TASKS    the same, reading each file once per task, as the
 //                                           pass reads for tasks run one after another
 //   conditions_bench time OUT CMD ARGS...   runs CMD with its output in OUT; prints its wall
 //                                           and CPU (user + system) seconds
 
 #include "core/conditions/folder_matcher.h"
+#include "core/engine.h"
 #include "core/pass_list.h"
 #include "platform/files.h"
 
@@ -86,6 +91,32 @@ int Match(bool exact, const std::string& dir, const std::string& taskFile, bool 
     return 0;
 }
 
+class TakenFiles : public PassObserver {
+public:
+    explicit TakenFiles(std::string folder) : Folder_(std::move(folder)) {}
+    void FileEnded(const FileOutcome& o) override {
+        std::printf("%s%s\n", Folder_.c_str(), o.File.c_str());
+    }
+    void PassEnded(const PassEnd& end) override { Failed = static_cast<bool>(end.Error); }
+    bool Failed = false;
+
+private:
+    std::string Folder_;
+};
+
+int Pass(bool exact, const std::string& dir, const std::string& taskFile) {
+    const std::vector<TaskConditions> tasks = ReadTasks(taskFile);
+    std::vector<TaskRecord> rows;
+    for (const TaskConditions& task : tasks) {
+        ConditionValues values = task;
+        rows.emplace_back("Task " + std::to_string(rows.size() + 1), dir, dir + "/no such folder",
+                          task.MatchString, values);
+    }
+    TakenFiles taken(IncludeTrailingSeparator(dir));
+    RunPass(rows, PassRules(exact), taken, CancelFlag());
+    return taken.Failed ? 1 : 0;
+}
+
 // A child's own times, to the microsecond: what the shell's time cannot give.
 int Time(const std::string& out, char** command) {
     const auto start = std::chrono::steady_clock::now();
@@ -122,6 +153,8 @@ int main(int argc, char** argv) {
         args.erase(args.begin() + 1);
     }
     try {
+        if (args.size() == 3 && args[0] == "pass")
+            return Pass(exact, args[1], args[2]);
         if (args.size() == 3 && (args[0] == "match" || args[0] == "each"))
             return Match(exact, args[1], args[2], args[0] == "each");
     } catch (const std::exception& e) {

@@ -3,18 +3,21 @@
 //   extract_bench gen-ps DIR COUNT SEED PATTERN EVERY   write COUNT PostScript files of one to
 //                                                       ten pages of words; every EVERY-th holds
 //                                                       PATTERN, printed in two runs
-//   extract_bench pass SRC DST PATTERN CACHE [ocr]      one pass as a task that looks inside
-//                                                       documents makes it: each file's text
-//                                                       (from the cache at CACHE, "none" for no
-//                                                       cache) or, for other files, its bytes are
-//                                                       matched, and matches moved to DST;
-//                                                       prints moved files, seconds, and the
-//                                                       seconds the cache took to open
+//   extract_bench pass SRC DST PATTERN CACHE [ocr]      the program's own pass (RunPass) of one
+//                                                       task that looks inside documents: each
+//                                                       file's text (from the cache at CACHE,
+//                                                       "none" for no cache) or, for other
+//                                                       files, its bytes are matched, and
+//                                                       matches moved to DST; prints moved
+//                                                       files, seconds, and the seconds the
+//                                                       cache took to open
 //   extract_bench bytes SRC PATTERN                     the byte scan of the same files, nothing
 //                                                       moved; prints matching files, seconds
 
 #include "core/content_matcher.h"
+#include "core/engine.h"
 #include "extract/document_reader.h"
+#include "extract/pass_document_reader.h"
 #include "platform/file_move.h"
 #include "platform/files.h"
 
@@ -85,35 +88,36 @@ int GenPs(const std::string& dir, int count, unsigned seed, const std::string& p
     return 0;
 }
 
+class CountMoved : public PassObserver {
+public:
+    void FileEnded(const FileOutcome& o) override { Moved += o.Kind == OutcomeKind::Moved; }
+    int Moved = 0;
+};
+
 int Pass(const std::string& src, const std::string& dst, const std::string& pattern,
          const std::string& cache, bool ocr) {
-    // The program opens its cache once and keeps it (and the helper) from pass to pass: the
-    // pass is timed from its first file, and the opening apart.
+    // The program opens its cache once and keeps it from pass to pass: the pass is timed from
+    // its start, and the opening apart.
     const auto opening = std::chrono::steady_clock::now();
     DocumentReaderConfig config;
     config.CachePath = cache == "none" ? "" : cache;
-    DocumentReader reader(config);
+    auto reader = std::make_shared<std::unique_ptr<DocumentSource>>(
+        std::make_unique<PassDocumentReader>(config));
     const double opened = Since(opening);
+    // The program's own pass: one task that looks inside documents, case-sensitive.
+    ConditionValues lookInside;
+    lookInside.LookIn = ocr ? 2 : 1;
+    PassRules rules(true);
+    rules.OcrLanguages = "eng";
+    rules.Documents = [reader] { return std::move(*reader); };
+    CountMoved moved;
     const auto t0 = std::chrono::steady_clock::now();
-    const TextPattern text(pattern, true);
-    const LookInOptions options{ocr, "eng"};
-    int moved = 0;
-    for (const std::string& name : Files(src)) {
-        const std::string path = src + "/" + name;
-        bool match = false;
-        {
-            // opened as the pass opens what it scans, sharing read and write
-            ReadOnlyFile file(path);
-            const DocumentReader::Look look = reader.Find(file.Fd(), options, text);
-            if (look.Status == TextStatus::NotADocument)
-                match = ScanOpenFile(file, pattern, true) >= 0;
-            else
-                match = look.Found;
-        }
-        if (match && MoveFileChecked(path, dst + "/" + name) == MoveOutcome::Moved)
-            ++moved;
-    }
-    std::printf("%d %.6f %.6f\n", moved, Since(t0), opened);
+    const PassEnd end = RunPass({TaskRecord("Documents", src, dst, pattern, lookInside)}, rules,
+                                moved, CancelFlag());
+    const double took = Since(t0);
+    if (end.Error)
+        return 1;
+    std::printf("%d %.6f %.6f\n", moved.Moved, took, opened);
     return 0;
 }
 

@@ -6,6 +6,8 @@
 #include "core/pass_match.h"
 #include "core/pass_move.h"
 #include "core/pass_report.h"
+#include "core/pass_select.h"
+#include "platform/file_move.h"
 #include "platform/files.h"
 #include "platform/system_errors.h"
 
@@ -40,18 +42,27 @@ void Take(std::vector<TaskVerdict>& into, std::vector<TaskVerdict>&& from,
 // One read of `file` for the task at `place` and every later task of the group that selects
 // it: document text for those that look inside documents, the bytes for the others (and for
 // those whose file turns out to be no document).
-FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, ReadOnlyFile& file,
-                 PassFolders& pass) {
+// A read's tasks: the one at `place` and every later one that selects the file.
+FileRead Asking(const FolderGroup& group, std::size_t place, const FileFacts& facts,
+                PassFolders& pass) {
     const FolderMatcher& matcher = *group.Matcher;
     const std::size_t count = group.Tasks.size();
     FileRead read;
-    read.Version = FileVersion::Of(file.Stat());
     read.Asked.assign(count, false);
     read.Verdicts.resize(count);
     read.Unreadable.resize(count);
     for (std::size_t t = place; t < count; ++t)
         read.Asked[t] = matcher.Problem(t).empty() &&
                         (t == place || matcher.Select(t, facts, pass.Now()).Selected);
+    return read;
+}
+
+FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, ReadOnlyFile& file,
+                 PassFolders& pass) {
+    const FolderMatcher& matcher = *group.Matcher;
+    const std::size_t count = group.Tasks.size();
+    FileRead read = Asking(group, place, facts, pass);
+    read.Version = FileVersion::Of(file.Stat());
 
     std::vector<bool> bytes = read.Asked;
     // Tasks reading documents without OCR and with it read them apart: the text differs.
@@ -92,6 +103,27 @@ FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, 
 // ReadFor over the file at `path`, opened for this read alone; false when it is gone.
 bool ReadNow(FolderGroup& group, std::size_t place, const FileFacts& facts, const std::string& path,
              PassFolders& pass, FileRead& read) {
+    bool documents = false;
+    for (std::size_t t = place; t < group.Tasks.size(); ++t)
+        documents = documents || group.Tasks[t].LookIn != 0;
+    if (!documents || !pass.Documents()) {
+        // Bytes alone: the matcher's own read, which opens a file no one else has open with
+        // the fewest calls. The version is taken first, so that a change during the read
+        // shows as another version at the move.
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0)
+            return false; // gone since the listing
+        read = Asking(group, place, facts, pass);
+        read.Version = FileVersion::Of(st);
+        try {
+            read.Verdicts = group.Matcher->MatchFile(path, read.Asked);
+        } catch (const EInOutError& e) {
+            if (e.ErrorCode == ERROR_FILE_NOT_FOUND)
+                return false;
+            throw;
+        }
+        return true;
+    }
     std::unique_ptr<ReadOnlyFile> file;
     try {
         file = std::make_unique<ReadOnlyFile>(path);
@@ -154,10 +186,20 @@ std::string MatchedText(const TaskVerdict& verdict) {
     return text;
 }
 
-void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderListing& files,
-                      PassFolders& pass, PassReport& report) {
+void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pass,
+                      PassReport& report) {
     std::size_t place = 0;
     FolderGroup& group = pass.GroupOf(n, place);
+    if (!group.Listed) {
+        group.Listing = FolderListing();
+        if (!ListSourceFolder(folders, group.Listing))
+            return;
+        DropMoveTemporaries(folders.From, group.Listing);
+        group.Listed = true;
+    } else if (FolderExists(folders.To)) {
+        RemoveMoveLeftovers(folders.To); // as the listing does for the task's destination
+    }
+    const FolderListing& files = group.Listing;
     const FolderMatcher& matcher = *group.Matcher;
     const PassRules& rules = pass.Rules();
     const TaskConditions& task = group.Tasks[place];
@@ -198,7 +240,7 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderLis
             }
             auto known = group.Files.find(name);
             if (known != group.Files.end() && known->second.Taken)
-                continue; // a dry run's earlier task would have moved it
+                continue; // moved by an earlier task (or, in a dry run, would have been)
             if (known != group.Files.end() && known->second.Asked[place] &&
                 !Holds(known->second, place) && known->second.Unreadable[place].empty()) {
                 // Read before for this task, and not taken: nothing to do with the file.
@@ -265,7 +307,7 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderLis
             const MoveResult moved = move.Move(name, i, files.Plain[i], file, again);
             report.Moved(name, moved, folders.From, folders.To, why);
             if (moved.How == MoveResult::Moved) {
-                group.Files.erase(known);
+                known->second.Taken = true;
                 pass.MovedInto(folders.To, name);
             }
         }

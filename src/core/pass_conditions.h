@@ -14,10 +14,10 @@ namespace ferry {
 
 class PassReport;
 
-// Task `n` of the pass over the files of its source folder, as listed (temporaries already
-// left out).
-void RunConditionTask(std::size_t n, const TaskFolders& folders, const FolderListing& files,
-                      PassFolders& pass, PassReport& report);
+// Task `n` of the pass over the files of its source folder, listed by the first task of the
+// folder to come to it.
+void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pass,
+                      PassReport& report);
 
 // What matched, for the history: "words: invoice, acme", "PDF text, page 2: ACME-7731".
 std::string MatchedText(const TaskVerdict& verdict);

@@ -62,8 +62,10 @@ bool PassFolders::Plain(std::size_t n) const {
 
 void PassFolders::MovedInto(const std::string& folder, const std::string& name) {
     const auto group = Groups_.find(folder);
-    if (group != Groups_.end())
+    if (group != Groups_.end()) {
         group->second.Files.erase(name);
+        group->second.Listed = false;
+    }
 }
 
 DocumentSource* PassFolders::Documents() {

@@ -6,6 +6,7 @@
 // a later task only looks again at a file it takes (and reads it again if it changed).
 
 #include "core/conditions/folder_matcher.h"
+#include "core/pass_list.h"
 #include "core/pass_rules.h"
 #include "core/task_table.h"
 
@@ -32,13 +33,17 @@ struct FileRead {
     std::vector<bool> Asked;
     std::vector<TaskVerdict> Verdicts;
     std::vector<std::string> Unreadable; // why a task's text could not be read, or ""
-    bool Taken = false;                  // in a dry run, by an earlier task
+    bool Taken = false;                  // moved by an earlier task (in a dry run: would have been)
 };
 
 struct FolderGroup {
     std::vector<TaskConditions> Tasks; // in table order
     std::unique_ptr<FolderMatcher> Matcher;
     std::unordered_map<std::string, FileRead> Files;
+    // The folder as its first task listed it, temporaries left out; listed again only when a
+    // task of the pass moved a file into it.
+    FolderListing Listing;
+    bool Listed = false;
     bool NeedsAge = false; // some task waits for files to age: every file is looked at
 };
 

@@ -9,6 +9,10 @@ void SelectFiles(const TaskRecord& task, const std::string& from, FolderListing&
         listing = FolderListing();
         return;
     }
+    DropMoveTemporaries(from, listing);
+}
+
+void DropMoveTemporaries(const std::string& from, FolderListing& listing) {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < listing.Names.size(); ++i) {
         if (IsMoveTemporary(from + listing.Names[i]))

@@ -14,5 +14,7 @@ namespace ferry {
 // every one but the temporaries and stashes of a move in progress, which are not the user's
 // files; none when the task has no match string, which no file could contain.
 void SelectFiles(const TaskRecord& task, const std::string& from, FolderListing& listing);
+// The first half of that: every file but the temporaries and stashes of a move in progress.
+void DropMoveTemporaries(const std::string& from, FolderListing& listing);
 
 } // namespace ferry

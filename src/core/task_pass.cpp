@@ -56,14 +56,14 @@ void RunTask(const TaskRecord& task, std::size_t n, PassFolders& pass, PassRepor
     const TaskFolders folders{IncludeTrailingSeparator(task.Source),
                               IncludeTrailingSeparator(task.Destination)};
 
+    if (rules.DryRun || !pass.Plain(n)) {
+        RunConditionTask(n, folders, pass, report);
+        return;
+    }
     FolderListing files;
     if (!ListSourceFolder(folders, files))
         return;
     SelectFiles(task, folders.From, files);
-    if (rules.DryRun || !pass.Plain(n)) {
-        RunConditionTask(n, folders, files, pass, report);
-        return;
-    }
     SelectByConditions(n, folders.From, pass, files);
 
     MoveStage move(folders);
