@@ -16,7 +16,6 @@
 #include <chrono>
 #include <limits>
 
-#include "base/exception.h"
 #include "core/pass_rules.h"
 #include "extract/document_reader.h"
 #include "extract/pass_document_reader.h"
@@ -101,10 +100,10 @@ TFRM_TaskConditions::TFRM_TaskConditions(TApplication& app, QWidget* parent)
     LBL_AgeUnit = MakeLabel(this, "LBL_AgeUnit", "minutes (0: take files at once)", 196, 155);
 
     CHK_Documents = new QCheckBox(
-        QStringLiteral("Look inside &documents (PDF, Word, OpenDocument, e-mail)"), this);
+        QStringLiteral("Look inside documents (PDF, Word, OpenDocument, e-mail)"), this);
     CHK_Documents->setObjectName(QStringLiteral("CHK_Documents"));
     CHK_Documents->setGeometry(8, 182, CHK_Documents->sizeHint().width(), 17);
-    CHK_Ocr = new QCheckBox(QStringLiteral("Read scanned pages (&OCR)"), this);
+    CHK_Ocr = new QCheckBox(QStringLiteral("Read scanned pages (OCR)"), this);
     CHK_Ocr->setObjectName(QStringLiteral("CHK_Ocr"));
     CHK_Ocr->setGeometry(26, 202, CHK_Ocr->sizeHint().width(), 17);
 

@@ -23,19 +23,7 @@ TEST_F(EndToEnd, PreviewAndTestInTheRealWindowsAgreeWithTheNextRunTasksNow) {
     VirtualDisplay display;
     ASSERT_TRUE(display.Running()) << display.Why();
     ChildProcess manager;
-    {
-        ScopedEnv x("DISPLAY", display.Name().c_str());
-        manager.StartProgram({FindProgram("openbox"), "--sm-disable"});
-    }
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            int code = 0;
-            const std::string root =
-                RunOnDisplay(display.Name(), {"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, code);
-            return code == 0 && root.find("window id") != std::string::npos;
-        },
-        20s))
-        << "the window manager did not start";
+    ASSERT_TRUE(StartWindowManager(display, manager)) << "the window manager did not start";
 
     TempDir files;
     const std::string inbox = files.MakeDir("inbox");

@@ -72,7 +72,8 @@ TEST_F(TaskConditionsWindow, ConditionsSetThereGoBackToTheDialogAndABadPatternIs
     EXPECT_EQ(w->CMB_MatchKind->currentIndex(), 0);
     EXPECT_FALSE(w->CHK_Ocr->isEnabled()) << "OCR only for a task that looks inside documents";
     EXPECT_EQ(w->CHK_Documents->text(),
-              QStringLiteral("Look inside &documents (PDF, Word, OpenDocument, e-mail)"));
+              QStringLiteral("Look inside documents (PDF, Word, OpenDocument, e-mail)"));
+    EXPECT_EQ(w->CHK_Ocr->text(), QStringLiteral("Read scanned pages (OCR)"));
 
     SetConditions(w, MatchKind::Pattern, "ACME-(\\d{4}", "REMINDER \"final notice\"", "*.pdf;*.txt",
                   5, 2);
