@@ -279,8 +279,11 @@ bool TFRM_TaskConditions::Start(Job job,
                 this, [this, serial, show] { Finished(serial, show); }, Qt::QueuedConnection);
         },
         [] {});
-    if (!started)
+    if (!started) {
+        // A job given up on (Cancel, or the window opened again) may still be ending.
+        LBL_Status->setText(QStringLiteral("Still finishing the last one; try again in a moment."));
         return false;
+    }
     Running_ = job;
     BTN_Test->setEnabled(false);
     BTN_Preview->setEnabled(false);
