@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/system_errors.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace ferry {
@@ -42,6 +43,14 @@ void Take(std::vector<TaskVerdict>& into, std::vector<TaskVerdict>&& from,
 // One read of `file` for the task at `place` and every later task of the group that selects
 // it: document text for those that look inside documents, the bytes for the others (and for
 // those whose file turns out to be no document).
+// What a task's match in document text is kept under: everything that decides it.
+std::string MatchKey(const TaskConditions& task, bool caseSensitive) {
+    const char sep = '\x1f';
+    return std::string("conditions") + sep + std::to_string(static_cast<uint32_t>(task.Kind)) +
+           sep + (caseSensitive ? "exact" : "fold") + sep + task.MatchString + sep +
+           task.ExcludeString;
+}
+
 // A read's tasks: the one at `place` and every later one that selects the file.
 FileRead Asking(const FolderGroup& group, std::size_t place, const FileFacts& facts,
                 PassFolders& pass) {
@@ -51,6 +60,7 @@ FileRead Asking(const FolderGroup& group, std::size_t place, const FileFacts& fa
     read.Asked.assign(count, false);
     read.Verdicts.resize(count);
     read.Unreadable.resize(count);
+    read.Why.resize(count);
     for (std::size_t t = place; t < count; ++t)
         read.Asked[t] = matcher.Problem(t).empty() &&
                         (t == place || matcher.Select(t, facts, pass.Now()).Selected);
@@ -78,7 +88,25 @@ FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, 
         if (!documents)
             break; // no reader: every file is matched on its bytes
         ThrowIfThreadCancelled();
-        DocumentReading text = documents->Read(file.Fd(), ocr, pass.Rules().OcrLanguages);
+        const std::string& languages = pass.Rules().OcrLanguages;
+        // One task alone on this text: what it found in this version before stands, and a
+        // warm pass reads no text at all. A dry run wants the reasons, which are not kept.
+        std::string key;
+        std::size_t alone = count;
+        if (std::count(asked.begin(), asked.end(), true) == 1 && !pass.Rules().DryRun) {
+            alone = static_cast<std::size_t>(std::find(asked.begin(), asked.end(), true) -
+                                             asked.begin());
+            key = MatchKey(group.Tasks[alone], pass.Rules().CaseSensitive);
+            bool holds = false;
+            std::string why;
+            if (documents->Recall(file.Fd(), ocr, languages, key, holds, why)) {
+                bytes[alone] = false;
+                read.Verdicts[alone].Holds = holds;
+                read.Why[alone] = why;
+                continue;
+            }
+        }
+        DocumentReading text = documents->Read(file.Fd(), ocr, languages);
         if (text.State == DocumentReading::Status::NotADocument)
             continue;
         for (std::size_t t = 0; t < count; ++t)
@@ -87,8 +115,12 @@ FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, 
                 if (text.State == DocumentReading::Status::Unreadable)
                     read.Unreadable[t] = text.Why.empty() ? "unknown reason" : text.Why;
             }
-        if (text.State == DocumentReading::Status::Text)
+        if (text.State == DocumentReading::Status::Text) {
             Take(read.Verdicts, matcher.MatchText(text.Pieces, asked), asked);
+            if (alone < count)
+                documents->Keep(file.Fd(), ocr, languages, key, read.Verdicts[alone].Holds,
+                                MatchedText(read.Verdicts[alone]));
+        }
     }
     for (std::size_t t = place; t < count; ++t)
         if (bytes[t]) {
@@ -295,8 +327,9 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
                 continue;
             }
             // A task without conditions says nothing more in the history than it always did.
-            const std::string why =
-                task.Plain() ? std::string() : MatchedText(read.Verdicts[place]);
+            const std::string why = task.Plain()               ? std::string()
+                                    : !read.Why[place].empty() ? read.Why[place]
+                                                               : MatchedText(read.Verdicts[place]);
             if (rules.DryRun) {
                 const std::string obstacle = MoveObstacle(folders, name);
                 preview(name, obstacle.empty(), obstacle.empty() ? why : obstacle);

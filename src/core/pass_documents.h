@@ -26,6 +26,14 @@ public:
     // The text of the regular file open at `fd`, its offset left alone. Never raises: any
     // trouble is an Unreadable reading.
     virtual DocumentReading Read(int fd, bool ocr, const std::string& languages) = 0;
+    // What was found before in this version of the document under `key` (a task's
+    // conditions), and where; false when nothing is kept.
+    virtual bool Recall(int fd, bool ocr, const std::string& languages, const std::string& key,
+                        bool& holds, std::string& why) {
+        return false;
+    }
+    virtual void Keep(int fd, bool ocr, const std::string& languages, const std::string& key,
+                      bool holds, const std::string& why) {}
 };
 
 // Makes the reader of one pass, on the pass's thread, the first time a task needs one.

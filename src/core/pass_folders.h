@@ -33,6 +33,7 @@ struct FileRead {
     std::vector<bool> Asked;
     std::vector<TaskVerdict> Verdicts;
     std::vector<std::string> Unreadable; // why a task's text could not be read, or ""
+    std::vector<std::string> Why;        // what matched, when kept from an earlier pass
     bool Taken = false;                  // moved by an earlier task (in a dry run: would have been)
 };
 

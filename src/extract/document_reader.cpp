@@ -75,6 +75,29 @@ DocumentReader::Look DocumentReader::Find(int fd, const LookInOptions& options,
     return look;
 }
 
+bool DocumentReader::RecallMatch(int fd, const LookInOptions& options, const std::string& key,
+                                 bool& found, std::string& label) {
+    FileIdentity id;
+    std::string mode = "text";
+    DocumentKind kind = DocumentKind::None;
+    if (!Cache_ || !FileIdentity::Of(fd, id) || (options.Ocr && !ModeFor(fd, options, mode, kind)))
+        return false;
+    if (!Cache_->GetMatch(id, mode, key, found, label))
+        return false;
+    ++Counts_.MatchHits;
+    return true;
+}
+
+void DocumentReader::KeepMatch(int fd, const LookInOptions& options, const std::string& key,
+                               bool found, const std::string& label) {
+    FileIdentity id;
+    std::string mode = "text";
+    DocumentKind kind = DocumentKind::None;
+    if (!Cache_ || !FileIdentity::Of(fd, id) || (options.Ocr && !ModeFor(fd, options, mode, kind)))
+        return;
+    Cache_->PutMatch(id, mode, key, found, label);
+}
+
 DocumentText DocumentReader::Read(int fd, const LookInOptions& options) {
     FileIdentity id;
     if (!FileIdentity::Of(fd, id))

@@ -57,6 +57,14 @@ public:
     };
     Look Find(int fd, const LookInOptions& options, const TextPattern& pattern);
 
+    // What a caller found before in this version of the file under its own `key` (a match of
+    // its conditions): a warm pass with unchanged tasks reads no text at all. False when
+    // nothing is kept.
+    bool RecallMatch(int fd, const LookInOptions& options, const std::string& key, bool& found,
+                     std::string& label);
+    void KeepMatch(int fd, const LookInOptions& options, const std::string& key, bool found,
+                   const std::string& label);
+
     // The same for a file by name (opened read-only here).
     DocumentText ReadFile(const std::string& path, const LookInOptions& options);
 

@@ -33,6 +33,23 @@ DocumentReading PassDocumentReader::Read(int fd, bool ocr, const std::string& la
     return reading;
 }
 
+bool PassDocumentReader::Recall(int fd, bool ocr, const std::string& languages,
+                                const std::string& key, bool& holds, std::string& why) {
+    try {
+        return Reader_.RecallMatch(fd, LookInOptions{ocr, languages}, key, holds, why);
+    } catch (const std::exception&) {
+        return false; // read instead
+    }
+}
+
+void PassDocumentReader::Keep(int fd, bool ocr, const std::string& languages,
+                              const std::string& key, bool holds, const std::string& why) {
+    try {
+        Reader_.KeepMatch(fd, LookInOptions{ocr, languages}, key, holds, why);
+    } catch (const std::exception&) {
+    }
+}
+
 DocumentSourceMaker PassDocumentReaders(DocumentReaderConfig config) {
     return [config] { return std::make_unique<PassDocumentReader>(config); };
 }

@@ -11,9 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <unistd.h>
 
 namespace ferry {
 namespace {
@@ -93,6 +95,51 @@ TEST(PassDocumentsTest, DocumentsAreTakenByTheirTextAndUnreadableOnesToldOncePer
     const std::map<std::string, std::string> third = pass();
     EXPECT_EQ(third, (std::map<std::string, std::string>{
                          {"Accounts/truncated.pdf", "text could not be read: damaged"}}));
+}
+
+// What a task found in a document is kept with the document's text: a later pass takes it from
+// there, saying the same in the history, and another task's conditions are matched afresh.
+TEST(PassDocumentsTest, AKeptOutcomeStandsOnlyForTheSameConditions) {
+    TempDir root;
+    const std::string in = root.MakeDir("in"), out = root / "out";
+    root.Write("in/a.pdf", Bytes(test::CorpusFile("invoice-match.pdf")));
+    ConditionValues all;
+    all.LookIn = 1;
+    all.Kind = MatchKind::AllWords;
+    PassRules rules(true);
+    rules.Documents = PassDocumentReaders(test::HelperConfig(root / "cache.sqlite"));
+    const auto pass = [&](const std::string& match) {
+        TaskRun run;
+        run.Last = RunPass({{"T", in, out, match, all}}, rules, run, CancelFlag());
+        return run.Outcomes.empty()
+                   ? std::string()
+                   : OutcomeKindText(run.Outcomes[0].Kind) + (": " + run.Outcomes[0].Detail);
+    };
+    // No destination yet: found and kept, not moved.
+    EXPECT_EQ(pass("ACME-7731"), "left (destination missing): ");
+    // Words the document lacks are not taken for those found before.
+    root.MakeDir("out");
+    EXPECT_EQ(pass("ACME-7731 NOWHERE-1"), "");
+    EXPECT_EQ(pass("ACME-7731"), "moved: PDF text, page 1: ACME-7731");
+}
+
+// A document another program holds open is left alone, as any file is.
+TEST(PassDocumentsTest, ADocumentHeldOpenIsLeftInUse) {
+    TempDir root;
+    const std::string in = root.MakeDir("in"), out = root.MakeDir("out");
+    const std::string path = root.Write("in/a.docx", Bytes(test::CorpusFile("invoice-match.docx")));
+    ConditionValues documents;
+    documents.LookIn = 1;
+    PassRules rules(true);
+    rules.Documents = PassDocumentReaders(test::HelperConfig());
+    const int held = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    TaskRun run;
+    run.Last = RunPass({{"Accounts", in, out, "ACME-7731", documents}}, rules, run, CancelFlag());
+    close(held);
+    ASSERT_EQ(run.Outcomes.size(), 1u);
+    EXPECT_EQ(run.Outcomes[0].Kind, OutcomeKind::InUse);
+    EXPECT_TRUE(TempDir::Exists(path));
 }
 
 } // namespace
