@@ -1,13 +1,17 @@
 // Renders each of the program's windows to a PNG file, for the documentation. Run under a
 // display with a window manager (scripts/screenshots starts one) so the frames show too.
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <poll.h>
@@ -24,6 +28,7 @@
 #include "ui/frm_edit_task.h"
 #include "ui/frm_mail_security.h"
 #include "ui/frm_options.h"
+#include "ui/frm_task_conditions.h"
 #include "ui/frm_task_list.h"
 #include "ui/message_form.h"
 #include <QPushButton>
@@ -165,6 +170,54 @@ void RecordPasses(ferry::ActivityStore& store) {
                               OutcomeKind::NameTaken)});
 }
 
+// Lets Test or Preview end on the window's worker.
+bool SettleWork(ferry::TFRM_TaskConditions* window) {
+    for (int n = 0; n < 600 && window->Busy(); ++n)
+        Settle(50);
+    return !window->Busy();
+}
+
+// The Task Conditions window over a small inbox of real files: once after Preview, once after
+// Test on a file.
+bool ShootConditions(ferry::TaskTable& table, const QDir& out) {
+    QTemporaryDir inbox, invoices;
+    const struct {
+        const char* Name;
+        const char* Text;
+    } files[] = {
+        {"scan-0418.txt", "Invoice 2024-118 for ACME Ltd, due on 31 March\n"},
+        {"scan-0419.txt", "Second reminder: invoice 2024-097 is overdue\n"},
+        {"scan-0420.txt", "Delivery note 5520, no prices\n"},
+        {"scan-0421.csv", "invoice;2024-120;ACME\n"},
+        {"scan-0422.txt", "Bill of lading, container 7731\n"},
+    };
+    for (const auto& f : files) {
+        QFile file(inbox.filePath(QString::fromLatin1(f.Name)));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(f.Text);
+    }
+    ferry::TaskRecord task{"Invoices", inbox.path().toStdString(), invoices.path().toStdString(),
+                           "invoice bill"};
+    task.Conditions.Kind = ferry::MatchKind::AnyWord;
+    task.Conditions.ExcludeString = "reminder \"final notice\"";
+    task.Conditions.NamePattern = "*.pdf;*.txt";
+    task.Conditions.LookIn = 1;
+    table.ReplaceTask(1, task);
+    table.SetRow(1);
+    ferry::FRM_EditTask->ShowTask(table.TaskAt(1));
+    ferry::FRM_EditTask->BTN_ConditionsClick();
+    ferry::TFRM_TaskConditions* window = ferry::FRM_EditTask->FRM_TaskConditions;
+    window->BTN_PreviewClick();
+    bool ok = SettleWork(window) &&
+              Shoot(window, out.filePath(QStringLiteral("task-conditions-preview.png")));
+    window->TestFile(inbox.filePath(QStringLiteral("scan-0418.txt")).toStdString());
+    ok = SettleWork(window) &&
+         Shoot(window, out.filePath(QStringLiteral("task-conditions-test.png"))) && ok;
+    window->BTN_CancelClick();
+    ferry::FRM_EditTask->hide();
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -199,6 +252,8 @@ int main(int argc, char** argv) {
     ferry::FRM_EditTask->ShowTask(table.TaskAt(2));
     ok = Shoot(ferry::FRM_EditTask, out.filePath(QStringLiteral("edit-task.png"))) && ok;
     ferry::FRM_EditTask->hide();
+
+    ok = ShootConditions(table, out) && ok;
 
     ferry::FRM_Options->Show();
     ok = Shoot(ferry::FRM_Options, out.filePath(QStringLiteral("options.png"))) && ok;

@@ -1,5 +1,9 @@
 #include "ui/frm_add_task.h"
 
+#include "core/engine.h"
+#include "ui/application.h"
+#include "ui/frm_task_list.h"
+
 namespace ferry {
 
 namespace {
@@ -13,6 +17,10 @@ TFRM_AddTask::TFRM_AddTask(TApplication& app, QWidget* parent)
 
 void TFRM_AddTask::FormShow() {
     SetFields({});
+}
+
+std::vector<TaskRecord> TFRM_AddTask::TasksAhead() const {
+    return FRM_TaskList ? TaskRowsForPass(FRM_TaskList->Table()) : std::vector<TaskRecord>();
 }
 
 } // namespace ferry

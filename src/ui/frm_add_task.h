@@ -12,6 +12,7 @@ class TFRM_AddTask : public TaskEntryForm {
 public:
     explicit TFRM_AddTask(TApplication& app, QWidget* parent = nullptr);
     void FormShow() override;
+    std::vector<TaskRecord> TasksAhead() const override;
 };
 
 } // namespace ferry

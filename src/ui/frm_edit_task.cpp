@@ -1,5 +1,9 @@
 #include "ui/frm_edit_task.h"
 
+#include "core/engine.h"
+#include "ui/application.h"
+#include "ui/frm_task_list.h"
+
 namespace ferry {
 
 namespace {
@@ -18,6 +22,17 @@ void TFRM_EditTask::ShowTask(const TaskRecord& task) {
 
 void TFRM_EditTask::FormShow() {
     SetFields(Task_);
+}
+
+std::vector<TaskRecord> TFRM_EditTask::TasksAhead() const {
+    std::vector<TaskRecord> ahead;
+    if (!FRM_TaskList)
+        return ahead;
+    const TaskTable& table = FRM_TaskList->Table();
+    for (int row = 1; row < table.Row() && row <= table.LastTaskRow(); ++row)
+        if (table.IsTaskRow(row))
+            ahead.push_back(table.TaskAt(row));
+    return ahead;
 }
 
 } // namespace ferry

@@ -15,6 +15,7 @@ public:
     // Opens the dialog on `task`.
     void ShowTask(const TaskRecord& task);
     void FormShow() override;
+    std::vector<TaskRecord> TasksAhead() const override;
 
 private:
     TaskRecord Task_;

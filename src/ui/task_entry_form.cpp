@@ -9,7 +9,9 @@
 
 #include "ui/ansi_text.h"
 #include "ui/application.h"
+#include "ui/file_check.h"
 #include "ui/form_style.h"
+#include "ui/frm_task_conditions.h"
 #include "ui/guard.h"
 #include "ui/user_prompts.h"
 
@@ -38,6 +40,14 @@ TaskEntryForm::TaskEntryForm(const TaskEntryLayout& layout, TApplication& app, Q
     TXT_MatchString = MakeEdit(this, "TXT_MatchString", 88, 94, layout.EditWidth);
     BTN_AddTask = MakeButton(this, "BTN_AddTask", layout.OkText, layout.OkX, layout.OkY, 75);
     BTN_Cancel = MakeButton(this, "BTN_Cancel", "&Cancel", layout.CancelX, layout.CancelY, 74);
+    BTN_Conditions = MakeButton(this, "BTN_Conditions", "Con&ditions", 8, 122, 75);
+    BTN_Conditions->setText(QString::fromUtf8("Con&ditions\u2026"));
+    FRM_TaskConditions = new TFRM_TaskConditions(App_, this);
+    FRM_TaskConditions->TasksAhead = [this] { return TasksAhead(); };
+    FRM_TaskConditions->OnAccepted = [this](const TaskConditions& conditions) {
+        Conditions_ = static_cast<const ConditionValues&>(conditions);
+        TXT_MatchString->setText(AnsiToQString(conditions.MatchString));
+    };
 
     // The folder fields show the chosen folder only; they take no typing, clicks or focus.
     for (QLineEdit* folder : {TXT_SourceLoc, TXT_Destination}) {
@@ -49,13 +59,16 @@ TaskEntryForm::TaskEntryForm(const TaskEntryLayout& layout, TApplication& app, Q
     setTabOrder(TXT_Identifier, BTN_AddSource);
     setTabOrder(BTN_AddSource, BTN_AddDest);
     setTabOrder(BTN_AddDest, TXT_MatchString);
-    setTabOrder(TXT_MatchString, BTN_AddTask);
+    setTabOrder(TXT_MatchString, BTN_Conditions);
+    setTabOrder(BTN_Conditions, BTN_AddTask);
     setTabOrder(BTN_AddTask, BTN_Cancel);
 
     connect(BTN_AddSource, &QPushButton::clicked, this, Guarded([this] { BTN_AddSourceClick(); }));
     connect(BTN_AddDest, &QPushButton::clicked, this, Guarded([this] { BTN_AddDestClick(); }));
     connect(BTN_AddTask, &QPushButton::clicked, this, Guarded([this] { BTN_AddTaskClick(); }));
     connect(BTN_Cancel, &QPushButton::clicked, this, Guarded([this] { BTN_CancelClick(); }));
+    connect(BTN_Conditions, &QPushButton::clicked, this,
+            Guarded([this] { BTN_ConditionsClick(); }));
 }
 
 void TaskEntryForm::Show() {
@@ -68,6 +81,10 @@ void TaskEntryForm::SetFields(const TaskRecord& task) {
     TXT_Destination->setText(PathToQString(task.Destination));
     TXT_MatchString->setText(AnsiToQString(task.MatchString));
     Conditions_ = task.Conditions;
+}
+
+TaskConditions TaskEntryForm::Conditions() const {
+    return {QStringToAnsi(TXT_MatchString->text()), Conditions_};
 }
 
 TaskRecord TaskEntryForm::Fields() const {
@@ -100,9 +117,20 @@ void TaskEntryForm::BTN_AddTaskClick() {
     if (TXT_SourceLoc->text().isEmpty() || TXT_Destination->text().isEmpty() ||
         TXT_MatchString->text().isEmpty())
         return;
+    // The match string may have been changed here since the Conditions window checked it.
+    const std::string error = PatternError(Conditions());
+    if (!error.empty()) {
+        App_.Prompts().MessageDlg("The regular expression is not valid: " + error,
+                                  TMsgDlgType::mtError, Btn(mbOK));
+        return;
+    }
     if (OnTaskEntered)
         OnTaskEntered(Fields());
     CloseAndShowMain();
+}
+
+void TaskEntryForm::BTN_ConditionsClick() {
+    FRM_TaskConditions->ShowTask(Fields(), Conditions());
 }
 
 void TaskEntryForm::BTN_CancelClick() {

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <functional>
 
+#include "core/conditions/task_conditions.h"
 #include "core/task_table.h"
 
 class QLabel;
@@ -14,6 +15,7 @@ class QPushButton;
 namespace ferry {
 
 class TApplication;
+class TFRM_TaskConditions;
 
 // Where the two task dialogs differ in their layout.
 struct TaskEntryLayout {
@@ -43,7 +45,10 @@ public:
     void BTN_AddDestClick();
     void BTN_AddTaskClick();
     void BTN_CancelClick();
+    void BTN_ConditionsClick();
     virtual void FormShow() = 0;
+    // The tasks of the table ahead of the one this dialog makes or edits.
+    virtual std::vector<TaskRecord> TasksAhead() const = 0;
 
     QLabel* LBL_Name;
     QLineEdit* TXT_Identifier;
@@ -57,6 +62,12 @@ public:
     QLineEdit* TXT_MatchString;
     QPushButton* BTN_AddTask;
     QPushButton* BTN_Cancel;
+    // In the free space left of the OK button; opens the Task Conditions window.
+    QPushButton* BTN_Conditions;
+    TFRM_TaskConditions* FRM_TaskConditions;
+
+    // The conditions as the dialog holds them now, its match string included.
+    TaskConditions Conditions() const;
 
     // A task that passed the checks, just before the dialog closes.
     std::function<void(const TaskRecord& task)> OnTaskEntered;
@@ -64,6 +75,7 @@ public:
     std::function<void()> OnClosed;
 
 protected:
+    // The conditions go with the fields; the match string is the field's.
     void SetFields(const TaskRecord& task);
     TaskRecord Fields() const;
     void CloseAndShowMain();

@@ -123,6 +123,7 @@ public:
     int MessageDlg(const std::string&, TMsgDlgType, TMsgDlgButtons) override { return mrOk; }
     void ErrorBox(const std::string&) override {}
     bool BrowseForFolder(const std::string&, std::string&) override { return false; }
+    bool ChooseFile(const std::string&, std::string&) override { return false; }
 };
 
 } // namespace

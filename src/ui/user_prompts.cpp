@@ -82,4 +82,14 @@ bool QtUserPrompts::BrowseForFolder(const std::string& title, std::string& path)
     return true;
 }
 
+bool QtUserPrompts::ChooseFile(const std::string& title, std::string& path) {
+    const QString chosen =
+        QFileDialog::getOpenFileName(QApplication::activeWindow(), AnsiToQString(title),
+                                     PathToQString(FolderBrowserStart(path)));
+    if (chosen.isEmpty())
+        return false;
+    path = QStringToPath(chosen);
+    return true;
+}
+
 } // namespace ferry

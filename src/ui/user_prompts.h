@@ -20,6 +20,8 @@ public:
     // The folder browser with its title above; false when the user cancels. `path` comes in
     // as the folder the field holds (maybe empty) and goes out as the one chosen.
     virtual bool BrowseForFolder(const std::string& title, std::string& path) = 0;
+    // The file chooser, likewise: `path` goes out as the file chosen.
+    virtual bool ChooseFile(const std::string& title, std::string& path) = 0;
 };
 
 // The real boxes on the screen.
@@ -28,6 +30,7 @@ public:
     int MessageDlg(const std::string& message, TMsgDlgType type, TMsgDlgButtons buttons) override;
     void ErrorBox(const std::string& text) override;
     bool BrowseForFolder(const std::string& title, std::string& path) override;
+    bool ChooseFile(const std::string& title, std::string& path) override;
 };
 
 // The error box's text: the message, with a full stop added when its last character sorts

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "activity/activity_store.h"
+#include "support/child_process.h"
 #include "support/registry_sandbox.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -150,6 +151,23 @@ inline void ExpectListed(const VirtualDisplay& display, const std::string& windo
     std::vector<std::string> down(rows.size() + 2, "Down");
     EXPECT_EQ(CopyCell(display, window, down, rows.back()[file]), rows.back()[file])
         << "a row below the last expected one";
+}
+
+// Starts openbox on the display and waits, bounded, until it has taken over; false when it
+// did not.
+inline bool StartWindowManager(const VirtualDisplay& display, ChildProcess& manager) {
+    {
+        ScopedEnv x("DISPLAY", display.Name().c_str());
+        manager.StartProgram({FindProgram("openbox"), "--sm-disable"});
+    }
+    return WaitFor(
+        [&] {
+            int code = 0;
+            const std::string root =
+                RunOnDisplay(display.Name(), {"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, code);
+            return code == 0 && root.find("window id") != std::string::npos;
+        },
+        20s);
 }
 
 // The history as the program wrote it, read with a connection of the test's own.

@@ -37,6 +37,7 @@ public:
     std::vector<std::string> BrowseStarts; // what the field held when the browser opened
     std::deque<int> Answers;               // next MessageDlg results; empty gives mrOk
     std::deque<std::string> Folders;       // next folder choices; empty cancels
+    std::deque<std::string> Files;         // next file choices; empty cancels
 
     int MessageDlg(const std::string& message, TMsgDlgType type, TMsgDlgButtons buttons) override {
         Messages.push_back({message, type, buttons});
@@ -54,6 +55,13 @@ public:
             return false;
         path = Folders.front();
         Folders.pop_front();
+        return true;
+    }
+    bool ChooseFile(const std::string&, std::string& path) override {
+        if (Files.empty())
+            return false;
+        path = Files.front();
+        Files.pop_front();
         return true;
     }
 };
