@@ -5,18 +5,27 @@
 
 namespace ferry {
 
-PassEnd RunPass(const std::vector<TaskRecord>& tasks, const PassRules& rules,
-                PassObserver& observer, const CancelFlag& cancel) {
+PassEnd RunPassTasks(const std::vector<PassTask>& runs, const PassRules& rules,
+                     PassObserver& observer, const CancelFlag& cancel) {
     ScopedCancelFlag scope(cancel);
     PassReport report(observer);
     try {
         report.Start();
-        for (const TaskRecord& task : tasks)
-            RunTask(task, rules, report);
+        for (const PassTask& run : runs)
+            RunTask(run.Task, rules, report, run.AllFiles ? nullptr : &run.Only);
     } catch (...) {
         report.Failed(std::current_exception());
     }
     return report.End();
+}
+
+PassEnd RunPass(const std::vector<TaskRecord>& tasks, const PassRules& rules,
+                PassObserver& observer, const CancelFlag& cancel) {
+    std::vector<PassTask> runs;
+    runs.reserve(tasks.size());
+    for (const TaskRecord& task : tasks)
+        runs.push_back({task});
+    return RunPassTasks(runs, rules, observer, cancel);
 }
 
 std::vector<TaskRecord> TaskRowsForPass(const TaskTable& table) {

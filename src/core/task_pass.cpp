@@ -10,7 +10,8 @@
 
 namespace ferry {
 
-void RunTask(const TaskRecord& task, const PassRules& rules, PassReport& report) {
+void RunTask(const TaskRecord& task, const PassRules& rules, PassReport& report,
+             const std::vector<std::string>* only) {
     report.BeginTask(task);
     // An empty path would turn into the root folder once the separator is added.
     if (task.Source.empty() || task.Destination.empty())
@@ -22,6 +23,8 @@ void RunTask(const TaskRecord& task, const PassRules& rules, PassReport& report)
     if (!ListSourceFolder(folders, files))
         return;
     SelectFiles(task, folders.From, files);
+    if (only)
+        KeepNamed(*only, files);
 
     MoveStage move(folders);
     ContentMatch match(folders, files, task.MatchString, rules, move.Batch());

@@ -3,6 +3,9 @@
 // One task's run within a pass: its files through the stages list, select, read and match,
 // move and report, one file at a time in the order the folder lists them.
 
+#include <string>
+#include <vector>
+
 #include "core/pass_rules.h"
 #include "core/task_table.h"
 
@@ -15,6 +18,8 @@ class PassReport;
 // when the destination folder exists at that moment. A missing or unreadable source folder,
 // or an empty source or destination path, does nothing. A file that cannot be read raises
 // EInOutError and ends the run at that file; work called off stops between two files.
-void RunTask(const TaskRecord& task, const PassRules& rules, PassReport& report);
+// `only`, when given, keeps the run to those names of the folder.
+void RunTask(const TaskRecord& task, const PassRules& rules, PassReport& report,
+             const std::vector<std::string>* only = nullptr);
 
 } // namespace ferry

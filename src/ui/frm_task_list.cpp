@@ -17,6 +17,7 @@
 #include "core/case_sensitive_match.h"
 #include "core/engine.h"
 #include "settings/settings_store.h"
+#include "settings/watch_setting.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
 #include "ui/form_style.h"
@@ -29,6 +30,8 @@
 #include "ui/qt_interval_timer.h"
 #include "ui/task_table_model.h"
 #include "ui/user_prompts.h"
+#include "ui/watch_panel.h"
+#include "ui/watch_trigger.h"
 
 namespace ferry {
 
@@ -87,7 +90,9 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
       Balloon_(History_, ActivityOpenError_,
                [this](const QString& title, const QString& text) { ShowTrayMessage(title, text); }),
       Refresh_(*this), OnWindows_{&Balloon_, &Refresh_},
-      Runner_(new PassRunner(Scheduler_, OnWorker_, OnWindows_, this)) {
+      Runner_(new PassRunner(Scheduler_, OnWorker_, OnWindows_, this)),
+      Watch_(new WatchTrigger(
+          *Runner_, Scheduler_, [this] { return TaskRowsForPass(Table_); }, this)) {
     setObjectName(QStringLiteral("FRM_TaskList"));
     setWindowTitle(QStringLiteral("Ferrydesk by Quillmere"));
     setFont(FormFont(QStringLiteral("MS Sans Serif")));
@@ -190,7 +195,10 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
                     ShowCurrentRow();
                 }
             }));
-    connect(Model_, &TaskTableModel::TableReset, this, Guarded([this] { ShowCurrentRow(); }));
+    connect(Model_, &TaskTableModel::TableReset, this, Guarded([this] {
+                ShowCurrentRow();
+                Watch_->TasksChanged();
+            }));
     connect(Model_, &TaskTableModel::CurrentRowMoved, this, Guarded([this] { ShowCurrentRow(); }));
     connect(LBL_Activity, &QLabel::linkActivated, this, Guarded([this] { LBL_ActivityClick(); }));
 
@@ -199,7 +207,13 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
     StoreRetry->setInterval(kStoreRetryMs);
     connect(StoreRetry, &QTimer::timeout, this, Guarded([this] { StoreRetryTimer(); }));
 
-    Runner_->OnRunningChanged = [this](bool running) { ShowPassRunning(running); };
+    Runner_->OnRunningChanged = [this](bool running) {
+        ShowPassRunning(running);
+        if (!running)
+            Watch_->Later();
+    };
+    Scheduler_.OnResumed = [this] { Watch_->Later(); };
+    Watch_->RunTimedPass = [this] { Timer1Timer(); };
     if (PassObserver* watcher = App_.Environment().PassWatcher)
         OnWorker_.Add(*watcher);
 
@@ -317,6 +331,7 @@ void TFRM_TaskList::FormCreate() {
     interval = Load_.ProcessInterval.value_or(interval);
     TXT_TimeInterval->setText(QString::number(interval));
     Scheduler_.SetIntervalMinutes(interval);
+    Watch_->SetOn(ReadWatchFolders());
 }
 
 void TFRM_TaskList::SaveTable() {
@@ -432,8 +447,10 @@ void TFRM_TaskList::ShowPassRunning(bool running) {
 }
 
 void TFRM_TaskList::LBL_ActivityClick() {
-    if (!FRM_Activity)
+    if (!FRM_Activity) {
         FRM_Activity = new TFRM_Activity(App_, Activity());
+        AddWatchPanel(*FRM_Activity, *Watch_);
+    }
     ShowRecordingProblem();
     FRM_Activity->Show();
 }
@@ -474,10 +491,15 @@ void TFRM_TaskList::BTN_RunNowClick() {
         return; // never a second pass beside the running one
     // The pass gets its own copy of the rows and of the rules: nothing it reads can change
     // under it while the windows go on.
-    Runner_->Start(TaskRowsForPass(Table_), CurrentPassRules());
+    if (Runner_->Start(TaskRowsForPass(Table_), CurrentPassRules()))
+        Watch_->FullPassStarted();
 }
 
 void TFRM_TaskList::Timer1Timer() {
+    if (PassRunning()) { // only a pass of arrived files runs beside a running timer
+        Watch_->TimedPassOwed();
+        return;
+    }
     if (Saver_.Pending()) // a save the store was too busy for: another try; the pass runs anyway
         RunGuarded([this] { SaveTable(); });
     BTN_RunNowClick();
