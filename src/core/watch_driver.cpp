@@ -52,7 +52,8 @@ void WatchDriver::Loop() {
         // Set on this thread: the watch is driven by one thread only.
         if (given)
             Watch_.SetFolders(folders);
-        FolderWatchNews news = Watch_.Wait();
+        // The states the new folders took are news at once, not at the next event.
+        FolderWatchNews news = given ? Watch_.Process() : Watch_.Wait();
         bool tell = false;
         {
             std::lock_guard<std::mutex> guard(Lock_);
