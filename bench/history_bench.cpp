@@ -12,6 +12,7 @@
 #include "activity/activity_store.h"
 #include "activity/pass_history.h"
 #include "core/engine.h"
+#include "mail/mail_notifier.h"
 #include "mail/notification.h"
 
 #include <chrono>

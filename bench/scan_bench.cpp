@@ -34,6 +34,7 @@
 #include "core/content_matcher.h"
 #include "core/engine.h"
 #include "core/pass_list.h"
+#include "mail/mail_notifier.h"
 #include "mail/notification.h"
 #include "platform/files.h"
 #include "settings/mail_settings.h"

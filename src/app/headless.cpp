@@ -19,7 +19,7 @@
 #include "core/watch_driver.h"
 #include "core/watch_queue.h"
 #include "core/watch_text.h"
-#include "mail/notification.h"
+#include "mail/mail_notifier.h"
 #include "platform/instance_lock.h"
 #include "settings/settings_store.h"
 #include "settings/watch_setting.h"
@@ -135,7 +135,12 @@ int RunHeadless() {
     PassHistory history(store.get());
     MailNotifier mail;
     OutcomeLines lines(stderr);
-    PassObservers observers{&lines, &history, &mail};
+    // Before the history: a notification that fails is told to it before the pass is written.
+    mail.OnNotSent = [&](const FileOutcome& o) {
+        lines.FileEnded(o);
+        history.FileEnded(o);
+    };
+    PassObservers observers{&lines, &mail, &history};
 
     std::unique_ptr<WatchDriver> watch;
     if (settings.Watch) {

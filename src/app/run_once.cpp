@@ -7,7 +7,7 @@
 #include "activity/pass_history.h"
 #include "app/outcome_lines.h"
 #include "core/engine.h"
-#include "mail/notification.h"
+#include "mail/mail_notifier.h"
 #include "settings/settings_store.h"
 
 namespace ferry {
@@ -46,7 +46,12 @@ int RunOnce() {
     PassHistory history(store.get());
     MailNotifier mail;
     OutcomeLines lines(stdout);
-    PassObservers observers{&lines, &history, &mail};
+    // Before the history: a notification that fails is told to it before the pass is written.
+    mail.OnNotSent = [&](const FileOutcome& o) {
+        lines.FileEnded(o);
+        history.FileEnded(o);
+    };
+    PassObservers observers{&lines, &mail, &history};
     const CancelFlag never;
     const PassEnd end = RunPass(TaskRowsForPass(table), CurrentPassRules(), observers, never);
     if (!end.Error)

@@ -23,6 +23,8 @@ const char* OutcomeKindText(OutcomeKind kind) {
         return "error";
     case OutcomeKind::DestinationIsSource:
         return "left (destination is source)";
+    case OutcomeKind::MailNotSent:
+        return "mail not sent";
     }
     return "";
 }
@@ -62,6 +64,8 @@ void PassSummary::Count(const FileOutcome& outcome) {
     case OutcomeKind::DestinationIsSource:
         ++counts->DestinationIsSource;
         break;
+    case OutcomeKind::MailNotSent:
+        break; // the history shows it; the pass's line is about the files
     }
 }
 

@@ -23,10 +23,14 @@ enum class OutcomeKind : int {
     // left: its name at the destination leads to the file itself (the task's two folders are
     // one), so it is never touched
     DestinationIsSource = 6,
+    // not a file's fate: the notification about it (or about the pass, File empty) could not
+    // be sent (Detail: why)
+    MailNotSent = 7,
 };
 
 // The words an outcome is shown with: "moved", "left (name taken)", "left (in use)",
-// "left (destination missing)", "left (move failed)", "error", "left (destination is source)".
+// "left (destination missing)", "left (move failed)", "error", "left (destination is source)",
+// "mail not sent".
 const char* OutcomeKindText(OutcomeKind kind);
 
 // Texts are in the program's code page, as every text the task rows hold.

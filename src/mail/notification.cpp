@@ -72,7 +72,8 @@ std::string LookUpMailPassword(const std::string& server, const std::string& use
     return {};
 }
 
-void SendNotification() {
+void SendNotification(const std::function<void(const std::exception&)>& onSendFailure,
+                      const std::vector<std::string>& moreLines) {
     // Nothing when the key is missing or notifications are off; its read errors continue.
     // The recipients are parsed into the message as soon as they are read, so that their
     // error comes before any error of reading the message text.
@@ -82,10 +83,17 @@ void SendNotification() {
     if (!settings)
         return;
     FillNotification(message, *settings);
+    if (!moreLines.empty()) {
+        std::string body = settings->SMTPMessage.substr(0, settings->SMTPMessage.find('\0'));
+        body += "\r\n";
+        for (const std::string& line : moreLines)
+            body += "\r\n" + line;
+        message.SetBodyText(body);
+    }
     const std::string password = settings->SMTPUser.empty()
                                      ? std::string()
                                      : LookUpMailPassword(settings->SMTPServer, settings->SMTPUser);
-    Deliver(message, *settings, password, MailLimits(), nullptr); // failures dropped
+    Deliver(message, *settings, password, MailLimits(), onSendFailure);
 }
 
 } // namespace ferry

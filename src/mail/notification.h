@@ -7,8 +7,8 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <vector>
 
-#include "core/pass_observer.h"
 #include "settings/mail_settings.h"
 
 namespace ferry {
@@ -41,14 +41,10 @@ void SendNotificationMail(const TMailSettings& settings, const std::string& pass
 std::string LookUpMailPassword(const std::string& server, const std::string& user);
 
 // After a move: reads the stored mail settings and, when notifications are enabled, sends one
-// notification. E-mail failures are dropped; a settings read error, an unparsable recipient
-// text and a refused QUIT are not.
-void SendNotification();
-
-// The notification as a routing pass's move listener: SendNotification after every attempt.
-class MailNotifier : public PassObserver {
-public:
-    void MoveAttempted(const FileOutcome&) override { SendNotification(); }
-};
+// notification. E-mail failures go to onSendFailure (when given) and no further; a settings
+// read error, an unparsable recipient text and a refused QUIT are not. `moreLines`, when not
+// empty, follow the stored message text after an empty line.
+void SendNotification(const std::function<void(const std::exception&)>& onSendFailure = {},
+                      const std::vector<std::string>& moreLines = {});
 
 } // namespace ferry

@@ -97,4 +97,24 @@ ReadNotificationSettings(const std::function<void(const std::string&)>& takeReci
     return mail;
 }
 
+TNotifyMode ReadNotifyMode() {
+    TRegistryKey key;
+    if (!key.OpenKeyReadOnly(SettingsRoot(), SettingsKey))
+        return TNotifyMode::EachMove;
+    DWORD type = 0;
+    std::string data;
+    if (RegQueryValue(key.Handle(), "SMTPNotify", type, data) != ERROR_SUCCESS)
+        return TNotifyMode::EachMove;
+    const int32_t mode = key.ReadInteger("SMTPNotify");
+    return mode == 1 || mode == 2 ? static_cast<TNotifyMode>(mode) : TNotifyMode::EachMove;
+}
+
+bool WriteNotifyMode(TNotifyMode mode) {
+    TRegistryKey key;
+    if (!OpenExistingSettingsKey(key, "SMTPNotify", true))
+        return false;
+    key.WriteInteger("SMTPNotify", static_cast<int32_t>(mode));
+    return true;
+}
+
 } // namespace ferry

@@ -60,4 +60,12 @@ bool WriteOptionsSettings(const TOptionsSettings& options, const std::string& po
 std::optional<TMailSettings>
 ReadNotificationSettings(const std::function<void(const std::string&)>& takeRecipients = {});
 
+// When notifications go out, the DWORD SMTPNotify: 0 (absent, or anything else) after every
+// attempt to move a file; 1 once per pass that moved or left a file; 2 only for files left or
+// a failed pass, once per file until it changes.
+enum class TNotifyMode : int32_t { EachMove = 0, PassDigest = 1, Trouble = 2 };
+TNotifyMode ReadNotifyMode();
+// Writes it when the key exists; returns whether it did.
+bool WriteNotifyMode(TNotifyMode mode);
+
 } // namespace ferry

@@ -45,6 +45,11 @@ void WriteTaskEntry(TRegistryKey& settingsKey, int n, const std::string& identif
     WriteEntryValues(entry, identifier, source, matchString, destination);
 }
 
+void WriteTaskEntry(TRegistryKey& settingsKey, int n, const TaskRecord& task) {
+    WriteTaskEntry(settingsKey, n, task.Identifier, task.Source, task.MatchString,
+                   task.Destination);
+}
+
 namespace {
 
 TaskRecord ReadEntryValues(TRegistryKey& entry) {

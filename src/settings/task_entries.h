@@ -33,6 +33,9 @@ void WriteTaskEntry(TRegistryKey& settingsKey, int n, const std::string& identif
                     const std::string& source, const std::string& matchString,
                     const std::string& destination);
 
+// The same, with the task's fields from its record.
+void WriteTaskEntry(TRegistryKey& settingsKey, int n, const TaskRecord& task);
+
 // Opens subkeyPath with creation and reads Identifier, Source, Destination, MatchString; a
 // missing value reads as "". A key that cannot be opened or a value that cannot be queried
 // raises the read error instead of reading as empty, so a hiccup never becomes a blank task.

@@ -83,9 +83,10 @@ TFRM_Activity::TFRM_Activity(TApplication& app, ActivityStore* store, QWidget* p
     CMB_Kind->setGeometry(295, 106, 160, 21);
     LBL_Kind = FilterCaption(this, "LBL_Kind", "&Outcome:", 240, 106, CMB_Kind);
     CMB_Kind->addItem(QStringLiteral("All outcomes"), -1);
-    for (OutcomeKind kind : {OutcomeKind::Moved, OutcomeKind::NameTaken, OutcomeKind::InUse,
-                             OutcomeKind::DestinationMissing, OutcomeKind::MoveFailed,
-                             OutcomeKind::DestinationIsSource, OutcomeKind::PassError}) {
+    for (OutcomeKind kind :
+         {OutcomeKind::Moved, OutcomeKind::NameTaken, OutcomeKind::InUse,
+          OutcomeKind::DestinationMissing, OutcomeKind::MoveFailed,
+          OutcomeKind::DestinationIsSource, OutcomeKind::PassError, OutcomeKind::MailNotSent}) {
         CMB_Kind->addItem(QString::fromLatin1(OutcomeKindText(kind)), static_cast<int>(kind));
         if (kind == OutcomeKind::Moved)
             CMB_Kind->addItem(QStringLiteral("moved back"), kMovedBackFilter);
@@ -170,7 +171,8 @@ QString TFRM_Activity::OutcomeText(const ActivityEntry& entry) {
     if (o.Kind == OutcomeKind::Moved && entry.MovedBack)
         text += QStringLiteral(", then moved back");
     // What went wrong is worth more than the word for it.
-    if ((o.Kind == OutcomeKind::PassError || o.Kind == OutcomeKind::MoveFailed) &&
+    if ((o.Kind == OutcomeKind::PassError || o.Kind == OutcomeKind::MoveFailed ||
+         o.Kind == OutcomeKind::MailNotSent) &&
         !o.Detail.empty())
         text += QStringLiteral(": ") + AnsiToQString(o.Detail);
     return text;

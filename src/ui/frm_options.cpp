@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -72,11 +73,22 @@ TFRM_Options::TFRM_Options(TApplication& app, QWidget* parent)
     // In the free space left of Test; no other control moves for it.
     BTN_Security = MakeButton(this, "BTN_Security", "", 8, 212, 72);
     BTN_Security->setText(QString::fromUtf8("Se&curity…"));
+    // Right of the notification switch's text; the items in the order of SMTPNotify's values.
+    CMB_Notify = new QComboBox(this);
+    CMB_Notify->setObjectName(QStringLiteral("CMB_Notify"));
+    CMB_Notify->setGeometry(176, 66, 130, 21);
+    CMB_Notify->addItems({QStringLiteral("After each move"), QStringLiteral("Once per pass"),
+                          QStringLiteral("Only files left")});
+    CMB_Notify->setToolTip(
+        QStringLiteral("When a notification goes out: after every attempt to move a file; one "
+                       "message per pass that moved or left files, listing them; or only for "
+                       "files left behind and failed passes, once per file until it changes"));
 
     setTabOrder(BTN_Apply, BTN_Cancel);
     setTabOrder(BTN_Cancel, CHK_CaseSen);
     setTabOrder(CHK_CaseSen, CHK_SMTP);
-    setTabOrder(CHK_SMTP, TXT_SMTPServer);
+    setTabOrder(CHK_SMTP, CMB_Notify);
+    setTabOrder(CMB_Notify, TXT_SMTPServer);
     setTabOrder(TXT_SMTPServer, TXT_SMTPPort);
     setTabOrder(TXT_SMTPPort, TXT_SMTPFROM);
     setTabOrder(TXT_SMTPFROM, TXT_SMTPTO);
@@ -99,7 +111,7 @@ void TFRM_Options::Show() {
 void TFRM_Options::enablesmtp(bool flag) {
     for (QWidget* w :
          std::initializer_list<QWidget*>{TXT_SMTPServer, TXT_SMTPPort, TXT_SMTPFROM, TXT_SMTPTO,
-                                         TXT_SMTPMessage, BTN_Test, BTN_Security})
+                                         TXT_SMTPMessage, BTN_Test, BTN_Security, CMB_Notify})
         w->setEnabled(flag);
 }
 
@@ -155,6 +167,8 @@ void TFRM_Options::FormShow() {
         ShowOnScreen(options, read); // what was read before the failing value stays on screen
         throw;
     }
+    NotifyShown_ = static_cast<int>(ReadNotifyMode());
+    CMB_Notify->setCurrentIndex(NotifyShown_);
     enablesmtp(CHK_SMTP->isChecked());
 }
 
@@ -164,6 +178,8 @@ void TFRM_Options::CHK_SMTPClick() {
 
 void TFRM_Options::BTN_ApplyClick() {
     WriteOptionsSettings(OnScreen(0), QStringToAnsi(TXT_SMTPPort->text()), SecurityChanged_);
+    if (CMB_Notify->currentIndex() != NotifyShown_)
+        WriteNotifyMode(static_cast<TNotifyMode>(CMB_Notify->currentIndex()));
     StoreMailSecurity();
     CloseAndShowMain();
 }

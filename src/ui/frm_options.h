@@ -11,6 +11,7 @@
 #include "settings/mail_settings.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -58,6 +59,8 @@ public:
     QPushButton* BTN_Apply;
     QPushButton* BTN_Cancel;
     QPushButton* BTN_Security;
+    // When mail goes out (SMTPNotify), in the free space right of the notification switch.
+    QComboBox* CMB_Notify;
 
     // Told when the dialog has closed, after Apply or Cancel.
     std::function<void()> OnClosed;
@@ -82,6 +85,7 @@ private:
     TMailSecurity Security_ = TMailSecurity::None;
     std::string User_;
     bool SecurityChanged_ = false;
+    int NotifyShown_ = 0; // the mode as read when shown: written only when changed
     std::optional<std::string> PendingPassword_;
 };
 

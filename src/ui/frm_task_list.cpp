@@ -28,6 +28,7 @@
 #include "ui/guard.h"
 #include "ui/pass_runner.h"
 #include "ui/qt_interval_timer.h"
+#include "ui/stored_table_follower.h"
 #include "ui/task_table_model.h"
 #include "ui/user_prompts.h"
 #include "ui/watch_panel.h"
@@ -86,13 +87,14 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
       App_(app), Model_(new TaskTableModel(Table_, this)),
       Timer1_(MakeTimer(app, this, Guarded([this] { Timer1Timer(); }))),
       Activity_(OpenActivity(ActivityOpenError_)), Scheduler_(*Timer1_),
-      History_(Activity_.get()), OnWorker_{&History_, &Mail_},
+      History_(Activity_.get()), OnWorker_{&Mail_, &History_},
       Balloon_(History_, ActivityOpenError_,
                [this](const QString& title, const QString& text) { ShowTrayMessage(title, text); }),
       Refresh_(*this), OnWindows_{&Balloon_, &Refresh_},
       Runner_(new PassRunner(Scheduler_, OnWorker_, OnWindows_, this)),
       Watch_(new WatchTrigger(
-          *Runner_, Scheduler_, [this] { return TaskRowsForPass(Table_); }, this)) {
+          *Runner_, Scheduler_, [this] { return TaskRowsForPass(Table_); }, this)),
+      Follower_(new StoredTableFollower(Table_, Changes_, this)) {
     setObjectName(QStringLiteral("FRM_TaskList"));
     setWindowTitle(QStringLiteral("Ferrydesk by Quillmere"));
     setFont(FormFont(QStringLiteral("MS Sans Serif")));
@@ -190,6 +192,7 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
             Guarded([this](const QModelIndex& current, const QModelIndex&) {
                 if (!SyncingRow_ && current.isValid() && current.row() + 1 != Table_.Row()) {
                     SyncingRow_ = true;
+                    Follower_->CurrentRowChosen();
                     Table_.SetRow(current.row() + 1);
                     SyncingRow_ = false;
                     ShowCurrentRow();
@@ -214,6 +217,13 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
     };
     Scheduler_.OnResumed = [this] { Watch_->Later(); };
     Watch_->RunTimedPass = [this] { Timer1Timer(); };
+    // Told before the history writes the pass: a notification that failed is in it.
+    Mail_.OnNotSent = [this](const FileOutcome& o) { History_.FileEnded(o); };
+    Follower_->CanFollow = [this] { return Load_.Completed; };
+    Follower_->OnInterval = [this](int32_t minutes) {
+        TXT_TimeInterval->setText(QString::number(minutes));
+        Scheduler_.SetIntervalMinutes(minutes);
+    };
     if (PassObserver* watcher = App_.Environment().PassWatcher)
         OnWorker_.Add(*watcher);
 
@@ -297,9 +307,18 @@ void TFRM_TaskList::ConnectDialogs(TFRM_AddTask& add, TFRM_EditTask& edit, TFRM_
     AddTask_ = &add;
     EditTask_ = &edit;
     Options_ = &options;
-    add.OnTaskEntered = [this](const TaskRecord& task) { Table_.AppendTask(task); };
-    // Into the row current when the dialog hands it back, as the grid shows it then.
-    edit.OnTaskEntered = [this](const TaskRecord& task) { Table_.ReplaceTask(Table_.Row(), task); };
+    add.OnTaskEntered = [this](const TaskRecord& task) {
+        Table_.AppendTask(task);
+        Changes_.Appended();
+    };
+    // Into the row current when the dialog hands it back, as the grid shows it then; a task
+    // deleted by another copy meanwhile stays deleted.
+    edit.OnTaskEntered = [this](const TaskRecord& task) {
+        if (Follower_->CurrentTaskGone() || !Table_.IsTaskRow(Table_.Row()))
+            return;
+        Table_.ReplaceTask(Table_.Row(), task);
+        Changes_.Replaced(Table_.Row());
+    };
     for (TaskEntryForm* dialog :
          {static_cast<TaskEntryForm*>(&add), static_cast<TaskEntryForm*>(&edit)})
         dialog->OnClosed = [this] { Show(); };
@@ -327,6 +346,8 @@ void TFRM_TaskList::FormCreate() {
     lbl_copyright->setText(QStringLiteral("Ferrydesk - a Quillmere utility. All rights reserved."));
     Table_.WriteHeadings();
     LoadStartupSettings(Table_, Load_);
+    Changes_.Reset(TableRows(Table_));
+    Follower_->Loaded(Load_.ProcessInterval);
     CarryOverNotificationSwitch(Activity());
     interval = Load_.ProcessInterval.value_or(interval);
     TXT_TimeInterval->setText(QString::number(interval));
@@ -345,7 +366,7 @@ void TFRM_TaskList::SaveTable() {
                 Self->StoreRetry->stop();
         }
     } watch{this};
-    Saver_.Save(Table_, Load_, App_.Prompts(),
+    Saver_.Save(Table_, Load_, Changes_, App_.Prompts(),
                 [this](const TStartupLoad& load) { LoadedLate(load); });
 }
 
@@ -362,7 +383,7 @@ void TFRM_TaskList::StoreRetryTimer() {
 std::string TFRM_TaskList::FormTerminate() {
     Runner_->Cancel();
     StoreRetry->stop();
-    const std::string unsaved = Saver_.LastTry(Table_, Load_);
+    const std::string unsaved = Saver_.LastTry(Table_, Load_, Changes_);
     if (TrayIcon)
         TrayIcon->hide();
     return unsaved;
@@ -371,6 +392,7 @@ std::string TFRM_TaskList::FormTerminate() {
 // The store could not be read at start, and now has been: the interval the creation could not
 // show comes from it, unless the user has set one meanwhile.
 void TFRM_TaskList::LoadedLate(const TStartupLoad& load) {
+    Follower_->Loaded(load.ProcessInterval);
     if (TXT_TimeInterval->text().isEmpty() && load.ProcessInterval) {
         TXT_TimeInterval->setText(QString::number(*load.ProcessInterval));
         Scheduler_.SetIntervalMinutes(*load.ProcessInterval);
@@ -385,7 +407,7 @@ void TFRM_TaskList::FormShow() {
 
 void TFRM_TaskList::FormCloseQuery(bool& canClose) {
     UserPrompts& prompts = App_.Prompts();
-    Saver_.BeforeQuit(Table_, Load_, prompts,
+    Saver_.BeforeQuit(Table_, Load_, Changes_, prompts,
                       [this](const TStartupLoad& load) { LoadedLate(load); });
     canClose = prompts.MessageDlg("Do you really want to Quit the Program?",
                                   TMsgDlgType::mtConfirmation, Btn(mbYes) | Btn(mbNo)) != mrNo;
@@ -483,12 +505,15 @@ void TFRM_TaskList::BTN_TimerSetClick() {
         return;
     const int32_t minutes = StrToInt(QStringToAnsi(TXT_TimeInterval->text()));
     Scheduler_.SetIntervalMinutes(minutes);
-    WriteProcessInterval(minutes);
+    if (WriteProcessInterval(minutes))
+        Follower_->IntervalWritten(minutes);
 }
 
 void TFRM_TaskList::BTN_RunNowClick() {
     if (PassRunning())
         return; // never a second pass beside the running one
+    // What another copy stored since counts: a task deleted there is not routed here.
+    Follower_->Follow();
     // The pass gets its own copy of the rows and of the rules: nothing it reads can change
     // under it while the windows go on.
     if (Runner_->Start(TaskRowsForPass(Table_), CurrentPassRules()))
@@ -529,6 +554,7 @@ void TFRM_TaskList::BTN_EditTaskClick() {
         return;
     }
     hide();
+    Follower_->CurrentRowChosen();
     EditTask_->ShowTask(Table_.TaskAt(Table_.Row()));
 }
 
@@ -537,6 +563,7 @@ void TFRM_TaskList::BTN_DelTaskClick() {
         return;
     Scheduler_.Pause();
     if (Table_.IsTaskRow(Table_.Row())) {
+        Changes_.Deleted(Table_.Row());
         Table_.DeleteTask(Table_.Row());
         SaveTable();
     }

@@ -7,8 +7,9 @@
 
 #include "activity/pass_history.h"
 #include "core/scheduler.h"
+#include "core/task_changes.h"
 #include "core/task_table.h"
-#include "mail/notification.h"
+#include "mail/mail_notifier.h"
 #include "settings/settings_store.h"
 #include "ui/task_table_saver.h"
 #include "ui/tray_balloon.h"
@@ -31,6 +32,7 @@ class TaskTableModel;
 class PassRunner;
 class TFRM_Activity;
 class WatchTrigger;
+class StoredTableFollower;
 
 // Mouse codes the tray icon reports to the window's tray handler.
 constexpr int WM_LBUTTONDOWN = 0x201;
@@ -155,7 +157,9 @@ private:
     PassRunner* Runner_;
     WatchTrigger* Watch_;
     TStartupLoad Load_;
+    TaskChanges Changes_; // what this copy changed since it last read the stored table
     TaskTableSaver Saver_;
+    StoredTableFollower* Follower_;
     bool SyncingRow_ = false;
     QString IntervalText_; // the interval field's text before the latest change
     bool Placed_ = false;  // centred on the screen at its first show

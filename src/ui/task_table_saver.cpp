@@ -1,6 +1,7 @@
 #include "ui/task_table_saver.h"
 
 #include "base/text.h"
+#include "settings/stored_tasks.h"
 #include "ui/user_prompts.h"
 
 namespace ferry {
@@ -40,8 +41,10 @@ void TaskTableSaver::Defer(LONG code, UserPrompts& prompts) {
                        Btn(mbOK));
 }
 
-void TaskTableSaver::Save(TaskTable& table, TStartupLoad& load, UserPrompts& prompts,
+void TaskTableSaver::Save(TaskTable& table, TStartupLoad& load, TaskChanges& changes,
+                          UserPrompts& prompts,
                           const std::function<void(const TStartupLoad&)>& loaded) {
+    bool lateLoad = false;
     if (!load.Completed) {
         // The first save comes before the user could change anything: what the table holds
         // then is what the failed load left, and nothing of the user's.
@@ -71,6 +74,7 @@ void TaskTableSaver::Save(TaskTable& table, TStartupLoad& load, UserPrompts& pro
                 Pending_ = false;
             return;
         }
+        lateLoad = true;
         if (loaded)
             loaded(load);
         if (notKept > 0)
@@ -81,7 +85,14 @@ void TaskTableSaver::Save(TaskTable& table, TStartupLoad& load, UserPrompts& pro
                                TMsgDlgType::mtWarning, Btn(mbOK));
     }
     try {
-        SaveTaskTable(table, load);
+        if (lateLoad) {
+            // The stored tasks were just read, and the added ones put after them: all of it is
+            // this copy's table now.
+            if (SaveTaskTable(table, load))
+                changes.Reset(TableRows(table));
+        } else if (auto merged = SaveTaskChanges(TableRows(table), changes)) {
+            ShowRebased(table, *merged);
+        }
     } catch (const ERegistryException& e) {
         if (!StoreUnavailable(e.Code))
             throw;
@@ -95,11 +106,12 @@ void TaskTableSaver::Save(TaskTable& table, TStartupLoad& load, UserPrompts& pro
     }
 }
 
-void TaskTableSaver::BeforeQuit(TaskTable& table, TStartupLoad& load, UserPrompts& prompts,
+void TaskTableSaver::BeforeQuit(TaskTable& table, TStartupLoad& load, TaskChanges& changes,
+                                UserPrompts& prompts,
                                 const std::function<void(const TStartupLoad&)>& loaded) {
     if (!Pending_)
         return;
-    Save(table, load, prompts, loaded);
+    Save(table, load, changes, prompts, loaded);
     if (Pending_)
         prompts.MessageDlg(QuitText, TMsgDlgType::mtWarning, Btn(mbOK));
 }
@@ -116,12 +128,12 @@ public:
 
 } // namespace
 
-std::string TaskTableSaver::LastTry(TaskTable& table, TStartupLoad& load) {
+std::string TaskTableSaver::LastTry(TaskTable& table, TStartupLoad& load, TaskChanges& changes) {
     if (!Pending_)
         return "";
     NoPrompts nobody;
     try {
-        Save(table, load, nobody, nullptr);
+        Save(table, load, changes, nobody, nullptr);
     } catch (const std::exception& e) {
         return std::string("your task changes were not saved: ") + e.what();
     }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/task_changes.h"
 #include "core/task_table.h"
 #include "settings/settings_store.h"
 
@@ -23,6 +24,10 @@ class UserPrompts;
 // the next opportunity. Either way the user is told, once, that the changes are not saved
 // yet, and told again when they have been. After a load that failed for another reason (a
 // damaged value) the table is never saved, and the user who adds to it is told so.
+//
+// Another copy, or the reg tool, may have stored a table since this one was read: a save
+// loads it first and makes this copy's changes (`changes`) again on top of it, and the table
+// then shows the result.
 class TaskTableSaver {
 public:
     static const char* const BusyText;
@@ -32,18 +37,18 @@ public:
     static const char* const QuitText;
 
     // loaded runs after a delayed load has completed (the window then shows its interval).
-    void Save(TaskTable& table, TStartupLoad& load, UserPrompts& prompts,
+    void Save(TaskTable& table, TStartupLoad& load, TaskChanges& changes, UserPrompts& prompts,
               const std::function<void(const TStartupLoad&)>& loaded);
     // Changes the user made that are not stored yet.
     bool Pending() const { return Pending_; }
     // Pending because another program held the store: worth trying again as soon as it lets go.
     bool WaitingForBusyStore() const { return Pending_ && LastCode_ == ERROR_BUSY; }
     // Before the program ends: one more try, and a warning when the changes are still unsaved.
-    void BeforeQuit(TaskTable& table, TStartupLoad& load, UserPrompts& prompts,
-                    const std::function<void(const TStartupLoad&)>& loaded);
+    void BeforeQuit(TaskTable& table, TStartupLoad& load, TaskChanges& changes,
+                    UserPrompts& prompts, const std::function<void(const TStartupLoad&)>& loaded);
     // The program ends with nobody to ask (a signal): one more try, no box. Returns what could
     // not be saved, as a line for the log; "" when nothing is left unsaved.
-    std::string LastTry(TaskTable& table, TStartupLoad& load);
+    std::string LastTry(TaskTable& table, TStartupLoad& load, TaskChanges& changes);
 
 private:
     void Defer(LONG code, UserPrompts& prompts);

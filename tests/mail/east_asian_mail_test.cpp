@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 
+#include "mail/mail_notifier.h"
 #include "mail/notification.h"
 #include "platform/codepage.h"
 #include "settings/settings_store.h"

@@ -11,6 +11,7 @@
 
 #include "core/engine.h"
 #include "mail/address.h"
+#include "mail/mail_notifier.h"
 #include "mail/notification.h"
 #include "platform/host.h"
 #include "settings/settings_store.h"

@@ -35,7 +35,7 @@ TEST_F(Shell, TheWindowsAreCreatedHiddenAndTheLoopShowsTheMainWindow) {
     EXPECT_TRUE(App->Icon.availableSizes().contains(QSize(32, 32)));
 
     // The loop: the main window shows (and saves), then Yes to the quit question ends it.
-    StoreInteger("NumberOfEntries", 5);
+    MarkCountUnsaved();
     bool wasVisible = false;
     QTimer::singleShot(0, [&] {
         wasVisible = FRM_TaskList->isVisible();
@@ -45,6 +45,7 @@ TEST_F(Shell, TheWindowsAreCreatedHiddenAndTheLoopShowsTheMainWindow) {
     QTimer::singleShot(5000, [] { QCoreApplication::exit(3); }); // bound the wait
     EXPECT_EQ(App->Run(), 0);
     EXPECT_TRUE(wasVisible);
+    EXPECT_TRUE(CountSaved());
     EXPECT_EQ(StoredInteger("NumberOfEntries"), 1);
     EXPECT_EQ(FRM_TaskList, nullptr) << "the windows are gone after the loop";
     EXPECT_EQ(FRM_EditTask, nullptr);

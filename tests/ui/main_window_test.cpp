@@ -252,15 +252,15 @@ TEST_F(MainWindow, TrayClicksShowAndHide) {
     EXPECT_TRUE(FRM_TaskList->TrayIcon->isVisible());
     FRM_TaskList->TrayMessage(WM_RBUTTONDOWN);
     EXPECT_FALSE(FRM_TaskList->isVisible());
-    // A left click shows it; the show saves (a hand edit of the count is put right).
-    StoreInteger("NumberOfEntries", 7);
+    // A left click shows it; the show saves.
+    MarkCountUnsaved();
     emit FRM_TaskList->TrayIcon->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(FRM_TaskList->isVisible());
-    EXPECT_EQ(StoredInteger("NumberOfEntries"), 0);
+    EXPECT_TRUE(CountSaved());
     // A left click on a visible window only raises it: no second save.
-    StoreInteger("NumberOfEntries", 7);
+    MarkCountUnsaved();
     emit FRM_TaskList->TrayIcon->activated(QSystemTrayIcon::Trigger);
-    EXPECT_EQ(StoredInteger("NumberOfEntries"), 7);
+    EXPECT_FALSE(CountSaved());
     emit FRM_TaskList->TrayIcon->activated(QSystemTrayIcon::Context);
     EXPECT_FALSE(FRM_TaskList->isVisible());
     FRM_TaskList->TrayMessage(0x200); // a mouse move does nothing

@@ -172,7 +172,7 @@ TEST_F(TaskDialogs, CancelLeavesTheTableButSavesAndRestartsTheCountdown) {
         Click(form == FRM_AddTask ? FRM_TaskList->BTN_AddNewTask : FRM_TaskList->BTN_EditTask);
         ASSERT_TRUE(form->isVisible());
         FillIn(form, "changed", "/x", "/y", "z");
-        StoreInteger("NumberOfEntries", 9); // put right by the save on the show
+        MarkCountUnsaved(); // written again by the save on the show
         Timer->AdvanceMinutes(30);
         EXPECT_EQ(Timer->Ticks(), ticksBefore) << "paused while the dialog is open";
         Click(form->BTN_Cancel);
@@ -180,6 +180,7 @@ TEST_F(TaskDialogs, CancelLeavesTheTableButSavesAndRestartsTheCountdown) {
         EXPECT_TRUE(FRM_TaskList->isVisible());
         EXPECT_EQ(FRM_TaskList->Table().RowCount(), 3);
         EXPECT_EQ(FRM_TaskList->Table().TaskAt(1).Identifier, "one");
+        EXPECT_TRUE(CountSaved());
         EXPECT_EQ(StoredInteger("NumberOfEntries"), 1);
         // A full period from the Cancel, not what was left of the old one.
         Timer->Advance(10 * 60000 - 1);
@@ -187,6 +188,39 @@ TEST_F(TaskDialogs, CancelLeavesTheTableButSavesAndRestartsTheCountdown) {
         Timer->Advance(1);
         EXPECT_EQ(Timer->Ticks(), ticksBefore + 1);
     }
+}
+
+// Another writer stores a table while a dialog is open: the dialog keeps its fields, and what
+// it hands back lands on the stored table, never on the one this copy read before.
+TEST_F(TaskDialogs, WhatADialogHandsBackLandsOnTheTableStoredMeanwhile) {
+    const TaskRecord one{"one", "/a", "/b", "m1"}, two{"two", "/c", "/d", "m2"};
+    const TaskRecord three{"three", "/e", "/f", "m3"}, four{"four", "/g", "/h", "m4"};
+    StoreTasks({one, two});
+    StartProgram();
+    FRM_TaskList->Table().SetRow(2);
+    Click(FRM_TaskList->BTN_EditTask);
+    FillIn(FRM_EditTask, "two, edited", "/c", "/d", "m2");
+    StoreTasks({one, three}); // "two" deleted there
+    Click(FRM_EditTask->BTN_AddTask);
+    EXPECT_EQ(StoredTask(2), three) << "a task deleted elsewhere is not brought back";
+    EXPECT_EQ(StoredInteger("NumberOfEntries"), 2);
+
+    Click(FRM_TaskList->BTN_AddNewTask);
+    FillIn(FRM_AddTask, "five", "/i", "/j", "m5");
+    StoreTasks({one, three, four});
+    Click(FRM_AddTask->BTN_AddTask);
+    ASSERT_EQ(StoredInteger("NumberOfEntries"), 4);
+    EXPECT_EQ(StoredTask(3), four);
+    EXPECT_EQ(StoredTask(4).Identifier, "five");
+    EXPECT_EQ(FRM_TaskList->Table().TaskAt(3), four) << "the grid shows what is stored";
+
+    // Deleted here: gone from the stored table, whatever else it holds now.
+    StoreTasks({four, one, three, {"five", "/i", "/j", "m5"}});
+    FRM_TaskList->Table().SetRow(1);
+    Click(FRM_TaskList->BTN_DelTask);
+    EXPECT_EQ(StoredInteger("NumberOfEntries"), 3);
+    EXPECT_EQ(StoredTask(1), four);
+    EXPECT_EQ(StoredTask(2), three);
 }
 
 } // namespace

@@ -165,6 +165,24 @@ protected:
         key.WriteString(name, value);
     }
     static TaskRecord StoredTask(int n) { return ReadTaskEntry(TaskEntryPath(n)); }
+    // A save leaves the stored table as another writer left it, so its mark is in the bytes:
+    // the count stored in one byte (read as the same number) comes back in four.
+    static void MarkCountUnsaved() {
+        TRegistryKey key;
+        ASSERT_TRUE(OpenSettingsKey(key));
+        const int32_t count = key.ReadInteger("NumberOfEntries");
+        ASSERT_EQ(RegSetValue(key.Handle(), "NumberOfEntries", REG_DWORD,
+                              std::string(1, static_cast<char>(count))),
+                  ERROR_SUCCESS);
+    }
+    static bool CountSaved() {
+        TRegistryKey key;
+        EXPECT_TRUE(OpenSettingsKey(key));
+        DWORD type = 0;
+        std::string data;
+        return RegQueryValue(key.Handle(), "NumberOfEntries", type, data) == ERROR_SUCCESS &&
+               data.size() == 4;
+    }
 };
 
 } // namespace ferry::test
