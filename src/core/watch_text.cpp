@@ -13,17 +13,20 @@ std::string Folders(int n) {
 } // namespace
 
 std::string WatchSummary(const std::vector<FolderWatchStatus>& statuses) {
-    int watched = 0;
-    int timerOnly = 0;
+    int watched = 0, missing = 0, timerOnly = 0;
     for (const FolderWatchStatus& s : statuses) {
         if (s.State == FolderWatchState::Watched)
             ++watched;
+        else if (s.State == FolderWatchState::Missing)
+            ++missing;
         else
             ++timerOnly;
     }
     std::string text = "Watching " + Folders(watched);
     if (timerOnly > 0)
         text += ", " + std::to_string(timerOnly) + " at the interval only";
+    if (missing > 0)
+        text += ", " + std::to_string(missing) + " not found";
     return text;
 }
 

@@ -10,7 +10,8 @@
 
 namespace ferry {
 
-// "Watching 2 folders", with ", 1 at the interval only" when some cannot be watched.
+// "Watching 2 folders", with ", 1 at the interval only" when some cannot be watched and
+// ", 1 not found" for folders that do not exist (yet).
 std::string WatchSummary(const std::vector<FolderWatchStatus>& statuses);
 
 // One folder's state: "/srv/scans: watched", "/mnt/nas: on a shared file system (nfs),

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QStringList>
+#include <QStyle>
 
 #include "core/watch_text.h"
 #include "settings/watch_setting.h"
@@ -34,7 +35,10 @@ void AddWatchPanel(QWidget& activity, WatchTrigger& watch) {
     check->setGeometry(440, 359, check->sizeHint().width(), 17);
     auto* line = new QLabel(&activity);
     line->setObjectName(QStringLiteral("LBL_Watch"));
-    line->setGeometry(440, 377, 230, 17);
+    // Under the check box's words, not its box.
+    const int indent = check->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, check) +
+                       check->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, check);
+    line->setGeometry(440 + indent, 377, 230 - indent, 17);
     ShowWatch(*check, *line, watch);
     QObject::connect(check, &QCheckBox::clicked, line, Guarded([&watch](bool on) {
                          WriteWatchFolders(on);
