@@ -66,14 +66,17 @@ struct Settings {
     bool Watch = false;
 };
 
+// Into `s` only when the whole of it could be read: a store that cannot be read now leaves the
+// settings in hand as they were.
 bool ReadSettings(Settings& s) {
     try {
+        Settings read;
         TStartupLoad load;
-        s.Table = TaskTable();
-        s.Table.WriteHeadings();
-        LoadStartupSettings(s.Table, load);
-        s.PeriodMs = TimerPeriodForMinutes(load.ProcessInterval.value_or(10));
-        s.Watch = ReadWatchFolders();
+        read.Table.WriteHeadings();
+        LoadStartupSettings(read.Table, load);
+        read.PeriodMs = TimerPeriodForMinutes(load.ProcessInterval.value_or(10));
+        read.Watch = ReadWatchFolders();
+        s = std::move(read);
         return true;
     } catch (const std::exception& e) {
         Say(e.what());
