@@ -19,6 +19,8 @@
 //                                                         Run Tasks Now does
 //   scan_bench settings on|off PORT                       writes the notification settings into
 //                                                         the hive at $FERRYDESK_REGISTRY_DIR
+//   scan_bench task SRC DST PATTERN                       stores one task there, for a run of
+//                                                         the program itself (ferrydesk --run-once)
 //   scan_bench rename SRC DST                             plain rename loop; prints files, seconds
 //   scan_bench renameat2 SRC DST                          bare C loop: readdir + renameat2
 //                                                         (no replace); prints files, seconds
@@ -39,6 +41,7 @@
 #include "platform/files.h"
 #include "settings/mail_settings.h"
 #include "settings/settings_store.h"
+#include "settings/task_entries.h"
 
 #include <atomic>
 #include <chrono>
@@ -245,6 +248,15 @@ int Settings(bool on, const std::string& port) {
     return WriteOptionsSettings(options, port, false) ? 0 : 1;
 }
 
+// After "settings", whose defaults empty the table.
+int StoreTask(const std::string& src, const std::string& dst, const std::string& pattern) {
+    TaskTable table;
+    table.AppendTask({"bench", src, dst, pattern});
+    const TaskSnapshot snapshot = table.Snapshot();
+    SaveTaskEntries(snapshot.Count, snapshot);
+    return 0;
+}
+
 int RenameAt2Loop(const std::string& src, const std::string& dst) {
     const double start = Now();
     DIR* dir = ::opendir(src.c_str());
@@ -402,6 +414,8 @@ int main(int argc, char** argv) {
             return ReadAll();
         if (mode == "settings" && args.size() == 3 && (args[1] == "on" || args[1] == "off"))
             return Settings(args[1] == "on", args[2]);
+        if (mode == "task" && args.size() == 4)
+            return StoreTask(args[1], args[2], args[3]);
         if (mode == "renameat2" && args.size() == 3)
             return RenameAt2Loop(args[1], args[2]);
         if (mode == "scan" && args.size() == 2)

@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace ferry {
@@ -25,6 +26,12 @@ bool Searched(const char* pid) {
         if (std::to_string(wanted) == pid)
             return true;
     return false;
+}
+
+bool SameState(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 bool IsNumber(const char* text) {
@@ -157,6 +164,14 @@ int ExclusiveOpen::Open(const std::string& path) {
         Close();
         return ERROR_SHARING_VIOLATION;
     }
+    // Written to between the first look and the lease (a writer that had it open then):
+    // under the lease it holds still, so this look is final.
+    if (Lease_ && fstat(fd, &Stat_) != 0) {
+        const int err = errno;
+        Close();
+        return SystemErrorFromErrno(err);
+    }
+    Seen_ = Stat_;
     return Settle(path);
 }
 
@@ -172,6 +187,7 @@ int ExclusiveOpen::Adopt(ReadOnlyFile& file, const std::string& path) {
         return ERROR_SHARING_VIOLATION;
     }
     Lease_ = lease == ReadOnlyFile::Lease::Held;
+    Seen_ = Stat_;
     return Settle(path);
 }
 
@@ -197,10 +213,7 @@ bool ExclusiveOpen::Alone(bool thorough) const {
     if (Lease_)
         return fcntl(Fd_, F_GETLEASE) == F_WRLCK;
     struct stat now;
-    if (fstat(Fd_, &now) != 0 || now.st_size != Stat_.st_size ||
-        now.st_mtim.tv_sec != Stat_.st_mtim.tv_sec ||
-        now.st_mtim.tv_nsec != Stat_.st_mtim.tv_nsec ||
-        now.st_ctim.tv_sec != Stat_.st_ctim.tv_sec || now.st_ctim.tv_nsec != Stat_.st_ctim.tv_nsec)
+    if (fstat(Fd_, &now) != 0 || !SameState(now, Stat_))
         return false;
     if (!thorough)
         return true;
@@ -209,12 +222,56 @@ bool ExclusiveOpen::Alone(bool thorough) const {
 }
 
 void ExclusiveOpen::Refresh() {
-    // Under a lease nothing is compared with what fstat said: the lease alone tells.
-    if (Lease_)
-        return;
     struct stat now;
-    if (Fd_ >= 0 && fstat(Fd_, &now) == 0)
+    if (Fd_ < 0 || fstat(Fd_, &now) != 0)
+        return;
+    Seen_ = now;
+    // Under a lease Alone asks the lease alone; Stat_ stays what the open found.
+    if (!Lease_)
         Stat_ = now;
+}
+
+bool ExclusiveOpen::Untouched(bool thorough) const {
+    struct stat now;
+    if (Fd_ < 0 || fstat(Fd_, &now) != 0 || !SameState(now, Seen_))
+        return false;
+    if (!Lease_) {
+        if (!thorough)
+            return true;
+        bool complete = false;
+        return !OpenedByOthers(Stat_.st_dev, Stat_.st_ino, Fd_, complete) && complete;
+    }
+    if (fcntl(Fd_, F_GETLEASE) != F_WRLCK)
+        return false;
+    // An open counts itself among the file's users a little before it reaches the lease;
+    // in between only a lease asked for afresh tells, since none is granted while anyone
+    // else has the file open. Asking again keeps the lease we hold.
+    if (fcntl(Fd_, F_SETLEASE, F_WRLCK) != 0)
+        return false;
+    fcntl(Fd_, F_SETOWN, 0); // as TakeWriteLease: a break signals nobody
+    return true;
+}
+
+bool ExclusiveOpen::WaitAlone(int ms) {
+    if (Fd_ < 0)
+        return false;
+    if (Lease_)
+        fcntl(Fd_, F_SETLEASE, F_UNLCK);
+    const timespec step{0, 1000 * 1000};
+    for (int waited = 0; waited <= ms; ++waited) {
+        bool alone = false;
+        if (Lease_) {
+            alone = TakeWriteLease(Fd_) == 0;
+        } else {
+            bool complete = false;
+            alone = !OpenedByOthers(Stat_.st_dev, Stat_.st_ino, Fd_, complete) && complete;
+        }
+        if (alone)
+            return true;
+        nanosleep(&step, nullptr);
+    }
+    Lease_ = false; // given up, and not had again
+    return false;
 }
 
 bool ExclusiveOpen::Names(const std::string& path) const {

@@ -45,6 +45,17 @@ public:
     // our own (a name added or removed changes the change time).
     void Refresh();
 
+    // The exact answer, for the moment before the file's last name goes and before we let go
+    // of it: true when the file is as Refresh last saw it and nobody else has it open, nor is
+    // part-way through opening it (counted among its users but not yet at the lease). Without
+    // a lease the size and times are compared, and `thorough` adds a search of every process.
+    bool Untouched(bool thorough) const;
+
+    // After a late open broke in: gives the lease up so that the opener may go on, then waits
+    // up to `ms` milliseconds for it to be done with the file. True when we are alone with it
+    // again (under a fresh lease where there was one).
+    bool WaitAlone(int ms);
+
     // True when `path` still names the file we hold.
     bool Names(const std::string& path) const;
 
@@ -66,6 +77,7 @@ private:
     int Fd_ = -1;
     bool Lease_ = false;
     struct stat Stat_ {};
+    struct stat Seen_ {}; // as Refresh last saw it
 };
 
 // Gives a lease back, when the descriptor holds one, and closes the descriptor. The lease goes

@@ -59,13 +59,91 @@ void Unmark(int copy) {
         fremovexattr(copy, MoveMark);
 }
 
+// Gives a stashed source its name back, no replace. Should a new file have taken the name
+// meanwhile, ours stays under the stash name, unmarked, as the user's file.
+static bool Unstash(ExclusiveOpen& source, const std::string& from, const std::string& stash) {
+    const bool back =
+        renameat2(AT_FDCWD, stash.c_str(), AT_FDCWD, from.c_str(), RENAME_NOREPLACE) == 0;
+    fremovexattr(source.Fd(), TempMark);
+    return back;
+}
+
+StashEnd DropStash(ExclusiveOpen& source, const std::string& from, const std::string& stash,
+                   int copy, int& err) {
+    err = 0;
+    // Before the copy's mark goes, so that a copy that cannot be taken back keeps it.
+    if (!source.Untouched(false))
+        return Unstash(source, from, stash) ? StashEnd::Returned : StashEnd::Kept;
+    Unmark(copy);
+    if ((err = Injected(MoveStep::DropStash)) != 0)
+        return StashEnd::Kept;
+    // Asked again at the last instant: a grace only makes a late open less likely; this tells.
+    if (!source.Untouched(true))
+        return Unstash(source, from, stash) ? StashEnd::Returned : StashEnd::Kept;
+    if (unlink(stash.c_str()) != 0) {
+        err = errno;
+        return StashEnd::Kept;
+    }
+    source.Refresh();
+    return StashEnd::Dropped;
+}
+
+LateOpen RecoverLateOpen(ExclusiveOpen& source, const std::string& from, const std::string& to,
+                         int copy) {
+    Injected(MoveStep::LetGo);
+    if (source.Untouched(false))
+        return LateOpen::None;
+    // A writer that keeps the file open longer than this: what it writes after is lost. We
+    // cannot hold the pass for it, and it has no name by which anyone could find it.
+    constexpr int LateWriterWaitMs = 2000;
+    source.WaitAlone(LateWriterWaitMs);
+    struct stat now, copied;
+    uint64_t hash = 0;
+    if (fstat(source.Fd(), &now) != 0 ||
+        (copy >= 0 && fstat(copy, &copied) == 0 && copied.st_size == now.st_size &&
+         SameContent(source.Fd(), copy, now.st_size, hash)))
+        return LateOpen::None; // a reader, or a writer that changed nothing: the copy is whole
+    // Should the writer still be at it, a copy that finds the file longer than it was is
+    // made again, a few times, and what it then holds is kept.
+    TempCopy back;
+    bool marked = false;
+    const std::string folder = FolderOf(from);
+    Result made = Busy();
+    for (int attempt = 0; attempt < 5 && made.Outcome == MoveOutcome::InUse; ++attempt) {
+        back.Discard();
+        if (attempt > 0 && fstat(source.Fd(), &now) != 0)
+            break;
+        made = MakeCopy(
+            source.Fd(), now, [] { return true; }, folder, back, marked);
+    }
+    if (made.Outcome != MoveOutcome::Moved || fsync(back.Fd) != 0)
+        return LateOpen::None;
+    fremovexattr(back.Fd, MoveMark);
+    LateOpen result = LateOpen::None;
+    if (back.LinkAs(from) == 0) {
+        fremovexattr(back.Fd, TempMark);
+        result = LateOpen::Named;
+    } else {
+        // The name is taken: kept as a stash of a move to `to` whose copy differs, which the
+        // next pass over the folder gives a name again.
+        const std::string value = StashValuePrefix + to;
+        fsetxattr(back.Fd, TempMark, value.data(), value.size(), 0);
+        for (int attempt = 0; attempt < 20 && result == LateOpen::None; ++attempt)
+            if (back.LinkAs(IncludeTrailingSeparator(folder) + TempPrefix + RandomSuffix()) == 0)
+                result = LateOpen::Stashed;
+    }
+    SyncFolder(folder);
+    return result;
+}
+
 // Removes the held source once its copy is in place. Its name goes first, while the file
 // is kept under a stash name for a moment: an open of the old name already on its way (past
 // the name, not yet at the lease) would otherwise reach a file that no name leads to any
 // more, and what it wrote would be lost. Such an open breaks the lease within the grace; the
-// file then gets its name back and the result is InUse. `stashable` is false where the
-// copy carries no mark, so that a stash could not be settled after a kill. `copy`, when
-// given, is the copy's descriptor, whose mark goes with the source.
+// file then gets its name back and the result is InUse. One later than that is caught as the
+// stash goes, or after, while we still hold the file (see RecoverLateOpen). `stashable` is
+// false where the copy carries no mark, so that a stash could not be settled after a kill.
+// `copy`, when given, is the copy's descriptor, whose mark goes with the source.
 static Result ReleaseSource(ExclusiveOpen& source, const std::string& from, const std::string& to,
                             bool stashable, int copy = -1) {
     if (NameTakenByAnother(source, from)) {
@@ -87,30 +165,41 @@ static Result ReleaseSource(ExclusiveOpen& source, const std::string& from, cons
     }
     if (stash.empty()) {
         Unmark(copy);
+        source.Refresh();
     } else {
         source.Refresh();
         SleepForOpensUnderWay();
-        if (!source.Alone(true)) {
-            // Opened after all: the file returns to its name, whole. Should a new file have
-            // taken the name meanwhile, ours stays under the stash name, unmarked, as the
-            // user's file. The caller takes the copy back once the source has its name again.
-            renameat2(AT_FDCWD, stash.c_str(), AT_FDCWD, from.c_str(), RENAME_NOREPLACE);
-            fremovexattr(source.Fd(), TempMark);
+        switch (DropStash(source, from, stash, copy, err)) {
+        case StashEnd::Returned:
+            // Opened after all: the file returns to its name, whole. The caller takes the
+            // copy back once the source has its name again.
             SyncFolder(FolderOf(from));
             return Busy();
-        }
-        Unmark(copy);
-        if ((err = Injected(MoveStep::DropStash)) == 0 && unlink(stash.c_str()) != 0)
-            err = errno;
-        if (err) {
+        case StashEnd::Kept: {
             // The copy is whole; the stash is settled by the next pass over this folder.
-            Result result = FailErrno(err);
+            Result result = err ? FailErrno(err) : Busy();
             result.SourceGone = true;
             return result;
         }
+        case StashEnd::Dropped:
+            break;
+        }
     }
     SyncFolder(FolderOf(from));
-    return Done();
+    switch (RecoverLateOpen(source, from, to, copy)) {
+    case LateOpen::None:
+        return Done();
+    case LateOpen::Named: {
+        Result result = Busy();
+        result.Restored = true;
+        return result;
+    }
+    case LateOpen::Stashed:
+        break;
+    }
+    Result result = Busy();
+    result.SourceGone = true;
+    return result;
 }
 
 // Takes a copy of ours out of `to` again when its source has kept its name after all, so
@@ -262,7 +351,7 @@ static Result CopyAcross(ExclusiveOpen& source, const std::string& from, const s
     const Result released = ReleaseSource(source, from, to, marked, marked ? temp.Fd : -1);
     // The source could not go, or was opened and has its name back: the file exists once.
     if ((released.Outcome == MoveOutcome::Failed && !released.SourceGone) ||
-        (released.Outcome == MoveOutcome::InUse && source.Names(from)))
+        (released.Outcome == MoveOutcome::InUse && (source.Names(from) || released.Restored)))
         TakeBackCopy(temp.Fd, to);
     return released;
 }
@@ -334,7 +423,7 @@ static Settled SettleTaken(ExclusiveOpen& source, const std::string& from, const
             settled = released.Outcome == MoveOutcome::Moved   ? Settled::SourceGone
                       : released.Outcome == MoveOutcome::InUse ? Settled::InUse
                                                                : Settled::Failed;
-            if (released.Outcome == MoveOutcome::InUse && source.Names(from))
+            if (released.Outcome == MoveOutcome::InUse && (source.Names(from) || released.Restored))
                 TakeBackCopy(copy, to);
         }
     }

@@ -67,10 +67,12 @@ struct PreparedCopy {
 // source when Move returns. Across file systems what makes a move durable is shared by the
 // moves of a batch: the copy is synced and linked and the source's name removed at once, but
 // the source's content stays under a stash name until Finish has synced each destination
-// folder once, waited one grace for opens of the old names under way, dropped the stashes and
-// synced each source folder once. A full batch waits out its grace while the next one fills.
-// No source content goes before its copy is durable; a kill leaves stashes that the next
-// pass settles as it settles any killed move.
+// folder once, waited one grace for opens of the old names under way, dropped the stashes of
+// sources that nobody has opened or is opening (a fresh lease asked for at the last instant
+// says so) and synced each source folder once; a writer that reaches a source only after its
+// stash went, while we still hold it, has what it wrote given the source's name again. A full batch
+// waits out its grace while the next one fills. No source content goes before its copy is durable;
+// a kill leaves stashes that the next pass settles as it settles any killed move.
 class MoveBatch {
 public:
     // A batch is due when it holds this many moves, or its oldest is this old.
@@ -144,7 +146,8 @@ enum class MoveStep {
     Link,
     RemoveSource,
     DropStash,
-    Unmark
+    Unmark,
+    LetGo // the source, its last name gone, is about to be let go (asked only, never failed)
 };
 
 // Test seam. ForceCopy takes the cross-file-system path on one file system; NamedTemp skips

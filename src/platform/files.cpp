@@ -219,6 +219,13 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path, Purpose purpose) {
         Lease_ = err == 0                        ? Lease::Held
                  : err == EAGAIN || err == EBUSY ? Lease::Refused
                                                  : Lease::None;
+        // A writer that had the file open may have written and closed it between the look
+        // above and the lease; under the lease the file holds still, so this look is final.
+        if (Lease_ == Lease::Held && fstat(fd, &Stat_) != 0) {
+            const int statErr = errno;
+            close(fd);
+            throw EInOutError(SystemErrorFromErrno(statErr));
+        }
     }
     // A holder that denies sharing keeps an exclusive lock; our shared one, released by
     // the close, keeps readers and writers in while telling a later exclusive taker that

@@ -145,25 +145,35 @@ static void Complete(MoveBatch::State::Stage& stage, std::vector<std::string>& r
         nanosleep(&grace, nullptr);
     }
     std::vector<std::string> synced;
+    std::vector<bool> dropped;
     for (MoveBatch::State::Pending& move : stage.Moves) {
         ExclusiveOpen& source = *move.Source;
         Deferred& left = move.Left;
-        if (!source.Alone(true)) {
+        int err = 0;
+        const StashEnd end = DropStash(source, left.From, left.Stash, left.Copy, err);
+        if (end != StashEnd::Dropped && err == 0) {
             // Opened after all: as in ReleaseSource, the file returns to its name, whole, and
             // the copy goes again.
-            const bool back = renameat2(AT_FDCWD, left.Stash.c_str(), AT_FDCWD, left.From.c_str(),
-                                        RENAME_NOREPLACE) == 0;
-            fremovexattr(source.Fd(), TempMark);
-            if (back)
+            if (end == StashEnd::Returned)
                 TakeBackCopy(left.Copy, left.To);
             returned.push_back(left.From);
-        } else {
-            Unmark(left.Copy);
-            // A stash that stays is settled by the next pass over its folder.
-            if (!Injected(MoveStep::DropStash))
-                unlink(left.Stash.c_str());
         }
+        // A stash that stays for an injected failure is settled by the next pass.
+        dropped.push_back(end == StashEnd::Dropped);
         SyncOnce(synced, FolderOf(left.From));
+    }
+    // Held to the last, so that an open that reached a source only after its stash went is
+    // seen, and what it wrote kept.
+    for (std::size_t i = 0; i < stage.Moves.size(); ++i) {
+        MoveBatch::State::Pending& move = stage.Moves[i];
+        if (!dropped[i])
+            continue;
+        const LateOpen late =
+            RecoverLateOpen(*move.Source, move.Left.From, move.Left.To, move.Left.Copy);
+        if (late == LateOpen::Named)
+            TakeBackCopy(move.Left.Copy, move.Left.To);
+        if (late != LateOpen::None)
+            returned.push_back(move.Left.From);
     }
     for (MoveBatch::State::Pending& move : stage.Moves)
         move.Source->Close();

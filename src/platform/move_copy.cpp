@@ -166,6 +166,10 @@ int CopyContent(int fd, off_t size, bool sparse, int out, ContentHash& hash,
                 return ECANCELED;
         }
     }
+    // Longer than it was when its size was taken: a writer got in before we held the file.
+    unsigned char beyond;
+    if (pread(fd, &beyond, 1, size) != 0)
+        return ECANCELED;
     // A hole at the end has no data to write: the size says it.
     if (sparse && ftruncate(out, size) != 0)
         return errno;

@@ -57,6 +57,7 @@ struct Result {
     int Code;
     bool SourceGone = false; // a failure after the source's name was already gone
     bool Renamed = false;    // moved by a rename: the destination is the source's own file
+    bool Restored = false;   // a late writer's content is back under the source's name
 };
 
 inline Result Done() {
@@ -187,6 +188,24 @@ void Unmark(int copy);
 // Takes a copy of ours out of `to` again when its source has kept its name after all, so
 // that the file is in one place (see file_move.cpp).
 void TakeBackCopy(int& fd, const std::string& to);
+
+// The last steps of a source kept under `stash` once its copy (`copy`) is durable: the copy
+// becomes the user's and the stash goes, unless someone has opened the source since; the
+// source then has its name `from` back (Returned, when that worked; the caller takes the copy
+// back) or stays stashed (Kept, `err` says why), for the next pass to settle.
+enum class StashEnd { Dropped, Returned, Kept };
+StashEnd DropStash(ExclusiveOpen& source, const std::string& from, const std::string& stash,
+                   int copy, int& err);
+
+// Asked of a source whose stash was dropped, just before it is let go: an open of the old
+// name whose lookup came before the stash and which reached the file only after the stash
+// went has written, or will write, into a file without a name. We wait for it to be done and
+// give what the file then holds a name again in the source's folder: Named (under `from`; the
+// caller takes the copy back), Stashed (`from` taken meanwhile: a stash the next pass names),
+// or None when nobody came, or nothing changed, or nothing could be done.
+enum class LateOpen { None, Named, Stashed };
+LateOpen RecoverLateOpen(ExclusiveOpen& source, const std::string& from, const std::string& to,
+                         int copy);
 // The move of a file scanned through `file`: its descriptor (and lease) becomes `source`.
 // `defer`, when given, takes the last steps for a batch; `prepared` is a copy made ahead.
 Result MoveScanned(ReadOnlyFile& file, const std::string& from, const std::string& to,

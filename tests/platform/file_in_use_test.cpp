@@ -619,6 +619,8 @@ TEST(FileInUseTest, SourceOpenedBeforeItsBatchEndsGetsItsNameBack) {
             self.Send(fd >= 0 ? 1 : 2);
             return 0;
         });
+        // Waiting on the lease, or the file would have its name back before it was opened.
+        EXPECT_TRUE(test::WaitUntilInSystemCall(opener.Pid(), SYS_openat, 5000));
         EXPECT_EQ(batch.Finish(), std::vector<std::string>{opened});
         uint64_t result = 0;
         EXPECT_TRUE(opener.Receive(result, 10000));

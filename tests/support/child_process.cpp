@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <grp.h>
 #include <poll.h>
 #include <stdexcept>
@@ -255,6 +256,18 @@ bool DropPrivileges(std::string& why, uid_t uid, gid_t gid) {
 
 void SleepMs(double ms) {
     std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long long>(ms * 1000)));
+}
+
+bool WaitUntilInSystemCall(pid_t pid, long number, int timeoutMs) {
+    const std::string inCall = std::to_string(number) + " ";
+    for (int waited = 0; waited <= timeoutMs; ++waited) {
+        std::ifstream file("/proc/" + std::to_string(pid) + "/syscall");
+        std::string now;
+        if (!std::getline(file, now) || now.rfind(inCall, 0) == 0)
+            return true;
+        SleepMs(1);
+    }
+    return false;
 }
 
 ReadHolder::ReadHolder(const std::string& path)

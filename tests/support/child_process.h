@@ -102,4 +102,8 @@ private:
 // Sleeps for `ms` milliseconds (fractions allowed).
 void SleepMs(double ms);
 
+// Waits at most `timeoutMs` until process `pid` sleeps inside system call `number` (an open
+// held up by a lease, say) or has ended. False on the timeout.
+bool WaitUntilInSystemCall(pid_t pid, long number, int timeoutMs);
+
 } // namespace ferry::test
