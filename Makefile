@@ -92,7 +92,7 @@ tsan: deps
 bench: deps
 	cmake --preset release
 	cmake --build build-release -j $(JOBS)
-	@for b in bench/*-vs-*; do echo "== $$b"; BIN=build-release/bin $$b || exit 1; done
+	@for b in bench/*-vs-* bench/watch-latency; do echo "== $$b"; BIN=build-release/bin $$b || exit 1; done
 
 screenshots: build
 	scripts/screenshots build/bin docs/screenshots

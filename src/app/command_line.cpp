@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/headless.h"
 #include "app/run_once.h"
 #include "platform/autostart.h"
 
@@ -14,7 +15,9 @@ const char* const Usage = "Usage: ferrydesk                      start the progr
                           "       ferrydesk --autostart on|off  start, or no longer start, "
                           "with the desktop session\n"
                           "       ferrydesk --run-once          run every stored task once, "
-                          "without windows\n";
+                          "without windows\n"
+                          "       ferrydesk --headless          route on the stored settings "
+                          "until stopped, without windows\n";
 
 int Refuse(const std::string& why) {
     std::fprintf(stderr, "ferrydesk: %s\n%s", why.c_str(), Usage);
@@ -59,6 +62,11 @@ int RunCommandLine(int argc, char** argv) {
             return Refuse("--run-once takes no value.");
         return RunOnce();
     }
+    if (first == "--headless") {
+        if (argc != 2)
+            return Refuse("--headless takes no value.");
+        return RunHeadless();
+    }
     if (first == "--autostart") {
         if (argc != 3)
             return Refuse("--autostart needs one value, on or off.");
@@ -68,7 +76,7 @@ int RunCommandLine(int argc, char** argv) {
         return Refuse("--autostart takes on or off, not '" + std::string(value) + "'.");
     }
     return Refuse("unknown argument '" + std::string(first) +
-                  "'; the program takes no arguments but --autostart and --run-once.");
+                  "'; the program takes no arguments but --autostart, --run-once and --headless.");
 }
 
 } // namespace ferry

@@ -2,14 +2,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 #include "app/command_line.h"
+#include "app/headless.h"
 #include "keyring/secret_service_password_source.h"
 #include "mail/password_source.h"
 #include "ui/application.h"
 #include "ui/display_check.h"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--headless")
+        ferry::BlockEndSignals();
     // The mail password lives in the desktop's Secret Service, never in the settings.
     ferry::SetMailPasswordSource(std::make_shared<ferry::TSecretServicePasswordSource>());
     // Started bare, the program is the tray program. An argument is a switch or a mistake;

@@ -5,6 +5,7 @@
 
 #include "activity/activity_store.h"
 #include "activity/pass_history.h"
+#include "app/outcome_lines.h"
 #include "core/engine.h"
 #include "extract/pass_document_reader.h"
 #include "mail/mail_notifier.h"
@@ -13,21 +14,6 @@
 namespace ferry {
 
 namespace {
-
-// One line per outcome: "Invoices: a.pdf: moved", "Notes: b.txt: left (name taken)", with the
-// reason after a failed move and the error's text after the error that ended the pass.
-class OutcomeLines : public PassObserver {
-public:
-    void FileEnded(const FileOutcome& o) override {
-        std::string line = o.Task + ": " + o.File + ": " + OutcomeKindText(o.Kind);
-        if (!o.Detail.empty())
-            line += ": " + o.Detail;
-        std::printf("%s\n", line.c_str());
-        if (o.Kind == OutcomeKind::PassError)
-            Error = o.Detail;
-    }
-    std::string Error; // as the error box would show it
-};
 
 std::unique_ptr<ActivityStore> OpenHistory() {
     try {
@@ -64,7 +50,7 @@ int RunOnce() {
     const std::unique_ptr<ActivityStore> store = OpenHistory();
     PassHistory history(store.get());
     MailNotifier mail;
-    OutcomeLines lines;
+    OutcomeLines lines(stdout);
     // Before the history: a notification that fails is told to it before the pass is written.
     mail.OnNotSent = [&](const FileOutcome& o) {
         lines.FileEnded(o);

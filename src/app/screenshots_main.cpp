@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 #include <poll.h>
@@ -20,6 +21,7 @@
 #include <unistd.h>
 
 #include "activity/activity_store.h"
+#include "core/engine.h"
 #include "platform/registry.h"
 #include "ui/application.h"
 #include "ui/form_style.h"
@@ -31,6 +33,7 @@
 #include "ui/frm_task_conditions.h"
 #include "ui/frm_task_list.h"
 #include "ui/message_form.h"
+#include "ui/watch_trigger.h"
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -283,6 +286,20 @@ int main(int argc, char** argv) {
         for (const ferry::ActivityEntry& entry : store->List({}))
             if (entry.Outcome.File == "scan-0413.pdf")
                 store->SetMovedBack(entry.Id);
+        // Watching on: the Invoices folder is there, the Payroll one is not. The table
+        // followed the (empty) store since the main window's picture: the tasks come again.
+        QTemporaryDir inbox;
+        if (ferry::TaskRowsForPass(table).empty()) {
+            table.AppendTask(
+                {"Invoices", inbox.path().toStdString(), "/srv/accounts/invoices", "INVOICE"});
+            table.AppendTask({"Payroll", "/home/clerk/Downloads", "/srv/hr/payroll", "PAYSLIP"});
+        }
+        FRM_TaskList->Watch().SetOn(true);
+        for (int i = 0; i < 50 && FRM_TaskList->Watch().Statuses().size() < 2; ++i) {
+            QThread::msleep(20);
+            QCoreApplication::processEvents();
+        }
+        emit FRM_TaskList->Watch().StatusChanged();
         FRM_TaskList->LBL_ActivityClick();
         ferry::TFRM_Activity* activity = FRM_TaskList->FRM_Activity;
         activity->STG_Activity->selectRow(1);

@@ -6,19 +6,32 @@
 
 namespace ferry {
 
-PassEnd RunPass(const std::vector<TaskRecord>& tasks, const PassRules& rules,
-                PassObserver& observer, const CancelFlag& cancel) {
+PassEnd RunPassTasks(const std::vector<PassTask>& runs, const PassRules& rules,
+                     PassObserver& observer, const CancelFlag& cancel) {
     ScopedCancelFlag scope(cancel);
     PassReport report(observer);
     try {
         report.Start();
+        std::vector<TaskRecord> tasks;
+        tasks.reserve(runs.size());
+        for (const PassTask& run : runs)
+            tasks.push_back(run.Task);
         PassFolders folders(tasks, rules);
-        for (std::size_t n = 0; n < tasks.size(); ++n)
-            RunTask(tasks[n], n, folders, report);
+        for (std::size_t n = 0; n < runs.size(); ++n)
+            RunTask(runs[n].Task, n, folders, report, runs[n].AllFiles ? nullptr : &runs[n].Only);
     } catch (...) {
         report.Failed(std::current_exception());
     }
     return report.End();
+}
+
+PassEnd RunPass(const std::vector<TaskRecord>& tasks, const PassRules& rules,
+                PassObserver& observer, const CancelFlag& cancel) {
+    std::vector<PassTask> runs;
+    runs.reserve(tasks.size());
+    for (const TaskRecord& task : tasks)
+        runs.push_back({task});
+    return RunPassTasks(runs, rules, observer, cancel);
 }
 
 std::vector<TaskRecord> TaskRowsForPass(const TaskTable& table) {

@@ -12,6 +12,7 @@
 //   report          pass_report.h  each file's outcome to the observer
 // task_pass.cpp strings them together for one task.
 
+#include <string>
 #include <vector>
 
 #include "base/cancellation.h"
@@ -29,6 +30,19 @@ namespace ferry {
 // raises: how the pass ended is in what it returns, which PassEnded was told too.
 PassEnd RunPass(const std::vector<TaskRecord>& tasks, const PassRules& rules,
                 PassObserver& observer, const CancelFlag& cancel);
+
+// One task of a pass and the files it looks at: all of them, or only those named (a watched
+// folder's files that just arrived). The named ones go through the same stages as in a full
+// pass, in the order the folder lists them; a name no longer there is skipped silently.
+struct PassTask {
+    TaskRecord Task;
+    bool AllFiles = true;
+    std::vector<std::string> Only; // when !AllFiles
+};
+
+// The same for tasks whose runs may look at only some of their files.
+PassEnd RunPassTasks(const std::vector<PassTask>& runs, const PassRules& rules,
+                     PassObserver& observer, const CancelFlag& cancel);
 
 // The tasks of the table a pass runs: rows 1 to the last task row, in order, rows without a
 // name left out. A copy, so the pass cannot see the table change under it.

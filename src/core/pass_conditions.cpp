@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <sys/stat.h>
 
+#include <unordered_set>
+
 namespace ferry {
 
 namespace {
@@ -219,7 +221,7 @@ std::string MatchedText(const TaskVerdict& verdict) {
 }
 
 void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pass,
-                      PassReport& report) {
+                      PassReport& report, const std::vector<std::string>* only) {
     std::size_t place = 0;
     FolderGroup& group = pass.GroupOf(n, place);
     if (!group.Listed) {
@@ -233,6 +235,9 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
     }
     const FolderListing& files = group.Listing;
     const FolderMatcher& matcher = *group.Matcher;
+    std::unordered_set<std::string> wanted;
+    if (only)
+        wanted.insert(only->begin(), only->end());
     const PassRules& rules = pass.Rules();
     const TaskConditions& task = group.Tasks[place];
     const auto preview = [&](const std::string& name, bool taken, const std::string& why) {
@@ -242,7 +247,8 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
         // A task that can take nothing reads nothing; a dry run says why.
         if (rules.DryRun)
             for (const std::string& name : files.Names)
-                preview(name, false, matcher.Problem(place));
+                if (!only || wanted.contains(name))
+                    preview(name, false, matcher.Problem(place));
         return;
     }
 
@@ -252,6 +258,8 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
     try {
         for (std::size_t i = 0; i < files.Names.size(); ++i) {
             const std::string& name = files.Names[i];
+            if (only && !wanted.contains(name))
+                continue; // a pass of the files that arrived, and this one did not
             ThrowIfThreadCancelled();
             report.Finished(move.Advance());
             report.At(name);

@@ -6,6 +6,8 @@
 // the task if its conditions hold. A dry run goes the same way and stops short of the move.
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "core/pass_folders.h"
 #include "core/pass_list.h"
@@ -15,9 +17,9 @@ namespace ferry {
 class PassReport;
 
 // Task `n` of the pass over the files of its source folder, listed by the first task of the
-// folder to come to it.
+// folder to come to it; `only`, when given, keeps the run to those names.
 void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pass,
-                      PassReport& report);
+                      PassReport& report, const std::vector<std::string>* only = nullptr);
 
 // What matched, for the history: "words: invoice, acme", "PDF text, page 2: ACME-7731".
 std::string MatchedText(const TaskVerdict& verdict);

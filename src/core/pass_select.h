@@ -4,6 +4,7 @@
 // before any of them is read.
 
 #include <string>
+#include <vector>
 
 #include "core/pass_list.h"
 #include "core/task_table.h"
@@ -16,5 +17,9 @@ namespace ferry {
 void SelectFiles(const TaskRecord& task, const std::string& from, FolderListing& listing);
 // The first half of that: every file but the temporaries and stashes of a move in progress.
 void DropMoveTemporaries(const std::string& from, FolderListing& listing);
+
+// Keeps, in their order, only the files of `listing` named in `names`: the listing is still
+// taken whole, so that what killed moves left behind is settled as in any pass.
+void KeepNamed(const std::vector<std::string>& names, FolderListing& listing);
 
 } // namespace ferry

@@ -23,6 +23,8 @@ void Scheduler::Resume() {
     if (PassRunning_)
         return;
     Timer_.SetEnabled(true);
+    if (OnResumed)
+        OnResumed();
 }
 
 bool Scheduler::BeginPass() {
@@ -33,9 +35,23 @@ bool Scheduler::BeginPass() {
     return true;
 }
 
+bool Scheduler::BeginTriggeredPass() {
+    if (PassRunning_)
+        return false;
+    PassRunning_ = true;
+    Triggered_ = true;
+    return true;
+}
+
 void Scheduler::EndPass(bool completed) {
+    const bool triggered = Triggered_;
     PassRunning_ = false;
-    if (completed)
+    Triggered_ = false;
+    if (!completed) {
+        Timer_.SetEnabled(false);
+        return;
+    }
+    if (!triggered)
         Timer_.SetEnabled(true);
 }
 

@@ -3,6 +3,7 @@
 // The scheduler: when the timed passes run, and the rule that passes never overlap.
 
 #include <cstdint>
+#include <functional>
 
 namespace ferry {
 
@@ -45,7 +46,16 @@ public:
     // a pass is already running. EndPass(true) starts the timer again with a full period;
     // EndPass(false), after an error, leaves it stopped until the next Resume.
     bool BeginPass();
+    // A pass of files that just arrived in a watched folder: the timer keeps its period, so
+    // that a steady trickle of files never puts the timed pass off, and is stopped only when
+    // the pass ends in an error, as after a timed pass.
+    bool BeginTriggeredPass();
     void EndPass(bool completed);
+    // Whether a timed pass may run now: the timer is not paused (a dialog is open, or an
+    // error stopped it). Passes of watched folders wait while it is.
+    bool TimerRunning() const { return Timer_.Enabled(); }
+    // Told whenever Resume lets the timer run again, so that whatever waited for it can go.
+    std::function<void()> OnResumed;
     bool PassRunning() const { return PassRunning_; }
 
     IntervalTimer& Timer() { return Timer_; }
@@ -53,6 +63,7 @@ public:
 private:
     IntervalTimer& Timer_;
     bool PassRunning_ = false;
+    bool Triggered_ = false;
 };
 
 } // namespace ferry

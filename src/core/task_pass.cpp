@@ -47,7 +47,8 @@ void SelectByConditions(std::size_t n, const std::string& from, PassFolders& pas
 
 } // namespace
 
-void RunTask(const TaskRecord& task, std::size_t n, PassFolders& pass, PassReport& report) {
+void RunTask(const TaskRecord& task, std::size_t n, PassFolders& pass, PassReport& report,
+             const std::vector<std::string>* only) {
     const PassRules& rules = pass.Rules();
     report.BeginTask(task);
     // An empty path would turn into the root folder once the separator is added.
@@ -57,7 +58,7 @@ void RunTask(const TaskRecord& task, std::size_t n, PassFolders& pass, PassRepor
                               IncludeTrailingSeparator(task.Destination)};
 
     if (rules.DryRun || !pass.Plain(n)) {
-        RunConditionTask(n, folders, pass, report);
+        RunConditionTask(n, folders, pass, report, only);
         return;
     }
     FolderListing files;
@@ -65,6 +66,8 @@ void RunTask(const TaskRecord& task, std::size_t n, PassFolders& pass, PassRepor
         return;
     SelectFiles(task, folders.From, files);
     SelectByConditions(n, folders.From, pass, files);
+    if (only)
+        KeepNamed(*only, files);
 
     MoveStage move(folders);
     ContentMatch match(folders, files, task.MatchString, rules, move.Batch());

@@ -52,11 +52,14 @@ struct FolderWatchNews {
 };
 
 struct FolderWatchOptions {
-    // How long a closed file must go without another event. What it rides out comes within
-    // milliseconds of the close on a local disk: a writer that reopens to append, a program
-    // that writes a temporary and renames it (rsync, GIO's saves), a copy that sets times or
-    // rights after writing. Long enough for those on a busy machine, short against a pass.
-    std::chrono::milliseconds Settle{100};
+    // How long a closed file must go without another event. The look that follows proves by
+    // the lease that nobody has the file open, and every event already queued is read before
+    // it, so what is left to ride out is only what a writer does the very moment after its
+    // close: reopening to append, renaming a temporary into place (rsync, GIO's saves). Those
+    // come within a millisecond or two; whatever comes later would race a timed pass just the
+    // same, and is caught by its own events. Kept this short, a file moves within a few
+    // milliseconds of its close, as a script on inotifywait would move it.
+    std::chrono::milliseconds Settle{2};
     // A file found open elsewhere is looked at again when another process closes it, and
     // after this, then twice as long each time, this many times; after that only a close.
     std::chrono::milliseconds BusyRecheck{1000};

@@ -19,6 +19,7 @@
 #include "core/engine.h"
 #include "extract/pass_document_reader.h"
 #include "settings/settings_store.h"
+#include "settings/watch_setting.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
 #include "ui/form_style.h"
@@ -34,6 +35,8 @@
 #include "ui/stored_table_follower.h"
 #include "ui/task_table_model.h"
 #include "ui/user_prompts.h"
+#include "ui/watch_panel.h"
+#include "ui/watch_trigger.h"
 
 namespace ferry {
 
@@ -92,6 +95,8 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
                [this](const QString& title, const QString& text) { ShowTrayMessage(title, text); }),
       Refresh_(*this), OnWindows_{&Balloon_, &Refresh_},
       Runner_(new PassRunner(Scheduler_, OnWorker_, OnWindows_, this)),
+      Watch_(new WatchTrigger(
+          *Runner_, Scheduler_, [this] { return TaskRowsForPass(Table_); }, this)),
       Follower_(new StoredTableFollower(Table_, Changes_, this)) {
     setObjectName(QStringLiteral("FRM_TaskList"));
     setWindowTitle(QStringLiteral("Ferrydesk by Quillmere"));
@@ -196,7 +201,10 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
                     ShowCurrentRow();
                 }
             }));
-    connect(Model_, &TaskTableModel::TableReset, this, Guarded([this] { ShowCurrentRow(); }));
+    connect(Model_, &TaskTableModel::TableReset, this, Guarded([this] {
+                ShowCurrentRow();
+                Watch_->TasksChanged();
+            }));
     connect(Model_, &TaskTableModel::CurrentRowMoved, this, Guarded([this] { ShowCurrentRow(); }));
     connect(LBL_Activity, &QLabel::linkActivated, this, Guarded([this] { LBL_ActivityClick(); }));
 
@@ -205,7 +213,13 @@ TFRM_TaskList::TFRM_TaskList(TApplication& app, QWidget* parent)
     StoreRetry->setInterval(kStoreRetryMs);
     connect(StoreRetry, &QTimer::timeout, this, Guarded([this] { StoreRetryTimer(); }));
 
-    Runner_->OnRunningChanged = [this](bool running) { ShowPassRunning(running); };
+    Runner_->OnRunningChanged = [this](bool running) {
+        ShowPassRunning(running);
+        if (!running)
+            Watch_->Later();
+    };
+    Scheduler_.OnResumed = [this] { Watch_->Later(); };
+    Watch_->RunTimedPass = [this] { Timer1Timer(); };
     // Told before the history writes the pass: a notification that failed is in it.
     Mail_.OnNotSent = [this](const FileOutcome& o) { History_.FileEnded(o); };
     Follower_->CanFollow = [this] { return Load_.Completed; };
@@ -330,6 +344,7 @@ void TFRM_TaskList::FormCreate() {
     interval = Load_.ProcessInterval.value_or(interval);
     TXT_TimeInterval->setText(QString::number(interval));
     Scheduler_.SetIntervalMinutes(interval);
+    Watch_->SetOn(ReadWatchFolders());
 }
 
 void TFRM_TaskList::SaveTable() {
@@ -446,8 +461,10 @@ void TFRM_TaskList::ShowPassRunning(bool running) {
 }
 
 void TFRM_TaskList::LBL_ActivityClick() {
-    if (!FRM_Activity)
+    if (!FRM_Activity) {
         FRM_Activity = new TFRM_Activity(App_, Activity());
+        AddWatchPanel(*FRM_Activity, *Watch_);
+    }
     ShowRecordingProblem();
     FRM_Activity->Show();
 }
@@ -499,10 +516,15 @@ void TFRM_TaskList::BTN_RunNowClick() {
     PassRules rules = CurrentPassRules();
     rules.OcrLanguages = ReadOcrLanguages();
     rules.Documents = PassDocumentReaders();
-    Runner_->Start(TaskRowsForPass(Table_), rules);
+    if (Runner_->Start(TaskRowsForPass(Table_), rules))
+        Watch_->FullPassStarted();
 }
 
 void TFRM_TaskList::Timer1Timer() {
+    if (PassRunning()) { // only a pass of arrived files runs beside a running timer
+        Watch_->TimedPassOwed();
+        return;
+    }
     if (Saver_.Pending()) // a save the store was too busy for: another try; the pass runs anyway
         RunGuarded([this] { SaveTable(); });
     BTN_RunNowClick();

@@ -31,6 +31,7 @@ class TFRM_Options;
 class TaskTableModel;
 class PassRunner;
 class TFRM_Activity;
+class WatchTrigger;
 class StoredTableFollower;
 
 // Mouse codes the tray icon reports to the window's tray handler.
@@ -61,6 +62,8 @@ public:
     // Runs the passes away from the windows; while one runs the actions that would change the
     // table or the settings are disabled and the grid shows the busy cursor.
     PassRunner& Runner() { return *Runner_; }
+    // Passes of files as they arrive in the source folders, when WatchFolders is on.
+    WatchTrigger& Watch() { return *Watch_; }
     bool PassRunning() const { return Scheduler_.PassRunning(); }
     // The history of what the passes did; null when it could not be opened (the passes run
     // all the same, unrecorded).
@@ -152,6 +155,7 @@ private:
     } Refresh_;
     PassObservers OnWindows_;
     PassRunner* Runner_;
+    WatchTrigger* Watch_;
     TStartupLoad Load_;
     TaskChanges Changes_; // what this copy changed since it last read the stored table
     TaskTableSaver Saver_;

@@ -14,11 +14,23 @@ PassRunner::~PassRunner() {
 }
 
 bool PassRunner::Start(std::vector<TaskRecord> tasks, PassRules rules) {
-    if (Stopped_ || !Scheduler_.BeginPass())
+    std::vector<PassTask> runs;
+    runs.reserve(tasks.size());
+    for (TaskRecord& task : tasks)
+        runs.push_back({std::move(task)});
+    return StartRuns(std::move(runs), rules, false);
+}
+
+bool PassRunner::StartTriggered(std::vector<PassTask> runs, PassRules rules) {
+    return StartRuns(std::move(runs), rules, true);
+}
+
+bool PassRunner::StartRuns(std::vector<PassTask> runs, PassRules rules, bool triggered) {
+    if (Stopped_ || !(triggered ? Scheduler_.BeginTriggeredPass() : Scheduler_.BeginPass()))
         return false;
     const bool started = Worker_.Start(
-        [this, tasks = std::move(tasks), rules](const CancelFlag& cancel) {
-            PassEnd end = RunPass(tasks, rules, OnWorker_, cancel);
+        [this, runs = std::move(runs), rules](const CancelFlag& cancel) {
+            PassEnd end = RunPassTasks(runs, rules, OnWorker_, cancel);
             std::lock_guard<std::mutex> guard(Lock_);
             HasEnded_ = true;
             Ended_ = std::move(end);

@@ -30,6 +30,8 @@ public:
     // Hands a pass over `tasks` with `rules` to the worker. False, and nothing happens, while
     // a pass runs.
     bool Start(std::vector<TaskRecord> tasks, PassRules rules);
+    // The same for files a watched folder reported: the timer keeps its period.
+    bool StartTriggered(std::vector<PassTask> runs, PassRules rules);
     bool Running() const { return Scheduler_.PassRunning(); }
     // Calls the running pass off (the program is ending); the move under way finishes.
     void Cancel() { Worker_.Cancel(); }
@@ -41,6 +43,8 @@ public:
     std::function<void(bool running)> OnRunningChanged;
 
 private:
+    bool StartRuns(std::vector<PassTask> runs, PassRules rules, bool triggered);
+
     // Queued by the worker once the pass's end is in Ended_. The call carries no data: what
     // crosses the threads goes through Lock_ alone.
     Q_INVOKABLE void Finished();

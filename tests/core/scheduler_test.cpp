@@ -150,6 +150,30 @@ TEST(Scheduler, APassKeepsTheRulesAndAResumeMeanwhileWaitsForItsEnd) {
     EXPECT_EQ(s.timer.Ticks(), 2);
 }
 
+// Files arriving every few minutes must not put the timed pass off for ever: the timer keeps
+// its period through passes of arrived files, and only an error stops it.
+TEST(Scheduler, PassesOfArrivedFilesKeepTheTimersPeriod) {
+    ClockedScheduler s;
+    s.scheduler.SetIntervalMinutes(10);
+    s.Show();
+    for (int i = 0; i < 4; ++i) {
+        s.timer.AdvanceMinutes(3);
+        ASSERT_TRUE(s.scheduler.BeginTriggeredPass());
+        EXPECT_FALSE(s.scheduler.BeginPass()) << "a timed pass beside it";
+        s.scheduler.EndPass(true);
+    }
+    EXPECT_EQ(s.passes, std::vector<uint64_t>{10 * kMinute});
+
+    ASSERT_TRUE(s.scheduler.BeginTriggeredPass());
+    s.scheduler.EndPass(false);
+    EXPECT_FALSE(s.scheduler.TimerRunning());
+    int resumed = 0;
+    s.scheduler.OnResumed = [&] { ++resumed; };
+    s.Show();
+    EXPECT_TRUE(s.scheduler.TimerRunning());
+    EXPECT_EQ(resumed, 1);
+}
+
 TEST(Scheduler, PeriodsThatWouldNotFitAreHeldAtTheLongest) {
     EXPECT_EQ(TimerPeriodForMinutes(0), 0u);
     EXPECT_EQ(TimerPeriodForMinutes(-5), 0u);
