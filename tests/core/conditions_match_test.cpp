@@ -2,6 +2,7 @@
 #include "core/conditions/folder_matcher.h"
 
 #include "support/code_page_scope.h"
+#include "support/fold_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -18,22 +19,7 @@ TaskConditions Task(const std::string& match, MatchKind kind = MatchKind::Text) 
     return task;
 }
 
-class MemorySource : public ScanSource {
-public:
-    explicit MemorySource(std::string bytes) : Bytes(std::move(bytes)) {}
-    int64_t Size() override { return static_cast<int64_t>(Bytes.size()); }
-    std::size_t Read(void* buffer, std::size_t count) override {
-        const auto from = static_cast<std::size_t>(Position);
-        const std::size_t n = from >= Bytes.size() ? 0 : std::min(count, Bytes.size() - from);
-        std::memcpy(buffer, Bytes.data() + from, n);
-        Position += static_cast<int64_t>(n);
-        return n;
-    }
-    void Seek(int64_t position) override { Position = position; }
-
-    std::string Bytes;
-    int64_t Position = 0;
-};
+using test::MemorySource;
 
 // Texts are written in UTF-8 here and given to the matcher in the system code page; false
 // when the code page lacks one of their characters.
