@@ -30,7 +30,7 @@ PassEnd RunPass(const std::vector<TaskRecord>& tasks, const PassRules& rules,
     std::vector<PassTask> runs;
     runs.reserve(tasks.size());
     for (const TaskRecord& task : tasks)
-        runs.push_back({task});
+        runs.push_back({task, true, {}});
     return RunPassTasks(runs, rules, observer, cancel);
 }
 

@@ -2,7 +2,9 @@
 
 // The list stage of a routing pass: what is in a task's source folder.
 
+#include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ferry {
@@ -22,6 +24,22 @@ struct FolderListing {
     std::vector<std::string> Names;
     std::vector<bool> Plain;
 };
+
+// Keeps the files `keep(name)` says yes to, in their order, each with its Plain beside it.
+template <class Keep> void KeepFiles(FolderListing& listing, Keep keep) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < listing.Names.size(); ++i) {
+        if (!keep(listing.Names[i]))
+            continue;
+        if (kept != i) {
+            listing.Names[kept] = std::move(listing.Names[i]);
+            listing.Plain[kept] = listing.Plain[i];
+        }
+        ++kept;
+    }
+    listing.Names.resize(kept);
+    listing.Plain.resize(kept);
+}
 
 // Settles first what killed moves left in both folders (a temporary copy in the destination, a
 // stashed source here), then lists the source folder whole, before anything moves, so moving

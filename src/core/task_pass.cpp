@@ -24,25 +24,16 @@ void SelectByConditions(std::size_t n, const std::string& from, PassFolders& pas
     const TaskConditions& c = group.Tasks[place];
     if (c.NamePattern.empty() && c.MinAgeMinutes == 0)
         return;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < files.Names.size(); ++i) {
-        FileFacts facts{files.Names[i], {}};
+    KeepFiles(files, [&](const std::string& name) {
+        FileFacts facts{name, {}};
         struct stat st {};
         if (c.MinAgeMinutes > 0) {
-            if (stat((from + files.Names[i]).c_str(), &st) != 0)
-                continue; // gone since the listing
-            facts = FileFacts::FromStat(files.Names[i], st);
+            if (stat((from + name).c_str(), &st) != 0)
+                return false; // gone since the listing
+            facts = FileFacts::FromStat(name, st);
         }
-        if (!group.Matcher->Select(place, facts, pass.Now()).Selected)
-            continue;
-        if (kept != i) {
-            files.Names[kept] = std::move(files.Names[i]);
-            files.Plain[kept] = files.Plain[i];
-        }
-        ++kept;
-    }
-    files.Names.resize(kept);
-    files.Plain.resize(kept);
+        return group.Matcher->Select(place, facts, pass.Now()).Selected;
+    });
 }
 
 } // namespace
