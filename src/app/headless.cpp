@@ -11,16 +11,13 @@
 #include <mutex>
 #include <thread>
 
-#include "activity/activity_store.h"
-#include "activity/pass_history.h"
-#include "app/outcome_lines.h"
+#include "app/command_line_observers.h"
 #include "core/engine.h"
 #include "core/scheduler.h"
 #include "core/watch_driver.h"
 #include "core/watch_queue.h"
 #include "core/watch_text.h"
-#include "extract/pass_document_reader.h"
-#include "mail/mail_notifier.h"
+#include "extract/program_pass_rules.h"
 #include "platform/instance_lock.h"
 #include "settings/settings_store.h"
 #include "settings/watch_setting.h"
@@ -34,15 +31,6 @@ using Clock = std::chrono::steady_clock;
 void Say(const std::string& line) {
     std::fprintf(stderr, "ferrydesk: %s\n", line.c_str());
     std::fflush(stderr);
-}
-
-std::unique_ptr<ActivityStore> OpenHistory() {
-    try {
-        return std::make_unique<ActivityStore>(ActivityStore::DefaultPath());
-    } catch (const std::exception& e) {
-        NoteHistoryFailure(e.what());
-        return nullptr;
-    }
 }
 
 // What the threads share: the watch's news and the end asked by a signal.
@@ -135,16 +123,9 @@ int RunHeadless() {
         wake.Cv.notify_all();
     });
 
-    const std::unique_ptr<ActivityStore> store = OpenHistory();
-    PassHistory history(store.get());
-    MailNotifier mail;
-    OutcomeLines lines(stderr);
-    // Before the history: a notification that fails is told to it before the pass is written.
-    mail.OnNotSent = [&](const FileOutcome& o) {
-        lines.FileEnded(o);
-        history.FileEnded(o);
-    };
-    PassObservers observers{&lines, &mail, &history};
+    CommandLineObservers watchers(stderr);
+    PassObservers& observers = watchers.All;
+    const OutcomeLines& lines = watchers.Lines;
 
     std::unique_ptr<WatchDriver> watch;
     if (settings.Watch) {
@@ -201,9 +182,7 @@ int RunHeadless() {
         }
         if (runs.empty())
             continue;
-        PassRules rules = CurrentPassRules();
-        rules.OcrLanguages = ReadOcrLanguages();
-        rules.Documents = PassDocumentReaders();
+        const PassRules rules = ProgramPassRules();
         const PassEnd end = RunPassTasks(runs, rules, observers, cancel);
         if (end.Error && !cancel.Cancelled() && !lines.Error.empty())
             Say(lines.Error); // the next pass comes all the same: nobody is there to resume it

@@ -3,26 +3,14 @@
 #include <cstdio>
 #include <memory>
 
-#include "activity/activity_store.h"
-#include "activity/pass_history.h"
-#include "app/outcome_lines.h"
+#include "app/command_line_observers.h"
 #include "core/engine.h"
-#include "extract/pass_document_reader.h"
-#include "mail/mail_notifier.h"
+#include "extract/program_pass_rules.h"
 #include "settings/settings_store.h"
 
 namespace ferry {
 
 namespace {
-
-std::unique_ptr<ActivityStore> OpenHistory() {
-    try {
-        return std::make_unique<ActivityStore>(ActivityStore::DefaultPath());
-    } catch (const std::exception& e) {
-        NoteHistoryFailure(e.what());
-        return nullptr;
-    }
-}
 
 int Fail(const std::string& why) {
     std::fprintf(stderr, "ferrydesk: %s\n", why.c_str());
@@ -41,27 +29,17 @@ int RunOnce() {
             return 0;
         TStartupLoad load;
         LoadStartupSettings(table, load);
-        rules = CurrentPassRules();
-        rules.OcrLanguages = ReadOcrLanguages();
-        rules.Documents = PassDocumentReaders();
+        rules = ProgramPassRules();
     } catch (const std::exception& e) {
         return Fail(e.what());
     }
-    const std::unique_ptr<ActivityStore> store = OpenHistory();
-    PassHistory history(store.get());
-    MailNotifier mail;
-    OutcomeLines lines(stdout);
-    // Before the history: a notification that fails is told to it before the pass is written.
-    mail.OnNotSent = [&](const FileOutcome& o) {
-        lines.FileEnded(o);
-        history.FileEnded(o);
-    };
-    PassObservers observers{&lines, &mail, &history};
+    CommandLineObservers watchers(stdout);
     const CancelFlag never;
-    const PassEnd end = RunPass(TaskRowsForPass(table), rules, observers, never);
+    const PassEnd end = RunPass(TaskRowsForPass(table), rules, watchers.All, never);
     if (!end.Error)
         return 0;
-    return Fail(lines.Error.empty() ? "the pass ended with an error" : lines.Error);
+    const std::string& error = watchers.Lines.Error;
+    return Fail(error.empty() ? "the pass ended with an error" : error);
 }
 
 } // namespace ferry

@@ -136,7 +136,7 @@ void SetFileIdentity(const struct stat& file, FileOutcome& outcome) {
 }
 
 void RefreshChangeTime(FileOutcome& moved) {
-    if (moved.Kind != OutcomeKind::Moved || moved.File.empty())
+    if (moved.Kind != OutcomeKind::Moved || moved.File.empty() || moved.ChangeTimeFinal)
         return;
     FileOutcome now;
     if (ReadFileIdentity(IncludeTrailingSeparator(moved.DestinationFolder) + moved.File, now) &&

@@ -56,8 +56,10 @@ struct FileOutcome {
     int64_t MTimeNs = 0;
     // The change time, which no user can set: an edit whose modification time was put back
     // still shows here. The move itself changes it until it is complete, so it counts once
-    // RefreshChangeTime has read it after the pass. 0 when not known (older histories).
+    // RefreshChangeTime has read it after the pass — unless a rename completed the move and
+    // it was read right after (ChangeTimeFinal). 0 when not known (older histories).
     int64_t CTimeNs = 0;
+    bool ChangeTimeFinal = false;
 };
 
 // Receives each outcome on the thread the pass runs on, as it happens.

@@ -31,7 +31,7 @@ struct MoveResult {
     };
     Kind How = Moved;
     int Code = 0; // the system error code of a move that failed
-    // What the scan saw of the file, when the move renamed that very file (not a link).
+    // The file just after the move, when a rename moved that very file (not a link).
     std::optional<struct stat> Renamed;
     // Moved across file systems, and not final until the batch finishes it.
     bool Unfinished = false;

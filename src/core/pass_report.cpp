@@ -45,9 +45,10 @@ void PassReport::Moved(const std::string& file, const MoveResult& result,
     case MoveResult::Moved:
         o = Make(file, OutcomeKind::Moved);
         o.Detail = why;
-        if (result.Renamed)
+        if (result.Renamed) {
             SetFileIdentity(*result.Renamed, o);
-        else
+            o.ChangeTimeFinal = true;
+        } else
             ReadFileIdentity(toFolder + file, o);
         break;
     case MoveResult::NameTaken:

@@ -85,8 +85,8 @@ public:
     MoveBatch(const MoveBatch&) = delete;
     MoveBatch& operator=(const MoveBatch&) = delete;
 
-    // `renamed`, when given, receives what the scan found of the file when it was moved by a
-    // rename (the file at `to` is then that very file), else st_ino 0.
+    // `renamed`, when given, receives the file as it is just after a move by a rename (the file
+    // at `to` is then that very file, its change time the one the rename gave it), else st_ino 0.
     // `prepared`: what Prepare made of this file, or null. It stands for the file only while
     // nobody has opened the file since, which the lease tells; otherwise the move ends InUse
     // as always. One sync of the destination's file system makes every copy made ahead so far

@@ -60,7 +60,9 @@ MoveOutcome MoveBatch::Move(ReadOnlyFile& file, const std::string& from, const s
     if (error)
         *error = result.Code;
     if (renamed) {
-        if (result.Renamed)
+        // Asked of the descriptor held, not the name: no walk of a large folder, and the change
+        // time is the rename's own, final for a move that a rename completes.
+        if (result.Renamed && fstat(source->Fd(), renamed) != 0)
             *renamed = source->Stat();
         else
             renamed->st_ino = 0;

@@ -18,7 +18,7 @@
 
 #include "core/pass_rules.h"
 #include "extract/document_reader.h"
-#include "extract/pass_document_reader.h"
+#include "extract/program_pass_rules.h"
 #include "settings/settings_store.h"
 #include "ui/ansi_text.h"
 #include "ui/application.h"
@@ -249,9 +249,7 @@ void TFRM_TaskConditions::BTN_PreviewClick() {
     TaskRecord task = Task_;
     task.MatchString = c.MatchString;
     task.Conditions = c;
-    PassRules rules = CurrentPassRules();
-    rules.OcrLanguages = ReadOcrLanguages();
-    rules.Documents = PassDocumentReaders();
+    const PassRules rules = ProgramPassRules();
     std::vector<TaskRecord> ahead = TasksAhead ? TasksAhead() : std::vector<TaskRecord>();
     Start(Job::Preview, [this, task, rules, ahead](const CancelFlag& cancel) {
         const std::vector<PreviewRow> rows = PreviewTask(ahead, task, rules, cancel);

@@ -17,7 +17,7 @@
 #include "base/text.h"
 #include "core/case_sensitive_match.h"
 #include "core/engine.h"
-#include "extract/pass_document_reader.h"
+#include "extract/program_pass_rules.h"
 #include "settings/settings_store.h"
 #include "settings/watch_setting.h"
 #include "ui/ansi_text.h"
@@ -513,9 +513,7 @@ void TFRM_TaskList::BTN_RunNowClick() {
     Follower_->Follow();
     // The pass gets its own copy of the rows and of the rules: nothing it reads can change
     // under it while the windows go on.
-    PassRules rules = CurrentPassRules();
-    rules.OcrLanguages = ReadOcrLanguages();
-    rules.Documents = PassDocumentReaders();
+    const PassRules rules = ProgramPassRules();
     if (Runner_->Start(TaskRowsForPass(Table_), rules))
         Watch_->FullPassStarted();
 }

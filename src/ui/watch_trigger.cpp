@@ -5,7 +5,7 @@
 
 #include "core/pass_rules.h"
 #include "core/watch_driver.h"
-#include "extract/pass_document_reader.h"
+#include "extract/program_pass_rules.h"
 #include "settings/settings_store.h"
 #include "ui/guard.h"
 #include "ui/pass_runner.h"
@@ -89,9 +89,7 @@ void WatchTrigger::TryStart() {
     if (runs.empty())
         return;
     // The same rules Run Tasks Now gives a pass, documents and OCR languages included.
-    PassRules rules = CurrentPassRules();
-    rules.OcrLanguages = ReadOcrLanguages();
-    rules.Documents = PassDocumentReaders();
+    const PassRules rules = ProgramPassRules();
     Runner_.StartTriggered(std::move(runs), rules);
 }
 
