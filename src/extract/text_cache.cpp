@@ -160,6 +160,7 @@ void TextCache::ShareReads(bool on) {
     if (!on) {
         EndRead();
         Outcomes_.clear();
+        Last_ = nullptr;
     }
 }
 
@@ -274,6 +275,7 @@ void TextCache::DropOldest() {
                  " t.dev = outcome.dev AND t.ino = outcome.ino AND t.mode = outcome.mode)",
                  nullptr, nullptr, nullptr);
     Outcomes_.clear();
+    Last_ = nullptr;
     Statement again(Db_, "SELECT COALESCE(SUM(bytes), 0) FROM text");
     if (again && sqlite3_step(*again) == SQLITE_ROW)
         Stored_ = sqlite3_column_int64(*again, 0);
@@ -335,9 +337,14 @@ void TextCache::PutMatch(const FileIdentity& id, const std::string& mode,
 }
 
 TextCache::KeptFiles* TextCache::Outcomes(const std::string& mode, const std::string& pattern) {
+    // A pass asks under one pattern file after file.
+    if (Last_ && Last_->first.first == mode && Last_->first.second == pattern)
+        return &Last_->second;
     const auto key = std::make_pair(mode, pattern);
-    if (const auto at = Outcomes_.find(key); at != Outcomes_.end())
+    if (const auto at = Outcomes_.find(key); at != Outcomes_.end()) {
+        Last_ = &*at;
         return &at->second;
+    }
     Statement s(Db_, "SELECT dev, ino, size, mtime, ctime, found, label FROM outcome"
                      " WHERE pattern=? AND mode=?");
     if (!s)
@@ -355,7 +362,8 @@ TextCache::KeptFiles* TextCache::Outcomes(const std::string& mode, const std::st
     }
     if (step != SQLITE_DONE)
         return nullptr; // busy or damaged: asked file by file instead
-    return &Outcomes_.emplace(key, std::move(files)).first->second;
+    Last_ = &*Outcomes_.emplace(key, std::move(files)).first;
+    return &Last_->second;
 }
 
 void TextCache::Forget(const FileIdentity& id, const std::string& mode) {

@@ -94,6 +94,7 @@ private:
     bool Reading_ = false; // a shared read is open
     std::chrono::steady_clock::time_point ReadSince_;
     std::map<std::pair<std::string, std::string>, KeptFiles> Outcomes_; // while sharing reads
+    std::pair<const std::pair<std::string, std::string>, KeptFiles>* Last_ = nullptr;
 };
 
 } // namespace ferry
