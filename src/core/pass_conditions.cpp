@@ -101,14 +101,14 @@ FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, 
             key = MatchKey(group.Tasks[alone], pass.Rules().CaseSensitive);
             bool holds = false;
             std::string why;
-            if (documents->Recall(file.Fd(), ocr, languages, key, holds, why)) {
+            if (documents->Recall(file.Fd(), file.Stat(), ocr, languages, key, holds, why)) {
                 bytes[alone] = false;
                 read.Verdicts[alone].Holds = holds;
                 read.Why[alone] = why;
                 continue;
             }
         }
-        DocumentReading text = documents->Read(file.Fd(), ocr, languages);
+        DocumentReading text = documents->Read(file.Fd(), file.Stat(), ocr, languages);
         if (text.State == DocumentReading::Status::NotADocument)
             continue;
         for (std::size_t t = 0; t < count; ++t)
@@ -120,8 +120,8 @@ FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, 
         if (text.State == DocumentReading::Status::Text) {
             Take(read.Verdicts, matcher.MatchText(text.Pieces, asked), asked);
             if (alone < count)
-                documents->Keep(file.Fd(), ocr, languages, key, read.Verdicts[alone].Holds,
-                                MatchedText(read.Verdicts[alone]));
+                documents->Keep(file.Fd(), file.Stat(), ocr, languages, key,
+                                read.Verdicts[alone].Holds, MatchedText(read.Verdicts[alone]));
         }
     }
     for (std::size_t t = place; t < count; ++t)

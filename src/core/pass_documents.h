@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace ferry {
@@ -23,17 +24,19 @@ struct DocumentReading {
 class DocumentSource {
 public:
     virtual ~DocumentSource() = default;
-    // The text of the regular file open at `fd`, its offset left alone. Never raises: any
-    // trouble is an Unreadable reading.
-    virtual DocumentReading Read(int fd, bool ocr, const std::string& languages) = 0;
+    // The text of the regular file open at `fd`, its offset left alone; `st` is what the
+    // pass's own fstat of it said, which tells the version. Never raises: any trouble is an
+    // Unreadable reading.
+    virtual DocumentReading Read(int fd, const struct stat& st, bool ocr,
+                                 const std::string& languages) = 0;
     // What was found before in this version of the document under `key` (a task's
     // conditions), and where; false when nothing is kept.
-    virtual bool Recall(int fd, bool ocr, const std::string& languages, const std::string& key,
-                        bool& holds, std::string& why) {
+    virtual bool Recall(int fd, const struct stat& st, bool ocr, const std::string& languages,
+                        const std::string& key, bool& holds, std::string& why) {
         return false;
     }
-    virtual void Keep(int fd, bool ocr, const std::string& languages, const std::string& key,
-                      bool holds, const std::string& why) {}
+    virtual void Keep(int fd, const struct stat& st, bool ocr, const std::string& languages,
+                      const std::string& key, bool holds, const std::string& why) {}
 };
 
 // Makes the reader of one pass, on the pass's thread, the first time a task needs one.

@@ -11,14 +11,24 @@
 
 namespace ferry {
 
+namespace {
+
+bool IdentityOf(int fd, const struct stat* known, FileIdentity& id) {
+    return known ? FileIdentity::Of(*known, id) : FileIdentity::Of(fd, id);
+}
+
+} // namespace
+
 DocumentReader::DocumentReader(DocumentReaderConfig config) : Config_(std::move(config)) {
     if (Config_.HelperProgram == "@find")
         Config_.HelperProgram = FindExtractHelper();
     if (Config_.CachePath == "@default")
         Config_.CachePath = TextCache::DefaultPath();
     Helper_ = std::make_unique<ExtractHelper>(Config_.HelperProgram);
-    if (!Config_.CachePath.empty())
+    if (!Config_.CachePath.empty()) {
         Cache_ = std::make_unique<TextCache>(Config_.CachePath, Config_.CacheBytes);
+        Cache_->ShareReads(Config_.ShareCacheReads);
+    }
 }
 
 DocumentReader::~DocumentReader() = default;
@@ -76,11 +86,11 @@ DocumentReader::Look DocumentReader::Find(int fd, const LookInOptions& options,
 }
 
 bool DocumentReader::RecallMatch(int fd, const LookInOptions& options, const std::string& key,
-                                 bool& found, std::string& label) {
+                                 bool& found, std::string& label, const struct stat* known) {
     FileIdentity id;
     std::string mode = "text";
     DocumentKind kind = DocumentKind::None;
-    if (!Cache_ || !FileIdentity::Of(fd, id) || (options.Ocr && !ModeFor(fd, options, mode, kind)))
+    if (!Cache_ || !IdentityOf(fd, known, id) || (options.Ocr && !ModeFor(fd, options, mode, kind)))
         return false;
     if (!Cache_->GetMatch(id, mode, key, found, label))
         return false;
@@ -89,18 +99,18 @@ bool DocumentReader::RecallMatch(int fd, const LookInOptions& options, const std
 }
 
 void DocumentReader::KeepMatch(int fd, const LookInOptions& options, const std::string& key,
-                               bool found, const std::string& label) {
+                               bool found, const std::string& label, const struct stat* known) {
     FileIdentity id;
     std::string mode = "text";
     DocumentKind kind = DocumentKind::None;
-    if (!Cache_ || !FileIdentity::Of(fd, id) || (options.Ocr && !ModeFor(fd, options, mode, kind)))
+    if (!Cache_ || !IdentityOf(fd, known, id) || (options.Ocr && !ModeFor(fd, options, mode, kind)))
         return;
     Cache_->PutMatch(id, mode, key, found, label);
 }
 
-DocumentText DocumentReader::Read(int fd, const LookInOptions& options) {
+DocumentText DocumentReader::Read(int fd, const LookInOptions& options, const struct stat* known) {
     FileIdentity id;
-    if (!FileIdentity::Of(fd, id))
+    if (!IdentityOf(fd, known, id))
         return {};
     DocumentText text;
     // The first bytes are looked at before the cache: most files of a folder are no

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace ferry {
@@ -31,6 +32,9 @@ struct DocumentReaderConfig {
     std::string HelperProgram = "@find"; // "@find": FindExtractHelper()
     std::string CachePath = "@default";  // "@default": TextCache::DefaultPath(); "": none
     int64_t CacheBytes = 256ll << 20;
+    // Look-ups share one read of the cache (TextCache::ShareReads): for a reader that lives
+    // for one pass, not for one that may sit idle.
+    bool ShareCacheReads = false;
     // Wall-clock bounds for one file; past them the helper is killed.
     std::chrono::milliseconds Wall{60000};
     std::chrono::milliseconds OcrWall{600000};
@@ -43,8 +47,9 @@ public:
     DocumentReader(const DocumentReader&) = delete;
     DocumentReader& operator=(const DocumentReader&) = delete;
 
-    // The text of the regular file open at `fd`; its offset is left alone.
-    DocumentText Read(int fd, const LookInOptions& options);
+    // The text of the regular file open at `fd`; its offset is left alone. `known`, when
+    // given, is the caller's fstat of `fd`, which tells the file's version without another.
+    DocumentText Read(int fd, const LookInOptions& options, const struct stat* known = nullptr);
     // Whether the task's pattern is in the text of the file open at `fd`: what the "read and
     // match" stage asks. Status NotADocument means the bytes are to be matched instead;
     // Unreadable gives the reason. An unchanged file matched before against the same pattern
@@ -61,9 +66,9 @@ public:
     // its conditions): a warm pass with unchanged tasks reads no text at all. False when
     // nothing is kept.
     bool RecallMatch(int fd, const LookInOptions& options, const std::string& key, bool& found,
-                     std::string& label);
+                     std::string& label, const struct stat* known = nullptr);
     void KeepMatch(int fd, const LookInOptions& options, const std::string& key, bool found,
-                   const std::string& label);
+                   const std::string& label, const struct stat* known = nullptr);
 
     // The same for a file by name (opened read-only here).
     DocumentText ReadFile(const std::string& path, const LookInOptions& options);

@@ -4,13 +4,25 @@
 
 namespace ferry {
 
-PassDocumentReader::PassDocumentReader(DocumentReaderConfig config) : Reader_(std::move(config)) {}
+namespace {
 
-DocumentReading PassDocumentReader::Read(int fd, bool ocr, const std::string& languages) {
+DocumentReaderConfig ForOnePass(DocumentReaderConfig config) {
+    // A pass looks up its files one after another and ends soon: they share one read.
+    config.ShareCacheReads = true;
+    return config;
+}
+
+} // namespace
+
+PassDocumentReader::PassDocumentReader(DocumentReaderConfig config)
+    : Reader_(ForOnePass(std::move(config))) {}
+
+DocumentReading PassDocumentReader::Read(int fd, const struct stat& st, bool ocr,
+                                         const std::string& languages) {
     DocumentReading reading;
     DocumentText text;
     try {
-        text = Reader_.Read(fd, LookInOptions{ocr, languages});
+        text = Reader_.Read(fd, LookInOptions{ocr, languages}, &st);
     } catch (const std::exception& e) {
         // The pass goes on whatever befell the reading.
         reading.State = DocumentReading::Status::Unreadable;
@@ -33,19 +45,20 @@ DocumentReading PassDocumentReader::Read(int fd, bool ocr, const std::string& la
     return reading;
 }
 
-bool PassDocumentReader::Recall(int fd, bool ocr, const std::string& languages,
-                                const std::string& key, bool& holds, std::string& why) {
+bool PassDocumentReader::Recall(int fd, const struct stat& st, bool ocr,
+                                const std::string& languages, const std::string& key, bool& holds,
+                                std::string& why) {
     try {
-        return Reader_.RecallMatch(fd, LookInOptions{ocr, languages}, key, holds, why);
+        return Reader_.RecallMatch(fd, LookInOptions{ocr, languages}, key, holds, why, &st);
     } catch (const std::exception&) {
         return false; // read instead
     }
 }
 
-void PassDocumentReader::Keep(int fd, bool ocr, const std::string& languages,
+void PassDocumentReader::Keep(int fd, const struct stat& st, bool ocr, const std::string& languages,
                               const std::string& key, bool holds, const std::string& why) {
     try {
-        Reader_.KeepMatch(fd, LookInOptions{ocr, languages}, key, holds, why);
+        Reader_.KeepMatch(fd, LookInOptions{ocr, languages}, key, holds, why, &st);
     } catch (const std::exception&) {
     }
 }

@@ -11,11 +11,12 @@ namespace ferry {
 class PassDocumentReader : public DocumentSource {
 public:
     explicit PassDocumentReader(DocumentReaderConfig config = {});
-    DocumentReading Read(int fd, bool ocr, const std::string& languages) override;
-    bool Recall(int fd, bool ocr, const std::string& languages, const std::string& key, bool& holds,
-                std::string& why) override;
-    void Keep(int fd, bool ocr, const std::string& languages, const std::string& key, bool holds,
-              const std::string& why) override;
+    DocumentReading Read(int fd, const struct stat& st, bool ocr,
+                         const std::string& languages) override;
+    bool Recall(int fd, const struct stat& st, bool ocr, const std::string& languages,
+                const std::string& key, bool& holds, std::string& why) override;
+    void Keep(int fd, const struct stat& st, bool ocr, const std::string& languages,
+              const std::string& key, bool holds, const std::string& why) override;
     const DocumentReader& Reader() const { return Reader_; }
 
 private:

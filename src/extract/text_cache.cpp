@@ -54,7 +54,11 @@ void BindIdentity(sqlite3_stmt* s, const FileIdentity& id, const std::string& mo
 
 bool FileIdentity::Of(int fd, FileIdentity& out) {
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return fstat(fd, &st) == 0 && Of(st, out);
+}
+
+bool FileIdentity::Of(const struct stat& st, FileIdentity& out) {
+    if (!S_ISREG(st.st_mode))
         return false;
     out.Device = st.st_dev;
     out.Inode = st.st_ino;
@@ -92,6 +96,7 @@ TextCache::~TextCache() {
 }
 
 void TextCache::Close() {
+    EndRead();
     sqlite3_finalize(Get_);
     sqlite3_finalize(GetMatch_);
     Get_ = GetMatch_ = nullptr;
@@ -129,11 +134,15 @@ bool TextCache::Open() {
                         "CREATE UNIQUE INDEX IF NOT EXISTS text_file ON text(dev, ino, mode);"
                         // counting and dropping read this index, not the texts
                         "CREATE INDEX IF NOT EXISTS text_age ON text(added, bytes);"
-                        "CREATE TABLE IF NOT EXISTS matched("
-                        " dev INTEGER NOT NULL, ino INTEGER NOT NULL, mode TEXT NOT NULL,"
-                        " pattern BLOB NOT NULL, size INTEGER NOT NULL, mtime INTEGER NOT NULL,"
+                        // Outcomes in pattern order, so that a pass reads a task's at once; an
+                        // older store's table in file order is only dropped.
+                        "DROP TABLE IF EXISTS matched;"
+                        "CREATE TABLE IF NOT EXISTS outcome("
+                        " pattern BLOB NOT NULL, mode TEXT NOT NULL, dev INTEGER NOT NULL,"
+                        " ino INTEGER NOT NULL, size INTEGER NOT NULL, mtime INTEGER NOT NULL,"
                         " ctime INTEGER NOT NULL, found INTEGER NOT NULL, label TEXT NOT NULL,"
-                        " PRIMARY KEY(dev, ino, mode, pattern)) WITHOUT ROWID;";
+                        " PRIMARY KEY(pattern, mode, dev, ino)) WITHOUT ROWID;"
+                        "CREATE INDEX IF NOT EXISTS outcome_file ON outcome(dev, ino, mode);";
     if (sqlite3_exec(Db_, setup, nullptr, nullptr, nullptr) != SQLITE_OK)
         return false;
     return sqlite3_prepare_v2(Db_,
@@ -141,14 +150,50 @@ bool TextCache::Open() {
                               " WHERE dev=? AND ino=? AND mode=?",
                               -1, &Get_, nullptr) == SQLITE_OK &&
            sqlite3_prepare_v2(Db_,
-                              "SELECT size, mtime, ctime, found, label FROM matched"
+                              "SELECT size, mtime, ctime, found, label FROM outcome"
                               " WHERE dev=? AND ino=? AND mode=? AND pattern=?",
                               -1, &GetMatch_, nullptr) == SQLITE_OK;
+}
+
+void TextCache::ShareReads(bool on) {
+    ShareReads_ = on;
+    if (!on) {
+        EndRead();
+        Outcomes_.clear();
+        Last_ = nullptr;
+    }
+}
+
+void TextCache::BeginRead() {
+    // Bounded, so that a long pass neither pins the store's log nor misses for long what
+    // another copy of the program stored meanwhile.
+    constexpr auto longest = std::chrono::milliseconds(250);
+    if (!ShareReads_)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (Reading_ && now - ReadSince_ > longest)
+        EndRead();
+    if (Reading_ || !sqlite3_get_autocommit(Db_))
+        return;
+    // The read itself begins with the first look-up and lasts until the end.
+    if (sqlite3_exec(Db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        Reading_ = true;
+        ReadSince_ = now;
+    }
+}
+
+void TextCache::EndRead() {
+    if (!Reading_)
+        return;
+    Reading_ = false;
+    if (sqlite3_exec(Db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite3_exec(Db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 bool TextCache::Get(const FileIdentity& id, const std::string& mode, DocumentText& out) {
     if (!Db_)
         return false;
+    BeginRead();
     sqlite3_stmt* s = Get_;
     BindIdentity(s, id, mode);
     bool found = false;
@@ -169,14 +214,17 @@ void TextCache::Put(const FileIdentity& id, const std::string& mode, const Docum
     const auto bytes = static_cast<int64_t>(body.size());
     if (bytes > MaxBytes_)
         return;
+    // A write from a read begun on an older state of the store would be refused.
+    EndRead();
     const int64_t added = std::chrono::duration_cast<std::chrono::nanoseconds>(
                               std::chrono::system_clock::now().time_since_epoch())
                               .count();
-    Statement forget(Db_, "DELETE FROM matched WHERE dev=? AND ino=? AND mode=?");
+    Statement forget(Db_, "DELETE FROM outcome WHERE dev=? AND ino=? AND mode=?");
     if (!forget)
         return;
     BindIdentity(*forget, id, mode);
     sqlite3_step(*forget);
+    Forget(id, mode);
     Statement s(Db_, "INSERT OR REPLACE INTO text(dev, ino, mode, size, mtime, ctime, added, "
                      "bytes, body) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
     if (!s)
@@ -223,9 +271,11 @@ void TextCache::DropOldest() {
     }
     // outcomes whose text has gone go with it
     sqlite3_exec(Db_,
-                 "DELETE FROM matched WHERE NOT EXISTS (SELECT 1 FROM text t WHERE"
-                 " t.dev = matched.dev AND t.ino = matched.ino AND t.mode = matched.mode)",
+                 "DELETE FROM outcome WHERE NOT EXISTS (SELECT 1 FROM text t WHERE"
+                 " t.dev = outcome.dev AND t.ino = outcome.ino AND t.mode = outcome.mode)",
                  nullptr, nullptr, nullptr);
+    Outcomes_.clear();
+    Last_ = nullptr;
     Statement again(Db_, "SELECT COALESCE(SUM(bytes), 0) FROM text");
     if (again && sqlite3_step(*again) == SQLITE_ROW)
         Stored_ = sqlite3_column_int64(*again, 0);
@@ -235,6 +285,19 @@ bool TextCache::GetMatch(const FileIdentity& id, const std::string& mode,
                          const std::string& pattern, bool& found, std::string& label) {
     if (!Db_)
         return false;
+    BeginRead();
+    if (ShareReads_) {
+        KeptFiles* kept = Outcomes(mode, pattern);
+        if (kept) {
+            const auto at = kept->find({id.Device, id.Inode});
+            if (at == kept->end() || at->second.Size != id.Size ||
+                at->second.ModifiedNs != id.ModifiedNs || at->second.ChangedNs != id.ChangedNs)
+                return false;
+            found = at->second.Found;
+            label = at->second.Label;
+            return true;
+        }
+    }
     sqlite3_stmt* s = GetMatch_;
     BindIdentity(s, id, mode);
     sqlite3_bind_blob(s, 4, pattern.data(), static_cast<int>(pattern.size()), SQLITE_STATIC);
@@ -254,7 +317,12 @@ void TextCache::PutMatch(const FileIdentity& id, const std::string& mode,
                          const std::string& pattern, bool found, const std::string& label) {
     if (!Db_)
         return;
-    Statement s(Db_, "INSERT OR REPLACE INTO matched(dev, ino, mode, pattern, size, mtime, ctime,"
+    EndRead();
+    const auto loaded = Outcomes_.find({mode, pattern});
+    if (loaded != Outcomes_.end())
+        loaded->second[{id.Device, id.Inode}] =
+            Kept{id.Size, id.ModifiedNs, id.ChangedNs, found, label};
+    Statement s(Db_, "INSERT OR REPLACE INTO outcome(dev, ino, mode, pattern, size, mtime, ctime,"
                      " found, label) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
     if (!s)
         return;
@@ -266,6 +334,42 @@ void TextCache::PutMatch(const FileIdentity& id, const std::string& mode,
     sqlite3_bind_int(*s, 8, found ? 1 : 0);
     sqlite3_bind_text(*s, 9, label.data(), static_cast<int>(label.size()), SQLITE_STATIC);
     sqlite3_step(*s);
+}
+
+TextCache::KeptFiles* TextCache::Outcomes(const std::string& mode, const std::string& pattern) {
+    // A pass asks under one pattern file after file.
+    if (Last_ && Last_->first.first == mode && Last_->first.second == pattern)
+        return &Last_->second;
+    const auto key = std::make_pair(mode, pattern);
+    if (const auto at = Outcomes_.find(key); at != Outcomes_.end()) {
+        Last_ = &*at;
+        return &at->second;
+    }
+    Statement s(Db_, "SELECT dev, ino, size, mtime, ctime, found, label FROM outcome"
+                     " WHERE pattern=? AND mode=?");
+    if (!s)
+        return nullptr;
+    sqlite3_bind_blob(*s, 1, pattern.data(), static_cast<int>(pattern.size()), SQLITE_STATIC);
+    sqlite3_bind_text(*s, 2, mode.data(), static_cast<int>(mode.size()), SQLITE_STATIC);
+    KeptFiles files;
+    int step;
+    while ((step = sqlite3_step(*s)) == SQLITE_ROW) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(*s, 6));
+        files[{static_cast<uint64_t>(sqlite3_column_int64(*s, 0)),
+               static_cast<uint64_t>(sqlite3_column_int64(*s, 1))}] =
+            Kept{sqlite3_column_int64(*s, 2), sqlite3_column_int64(*s, 3),
+                 sqlite3_column_int64(*s, 4), sqlite3_column_int(*s, 5) != 0, text ? text : ""};
+    }
+    if (step != SQLITE_DONE)
+        return nullptr; // busy or damaged: asked file by file instead
+    Last_ = &*Outcomes_.emplace(key, std::move(files)).first;
+    return &Last_->second;
+}
+
+void TextCache::Forget(const FileIdentity& id, const std::string& mode) {
+    for (auto& [key, files] : Outcomes_)
+        if (key.first == mode)
+            files.erase({id.Device, id.Inode});
 }
 
 int64_t TextCache::StoredBytes() {

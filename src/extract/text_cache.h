@@ -8,8 +8,13 @@
 
 #include "extract/document_text.h"
 
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <sys/stat.h>
+#include <unordered_map>
+#include <utility>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -21,6 +26,8 @@ struct FileIdentity {
     int64_t Size = 0, ModifiedNs = 0, ChangedNs = 0;
     // The identity of the file open at `fd`; false when it is not a regular file.
     static bool Of(int fd, FileIdentity& out);
+    // The same from what a stat of the file said.
+    static bool Of(const struct stat& st, FileIdentity& out);
 };
 
 class TextCache {
@@ -36,6 +43,13 @@ public:
     TextCache& operator=(const TextCache&) = delete;
 
     bool IsOpen() const { return Db_ != nullptr; }
+    // Look-ups made one after another (a pass over a folder) share one read of the store
+    // instead of locking it for each; the read ends before anything is written, after a
+    // short while, and with the store. The outcomes kept under a pattern are then read all
+    // at once, at its first look-up, and kept while sharing lasts: an outcome holds for its
+    // version of the file whatever else is written meanwhile. Off by default: an idle owner would
+    // pin an old snapshot and keep the store's log from being folded back.
+    void ShareReads(bool on);
     // `mode` tells apart readings of one file that differ ("text", "ocr:eng+deu").
     bool Get(const FileIdentity& id, const std::string& mode, DocumentText& out);
     void Put(const FileIdentity& id, const std::string& mode, const DocumentText& text);
@@ -53,6 +67,22 @@ private:
     bool Open();
     void Close();
     void DropOldest();
+    void BeginRead();
+    void EndRead();
+    struct Kept {
+        int64_t Size = 0, ModifiedNs = 0, ChangedNs = 0;
+        bool Found = false;
+        std::string Label;
+    };
+    struct FileKeyHash {
+        std::size_t operator()(const std::pair<uint64_t, uint64_t>& k) const {
+            return std::hash<uint64_t>()(k.first * 0x9E3779B97F4A7C15ull ^ k.second);
+        }
+    };
+    using KeptFiles = std::unordered_map<std::pair<uint64_t, uint64_t>, Kept, FileKeyHash>;
+    // The outcomes under (mode, pattern), read at once.
+    KeptFiles* Outcomes(const std::string& mode, const std::string& pattern);
+    void Forget(const FileIdentity& id, const std::string& mode);
 
     std::string Path_;
     int64_t MaxBytes_;
@@ -60,6 +90,11 @@ private:
     sqlite3_stmt* Get_ = nullptr; // prepared once: a warm pass asks for every file
     sqlite3_stmt* GetMatch_ = nullptr;
     int64_t Stored_ = -1; // not counted yet
+    bool ShareReads_ = false;
+    bool Reading_ = false; // a shared read is open
+    std::chrono::steady_clock::time_point ReadSince_;
+    std::map<std::pair<std::string, std::string>, KeptFiles> Outcomes_; // while sharing reads
+    std::pair<const std::pair<std::string, std::string>, KeptFiles>* Last_ = nullptr;
 };
 
 } // namespace ferry

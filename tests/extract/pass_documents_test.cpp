@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -121,6 +122,35 @@ TEST(PassDocumentsTest, AKeptOutcomeStandsOnlyForTheSameConditions) {
     root.MakeDir("out");
     EXPECT_EQ(pass("ACME-7731 NOWHERE-1"), "");
     EXPECT_EQ(pass("ACME-7731"), "moved: PDF text, page 1: ACME-7731");
+}
+
+// A kept outcome stands for its version of the file only: a document rewritten in place
+// between two passes, at the same size, is matched again in its new text.
+TEST(PassDocumentsTest, ARewrittenDocumentIsMatchedAgain) {
+    TempDir root;
+    const std::string in = root.MakeDir("in"), out = root.MakeDir("out");
+    root.Write("in/b.docx", Bytes(test::CorpusFile("invoice-nomatch.docx")));
+    const std::string match = Bytes(test::CorpusFile("invoice-match.docx"));
+    // Padded to one size, so that only the times and the content tell the versions apart.
+    std::string miss = Bytes(test::CorpusFile("invoice-nomatch.docx"));
+    const std::size_t size = std::max(match.size(), miss.size());
+    const std::string path = root.Write("in/a.docx", miss.append(size - miss.size(), '\0'));
+    ConditionValues documents;
+    documents.LookIn = 1;
+    PassRules rules(true);
+    rules.Documents = PassDocumentReaders(test::HelperConfig(root / "cache.sqlite"));
+    const auto pass = [&] {
+        TaskRun run;
+        run.Last = RunPass({{"T", in, out, "ACME-7731", documents}}, rules, run, CancelFlag());
+        return root.Entries("out");
+    };
+    EXPECT_TRUE(pass().empty());
+    EXPECT_TRUE(pass().empty()); // from the kept outcomes
+    {
+        std::ofstream rewrite(path, std::ios::binary | std::ios::in | std::ios::out);
+        rewrite << match << std::string(size - match.size(), '\0');
+    }
+    EXPECT_EQ(pass(), std::vector<std::string>{"a.docx"});
 }
 
 // A document another program holds open is left alone, as any file is.

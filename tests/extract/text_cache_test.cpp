@@ -129,6 +129,71 @@ TEST(TextCache, ADamagedStoreIsMadeAfresh) {
     EXPECT_EQ(reader.GetCounts().CacheHits, 1);
 }
 
+// A pass's reader takes the outcomes kept under a task's pattern in one read: it must still
+// miss every other version, mode and pattern, see its own writes at once, write through at
+// once (nothing held back for a kill to lose), and not stand in the way of another writer.
+TEST(TextCache, APassReadsKeptOutcomesAtOnceAndMissesEveryOtherVersion) {
+    TempDir dir;
+    const std::string store = dir / "c/text.sqlite";
+    const FileIdentity a{7, 100, 5000, 111, 222}, b{7, 101, 6000, 111, 222};
+    DocumentText text;
+    text.Status = TextStatus::Text;
+    text.Pieces.push_back({"document text", "customer account acme-7731"});
+    TextCache writer(store, 1 << 20);
+    for (const FileIdentity& id : {a, b})
+        writer.Put(id, "text", text);
+    writer.PutMatch(a, "text", "p", true, "PDF text, page 2");
+    writer.PutMatch(b, "text", "p", false, "");
+
+    TextCache pass(store, 1 << 20);
+    pass.ShareReads(true);
+    bool found = false;
+    std::string label;
+    ASSERT_TRUE(pass.GetMatch(a, "text", "p", found, label));
+    EXPECT_TRUE(found);
+    EXPECT_EQ(label, "PDF text, page 2");
+    ASSERT_TRUE(pass.GetMatch(b, "text", "p", found, label));
+    EXPECT_FALSE(found);
+    const auto changed = [&](auto change) {
+        FileIdentity id = a;
+        change(id);
+        return id;
+    };
+    const struct {
+        const char* what;
+        FileIdentity id;
+        std::string mode, pattern;
+    } misses[] = {
+        {"size", changed([](FileIdentity& i) { i.Size += 1; }), "text", "p"},
+        {"mtime", changed([](FileIdentity& i) { i.ModifiedNs += 1; }), "text", "p"},
+        {"ctime", changed([](FileIdentity& i) { i.ChangedNs += 1; }), "text", "p"},
+        {"inode", changed([](FileIdentity& i) { i.Inode = 999; }), "text", "p"},
+        {"device", changed([](FileIdentity& i) { i.Device = 8; }), "text", "p"},
+        {"mode", a, "ocr:eng", "p"},
+        {"pattern", a, "text", "q"},
+    };
+    for (const auto& m : misses)
+        EXPECT_FALSE(pass.GetMatch(m.id, m.mode, m.pattern, found, label)) << m.what;
+
+    // Another copy of the program writes while this pass reads.
+    const FileIdentity c{7, 102, 10, 1, 1};
+    writer.PutMatch(c, "text", "p", true, "e-mail body");
+    EXPECT_TRUE(TextCache(store, 1 << 20).GetMatch(c, "text", "p", found, label));
+
+    // The pass's own outcome is seen by itself and by everyone else at once.
+    pass.PutMatch(b, "text", "p", true, "PDF text, page 1");
+    ASSERT_TRUE(pass.GetMatch(b, "text", "p", found, label));
+    EXPECT_EQ(label, "PDF text, page 1");
+    ASSERT_TRUE(TextCache(store, 1 << 20).GetMatch(b, "text", "p", found, label));
+    EXPECT_TRUE(found);
+
+    // New text for a file takes its outcomes with the old one.
+    pass.Put(a, "text", text);
+    EXPECT_FALSE(pass.GetMatch(a, "text", "p", found, label));
+    EXPECT_FALSE(TextCache(store, 1 << 20).GetMatch(a, "text", "p", found, label));
+    EXPECT_TRUE(pass.GetMatch(b, "text", "p", found, label));
+}
+
 TEST(TextCache, DefaultPathFollowsTheBaseDirectoryRules) {
     const char* oldXdg = std::getenv("XDG_CACHE_HOME");
     const std::string saved = oldXdg ? oldXdg : "";
