@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,6 +52,25 @@ void BindIdentity(sqlite3_stmt* s, const FileIdentity& id, const std::string& mo
     sqlite3_bind_text(s, 3, mode.data(), static_cast<int>(mode.size()), SQLITE_TRANSIENT);
 }
 
+// A connection left by a TextCache for the next one to the same store.
+struct KeptConnection {
+    sqlite3* Db = nullptr;
+    sqlite3_stmt* Get = nullptr;
+    sqlite3_stmt* GetMatch = nullptr;
+    uint64_t Device = 0, Inode = 0;
+    pid_t Owner = 0; // a child made by fork() leaves its parent's connections alone
+};
+
+std::mutex gKeptLock;
+// Never destroyed: a connection may be left during exit.
+std::multimap<std::string, KeptConnection>& KeptConnections() {
+    static auto* kept = new std::multimap<std::string, KeptConnection>();
+    return *kept;
+}
+
+// One for each pass that can run at once (a pass and a preview): more are closed.
+constexpr std::size_t kKeptPerStore = 2;
+
 } // namespace
 
 bool FileIdentity::Of(int fd, FileIdentity& out) {
@@ -81,6 +102,8 @@ std::string TextCache::DefaultPath() {
 
 TextCache::TextCache(std::string path, int64_t maxBytes)
     : Path_(std::move(path)), MaxBytes_(maxBytes) {
+    if (TakeKept())
+        return;
     if (!Open()) {
         // A store that cannot be opened or read is only a cache: it is started again.
         Close();
@@ -92,11 +115,55 @@ TextCache::TextCache(std::string path, int64_t maxBytes)
 }
 
 TextCache::~TextCache() {
-    Close();
+    Close(true);
 }
 
-void TextCache::Close() {
+bool TextCache::TakeKept() {
+    KeptConnection kept;
+    {
+        std::lock_guard lock(gKeptLock);
+        auto& all = KeptConnections();
+        auto it = all.find(Path_);
+        if (it == all.end())
+            return false;
+        kept = it->second;
+        all.erase(it);
+    }
+    // The store's file is still the one it opened (not removed or replaced, as clearing the
+    // cache does), and the connection is this process's own.
+    struct stat now {};
+    if (kept.Owner != getpid())
+        return false;
+    if (stat(Path_.c_str(), &now) != 0 || static_cast<uint64_t>(now.st_dev) != kept.Device ||
+        static_cast<uint64_t>(now.st_ino) != kept.Inode) {
+        sqlite3_finalize(kept.Get);
+        sqlite3_finalize(kept.GetMatch);
+        sqlite3_close_v2(kept.Db);
+        return false;
+    }
+    Db_ = kept.Db;
+    Get_ = kept.Get;
+    GetMatch_ = kept.GetMatch;
+    FileDevice_ = kept.Device;
+    FileInode_ = kept.Inode;
+    return true;
+}
+
+void TextCache::Close(bool keep) {
     EndRead();
+    if (keep && Db_ && Get_ && GetMatch_ && FileInode_ != 0 && sqlite3_get_autocommit(Db_)) {
+        sqlite3_reset(Get_);
+        sqlite3_reset(GetMatch_);
+        std::lock_guard lock(gKeptLock);
+        auto& all = KeptConnections();
+        if (all.count(Path_) < kKeptPerStore) {
+            all.emplace(Path_,
+                        KeptConnection{Db_, Get_, GetMatch_, FileDevice_, FileInode_, getpid()});
+            Db_ = nullptr;
+            Get_ = GetMatch_ = nullptr;
+            return;
+        }
+    }
     sqlite3_finalize(Get_);
     sqlite3_finalize(GetMatch_);
     Get_ = GetMatch_ = nullptr;
@@ -119,7 +186,22 @@ bool TextCache::Open() {
     if (sqlite3_open_v2(Path_.c_str(), &Db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK)
         return false;
+    struct stat file {};
+    if (stat(Path_.c_str(), &file) == 0) {
+        FileDevice_ = static_cast<uint64_t>(file.st_dev);
+        FileInode_ = static_cast<uint64_t>(file.st_ino);
+    }
     sqlite3_busy_timeout(Db_, 2000);
+    // A store already made as this version asks only for its per-connection setting: the
+    // tables' set-up is parsed and checked against the schema at every pass otherwise, which
+    // costs a warm pass a third of its time.
+    constexpr int kVersion = 2;
+    int version = 0;
+    sqlite3_stmt* ask = nullptr;
+    if (sqlite3_prepare_v2(Db_, "PRAGMA user_version", -1, &ask, nullptr) == SQLITE_OK &&
+        sqlite3_step(ask) == SQLITE_ROW)
+        version = sqlite3_column_int(ask, 0);
+    sqlite3_finalize(ask);
     // Large pages hold a document's text on one page: a warm pass reads every text it
     // matches, a page at a time. (The page size counts only when the store is made; the
     // rowid table keeps a text in its row's page, which an index's rows could not. Mapping
@@ -142,8 +224,11 @@ bool TextCache::Open() {
                         " ino INTEGER NOT NULL, size INTEGER NOT NULL, mtime INTEGER NOT NULL,"
                         " ctime INTEGER NOT NULL, found INTEGER NOT NULL, label TEXT NOT NULL,"
                         " PRIMARY KEY(pattern, mode, dev, ino)) WITHOUT ROWID;"
-                        "CREATE INDEX IF NOT EXISTS outcome_file ON outcome(dev, ino, mode);";
-    if (sqlite3_exec(Db_, setup, nullptr, nullptr, nullptr) != SQLITE_OK)
+                        "CREATE INDEX IF NOT EXISTS outcome_file ON outcome(dev, ino, mode);"
+                        "PRAGMA user_version=2;";
+    static_assert(kVersion == 2, "the set-up above ends by writing kVersion");
+    if (sqlite3_exec(Db_, version == kVersion ? "PRAGMA synchronous=NORMAL;" : setup, nullptr,
+                     nullptr, nullptr) != SQLITE_OK)
         return false;
     return sqlite3_prepare_v2(Db_,
                               "SELECT size, mtime, ctime, body FROM text"

@@ -36,7 +36,10 @@ public:
     // not absolute is ignored, as the base directory rules say).
     static std::string DefaultPath();
 
-    // Opens (or creates) the store at `path`; its folder is made 0700.
+    // Opens (or creates) the store at `path`; its folder is made 0700. A connection to the
+    // same store that an earlier TextCache of this process left is taken over while the path
+    // still names that file: a program that runs a pass every few minutes finds its store
+    // open, with its pages read, instead of opening it afresh for each pass.
     TextCache(std::string path, int64_t maxBytes);
     ~TextCache();
     TextCache(const TextCache&) = delete;
@@ -65,7 +68,8 @@ public:
 
 private:
     bool Open();
-    void Close();
+    bool TakeKept();
+    void Close(bool keep = false);
     void DropOldest();
     void BeginRead();
     void EndRead();
@@ -89,7 +93,8 @@ private:
     sqlite3* Db_ = nullptr;
     sqlite3_stmt* Get_ = nullptr; // prepared once: a warm pass asks for every file
     sqlite3_stmt* GetMatch_ = nullptr;
-    int64_t Stored_ = -1; // not counted yet
+    uint64_t FileDevice_ = 0, FileInode_ = 0; // of the store's file when it was opened
+    int64_t Stored_ = -1;                     // not counted yet
     bool ShareReads_ = false;
     bool Reading_ = false; // a shared read is open
     std::chrono::steady_clock::time_point ReadSince_;

@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace ferry {
 namespace {
@@ -206,6 +208,40 @@ TEST(TextCache, DefaultPathFollowsTheBaseDirectoryRules) {
         setenv("XDG_CACHE_HOME", saved.c_str(), 1);
     else
         unsetenv("XDG_CACHE_HOME");
+}
+
+
+// A running program keeps its store open from pass to pass; a store cleared meanwhile (the
+// folder removed, as the README says to) is opened afresh, never written behind the user's
+// back into a file that has no name any more.
+TEST(TextCache, AStoreKeptOpenBetweenPassesFollowsItsFileAway) {
+    TempDir dir;
+    const std::string store = dir / "c/text.sqlite";
+    const FileIdentity a{7, 100, 5000, 111, 222}, b{7, 101, 6000, 111, 222};
+    DocumentText text;
+    text.Status = TextStatus::Text;
+    text.Pieces.push_back({"document text", "customer account acme-7731"});
+    { TextCache(store, 1 << 20).Put(a, "text", text); }
+    {
+        TextCache next(store, 1 << 20); // the kept connection, its pages read
+        DocumentText got;
+        EXPECT_TRUE(next.Get(a, "text", got));
+    }
+    ASSERT_EQ(std::system(("rm -rf '" + dir.Path() + "/c'").c_str()), 0);
+    { TextCache(store, 1 << 20).Put(b, "text", text); }
+    // What a process of its own finds in the file at that name.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* s = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT ino FROM text ORDER BY ino", -1, &s, nullptr),
+              SQLITE_OK);
+    std::vector<int64_t> inodes;
+    while (sqlite3_step(s) == SQLITE_ROW)
+        inodes.push_back(sqlite3_column_int64(s, 0));
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    EXPECT_EQ(inodes, std::vector<int64_t>{101});
+    EXPECT_EQ(ModeOf(dir / "c"), 0700u);
 }
 
 } // namespace
