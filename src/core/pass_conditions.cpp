@@ -142,20 +142,20 @@ bool ReadNow(FolderGroup& group, std::size_t place, const FileFacts& facts, cons
         documents = documents || group.Tasks[t].LookIn != 0;
     if (!documents || !pass.Documents()) {
         // Bytes alone: the matcher's own read, which opens a file no one else has open with
-        // the fewest calls. The version is taken first, so that a change during the read
-        // shows as another version at the move.
+        // the fewest calls. The version is the file's as it was read, so that a change
+        // during or after the read shows as another version at the move.
         struct stat st {};
-        if (stat(path.c_str(), &st) != 0)
-            return false; // gone since the listing
         read = Asking(group, place, facts, pass);
-        read.Version = FileVersion::Of(st);
         try {
-            read.Verdicts = group.Matcher->MatchFile(path, read.Asked);
+            read.Verdicts = group.Matcher->MatchFile(path, read.Asked, &st);
         } catch (const EInOutError& e) {
             if (e.ErrorCode == ERROR_FILE_NOT_FOUND)
-                return false;
+                return false; // gone since the listing
             throw;
         }
+        if (st.st_mode == 0 && stat(path.c_str(), &st) != 0)
+            return false; // nothing read, and gone
+        read.Version = FileVersion::Of(st);
         return true;
     }
     std::unique_ptr<ReadOnlyFile> file;

@@ -1,8 +1,10 @@
 #include "core/conditions/folder_matcher.h"
 
 #include "base/cancellation.h"
+#include "base/exception.h"
 #include "core/conditions/block_reader.h"
 #include "platform/files.h"
+#include "platform/system_errors.h"
 
 #include <algorithm>
 #include <optional>
@@ -324,10 +326,16 @@ std::vector<TaskVerdict> FolderMatcher::MatchBytes(ScanSource& source,
 }
 
 std::vector<TaskVerdict> FolderMatcher::MatchFile(const std::string& path,
-                                                  const std::vector<bool>& asked) const {
+                                                  const std::vector<bool>& asked,
+                                                  struct stat* status) const {
+    if (status)
+        *status = {};
     std::size_t task = 0;
     if (PlainScan(asked, task)) {
         std::vector<TaskVerdict> verdicts(Parsed_.size());
+        // The content matcher's scan says nothing of the file: looked at before it reads.
+        if (status && stat(path.c_str(), status) != 0)
+            throw EInOutError(ERROR_FILE_NOT_FOUND);
         verdicts[task] = PlainVerdict(task, ScanFileForString(path, Plain(task), CaseSensitive_));
         return verdicts;
     }
@@ -338,6 +346,8 @@ std::vector<TaskVerdict> FolderMatcher::MatchFile(const std::string& path,
         unsigned char* buffer = Buffer(BlockReader::Capacity(overlap));
         // The open reads the first block, as the content matcher's does.
         ReadOnlyFile file(path, buffer, BlockReader::BlockSize);
+        if (status)
+            *status = file.Status();
         CancellableSource source(file);
         BlockReader reader(source, overlap, buffer, Bytes_->Reader(), file.FirstBlock());
         TextBlock block;
