@@ -60,7 +60,6 @@ FileRead Asking(const FolderGroup& group, std::size_t place, const FileFacts& fa
     const std::size_t count = group.Tasks.size();
     FileRead read;
     read.Asked.assign(count, false);
-    read.Verdicts.resize(count);
     read.Unreadable.resize(count);
     read.Why.resize(count);
     for (std::size_t t = place; t < count; ++t)
@@ -74,6 +73,7 @@ FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, 
     const FolderMatcher& matcher = *group.Matcher;
     const std::size_t count = group.Tasks.size();
     FileRead read = Asking(group, place, facts, pass);
+    read.Verdicts.resize(count);
     read.Version = FileVersion::Of(file.Stat());
 
     std::vector<bool> bytes = read.Asked;
@@ -230,6 +230,7 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
             return;
         DropMoveTemporaries(folders.From, group.Listing);
         group.Listed = true;
+        group.Files.reserve(group.Listing.Names.size());
     } else if (FolderExists(folders.To)) {
         RemoveMoveLeftovers(folders.To); // as the listing does for the task's destination
     }
@@ -255,6 +256,7 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
     MoveStage move(folders);
     // Never read ahead here: a file is read again only when it is no longer the one read.
     const auto again = [](std::size_t, MatchedFile&) { return false; };
+    std::string path; // one buffer for every file's
     try {
         for (std::size_t i = 0; i < files.Names.size(); ++i) {
             const std::string& name = files.Names[i];
@@ -263,7 +265,7 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
             ThrowIfThreadCancelled();
             report.Finished(move.Advance());
             report.At(name);
-            const std::string path = folders.From + name;
+            path.assign(folders.From).append(name);
 
             FileFacts facts{name, {}};
             if (group.NeedsAge) {

@@ -7,6 +7,8 @@
 #include "platform/system_errors.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 #include <optional>
 
 namespace ferry {
@@ -72,9 +74,16 @@ class FolderMatcher::Run {
 public:
     Run(const std::vector<ParsedConditions>& parsed, const ConditionSet& set,
         const std::vector<bool>& asked)
-        : Parsed_(parsed), Set_(set), States_(parsed.size(), State::NotAsked),
-          TermHits_(set.TermCount()), PatternHits_(set.PatternCount()), NeedTerm_(set.TermCount()),
-          NeedPattern_(set.PatternCount()), Present_(set.PatternCount()) {
+        : Parsed_(parsed), Set_(set), Work_(TakeWork()), States_(Work_->States),
+          TermHits_(Work_->TermHits), PatternHits_(Work_->PatternHits),
+          NeedTerm_(Work_->NeedTerm), NeedPattern_(Work_->NeedPattern), Flags_(Work_->Flags),
+          Upper_(Work_->Upper), Present_(Work_->Present) {
+        States_.assign(parsed.size(), State::NotAsked);
+        TermHits_.assign(set.TermCount(), std::nullopt);
+        PatternHits_.assign(set.PatternCount(), std::nullopt);
+        NeedTerm_.assign(set.TermCount(), 0);
+        NeedPattern_.assign(set.PatternCount(), 0);
+        Present_.resize(set.PatternCount());
         for (std::size_t t = 0; t < parsed.size(); ++t) {
             if (!asked[t])
                 continue;
@@ -82,6 +91,10 @@ public:
             Open_ += States_[t] == State::Open;
         }
     }
+
+    ~Run() { GiveBack(std::move(Work_)); }
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
 
     bool Done() const { return Open_ == 0; }
 
@@ -209,13 +222,43 @@ private:
         return v;
     }
 
+    // The working vectors, kept from one file to the next on this thread so that a file's
+    // match allocates nothing once the first has sized them.
+    struct Work {
+        std::vector<State> States;
+        std::vector<std::optional<ConditionHit>> TermHits, PatternHits;
+        std::vector<unsigned char> NeedTerm, NeedPattern, Flags, Upper;
+        std::vector<std::vector<int>> Present;
+    };
+    using Pool = std::vector<std::unique_ptr<Work>>;
+    static Pool& Spare() {
+        thread_local Pool spare;
+        return spare;
+    }
+    static std::unique_ptr<Work> TakeWork() {
+        Pool& spare = Spare();
+        if (spare.empty())
+            return std::make_unique<Work>();
+        std::unique_ptr<Work> work = std::move(spare.back());
+        spare.pop_back();
+        return work;
+    }
+    static void GiveBack(std::unique_ptr<Work> work) {
+        try {
+            Spare().push_back(std::move(work));
+        } catch (const std::bad_alloc&) {
+            // Kept or not, the next run makes do.
+        }
+    }
+
     const std::vector<ParsedConditions>& Parsed_;
     const ConditionSet& Set_;
-    std::vector<State> States_;
+    std::unique_ptr<Work> Work_;
+    std::vector<State>& States_;
     std::size_t Open_ = 0;
-    std::vector<std::optional<ConditionHit>> TermHits_, PatternHits_;
-    std::vector<unsigned char> NeedTerm_, NeedPattern_, Flags_, Upper_;
-    std::vector<std::vector<int>> Present_;
+    std::vector<std::optional<ConditionHit>>&TermHits_, &PatternHits_;
+    std::vector<unsigned char>&NeedTerm_, &NeedPattern_, &Flags_, &Upper_;
+    std::vector<std::vector<int>>& Present_;
 };
 
 FolderMatcher::FolderMatcher(const std::vector<TaskConditions>& tasks, bool caseSensitive)
