@@ -230,7 +230,8 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
             return;
         DropMoveTemporaries(folders.From, group.Listing);
         group.Listed = true;
-        group.Files.reserve(group.Listing.Names.size());
+        if (group.Tasks.size() > 1)
+            group.Files.reserve(group.Listing.Names.size());
     } else if (FolderExists(folders.To)) {
         RemoveMoveLeftovers(folders.To); // as the listing does for the task's destination
     }
@@ -257,6 +258,10 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
     // Never read ahead here: a file is read again only when it is no longer the one read.
     const auto again = [](std::size_t, MatchedFile&) { return false; };
     std::string path; // one buffer for every file's
+    // What is read for the last task of the folder serves no later one: it is kept here,
+    // not in the folder's reads, unless an earlier task's read of the file is there.
+    const bool keep = place + 1 < group.Tasks.size();
+    FileRead last;
     try {
         for (std::size_t i = 0; i < files.Names.size(); ++i) {
             const std::string& name = files.Names[i];
@@ -280,16 +285,20 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
                     preview(name, false, selected.Reason);
                 continue;
             }
-            auto known = group.Files.find(name);
-            if (known != group.Files.end() && known->second.Taken)
+            FileRead* known = nullptr;
+            if (!group.Files.empty())
+                if (auto it = group.Files.find(name); it != group.Files.end())
+                    known = &it->second;
+            if (known && known->Taken)
                 continue; // moved by an earlier task (or, in a dry run, would have been)
-            if (known != group.Files.end() && known->second.Asked[place] &&
-                !Holds(known->second, place) && known->second.Unreadable[place].empty()) {
+            if (known && known->Asked[place] && !Holds(*known, place) &&
+                known->Unreadable[place].empty()) {
                 // Read before for this task, and not taken: nothing to do with the file.
                 if (rules.DryRun)
-                    preview(name, false, matcher.Reason(place, known->second.Verdicts[place]));
+                    preview(name, false, matcher.Reason(place, known->Verdicts[place]));
                 continue;
             }
+            const bool kept = keep || known;
 
             // Read for the first time, or read before but changed since: read now. The read
             // shares the file with anyone (a document's reader may open it again by itself);
@@ -297,22 +306,27 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
             MatchedFile file;
             bool gone = false;
             for (int tries = 0;; ++tries) {
-                if (known == group.Files.end() || !known->second.Asked[place] || tries > 0) {
+                if (!known || !known->Asked[place] || tries > 0) {
                     FileRead read;
                     if (!ReadNow(group, place, facts, path, pass, read)) {
                         gone = true;
                         break;
                     }
-                    known = group.Files.insert_or_assign(name, std::move(read)).first;
+                    if (kept) {
+                        known = &group.Files.insert_or_assign(name, std::move(read)).first->second;
+                    } else {
+                        last = std::move(read);
+                        known = &last;
+                    }
                 }
-                if (!Holds(known->second, place) || rules.DryRun)
+                if (!Holds(*known, place) || rules.DryRun)
                     break;
                 file = MatchedFile();
                 if (!OpenForMove(path, file)) {
                     gone = true;
                     break;
                 }
-                if (known->second.Version == FileVersion::Of(file.File->Stat()))
+                if (known->Version == FileVersion::Of(file.File->Stat()))
                     break;
                 file.File->Close();
                 file = MatchedFile();
@@ -323,7 +337,7 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
             }
             if (gone)
                 continue;
-            const FileRead& read = known->second;
+            const FileRead& read = *known;
             if (!read.Unreadable[place].empty()) {
                 if (rules.DryRun)
                     preview(name, false, "text could not be read: " + read.Unreadable[place]);
@@ -344,13 +358,13 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
                 const std::string obstacle = MoveObstacle(folders, name);
                 preview(name, obstacle.empty(), obstacle.empty() ? why : obstacle);
                 if (obstacle.empty())
-                    known->second.Taken = true;
+                    known->Taken = true;
                 continue;
             }
             const MoveResult moved = move.Move(name, i, files.Plain[i], file, again);
             report.Moved(name, moved, folders.From, folders.To, why);
             if (moved.How == MoveResult::Moved) {
-                known->second.Taken = true;
+                known->Taken = true;
                 pass.MovedInto(folders.To, name);
             }
         }
