@@ -53,26 +53,29 @@ std::string MatchKey(const TaskConditions& task, bool caseSensitive) {
            task.ExcludeString;
 }
 
-// A read's tasks: the one at `place` and every later one that selects the file.
-FileRead Asking(const FolderGroup& group, std::size_t place, const FileFacts& facts,
-                PassFolders& pass) {
+// A read's tasks: the one at `place` and every later one that selects the file. `read` is
+// made new, in the room it has.
+void Asking(const FolderGroup& group, std::size_t place, const FileFacts& facts, PassFolders& pass,
+            FileRead& read) {
     const FolderMatcher& matcher = *group.Matcher;
     const std::size_t count = group.Tasks.size();
-    FileRead read;
+    read.Version = {};
+    read.Taken = false;
     read.Asked.assign(count, false);
-    read.Unreadable.resize(count);
-    read.Why.resize(count);
+    read.Verdicts.clear();
+    read.Unreadable.assign(count, {});
+    read.Why.assign(count, {});
     for (std::size_t t = place; t < count; ++t)
         read.Asked[t] = matcher.Problem(t).empty() &&
                         (t == place || matcher.Select(t, facts, pass.Now()).Selected);
-    return read;
 }
 
 FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, ReadOnlyFile& file,
                  PassFolders& pass) {
     const FolderMatcher& matcher = *group.Matcher;
     const std::size_t count = group.Tasks.size();
-    FileRead read = Asking(group, place, facts, pass);
+    FileRead read;
+    Asking(group, place, facts, pass, read);
     read.Verdicts.resize(count);
     read.Version = FileVersion::Of(file.Stat());
 
@@ -145,9 +148,9 @@ bool ReadNow(FolderGroup& group, std::size_t place, const FileFacts& facts, cons
         // the fewest calls. The version is the file's as it was read, so that a change
         // during or after the read shows as another version at the move.
         struct stat st {};
-        read = Asking(group, place, facts, pass);
+        Asking(group, place, facts, pass, read);
         try {
-            read.Verdicts = group.Matcher->MatchFile(path, read.Asked, &st);
+            group.Matcher->MatchFile(path, read.Asked, read.Verdicts, &st);
         } catch (const EInOutError& e) {
             if (e.ErrorCode == ERROR_FILE_NOT_FOUND)
                 return false; // gone since the listing
@@ -307,16 +310,19 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
             bool gone = false;
             for (int tries = 0;; ++tries) {
                 if (!known || !known->Asked[place] || tries > 0) {
-                    FileRead read;
-                    if (!ReadNow(group, place, facts, path, pass, read)) {
-                        gone = true;
-                        break;
-                    }
-                    if (kept) {
-                        known = &group.Files.insert_or_assign(name, std::move(read)).first->second;
-                    } else {
-                        last = std::move(read);
+                    if (!kept) {
+                        if (!ReadNow(group, place, facts, path, pass, last)) {
+                            gone = true;
+                            break;
+                        }
                         known = &last;
+                    } else {
+                        FileRead read;
+                        if (!ReadNow(group, place, facts, path, pass, read)) {
+                            gone = true;
+                            break;
+                        }
+                        known = &group.Files.insert_or_assign(name, std::move(read)).first->second;
                     }
                 }
                 if (!Holds(*known, place) || rules.DryRun)

@@ -75,9 +75,9 @@ public:
     Run(const std::vector<ParsedConditions>& parsed, const ConditionSet& set,
         const std::vector<bool>& asked)
         : Parsed_(parsed), Set_(set), Work_(TakeWork()), States_(Work_->States),
-          TermHits_(Work_->TermHits), PatternHits_(Work_->PatternHits),
-          NeedTerm_(Work_->NeedTerm), NeedPattern_(Work_->NeedPattern), Flags_(Work_->Flags),
-          Upper_(Work_->Upper), Present_(Work_->Present) {
+          TermHits_(Work_->TermHits), PatternHits_(Work_->PatternHits), NeedTerm_(Work_->NeedTerm),
+          NeedPattern_(Work_->NeedPattern), Flags_(Work_->Flags), Upper_(Work_->Upper),
+          Present_(Work_->Present) {
         States_.assign(parsed.size(), State::NotAsked);
         TermHits_.assign(set.TermCount(), std::nullopt);
         PatternHits_.assign(set.PatternCount(), std::nullopt);
@@ -142,14 +142,19 @@ public:
     }
 
     std::vector<TaskVerdict> Finish() {
-        std::vector<TaskVerdict> verdicts(States_.size());
+        std::vector<TaskVerdict> verdicts;
+        Finish(verdicts);
+        return verdicts;
+    }
+
+    void Finish(std::vector<TaskVerdict>& verdicts) {
+        verdicts.assign(States_.size(), TaskVerdict{});
         for (std::size_t t = 0; t < States_.size(); ++t) {
             if (States_[t] == State::Open)
                 Decide(t, true);
             if (States_[t] != State::NotAsked)
                 verdicts[t] = Verdict(t);
         }
-        return verdicts;
     }
 
 private:
@@ -371,16 +376,23 @@ std::vector<TaskVerdict> FolderMatcher::MatchBytes(ScanSource& source,
 std::vector<TaskVerdict> FolderMatcher::MatchFile(const std::string& path,
                                                   const std::vector<bool>& asked,
                                                   struct stat* status) const {
+    std::vector<TaskVerdict> verdicts;
+    MatchFile(path, asked, verdicts, status);
+    return verdicts;
+}
+
+void FolderMatcher::MatchFile(const std::string& path, const std::vector<bool>& asked,
+                              std::vector<TaskVerdict>& verdicts, struct stat* status) const {
     if (status)
         *status = {};
     std::size_t task = 0;
     if (PlainScan(asked, task)) {
-        std::vector<TaskVerdict> verdicts(Parsed_.size());
+        verdicts.assign(Parsed_.size(), TaskVerdict{});
         // The content matcher's scan says nothing of the file: looked at before it reads.
         if (status && stat(path.c_str(), status) != 0)
             throw EInOutError(ERROR_FILE_NOT_FOUND);
         verdicts[task] = PlainVerdict(task, ScanFileForString(path, Plain(task), CaseSensitive_));
-        return verdicts;
+        return;
     }
     Run run(Parsed_, *Bytes_, asked);
     if (!run.Done()) {
@@ -399,7 +411,7 @@ std::vector<TaskVerdict> FolderMatcher::MatchFile(const std::string& path,
             run.Block(block, offset, {});
         file.Close();
     }
-    return run.Finish();
+    run.Finish(verdicts);
 }
 
 std::vector<TaskVerdict> FolderMatcher::MatchText(const std::vector<TextPiece>& pieces,

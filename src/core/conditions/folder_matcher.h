@@ -64,6 +64,9 @@ public:
     // given, receives the file's status as it was read (left zero when nothing was asked).
     std::vector<TaskVerdict> MatchFile(const std::string& path, const std::vector<bool>& asked,
                                        struct stat* status = nullptr) const;
+    // The same into `verdicts`, whose room is used again.
+    void MatchFile(const std::string& path, const std::vector<bool>& asked,
+                   std::vector<TaskVerdict>& verdicts, struct stat* status = nullptr) const;
     // The same for the text of a document, piece by piece; a match never spans two pieces.
     std::vector<TaskVerdict> MatchText(const std::vector<TextPiece>& pieces,
                                        const std::vector<bool>& asked) const;
