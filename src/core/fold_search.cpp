@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <unicode/uchar.h>
 #include <unicode/uset.h>
@@ -34,6 +35,8 @@ std::vector<char32_t> Utf8FoldPattern::CaseClass(char32_t cp) {
     // that are equal only under full folding, which are left out): asked per character, it
     // spares a pass's start a scan of every code point.
     USet* closure = uset_open(static_cast<UChar32>(cp), static_cast<UChar32>(cp));
+    if (!closure)
+        throw std::bad_alloc();
     uset_add(closure, static_cast<UChar32>(f));
     uset_closeOver(closure, USET_CASE_INSENSITIVE);
     std::vector<char32_t> out;

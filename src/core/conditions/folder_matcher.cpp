@@ -261,8 +261,12 @@ private:
     std::unique_ptr<Work> Work_;
     std::vector<State>& States_;
     std::size_t Open_ = 0;
-    std::vector<std::optional<ConditionHit>>&TermHits_, &PatternHits_;
-    std::vector<unsigned char>&NeedTerm_, &NeedPattern_, &Flags_, &Upper_;
+    std::vector<std::optional<ConditionHit>>& TermHits_;
+    std::vector<std::optional<ConditionHit>>& PatternHits_;
+    std::vector<unsigned char>& NeedTerm_;
+    std::vector<unsigned char>& NeedPattern_;
+    std::vector<unsigned char>& Flags_;
+    std::vector<unsigned char>& Upper_;
     std::vector<std::vector<int>>& Present_;
 };
 
