@@ -6,9 +6,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <unicode/uchar.h>
-#include <unordered_map>
+#include <unicode/uset.h>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -17,24 +18,6 @@
 namespace ferry {
 
 namespace {
-
-// Every character with a simple case folding lies below U+20000; the table of those that
-// fold onto another is built once, from ICU's data.
-using FoldMembers = std::unordered_map<char32_t, std::vector<char32_t>>;
-
-const FoldMembers& Members() {
-    static const FoldMembers members = [] {
-        FoldMembers m;
-        for (char32_t c = 0; c < 0x20000; ++c) {
-            const auto f =
-                static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
-            if (f != c)
-                m[f].push_back(c);
-        }
-        return m;
-    }();
-    return members;
-}
 
 uint32_t Pack(const std::string& bytes) {
     uint32_t v = 0;
@@ -48,10 +31,29 @@ constexpr uint32_t kMask[5] = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF};
 
 std::vector<char32_t> Utf8FoldPattern::CaseClass(char32_t cp) {
     const auto f = static_cast<char32_t>(u_foldCase(static_cast<UChar32>(cp), U_FOLD_CASE_DEFAULT));
-    std::vector<char32_t> out{f};
-    const FoldMembers& m = Members();
-    if (auto it = m.find(f); it != m.end())
-        out.insert(out.end(), it->second.begin(), it->second.end());
+    // ICU's case closure of the character holds every one that folds as it does (and some
+    // that are equal only under full folding, which are left out): asked per character, it
+    // spares a pass's start a scan of every code point.
+    USet* closure = uset_open(static_cast<UChar32>(cp), static_cast<UChar32>(cp));
+    if (!closure)
+        throw std::bad_alloc();
+    uset_add(closure, static_cast<UChar32>(f));
+    uset_closeOver(closure, USET_CASE_INSENSITIVE);
+    std::vector<char32_t> out;
+    const int32_t items = uset_getItemCount(closure);
+    for (int32_t i = 0; i < items; ++i) {
+        UChar32 low = 0, high = -1;
+        UErrorCode status = U_ZERO_ERROR;
+        // Strings (full foldings) come back with a length and are skipped.
+        if (uset_getItem(closure, i, &low, &high, nullptr, 0, &status) != 0)
+            continue;
+        for (UChar32 c = low; c <= high; ++c)
+            if (static_cast<char32_t>(u_foldCase(c, U_FOLD_CASE_DEFAULT)) == f)
+                out.push_back(static_cast<char32_t>(c));
+    }
+    uset_close(closure);
+    if (std::find(out.begin(), out.end(), f) == out.end())
+        out.push_back(f);
     std::sort(out.begin(), out.end());
     return out;
 }

@@ -53,27 +53,30 @@ std::string MatchKey(const TaskConditions& task, bool caseSensitive) {
            task.ExcludeString;
 }
 
-// A read's tasks: the one at `place` and every later one that selects the file.
-FileRead Asking(const FolderGroup& group, std::size_t place, const FileFacts& facts,
-                PassFolders& pass) {
+// A read's tasks: the one at `place` and every later one that selects the file. `read` is
+// made new, in the room it has.
+void Asking(const FolderGroup& group, std::size_t place, const FileFacts& facts, PassFolders& pass,
+            FileRead& read) {
     const FolderMatcher& matcher = *group.Matcher;
     const std::size_t count = group.Tasks.size();
-    FileRead read;
+    read.Version = {};
+    read.Taken = false;
     read.Asked.assign(count, false);
-    read.Verdicts.resize(count);
-    read.Unreadable.resize(count);
-    read.Why.resize(count);
+    read.Verdicts.clear();
+    read.Unreadable.assign(count, {});
+    read.Why.assign(count, {});
     for (std::size_t t = place; t < count; ++t)
         read.Asked[t] = matcher.Problem(t).empty() &&
                         (t == place || matcher.Select(t, facts, pass.Now()).Selected);
-    return read;
 }
 
 FileRead ReadFor(FolderGroup& group, std::size_t place, const FileFacts& facts, ReadOnlyFile& file,
                  PassFolders& pass) {
     const FolderMatcher& matcher = *group.Matcher;
     const std::size_t count = group.Tasks.size();
-    FileRead read = Asking(group, place, facts, pass);
+    FileRead read;
+    Asking(group, place, facts, pass, read);
+    read.Verdicts.resize(count);
     read.Version = FileVersion::Of(file.Stat());
 
     std::vector<bool> bytes = read.Asked;
@@ -142,20 +145,20 @@ bool ReadNow(FolderGroup& group, std::size_t place, const FileFacts& facts, cons
         documents = documents || group.Tasks[t].LookIn != 0;
     if (!documents || !pass.Documents()) {
         // Bytes alone: the matcher's own read, which opens a file no one else has open with
-        // the fewest calls. The version is taken first, so that a change during the read
-        // shows as another version at the move.
+        // the fewest calls. The version is the file's as it was read, so that a change
+        // during or after the read shows as another version at the move.
         struct stat st {};
-        if (stat(path.c_str(), &st) != 0)
-            return false; // gone since the listing
-        read = Asking(group, place, facts, pass);
-        read.Version = FileVersion::Of(st);
+        Asking(group, place, facts, pass, read);
         try {
-            read.Verdicts = group.Matcher->MatchFile(path, read.Asked);
+            group.Matcher->MatchFile(path, read.Asked, read.Verdicts, &st);
         } catch (const EInOutError& e) {
             if (e.ErrorCode == ERROR_FILE_NOT_FOUND)
-                return false;
+                return false; // gone since the listing
             throw;
         }
+        if (st.st_mode == 0 && stat(path.c_str(), &st) != 0)
+            return false; // nothing read, and gone
+        read.Version = FileVersion::Of(st);
         return true;
     }
     std::unique_ptr<ReadOnlyFile> file;
@@ -230,6 +233,8 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
             return;
         DropMoveTemporaries(folders.From, group.Listing);
         group.Listed = true;
+        if (group.Tasks.size() > 1)
+            group.Files.reserve(group.Listing.Names.size());
     } else if (FolderExists(folders.To)) {
         RemoveMoveLeftovers(folders.To); // as the listing does for the task's destination
     }
@@ -255,6 +260,11 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
     MoveStage move(folders);
     // Never read ahead here: a file is read again only when it is no longer the one read.
     const auto again = [](std::size_t, MatchedFile&) { return false; };
+    std::string path; // one buffer for every file's
+    // What is read for the last task of the folder serves no later one: it is kept here,
+    // not in the folder's reads, unless an earlier task's read of the file is there.
+    const bool keep = place + 1 < group.Tasks.size();
+    FileRead last;
     try {
         for (std::size_t i = 0; i < files.Names.size(); ++i) {
             const std::string& name = files.Names[i];
@@ -263,7 +273,7 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
             ThrowIfThreadCancelled();
             report.Finished(move.Advance());
             report.At(name);
-            const std::string path = folders.From + name;
+            path.assign(folders.From).append(name);
 
             FileFacts facts{name, {}};
             if (group.NeedsAge) {
@@ -278,16 +288,20 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
                     preview(name, false, selected.Reason);
                 continue;
             }
-            auto known = group.Files.find(name);
-            if (known != group.Files.end() && known->second.Taken)
+            FileRead* known = nullptr;
+            if (!group.Files.empty())
+                if (auto it = group.Files.find(name); it != group.Files.end())
+                    known = &it->second;
+            if (known && known->Taken)
                 continue; // moved by an earlier task (or, in a dry run, would have been)
-            if (known != group.Files.end() && known->second.Asked[place] &&
-                !Holds(known->second, place) && known->second.Unreadable[place].empty()) {
+            if (known && known->Asked[place] && !Holds(*known, place) &&
+                known->Unreadable[place].empty()) {
                 // Read before for this task, and not taken: nothing to do with the file.
                 if (rules.DryRun)
-                    preview(name, false, matcher.Reason(place, known->second.Verdicts[place]));
+                    preview(name, false, matcher.Reason(place, known->Verdicts[place]));
                 continue;
             }
+            const bool kept = keep || known;
 
             // Read for the first time, or read before but changed since: read now. The read
             // shares the file with anyone (a document's reader may open it again by itself);
@@ -295,22 +309,30 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
             MatchedFile file;
             bool gone = false;
             for (int tries = 0;; ++tries) {
-                if (known == group.Files.end() || !known->second.Asked[place] || tries > 0) {
-                    FileRead read;
-                    if (!ReadNow(group, place, facts, path, pass, read)) {
-                        gone = true;
-                        break;
+                if (!known || !known->Asked[place] || tries > 0) {
+                    if (!kept) {
+                        if (!ReadNow(group, place, facts, path, pass, last)) {
+                            gone = true;
+                            break;
+                        }
+                        known = &last;
+                    } else {
+                        FileRead read;
+                        if (!ReadNow(group, place, facts, path, pass, read)) {
+                            gone = true;
+                            break;
+                        }
+                        known = &group.Files.insert_or_assign(name, std::move(read)).first->second;
                     }
-                    known = group.Files.insert_or_assign(name, std::move(read)).first;
                 }
-                if (!Holds(known->second, place) || rules.DryRun)
+                if (!Holds(*known, place) || rules.DryRun)
                     break;
                 file = MatchedFile();
                 if (!OpenForMove(path, file)) {
                     gone = true;
                     break;
                 }
-                if (known->second.Version == FileVersion::Of(file.File->Stat()))
+                if (known->Version == FileVersion::Of(file.File->Stat()))
                     break;
                 file.File->Close();
                 file = MatchedFile();
@@ -321,7 +343,7 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
             }
             if (gone)
                 continue;
-            const FileRead& read = known->second;
+            const FileRead& read = *known;
             if (!read.Unreadable[place].empty()) {
                 if (rules.DryRun)
                     preview(name, false, "text could not be read: " + read.Unreadable[place]);
@@ -342,13 +364,13 @@ void RunConditionTask(std::size_t n, const TaskFolders& folders, PassFolders& pa
                 const std::string obstacle = MoveObstacle(folders, name);
                 preview(name, obstacle.empty(), obstacle.empty() ? why : obstacle);
                 if (obstacle.empty())
-                    known->second.Taken = true;
+                    known->Taken = true;
                 continue;
             }
             const MoveResult moved = move.Move(name, i, files.Plain[i], file, again);
             report.Moved(name, moved, folders.From, folders.To, why);
             if (moved.How == MoveResult::Moved) {
-                known->second.Taken = true;
+                known->Taken = true;
                 pass.MovedInto(folders.To, name);
             }
         }

@@ -210,6 +210,7 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path, Purpose purpose) {
         close(fd);
         throw EInOutError(SystemErrorFromErrno(err));
     }
+    Stated_ = true;
     if (!S_ISREG(Stat_.st_mode)) {
         close(fd);
         throw EInOutError(ERROR_ACCESS_DENIED);
@@ -291,6 +292,7 @@ void ReadOnlyFile::ReadFirstBlock(void* block, std::size_t count) {
             return;
         if (fstat(Fd_, &Stat_) != 0)
             throw EInOutError(SystemErrorFromErrno(errno));
+        Stated_ = true;
         Size_ = static_cast<int64_t>(Stat_.st_size);
         if (FirstBlock_ < count && Size_ > got)
             FirstBlock_ += Read(static_cast<char*>(block) + FirstBlock_,
@@ -305,6 +307,7 @@ void ReadOnlyFile::ReadFirstBlock(void* block, std::size_t count) {
     }
     if (fstat(Fd_, &Stat_) != 0)
         throw EInOutError(SystemErrorFromErrno(errno));
+    Stated_ = true;
     if (!S_ISREG(Stat_.st_mode))
         throw EInOutError(ERROR_ACCESS_DENIED);
     if (ask && err != EAGAIN && err != EBUSY)
@@ -364,6 +367,17 @@ void ReadOnlyFile::LetOpenerIn() {
     flock(Fd_, LOCK_SH | LOCK_NB);
     fcntl(Fd_, F_SETLEASE, F_UNLCK);
     Lease_ = Lease::Refused;
+}
+
+const struct stat& ReadOnlyFile::Status() {
+    // Left empty only where the lease settled the size, and the lease still holds the file
+    // as it was read.
+    if (!Stated_) {
+        if (fstat(Fd_, &Stat_) != 0)
+            throw EInOutError(SystemErrorFromErrno(errno));
+        Stated_ = true;
+    }
+    return Stat_;
 }
 
 int ReadOnlyFile::Release() {

@@ -103,6 +103,9 @@ public:
     Lease LeaseAsOpened() const { return Lease_; }
     // What fstat said when the file was opened.
     const struct stat& Stat() const { return Stat_; }
+    // The same, asked of the descriptor now when the open left Stat() empty; call it before
+    // reading past the first block, while the file is as it was read.
+    const struct stat& Status();
     // Bytes the first-block constructor read; 0 after the others.
     std::size_t FirstBlock() const { return FirstBlock_; }
     // Hands the descriptor, with its lease or lock, to the caller, who closes it.
@@ -120,6 +123,7 @@ private:
     Lease Lease_ = Lease::None;
     std::size_t FirstBlock_ = 0;
     struct stat Stat_ {};
+    bool Stated_ = false;
 };
 
 } // namespace ferry

@@ -72,6 +72,8 @@ const Case kCases[] = {
     {MatchKind::Pattern, "^Total: \\d+$", "", "x\nTotal|: 12\ny", true, true},
     {MatchKind::Pattern, "^Total$", "", "x Tot|al", false, false},
     {MatchKind::Pattern, "ACME$", "", "the ACME|X", false, false},
+    // One way to match needs no literal: a block without "invoice" is still searched.
+    {MatchKind::Pattern, "INVOICE|[0-9]{5}", "", "ref 77|312 only", true, true},
     {MatchKind::AnyWord, "statement", "REMINDER", "statement REM|INDER", false, false},
     {MatchKind::AnyWord, "statement", "reminder", "statement REM|INDER", true, false},
     {MatchKind::Text, "statement", "\"final notice\"", "statement, FINAL |NOTICE", true, false},

@@ -7,9 +7,12 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <random>
 
 namespace ferry {
@@ -190,6 +193,19 @@ TEST(FoldMatchTest, CaseClassesComeFromTheUnicodeData) {
     EXPECT_EQ(Utf8FoldPattern::CaseClass(0x1E9E), (std::vector<char32_t>{0xDF, 0x1E9E}));
     EXPECT_EQ(Utf8FoldPattern::CaseClass(U'ς'), (std::vector<char32_t>{0x3A3, 0x3C2, 0x3C3}));
     EXPECT_EQ(Utf8FoldPattern::CaseClass(U'1'), (std::vector<char32_t>{U'1'}));
+    // Every character's class is exactly the characters that fold as it does.
+    std::map<char32_t, std::vector<char32_t>> classes;
+    for (char32_t c = 0; c < 0x110000; ++c) {
+        const auto f = static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), 0));
+        if (f != c)
+            classes.try_emplace(f, std::vector<char32_t>{f}).first->second.push_back(c);
+    }
+    for (auto& [folded, members] : classes) {
+        std::sort(members.begin(), members.end());
+        for (char32_t c : members)
+            if (Utf8FoldPattern::CaseClass(c) != members)
+                ADD_FAILURE() << "case class of U+" << std::hex << static_cast<uint32_t>(c);
+    }
     const Utf8FoldPattern pattern("\u212A");
     EXPECT_EQ(pattern.MaxMatchLength(), 3u);
 }

@@ -149,6 +149,26 @@ TEST(PassConditionsTest, DryRunMovesNothingAndForetellsThePass) {
     EXPECT_TRUE(real.Seen.empty());
 }
 
+// A file read once for every task of its folder and changed before a later task's turn is
+// read again at that turn: the later task judges the file as it is.
+TEST(PassConditionsTest, AFileChangedAfterTheSharedReadIsReadAgain) {
+    TempDir root;
+    for (const char* d : {"in", "taken", "late"})
+        root.MakeDir(d);
+    root.Write("in/x.txt", "TAKE-1");
+    root.Write("in/y.txt", "ACCOUNT-7731");
+    root.Write("in/z.txt", "ACCOUNT-7732");
+    const std::string in = root / "in";
+    TaskRun run;
+    run.OnMove = [&] { root.Write("in/y.txt", "no account here"); };
+    run.Pass({Task("Reads all", in, root / "taken", "NONE-[0-9]", MatchKind::Pattern),
+              Task("Takes x", in, root / "taken", "TAKE-[0-9]", MatchKind::Pattern),
+              Task("Late", in, root / "late", "ACCOUNT-[0-9]{4}", MatchKind::Pattern)});
+    EXPECT_EQ(root.Entries("taken"), std::vector<std::string>{"x.txt"});
+    EXPECT_EQ(root.Entries("late"), std::vector<std::string>{"z.txt"});
+    EXPECT_EQ(TempDir::Read(root / "in/y.txt"), "no account here");
+}
+
 // A pattern that backtracking would take forever over: the pass ends in time that grows with
 // the file, not with the pattern's ways of matching it.
 TEST(PassConditionsTest, HostilePatternEndsInTimeProportionalToTheFile) {

@@ -1,10 +1,14 @@
 #include "core/conditions/folder_matcher.h"
 
 #include "base/cancellation.h"
+#include "base/exception.h"
 #include "core/conditions/block_reader.h"
 #include "platform/files.h"
+#include "platform/system_errors.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 #include <optional>
 
 namespace ferry {
@@ -70,9 +74,16 @@ class FolderMatcher::Run {
 public:
     Run(const std::vector<ParsedConditions>& parsed, const ConditionSet& set,
         const std::vector<bool>& asked)
-        : Parsed_(parsed), Set_(set), States_(parsed.size(), State::NotAsked),
-          TermHits_(set.TermCount()), PatternHits_(set.PatternCount()), NeedTerm_(set.TermCount()),
-          NeedPattern_(set.PatternCount()), Present_(set.PatternCount()) {
+        : Parsed_(parsed), Set_(set), Work_(TakeWork()), States_(Work_->States),
+          TermHits_(Work_->TermHits), PatternHits_(Work_->PatternHits), NeedTerm_(Work_->NeedTerm),
+          NeedPattern_(Work_->NeedPattern), Flags_(Work_->Flags), Upper_(Work_->Upper),
+          Present_(Work_->Present) {
+        States_.assign(parsed.size(), State::NotAsked);
+        TermHits_.assign(set.TermCount(), std::nullopt);
+        PatternHits_.assign(set.PatternCount(), std::nullopt);
+        NeedTerm_.assign(set.TermCount(), 0);
+        NeedPattern_.assign(set.PatternCount(), 0);
+        Present_.resize(set.PatternCount());
         for (std::size_t t = 0; t < parsed.size(); ++t) {
             if (!asked[t])
                 continue;
@@ -80,6 +91,10 @@ public:
             Open_ += States_[t] == State::Open;
         }
     }
+
+    ~Run() { GiveBack(std::move(Work_)); }
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
 
     bool Done() const { return Open_ == 0; }
 
@@ -127,14 +142,19 @@ public:
     }
 
     std::vector<TaskVerdict> Finish() {
-        std::vector<TaskVerdict> verdicts(States_.size());
+        std::vector<TaskVerdict> verdicts;
+        Finish(verdicts);
+        return verdicts;
+    }
+
+    void Finish(std::vector<TaskVerdict>& verdicts) {
+        verdicts.assign(States_.size(), TaskVerdict{});
         for (std::size_t t = 0; t < States_.size(); ++t) {
             if (States_[t] == State::Open)
                 Decide(t, true);
             if (States_[t] != State::NotAsked)
                 verdicts[t] = Verdict(t);
         }
-        return verdicts;
     }
 
 private:
@@ -207,13 +227,47 @@ private:
         return v;
     }
 
+    // The working vectors, kept from one file to the next on this thread so that a file's
+    // match allocates nothing once the first has sized them.
+    struct Work {
+        std::vector<State> States;
+        std::vector<std::optional<ConditionHit>> TermHits, PatternHits;
+        std::vector<unsigned char> NeedTerm, NeedPattern, Flags, Upper;
+        std::vector<std::vector<int>> Present;
+    };
+    using Pool = std::vector<std::unique_ptr<Work>>;
+    static Pool& Spare() {
+        thread_local Pool spare;
+        return spare;
+    }
+    static std::unique_ptr<Work> TakeWork() {
+        Pool& spare = Spare();
+        if (spare.empty())
+            return std::make_unique<Work>();
+        std::unique_ptr<Work> work = std::move(spare.back());
+        spare.pop_back();
+        return work;
+    }
+    static void GiveBack(std::unique_ptr<Work> work) {
+        try {
+            Spare().push_back(std::move(work));
+        } catch (const std::bad_alloc&) {
+            // Kept or not, the next run makes do.
+        }
+    }
+
     const std::vector<ParsedConditions>& Parsed_;
     const ConditionSet& Set_;
-    std::vector<State> States_;
+    std::unique_ptr<Work> Work_;
+    std::vector<State>& States_;
     std::size_t Open_ = 0;
-    std::vector<std::optional<ConditionHit>> TermHits_, PatternHits_;
-    std::vector<unsigned char> NeedTerm_, NeedPattern_, Flags_, Upper_;
-    std::vector<std::vector<int>> Present_;
+    std::vector<std::optional<ConditionHit>>& TermHits_;
+    std::vector<std::optional<ConditionHit>>& PatternHits_;
+    std::vector<unsigned char>& NeedTerm_;
+    std::vector<unsigned char>& NeedPattern_;
+    std::vector<unsigned char>& Flags_;
+    std::vector<unsigned char>& Upper_;
+    std::vector<std::vector<int>>& Present_;
 };
 
 FolderMatcher::FolderMatcher(const std::vector<TaskConditions>& tasks, bool caseSensitive)
@@ -324,12 +378,25 @@ std::vector<TaskVerdict> FolderMatcher::MatchBytes(ScanSource& source,
 }
 
 std::vector<TaskVerdict> FolderMatcher::MatchFile(const std::string& path,
-                                                  const std::vector<bool>& asked) const {
+                                                  const std::vector<bool>& asked,
+                                                  struct stat* status) const {
+    std::vector<TaskVerdict> verdicts;
+    MatchFile(path, asked, verdicts, status);
+    return verdicts;
+}
+
+void FolderMatcher::MatchFile(const std::string& path, const std::vector<bool>& asked,
+                              std::vector<TaskVerdict>& verdicts, struct stat* status) const {
+    if (status)
+        *status = {};
     std::size_t task = 0;
     if (PlainScan(asked, task)) {
-        std::vector<TaskVerdict> verdicts(Parsed_.size());
+        verdicts.assign(Parsed_.size(), TaskVerdict{});
+        // The content matcher's scan says nothing of the file: looked at before it reads.
+        if (status && stat(path.c_str(), status) != 0)
+            throw EInOutError(ERROR_FILE_NOT_FOUND);
         verdicts[task] = PlainVerdict(task, ScanFileForString(path, Plain(task), CaseSensitive_));
-        return verdicts;
+        return;
     }
     Run run(Parsed_, *Bytes_, asked);
     if (!run.Done()) {
@@ -338,6 +405,8 @@ std::vector<TaskVerdict> FolderMatcher::MatchFile(const std::string& path,
         unsigned char* buffer = Buffer(BlockReader::Capacity(overlap));
         // The open reads the first block, as the content matcher's does.
         ReadOnlyFile file(path, buffer, BlockReader::BlockSize);
+        if (status)
+            *status = file.Status();
         CancellableSource source(file);
         BlockReader reader(source, overlap, buffer, Bytes_->Reader(), file.FirstBlock());
         TextBlock block;
@@ -346,7 +415,7 @@ std::vector<TaskVerdict> FolderMatcher::MatchFile(const std::string& path,
             run.Block(block, offset, {});
         file.Close();
     }
-    return run.Finish();
+    run.Finish(verdicts);
 }
 
 std::vector<TaskVerdict> FolderMatcher::MatchText(const std::vector<TextPiece>& pieces,

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace ferry {
@@ -59,9 +60,13 @@ public:
     // read of the source front to back; the verdicts of tasks not asked are left empty. A
     // read fails as the content matcher's does (EInOutError).
     std::vector<TaskVerdict> MatchBytes(ScanSource& source, const std::vector<bool>& asked) const;
-    // The same for a file that it opens as the content matcher opens one.
-    std::vector<TaskVerdict> MatchFile(const std::string& path,
-                                       const std::vector<bool>& asked) const;
+    // The same for a file that it opens as the content matcher opens one. `status`, when
+    // given, receives the file's status as it was read (left zero when nothing was asked).
+    std::vector<TaskVerdict> MatchFile(const std::string& path, const std::vector<bool>& asked,
+                                       struct stat* status = nullptr) const;
+    // The same into `verdicts`, whose room is used again.
+    void MatchFile(const std::string& path, const std::vector<bool>& asked,
+                   std::vector<TaskVerdict>& verdicts, struct stat* status = nullptr) const;
     // The same for the text of a document, piece by piece; a match never spans two pieces.
     std::vector<TaskVerdict> MatchText(const std::vector<TextPiece>& pieces,
                                        const std::vector<bool>& asked) const;

@@ -49,22 +49,20 @@ PatternSearch::PatternSearch(const std::string& pattern, const TextReader& reade
     RE2::Options options;
     options.set_log_errors(false);
     options.set_case_sensitive(caseSensitive);
-    {
-        // Checked as written, so that the message quotes the pattern as the user gave it.
-        const RE2 check(utf8, options);
-        if (!check.ok()) {
-            Error_ = check.error();
-            return;
-        }
-    }
     Filter_ = std::make_unique<re2::FilteredRE2>(kMinRequiredLength);
     int id = 0;
     if (Filter_->Add("(?m)" + utf8, options, &id) != RE2::NoError) {
-        Error_ = "the pattern cannot be compiled";
+        // Compiled again as written, so that the message quotes the pattern as the user
+        // gave it.
+        const RE2 check(utf8, options);
+        Error_ = check.ok() ? "the pattern cannot be compiled" : check.error();
         Filter_.reset();
         return;
     }
     Filter_->Compile(&Required_);
+    std::vector<int> potential;
+    Filter_->AllPotentials({}, &potential);
+    WithoutRequired_ = !potential.empty();
 }
 
 PatternSearch::~PatternSearch() = default;
@@ -72,6 +70,9 @@ PatternSearch::~PatternSearch() = default;
 bool PatternSearch::MayMatch(const std::vector<int>& present) const {
     if (!Filter_)
         return false;
+    // Most blocks hold none of the required texts: that answer is the pattern's own.
+    if (present.empty())
+        return WithoutRequired_;
     std::vector<int> potential;
     Filter_->AllPotentials(present, &potential);
     return !potential.empty();

@@ -55,6 +55,7 @@ private:
     std::string Error_;
     std::unique_ptr<re2::FilteredRE2> Filter_;
     std::vector<std::string> Required_;
+    bool WithoutRequired_ = false; // whether a block without any required text may match
 };
 
 } // namespace ferry
