@@ -210,7 +210,6 @@ TEST(TextCache, DefaultPathFollowsTheBaseDirectoryRules) {
         unsetenv("XDG_CACHE_HOME");
 }
 
-
 // A running program keeps its store open from pass to pass; a store cleared meanwhile (the
 // folder removed, as the README says to) is opened afresh, never written behind the user's
 // back into a file that has no name any more.
