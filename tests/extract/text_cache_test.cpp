@@ -34,6 +34,13 @@ struct Open {
     int Fd;
 };
 
+DocumentText AccountText() {
+    DocumentText text;
+    text.Status = TextStatus::Text;
+    text.Pieces.push_back({"document text", "customer account acme-7731"});
+    return text;
+}
+
 TEST(TextCache, EachVersionOfAFileIsReadOnce) {
     TempDir dir;
     const std::string doc =
@@ -138,9 +145,7 @@ TEST(TextCache, APassReadsKeptOutcomesAtOnceAndMissesEveryOtherVersion) {
     TempDir dir;
     const std::string store = dir / "c/text.sqlite";
     const FileIdentity a{7, 100, 5000, 111, 222}, b{7, 101, 6000, 111, 222};
-    DocumentText text;
-    text.Status = TextStatus::Text;
-    text.Pieces.push_back({"document text", "customer account acme-7731"});
+    const DocumentText text = AccountText();
     TextCache writer(store, 1 << 20);
     for (const FileIdentity& id : {a, b})
         writer.Put(id, "text", text);
@@ -217,9 +222,7 @@ TEST(TextCache, AStoreKeptOpenBetweenPassesFollowsItsFileAway) {
     TempDir dir;
     const std::string store = dir / "c/text.sqlite";
     const FileIdentity a{7, 100, 5000, 111, 222}, b{7, 101, 6000, 111, 222};
-    DocumentText text;
-    text.Status = TextStatus::Text;
-    text.Pieces.push_back({"document text", "customer account acme-7731"});
+    const DocumentText text = AccountText();
     { TextCache(store, 1 << 20).Put(a, "text", text); }
     {
         TextCache next(store, 1 << 20); // the kept connection, its pages read
