@@ -5,9 +5,20 @@
 
 #include "extract/document_reader.h"
 
+#include <fstream>
 #include <string>
 
 namespace ferry::test {
+
+// The peak resident memory of this process, in KiB; -1 when it cannot be read.
+inline long PeakKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
 
 inline std::string CorpusFile(const std::string& name) {
     return std::string(FERRY_CORPUS) + "/" + name;

@@ -19,16 +19,8 @@ namespace ferry {
 namespace {
 
 using test::CorpusFile;
+using test::PeakKiB;
 using test::TempDir;
-
-long PeakKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
-}
 
 std::string Cut(const std::string& path, double share) {
     std::string data = TempDir::Read(path);

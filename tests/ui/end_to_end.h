@@ -80,6 +80,16 @@ protected:
             << output;
     }
 
+    // Stored settings of a program that sends nothing: `entries` tasks, a ten-minute interval,
+    // no mail, no desktop notification (a display without a tray), matching without case.
+    void StoreQuietSettings(int entries) {
+        Add(kKey, "NumberOfEntries", "REG_DWORD", std::to_string(entries));
+        Add(kKey, "ProcessInterval", "REG_DWORD", "10");
+        Add(kKey, "SMTPEnabled", "REG_DWORD", "0");
+        Add(kKey, "MSCaseSensitive", "REG_DWORD", "0");
+        Add(kKey, "DesktopNotifications", "REG_DWORD", "0");
+    }
+
     // A quit while a pass's notification waits on a server that stalls (end_to_end_test.cpp).
     void QuitDuringAStalledNotification(int security);
 };

@@ -56,11 +56,7 @@ TEST_F(EndToEnd, ATaskWhoseTwoFoldersAreOneLeavesEveryFileAndSaysWhy) {
     files.Write("inbox/a.txt", "INVOICE 1\n");
     files.Write("inbox/b.txt", "INVOICE 2\n");
     files.Write("inbox/c.txt", "a letter\n");
-    Add(kKey, "NumberOfEntries", "REG_DWORD", "0");
-    Add(kKey, "ProcessInterval", "REG_DWORD", "10");
-    Add(kKey, "SMTPEnabled", "REG_DWORD", "0");
-    Add(kKey, "MSCaseSensitive", "REG_DWORD", "0");
-    Add(kKey, "DesktopNotifications", "REG_DWORD", "0");
+    StoreQuietSettings(0);
 
     ChildProcess program;
     StartProgram(program, display);

@@ -32,11 +32,7 @@ TEST_F(EndToEnd, PreviewAndTestInTheRealWindowsAgreeWithTheNextRunTasksNow) {
     files.Write("inbox/b.txt", "INVOICE, REMINDER\n");
     files.Write("inbox/c.csv", "INVOICE\n");
     files.Write("inbox/d.txt", "invoiced\n");
-    Add(kKey, "NumberOfEntries", "REG_DWORD", "1");
-    Add(kKey, "ProcessInterval", "REG_DWORD", "10");
-    Add(kKey, "SMTPEnabled", "REG_DWORD", "0");
-    Add(kKey, "MSCaseSensitive", "REG_DWORD", "0");
-    Add(kKey, "DesktopNotifications", "REG_DWORD", "0");
+    StoreQuietSettings(1);
     const std::string entry = std::string(kKey) + "\\Entry1";
     Add(entry, "Identifier", "REG_SZ", "Invoices");
     Add(entry, "Source", "REG_SZ", inbox);
